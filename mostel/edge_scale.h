@@ -1,0 +1,41 @@
+// The 3x edge-rule scaler: every source pixel becomes a 3 x 3 block of copies of itself or of
+// a neighbour, chosen corner by corner from colour distances over a 7 x 7 neighbourhood.
+#pragma once
+
+#include <cstdint>
+
+namespace mostel {
+
+// Pitches count 16-bit units: the row stride in pixels is pitch / 2.
+struct ScalerJob {
+  const uint32_t* srcPixels;
+  uint32_t srcPitch;
+  uint32_t srcWidth;
+  uint32_t srcHeight;
+  uint32_t* dstPixels;
+  uint32_t dstPitch;
+  uint32_t dstWidth;
+  uint32_t dstHeight;
+};
+
+struct ScalerCounts {
+  uint32_t Level2Count;
+  uint32_t Level3Count;
+  uint32_t NeighbourEdgeCount;
+  uint32_t Filtered() const { return Level2Count + Level3Count + NeighbourEdgeCount; }
+};
+
+// Scales the whole image on all cores and prints "Success!\n%5d filtered pixels.\n".
+// Returns 3 x srcWidth (or 3 x srcHeight) untouched when the destination is too narrow (or too
+// short); otherwise the character count of the summary.
+uint32_t EdgeScale3x(const ScalerJob* job);
+
+// The same scaling without the summary, on the given number of threads (0: one per core).
+// The blocks and counts do not depend on the thread count. Returns false when the destination
+// is too small, in which case nothing is written.
+bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* counts);
+
+// Scales source rows [firstRow, endRow) on the calling thread and adds to the counts.
+void EdgeScaleRows(const ScalerJob& job, uint32_t firstRow, uint32_t endRow, ScalerCounts* counts);
+
+}  // namespace mostel

@@ -1,0 +1,77 @@
+// mostel: enlarges a PNG three times with the edge-rule scaler.
+//
+// Exit status: 0 when the output was written; 1 when the input could not be decoded; 2 after
+// the usage text; 3 when the output could not be encoded or written; -1 when memory ran out.
+#include <lodepng.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "edge_scale.h"
+
+namespace {
+
+constexpr int kExitBadInput = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitBadOutput = 3;
+
+// Bytes of the destination (nine 4-byte pixels per source pixel), or 0 when the size, or a
+// pitch or dimension of the job, does not fit its type.
+size_t DestinationBytes(unsigned width, unsigned height) {
+  if (width > UINT32_MAX / 6 || height > UINT32_MAX / 3) return 0;
+  size_t pixels = 0, bytes = 0;
+  if (__builtin_mul_overflow(static_cast<size_t>(width), static_cast<size_t>(height), &pixels) ||
+      __builtin_mul_overflow(pixels, size_t{36}, &bytes))
+    return 0;
+  return bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::puts("Usage: mostel <input png 32bit> <output png 32bit>\n*** Programmed by Oberin. ***");
+    return kExitUsage;
+  }
+  const char* inputPath = argv[1];
+  const char* outputPath = argv[2];
+
+  unsigned char* image = nullptr;
+  unsigned width = 0, height = 0;
+  if (lodepng_decode32_file(&image, &width, &height, inputPath) != 0) {
+    std::free(image);
+    if (width * height == 0) {
+      std::printf("File not found: %s\n", inputPath);
+    } else {
+      std::puts("Too big images are not supported!");
+      std::printf("Your image has %d pixels!\n", static_cast<int>(width * height));
+    }
+    return kExitBadInput;
+  }
+
+  const size_t bytes = DestinationBytes(width, height);
+  void* destination = bytes != 0 ? std::malloc(bytes) : nullptr;
+  if (destination == nullptr) {
+    std::fputs("ERR: memory exhausted\n", stderr);
+    std::free(image);
+    return -1;
+  }
+
+  const mostel::ScalerJob job = {
+      reinterpret_cast<const uint32_t*>(image), 2 * width, width, height,
+      static_cast<uint32_t*>(destination),      6 * width, 3 * width, 3 * height,
+  };
+  mostel::EdgeScale3x(&job);
+  std::fflush(stdout);
+
+  const unsigned error =
+      lodepng_encode32_file(outputPath, static_cast<const unsigned char*>(destination), 3 * width, 3 * height);
+  std::free(image);
+  std::free(destination);
+  if (error != 0) {
+    std::fprintf(stderr, "ERR: could not write %s: %s\n", outputPath, lodepng_error_text(error));
+    return kExitBadOutput;
+  }
+  return 0;
+}
