@@ -1,0 +1,56 @@
+// Program-wide state of quillet: the job parameters, the working bitmap and the
+// progress display installed by the front end.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "quillet/bitmap.h"
+
+namespace quillet {
+
+// Room for a path with its terminator, as the platform's file dialogs use.
+inline constexpr int kPathChars = 260;
+
+struct RunParameters {
+  double angle = 0.0;     // degrees of the first frame, positive counter-clockwise
+  double endAngle = 0.0;  // degrees of the last frame of a series
+  double scale = 1.0;     // factor relative to the input picture; 0 or less means 1
+  double endScale = 1.0;  // factor of the last frame of a series
+  std::int32_t frameCount = 1;  // below 2 means one frame
+  char inputName[kPathChars] = {};
+  char outputName[kPathChars] = {};
+};
+
+// A progress display the front end installs. Either callback may be null.
+// position runs 0 to 100; text is a NUL-terminated line or two.
+struct ProgressDisplay {
+  void (*setPosition)(void* context, int position) = nullptr;
+  void (*setStatus)(void* context, const char* text) = nullptr;
+  void* context = nullptr;
+};
+
+struct AppState {
+  RunParameters runParameters;
+  char openFileName[kPathChars] = "input.bmp";
+  char saveFileName[kPathChars] = "output.bmp";
+  bool firstRoundDefaults = true;
+  bool runAgain = false;
+  // None while no progress dialog is open; another thread may install or clear it
+  // at any time, so every report reads it afresh.
+  std::atomic<const ProgressDisplay*> progressWindow{nullptr};
+  PlatformHandle instance = nullptr;  // module instance, Windows only
+  std::int32_t encoderColourDepth = 24;  // bits per pixel asked of the import conversion
+  WorkingBitmap workingBitmap;
+};
+
+// The process-wide record the front ends use; tests may build their own AppState.
+AppState& TheAppState();
+
+// Sets the progress bar to position (0..100) when a display is installed; otherwise nothing.
+void ReportProgress(const AppState& app, int position);
+
+// Sets the progress status text when a display is installed; otherwise nothing.
+void ShowStatus(const AppState& app, const char* text);
+
+}  // namespace quillet

@@ -1,0 +1,120 @@
+// Bitmaps in memory and BMP files: a 1064-byte header block (BITMAPINFOHEADER and
+// room for 256 colour entries, little-endian) and bottom-up pixel rows padded to 4 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace quillet {
+
+using PlatformHandle = void*;  // device context or bitmap on Windows; always null elsewhere
+
+inline constexpr std::size_t kHeaderBlockBytes = 1064;  // 40-byte info header + 256 x 4
+inline constexpr std::uint32_t kInfoHeaderBytes = 40;
+inline constexpr std::size_t kFileHeaderBytes = 14;
+
+// Byte offsets of the fields of the info header within the header block.
+enum HeaderField : std::size_t {
+  kBiSize = 0,
+  kBiWidth = 4,
+  kBiHeight = 8,
+  kBiPlanes = 12,
+  kBiBitCount = 14,
+  kBiCompression = 16,
+  kBiSizeImage = 20,
+  kBiXPelsPerMeter = 24,
+  kBiYPelsPerMeter = 28,
+  kBiClrUsed = 32,
+  kBiClrImportant = 36,
+  kColourTable = 40,
+};
+
+// Largest pixel block the engine creates or loads: keeps every size product, and the
+// sums of PhaseSearch scores, far inside their integer types.
+inline constexpr std::uint64_t kMaxPixelBlockBytes = std::uint64_t{1} << 30;
+
+// Header block as owned by a bitmap record.
+using HeaderBlock = std::unique_ptr<std::uint8_t[]>;
+
+struct WorkingBitmap {
+  WorkingBitmap() = default;
+  WorkingBitmap(WorkingBitmap&& other) noexcept;
+  WorkingBitmap& operator=(WorkingBitmap&& other) noexcept;
+  WorkingBitmap(const WorkingBitmap&) = delete;
+  WorkingBitmap& operator=(const WorkingBitmap&) = delete;
+  ~WorkingBitmap();
+
+  PlatformHandle deviceContext = nullptr;
+  PlatformHandle bitmap = nullptr;
+  HeaderBlock header;                // none until the first load
+  std::vector<std::uint8_t> pixels;  // biSizeImage bytes of rows
+};
+
+struct OutputBitmap {
+  OutputBitmap() = default;
+  OutputBitmap(OutputBitmap&& other) noexcept;
+  OutputBitmap& operator=(OutputBitmap&& other) noexcept;
+  OutputBitmap(const OutputBitmap&) = delete;
+  OutputBitmap& operator=(const OutputBitmap&) = delete;
+  ~OutputBitmap();  // releases bitmap, device context and header block
+
+  PlatformHandle deviceContext = nullptr;
+  PlatformHandle bitmap = nullptr;
+  HeaderBlock header;
+  std::uint8_t* pixels = nullptr;  // zeroed rows; null when the bitmap could not be made
+  std::size_t pixelBytes = 0;      // stride x height
+  std::vector<std::uint8_t> storage;  // owns the rows where the platform does not
+};
+
+// Little-endian field access on a header block (or any byte buffer).
+std::uint16_t ReadLe16(const std::uint8_t* p);
+std::uint32_t ReadLe32(const std::uint8_t* p);
+void WriteLe16(std::uint8_t* p, std::uint16_t value);
+void WriteLe32(std::uint8_t* p, std::uint32_t value);
+
+// Width, height and bit count of a header block; 0 for a missing block.
+std::int32_t HeaderWidth(const std::uint8_t* header);
+std::int32_t HeaderHeight(const std::uint8_t* header);
+int HeaderBitCount(const std::uint8_t* header);
+
+// Bytes per row of a 24-bit image: 3 x width rounded up to a multiple of 4.
+std::int64_t Stride24(std::int64_t width);
+
+// Bytes per row at any bit count, rounded up to a multiple of 4.
+std::int64_t RowStride(std::int64_t width, int bitCount);
+
+// True when the record holds a 24-bit image whose pixel block covers its rows.
+bool HasImage24(const WorkingBitmap& bitmap);
+
+// Packed colour: blue + green x 256 + red x 65536 from three bytes in memory order.
+std::uint32_t PackColour(const std::uint8_t* pixel);
+
+// Sum of the absolute channel differences, 0..765; 0 exactly when equal.
+int PixelDistance(const std::uint8_t* a, const std::uint8_t* b);
+int PixelDistance(std::uint32_t a, std::uint32_t b);  // bits 24-31 take no part
+
+// Colour of the first stored pixel (bottom-left); 0 when the record holds no pixels.
+std::uint32_t BackgroundColour(const WorkingBitmap& bitmap);
+
+// Reads a BMP file into the record, replacing what it held; returns the rows copied,
+// 0 on failure (then bit count 0). Other bit counts than 24 load with their true count.
+std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap);
+
+// Same, from a file image already in memory (the platform-free part of the POSIX loader).
+std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap);
+
+// A zeroed 24-bit bitmap whose header copies the first 44 bytes of source's header;
+// pixels is null when width or height is not positive or the rows exceed the limit.
+OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width, std::int32_t height);
+
+// Writes header (14-byte file header, info header, biClrUsed colour entries) and
+// biSizeImage bytes of pixels; true only when the whole file was written and closed.
+// pixelBytes bounds what may be read from pixels.
+bool WriteBitmapFile(const char* fileName, std::uint8_t* header, PlatformHandle bitmap,
+                     PlatformHandle deviceContext, const std::uint8_t* pixels, std::size_t pixelBytes);
+bool WriteBitmapFile(const char* fileName, OutputBitmap& output);
+bool WriteBitmapFile(const char* fileName, WorkingBitmap& bitmap);
+
+}  // namespace quillet

@@ -1,0 +1,64 @@
+// One output frame: rotate and scale the eight-times enlargement, choose the sampling
+// phase that lands best inside areas of one colour, sample, and restore lone details.
+#pragma once
+
+#include <cstdint>
+
+#include "quillet/app_state.h"
+#include "quillet/bitmap.h"
+
+namespace quillet {
+
+// Geometry of one frame, all in 64-bit floating point.
+struct FramePlan {
+  bool valid = false;  // false when the output size is not a finite, allocatable size
+  std::int32_t srcWidth = 0, srcHeight = 0;  // W, H of the enlargement
+  double s = 1.0;      // effective scale
+  double step = 8.0;   // source pixels per output pixel
+  double e = 0.125;    // 1 / step
+  double d = 0.0;      // angle reduced to [0, 360)
+  double theta = 0.0;  // -d in radians
+  double phi = 0.0;    // d in radians
+  std::int32_t newW = 0, newH = 0;
+  double A = 0.0, B = 0.0;    // step x cos phi, step x sin phi
+  double X0 = 0.0, Y0 = 0.0;  // placement of the rotated picture in the output
+  int M = 0;                  // search grid is M x M offsets
+  double r = 0.0;             // source pixels between neighbouring offsets
+};
+
+struct PhaseOffset {
+  int i = 0;  // row offset index, 0..M-1
+  int j = 0;  // column offset index, 0..M-1
+};
+
+// Search grid size for an output of pixelCount pixels (32 down to 6).
+int SearchGridSize(std::int64_t pixelCount);
+
+// Set-up and placement for a W x H enlargement at angle (degrees, clockwise) and scale.
+FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle, double scale);
+
+// Best sampling offset: lowest score, ties to the first in i-major order. threads <= 0
+// uses every core, 1 runs the literal sequential order; all give the same offset.
+// Reports 5 + 85 x (i x M + j) / (M x M) for every step, then 90.
+PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const FramePlan& plan,
+                        int threads);
+
+// Copies one source pixel into each output pixel of rows 1..newH-2 at offset.
+void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset,
+                  OutputBitmap& output);
+
+// Brings back lone detail colours seen at half-pixel sub-samples; works in place.
+void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset,
+                OutputBitmap& output);
+
+// Renders a frame into a fresh output bitmap, reporting 5 through 98; output.pixels is
+// null when the source holds no 24-bit image or the size is not valid.
+OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source, double angle,
+                               double scale, int threads = 0);
+
+// Renders the frame of app's working bitmap and writes it to fileName; reports 5..100.
+// True only when a file was written whole.
+bool RenderFrame(const AppState& app, double angle, double scale, const char* fileName,
+                 int threads = 0);
+
+}  // namespace quillet

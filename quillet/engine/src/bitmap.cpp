@@ -1,0 +1,157 @@
+#include <cstring>
+#include <utility>
+
+#include "bitmap_internal.h"
+#include "quillet/bitmap.h"
+
+namespace quillet {
+
+std::uint16_t ReadLe16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t ReadLe32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void WriteLe16(std::uint8_t* p, std::uint16_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void WriteLe32(std::uint8_t* p, std::uint32_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+  p[2] = static_cast<std::uint8_t>(value >> 16);
+  p[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+std::int32_t HeaderWidth(const std::uint8_t* header) {
+  return header ? static_cast<std::int32_t>(ReadLe32(header + kBiWidth)) : 0;
+}
+
+std::int32_t HeaderHeight(const std::uint8_t* header) {
+  return header ? static_cast<std::int32_t>(ReadLe32(header + kBiHeight)) : 0;
+}
+
+int HeaderBitCount(const std::uint8_t* header) {
+  return header ? ReadLe16(header + kBiBitCount) : 0;
+}
+
+std::int64_t Stride24(std::int64_t width) { return (3 * width + 3) / 4 * 4; }
+
+std::int64_t RowStride(std::int64_t width, int bitCount) {
+  return (width * bitCount + 31) / 32 * 4;
+}
+
+bool HasImage24(const WorkingBitmap& bitmap) {
+  const std::int32_t w = HeaderWidth(bitmap.header.get());
+  const std::int32_t h = HeaderHeight(bitmap.header.get());
+  if (HeaderBitCount(bitmap.header.get()) != 24 || w <= 0 || h <= 0) return false;
+  return static_cast<std::uint64_t>(Stride24(w)) * static_cast<std::uint64_t>(h) <= bitmap.pixels.size();
+}
+
+std::uint32_t PackColour(const std::uint8_t* pixel) {
+  return static_cast<std::uint32_t>(pixel[0]) | (static_cast<std::uint32_t>(pixel[1]) << 8) |
+         (static_cast<std::uint32_t>(pixel[2]) << 16);
+}
+
+namespace {
+int AbsDiff(int a, int b) { return a > b ? a - b : b - a; }
+}  // namespace
+
+int PixelDistance(const std::uint8_t* a, const std::uint8_t* b) {
+  if (a[0] == b[0] && a[1] == b[1] && a[2] == b[2]) return 0;
+  return AbsDiff(a[0], b[0]) + AbsDiff(a[1], b[1]) + AbsDiff(a[2], b[2]);
+}
+
+int PixelDistance(std::uint32_t a, std::uint32_t b) {
+  if (a == b) return 0;
+  return AbsDiff(a & 0xFF, b & 0xFF) + AbsDiff((a >> 8) & 0xFF, (b >> 8) & 0xFF) +
+         AbsDiff((a >> 16) & 0xFF, (b >> 16) & 0xFF);
+}
+
+std::uint32_t BackgroundColour(const WorkingBitmap& bitmap) {
+  return bitmap.pixels.size() >= 3 ? PackColour(bitmap.pixels.data()) : 0;
+}
+
+HeaderBlock NewEmptyHeader() {
+  HeaderBlock header(new std::uint8_t[kHeaderBlockBytes]());
+  WriteLe32(header.get() + kBiSize, kInfoHeaderBytes);
+  WriteLe16(header.get() + kBiPlanes, 1);
+  return header;
+}
+
+HeaderBlock NewOutputHeader(const WorkingBitmap& source, std::int32_t width, std::int32_t height) {
+  HeaderBlock header = NewEmptyHeader();
+  if (source.header) std::memcpy(header.get(), source.header.get(), 44);
+  WriteLe32(header.get() + kBiWidth, static_cast<std::uint32_t>(width));
+  WriteLe32(header.get() + kBiHeight, static_cast<std::uint32_t>(height));
+  WriteLe16(header.get() + kBiBitCount, 24);
+  return header;
+}
+
+void BuildFileHeader(std::uint8_t out[kFileHeaderBytes], std::uint32_t infoBytes, std::uint32_t imageBytes) {
+  const std::uint32_t offBits = static_cast<std::uint32_t>(kFileHeaderBytes) + infoBytes;
+  out[0] = 'B';
+  out[1] = 'M';
+  WriteLe32(out + 2, offBits + imageBytes);
+  WriteLe16(out + 6, 0);
+  WriteLe16(out + 8, 0);
+  WriteLe32(out + 10, offBits);
+}
+
+WorkingBitmap::WorkingBitmap(WorkingBitmap&& other) noexcept
+    : deviceContext(std::exchange(other.deviceContext, nullptr)),
+      bitmap(std::exchange(other.bitmap, nullptr)),
+      header(std::move(other.header)),
+      pixels(std::move(other.pixels)) {}
+
+WorkingBitmap& WorkingBitmap::operator=(WorkingBitmap&& other) noexcept {
+  if (this != &other) {
+    ReleasePlatformHandles(bitmap, deviceContext);
+    deviceContext = std::exchange(other.deviceContext, nullptr);
+    bitmap = std::exchange(other.bitmap, nullptr);
+    header = std::move(other.header);
+    pixels = std::move(other.pixels);
+  }
+  return *this;
+}
+
+WorkingBitmap::~WorkingBitmap() { ReleasePlatformHandles(bitmap, deviceContext); }
+
+OutputBitmap::OutputBitmap(OutputBitmap&& other) noexcept
+    : deviceContext(std::exchange(other.deviceContext, nullptr)),
+      bitmap(std::exchange(other.bitmap, nullptr)),
+      header(std::move(other.header)),
+      pixels(std::exchange(other.pixels, nullptr)),
+      pixelBytes(std::exchange(other.pixelBytes, 0)),
+      storage(std::move(other.storage)) {}
+
+OutputBitmap& OutputBitmap::operator=(OutputBitmap&& other) noexcept {
+  if (this != &other) {
+    ReleasePlatformHandles(bitmap, deviceContext);
+    deviceContext = std::exchange(other.deviceContext, nullptr);
+    bitmap = std::exchange(other.bitmap, nullptr);
+    header = std::move(other.header);
+    pixels = std::exchange(other.pixels, nullptr);
+    pixelBytes = std::exchange(other.pixelBytes, 0);
+    storage = std::move(other.storage);
+  }
+  return *this;
+}
+
+OutputBitmap::~OutputBitmap() { ReleasePlatformHandles(bitmap, deviceContext); }
+
+bool WriteBitmapFile(const char* fileName, OutputBitmap& output) {
+  return WriteBitmapFile(fileName, output.header.get(), output.bitmap, output.deviceContext, output.pixels,
+                         output.pixelBytes);
+}
+
+bool WriteBitmapFile(const char* fileName, WorkingBitmap& bitmap) {
+  return WriteBitmapFile(fileName, bitmap.header.get(), bitmap.bitmap, bitmap.deviceContext,
+                         bitmap.pixels.data(), bitmap.pixels.size());
+}
+
+}  // namespace quillet

@@ -1,0 +1,24 @@
+// Pieces shared by the platform files of the bitmap operations.
+#pragma once
+
+#include <cstdint>
+
+#include "quillet/bitmap.h"
+
+namespace quillet {
+
+// Releases a bitmap and its device context where the platform has them; sets both null.
+void ReleasePlatformHandles(PlatformHandle& bitmap, PlatformHandle& deviceContext);
+
+// Allocates a header block set to an empty image: biSize 40, biPlanes 1, all else 0.
+HeaderBlock NewEmptyHeader();
+
+// Header block of a 24-bit output: the first 44 bytes of source's header (or of an empty
+// header when it has none), then the new width, height and bit count 24.
+HeaderBlock NewOutputHeader(const WorkingBitmap& source, std::int32_t width, std::int32_t height);
+
+// The 14-byte BMP file header for an info header of infoBytes (colour entries
+// included) followed by imageBytes of rows.
+void BuildFileHeader(std::uint8_t out[kFileHeaderBytes], std::uint32_t infoBytes, std::uint32_t imageBytes);
+
+}  // namespace quillet

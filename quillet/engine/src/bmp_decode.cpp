@@ -1,0 +1,156 @@
+// Reads a BMP file image from memory into a WorkingBitmap. The file is untrusted:
+// every field is checked against the file size before anything is allocated.
+#include <algorithm>
+#include <cstring>
+
+#include "bitmap_internal.h"
+#include "quillet/bitmap.h"
+
+namespace quillet {
+namespace {
+
+constexpr std::uint32_t kCoreHeaderBytes = 12;
+constexpr std::uint32_t kBiRgb = 0;
+constexpr std::uint32_t kBiRle8 = 1;
+constexpr std::uint32_t kBiRle4 = 2;
+constexpr std::uint32_t kBiBitfields = 3;
+constexpr std::uint32_t kBiAlphaBitfields = 6;
+constexpr std::int64_t kMaxDimension = std::int64_t{1} << 24;
+
+struct BmpInfo {
+  std::uint32_t headerBytes = 0;
+  std::int64_t width = 0;
+  std::int64_t height = 0;  // negative for top-down rows
+  int bitCount = 0;
+  std::uint32_t compression = kBiRgb;
+  std::uint32_t clrUsed = 0;
+  std::uint32_t clrImportant = 0;
+};
+
+bool ValidBitCount(int bits) {
+  return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+bool ParseInfo(const std::uint8_t* data, std::size_t size, BmpInfo& info) {
+  if (size < kFileHeaderBytes + 4 || data[0] != 'B' || data[1] != 'M') return false;
+  const std::uint8_t* h = data + kFileHeaderBytes;
+  info.headerBytes = ReadLe32(h);
+  if (info.headerBytes == kCoreHeaderBytes) {
+    if (size < kFileHeaderBytes + kCoreHeaderBytes) return false;
+    info.width = ReadLe16(h + 4);
+    info.height = ReadLe16(h + 6);
+    info.bitCount = ReadLe16(h + 10);
+    return ValidBitCount(info.bitCount) && info.bitCount != 16 && info.bitCount != 32;
+  }
+  if (info.headerBytes != 40 && info.headerBytes != 52 && info.headerBytes != 56 && info.headerBytes != 108 &&
+      info.headerBytes != 124)
+    return false;
+  if (size < kFileHeaderBytes + info.headerBytes) return false;
+  info.width = static_cast<std::int32_t>(ReadLe32(h + 4));
+  info.height = static_cast<std::int32_t>(ReadLe32(h + 8));
+  info.bitCount = ReadLe16(h + 14);
+  info.compression = ReadLe32(h + 16);
+  info.clrUsed = ReadLe32(h + 32);
+  info.clrImportant = ReadLe32(h + 36);
+  if (!ValidBitCount(info.bitCount)) return false;
+  switch (info.compression) {
+    case kBiRgb:
+      return true;
+    case kBiRle8:
+      return info.bitCount == 8 && info.height > 0;
+    case kBiRle4:
+      return info.bitCount == 4 && info.height > 0;
+    case kBiBitfields:
+    case kBiAlphaBitfields:
+      return info.bitCount == 16 || info.bitCount == 32;
+    default:
+      return false;
+  }
+}
+
+// Colour entries (bit counts up to 8) or channel masks go to the header block after the
+// info header, where the file's own layout puts them. Returns false when they lie outside the file.
+bool CopyColourTable(const std::uint8_t* data, std::size_t size, const BmpInfo& info, std::uint8_t* header) {
+  const std::size_t tableStart = kFileHeaderBytes + info.headerBytes;
+  if (info.bitCount <= 8) {
+    const std::uint32_t maxEntries = 1u << info.bitCount;
+    const std::uint32_t entries = (info.clrUsed == 0 || info.clrUsed > maxEntries) ? maxEntries : info.clrUsed;
+    const std::size_t entryBytes = info.headerBytes == kCoreHeaderBytes ? 3 : 4;
+    if (tableStart + entries * entryBytes > size) return false;
+    for (std::uint32_t k = 0; k < entries; ++k) {
+      const std::uint8_t* src = data + tableStart + k * entryBytes;
+      std::uint8_t* dst = header + kColourTable + 4 * k;
+      dst[0] = src[0];
+      dst[1] = src[1];
+      dst[2] = src[2];
+      dst[3] = 0;
+    }
+    WriteLe32(header + kBiClrUsed, entries);
+    return true;
+  }
+  if (info.compression == kBiBitfields || info.compression == kBiAlphaBitfields) {
+    // Masks follow a 40-byte header; larger headers hold them at the same file offset.
+    const std::size_t maskBytes = info.compression == kBiBitfields ? 12 : 16;
+    const std::size_t maskStart = kFileHeaderBytes + kInfoHeaderBytes;
+    if (maskStart + maskBytes > size) return false;
+    std::memcpy(header + kColourTable, data + maskStart, maskBytes);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap) {
+  ReleasePlatformHandles(bitmap.bitmap, bitmap.deviceContext);
+  bitmap.pixels = std::vector<std::uint8_t>();
+  bitmap.header = NewEmptyHeader();
+
+  BmpInfo info;
+  if (!data || !ParseInfo(data, size, info)) return 0;
+  if (info.width <= 0 || info.width > kMaxDimension || info.height == 0 || info.height > kMaxDimension ||
+      info.height < -kMaxDimension)
+    return 0;
+  const bool topDown = info.height < 0;
+  const std::int64_t rows = topDown ? -info.height : info.height;
+  const std::int64_t stride = RowStride(info.width, info.bitCount);
+  if (static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(rows) > kMaxPixelBlockBytes) return 0;
+
+  std::uint8_t* header = bitmap.header.get();
+  if (!CopyColourTable(data, size, info, header)) {
+    bitmap.header = NewEmptyHeader();
+    return 0;
+  }
+  const bool rowsReadable = info.compression == kBiRgb || info.compression == kBiBitfields ||
+                            info.compression == kBiAlphaBitfields;
+  const std::uint32_t offBits = ReadLe32(data + 10);
+  // The last row may lack its padding; every other byte of the rows must be in the file.
+  const std::uint64_t lastRowBytes = static_cast<std::uint64_t>((info.width * info.bitCount + 7) / 8);
+  const std::uint64_t needed = static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(rows - 1) + lastRowBytes;
+  if (rowsReadable &&
+      (offBits < kFileHeaderBytes + info.headerBytes || offBits > size || size - offBits < needed)) {
+    bitmap.header = NewEmptyHeader();
+    return 0;
+  }
+
+  WriteLe32(header + kBiWidth, static_cast<std::uint32_t>(info.width));
+  WriteLe32(header + kBiHeight, static_cast<std::uint32_t>(rows));
+  WriteLe16(header + kBiBitCount, static_cast<std::uint16_t>(info.bitCount));
+  WriteLe32(header + kBiCompression, info.compression);
+  WriteLe32(header + kBiClrImportant, info.bitCount <= 8 ? info.clrImportant : 0);
+  if (!rowsReadable) return 0;  // compressed rows: the true format is reported, no rows are copied
+
+  const std::size_t blockBytes = static_cast<std::size_t>(stride * rows);
+  WriteLe32(header + kBiSizeImage, static_cast<std::uint32_t>(blockBytes));
+  bitmap.pixels.assign(blockBytes, 0);
+  const std::uint8_t* rowsStart = data + offBits;
+  const std::size_t available = size - offBits;
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const std::size_t from = static_cast<std::size_t>(r * stride);
+    const std::size_t count = std::min(static_cast<std::size_t>(stride), available - from);
+    const std::int64_t target = topDown ? rows - 1 - r : r;
+    std::memcpy(bitmap.pixels.data() + target * stride, rowsStart + from, count);
+  }
+  return static_cast<std::int32_t>(rows);
+}
+
+}  // namespace quillet
