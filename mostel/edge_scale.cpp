@@ -11,32 +11,46 @@
 namespace mostel {
 namespace {
 
-// The 7 x 7 square around the centre pixel, [row][column], centre at [3][3]. The four corner
-// entries are filled but never read.
-using Square = uint32_t[7][7];
+// The 7 x 7 square around the centre pixel E, as seven row addresses that each point at the
+// column of E minus 3, with the lumas of the same pixels beside them. Inside the picture the
+// addresses point into the source itself; near the border they point at a clamped copy.
+struct Square {
+  const uint32_t* px[7];
+  const uint8_t* luma[7];
+};
 
 // A view of the square in one corner's frame: P(a, b) is the pixel at E + a*f + b*h, and the
 // view may be recentred on a neighbour of E (Q = P(qa, qb)).
 template <int FX, int FY, int HX, int HY>
 struct Frame {
-  const Square& px;
+  const Square& sq;
   int qa = 0;
   int qb = 0;
 
-  uint32_t operator()(int a, int b) const {
-    a += qa;
-    b += qb;
-    return px[3 + a * FY + b * HY][3 + a * FX + b * HX];
-  }
-  Frame At(int a, int b) const { return Frame{px, qa + a, qb + b}; }
+  uint32_t operator()(int a, int b) const { return sq.px[Row(a, b)][Col(a, b)]; }
+  int L(int a, int b) const { return sq.luma[Row(a, b)][Col(a, b)]; }
+  Frame At(int a, int b) const { return Frame{sq, qa + a, qb + b}; }
   // Index into the output block E0..E8 of the output pixel at a*f + b*h from the centre.
   static constexpr int Out(int a, int b) { return (1 + a * FY + b * HY) * 3 + (1 + a * FX + b * HX); }
+
+ private:
+  int Row(int a, int b) const { return 3 + (a + qa) * FY + (b + qb) * HY; }
+  int Col(int a, int b) const { return 3 + (a + qa) * FX + (b + qb) * HX; }
 };
 
 inline int D(uint32_t p, uint32_t q) { return ColourDistance(p, q); }
-inline bool Close50(uint32_t p, uint32_t q) { return LumaClose<50>(p, q); }
-inline bool Close15(uint32_t p, uint32_t q) { return LumaClose<15>(p, q); }
-inline bool Close20(uint32_t p, uint32_t q) { return LumaClose<20>(p, q); }
+// LumaClose on the square's precomputed lumas: Q(a1, b1) against Q(a2, b2).
+template <int Limit, class Q>
+bool Close(const Q& q, int a1, int b1, int a2, int b2) {
+  const int d = q.L(a1, b1) - q.L(a2, b2);
+  return d <= Limit && -d <= Limit;
+}
+template <class Q>
+bool Close50(const Q& q, int a1, int b1, int a2, int b2) { return Close<50>(q, a1, b1, a2, b2); }
+template <class Q>
+bool Close15(const Q& q, int a1, int b1, int a2, int b2) { return Close<15>(q, a1, b1, a2, b2); }
+template <class Q>
+bool Close20(const Q& q, int a1, int b1, int a2, int b2) { return Close<20>(q, a1, b1, a2, b2); }
 
 template <class Q>
 uint32_t ChosenColour(const Q& q) {
@@ -50,12 +64,12 @@ int SlopeH(const Q& q) { return D(q(0, 1), q(1, -1)); }
 template <class Q>
 bool GuardShallow(const Q& q) {
   return q(0, 0) != q(-1, 1) && q(-1, 0) != q(-1, 1) &&
-         (Close50(q(0, 0), q(-1, 0)) || Close50(q(0, 1), q(-1, 1)));
+         (Close50(q, 0, 0, -1, 0) || Close50(q, 0, 1, -1, 1));
 }
 template <class Q>
 bool GuardSteep(const Q& q) {
   return q(0, 0) != q(1, -1) && q(0, -1) != q(1, -1) &&
-         (Close50(q(0, 0), q(0, -1)) || Close50(q(1, 0), q(1, -1)));
+         (Close50(q, 0, 0, 0, -1) || Close50(q, 1, 0, 1, -1));
 }
 template <class Q>
 bool Shallow(const Q& q) { return GuardShallow(q) && 2 * SlopeF(q) <= SlopeH(q); }
@@ -68,12 +82,12 @@ template <class Q>
 bool EdgeTest(const Q& q) {
   const uint32_t e = q(0, 0), f = q(1, 0), h = q(0, 1);
   if (e == f || e == h) return false;
-  if (Close15(f, q(1, -1)) && Close15(h, q(-1, 1)) && Close15(f, q(1, 1)) && Close15(h, q(1, 1)) &&
-      (!Close50(q(0, -1), q(1, -2)) || !Close50(q(-1, 0), q(-2, 1))))
+  if (Close15(q, 1, 0, 1, -1) && Close15(q, 0, 1, -1, 1) && Close15(q, 1, 0, 1, 1) && Close15(q, 0, 1, 1, 1) &&
+      (!Close50(q, 0, -1, 1, -2) || !Close50(q, -1, 0, -2, 1)))
     return false;
-  if ((Close50(f, q(0, -1)) || Close50(h, q(-1, 0))) &&
-      (!Close50(e, q(1, 1)) || Close50(f, q(2, 1)) || Close50(h, q(1, 2))) && !Close50(e, q(-1, 1)) &&
-      !Close50(e, q(1, -1)))
+  if ((Close50(q, 1, 0, 0, -1) || Close50(q, 0, 1, -1, 0)) &&
+      (!Close50(q, 0, 0, 1, 1) || Close50(q, 1, 0, 2, 1) || Close50(q, 0, 1, 1, 2)) && !Close50(q, 0, 0, -1, 1) &&
+      !Close50(q, 0, 0, 1, -1))
     return false;
   const uint32_t g = q(1, 1);
   const int wEdge = 4 * D(h, f) + D(e, q(1, -1)) + D(e, q(-1, 1)) + D(g, q(0, 2)) + D(g, q(2, 0));
@@ -84,25 +98,25 @@ bool EdgeTest(const Q& q) {
 template <class Q>
 bool Level3Shallow(const Q& q) {
   return q(0, 0) != q(-2, 1) && q(-2, 0) != q(-2, 1) &&
-         (Close20(q(-1, 0), q(-2, 0)) || Close20(q(-1, 1), q(-2, 1))) &&
+         (Close20(q, -1, 0, -2, 0) || Close20(q, -1, 1, -2, 1)) &&
          4 * D(q(1, 0), q(-2, 1)) <= D(q(0, 1), q(1, -2));
 }
 template <class Q>
 bool Level3Steep(const Q& q) {
   return q(0, 0) != q(1, -2) && q(0, -2) != q(1, -2) &&
-         (Close20(q(0, -1), q(0, -2)) || Close20(q(1, -1), q(1, -2))) &&
+         (Close20(q, 0, -1, 0, -2) || Close20(q, 1, -1, 1, -2)) &&
          4 * D(q(0, 1), q(1, -2)) <= D(q(1, 0), q(-2, 1));
 }
 template <class Q>
 bool Level4Shallow(const Q& q) {
   return q(0, 0) != q(-3, 1) && q(-3, 0) != q(-3, 1) &&
-         (Close20(q(-2, 0), q(-3, 0)) || Close20(q(-2, 1), q(-3, 1))) &&
+         (Close20(q, -2, 0, -3, 0) || Close20(q, -2, 1, -3, 1)) &&
          4 * D(q(1, 0), q(-3, 1)) <= D(q(0, 1), q(1, -3));
 }
 template <class Q>
 bool Level4Steep(const Q& q) {
   return q(0, 0) != q(1, -3) && q(0, -3) != q(1, -3) &&
-         (Close20(q(0, -2), q(0, -3)) || Close20(q(1, -2), q(1, -3))) &&
+         (Close20(q, 0, -2, 0, -3) || Close20(q, 1, -2, 1, -3)) &&
          4 * D(q(0, 1), q(1, -3)) <= D(q(1, 0), q(-3, 1));
 }
 
@@ -149,34 +163,50 @@ void CornerRule(const Fr& p, uint32_t (&out)[9], ScalerCounts& counts) {
 
 constexpr uint32_t kRowsPerChunk = 8;
 
-}  // namespace
-
-void EdgeScaleRows(const ScalerJob& job, uint32_t firstRow, uint32_t endRow, ScalerCounts* counts) {
+// Scales source rows [firstRow, endRow) and adds to the counts. `lumas` holds Luma of every
+// source pixel, srcWidth to a row.
+void ScaleRows(const ScalerJob& job, const uint8_t* lumas, uint32_t firstRow, uint32_t endRow, ScalerCounts* counts) {
   const uint32_t width = job.srcWidth, height = job.srcHeight;
-  if (width == 0 || height == 0) return;
   const size_t srcStride = job.srcPitch / 2, dstStride = job.dstPitch / 2;
   ScalerCounts local = *counts;
-  Square square;
+  uint32_t borderPx[7][7];
+  uint8_t borderLuma[7][7];
   for (uint32_t y = firstRow; y < endRow; ++y) {
-    const uint32_t* rows[7];
+    const uint32_t* rowPx[7];
+    const uint8_t* rowLuma[7];
     for (int r = 0; r < 7; ++r) {
-      const int64_t sy = std::clamp<int64_t>(int64_t{y} + r - 3, 0, int64_t{height} - 1);
-      rows[r] = job.srcPixels + static_cast<size_t>(sy) * srcStride;
+      const size_t sy = static_cast<size_t>(std::clamp<int64_t>(int64_t{y} + r - 3, 0, int64_t{height} - 1));
+      rowPx[r] = job.srcPixels + sy * srcStride;
+      rowLuma[r] = lumas + sy * width;
     }
     uint32_t* dst = job.dstPixels + static_cast<size_t>(3) * y * dstStride;
     for (uint32_t x = 0; x < width; ++x) {
-      uint32_t cols[7];
-      for (int c = 0; c < 7; ++c)
-        cols[c] = static_cast<uint32_t>(std::clamp<int64_t>(int64_t{x} + c - 3, 0, int64_t{width} - 1));
-      for (int r = 0; r < 7; ++r)
-        for (int c = 0; c < 7; ++c) square[r][c] = rows[r][cols[c]];
+      Square sq;
+      if (x >= 3 && x + 3 < width) {
+        for (int r = 0; r < 7; ++r) {
+          sq.px[r] = rowPx[r] + (x - 3);
+          sq.luma[r] = rowLuma[r] + (x - 3);
+        }
+      } else {
+        for (int c = 0; c < 7; ++c) {
+          const size_t sx = static_cast<size_t>(std::clamp<int64_t>(int64_t{x} + c - 3, 0, int64_t{width} - 1));
+          for (int r = 0; r < 7; ++r) {
+            borderPx[r][c] = rowPx[r][sx];
+            borderLuma[r][c] = rowLuma[r][sx];
+          }
+        }
+        for (int r = 0; r < 7; ++r) {
+          sq.px[r] = borderPx[r];
+          sq.luma[r] = borderLuma[r];
+        }
+      }
 
-      const uint32_t e = square[3][3];
+      const uint32_t e = sq.px[3][3];
       uint32_t out[9] = {e, e, e, e, e, e, e, e, e};
-      CornerRule(Frame<1, 0, 0, 1>{square}, out, local);    // bottom-right
-      CornerRule(Frame<0, -1, 1, 0>{square}, out, local);   // top-right
-      CornerRule(Frame<-1, 0, 0, -1>{square}, out, local);  // top-left
-      CornerRule(Frame<0, 1, -1, 0>{square}, out, local);   // bottom-left
+      CornerRule(Frame<1, 0, 0, 1>{sq}, out, local);    // bottom-right
+      CornerRule(Frame<0, -1, 1, 0>{sq}, out, local);   // top-right
+      CornerRule(Frame<-1, 0, 0, -1>{sq}, out, local);  // top-left
+      CornerRule(Frame<0, 1, -1, 0>{sq}, out, local);   // bottom-left
 
       uint32_t* block = dst + static_cast<size_t>(3) * x;
       for (int r = 0; r < 3; ++r)
@@ -186,16 +216,35 @@ void EdgeScaleRows(const ScalerJob& job, uint32_t firstRow, uint32_t endRow, Sca
   *counts = local;
 }
 
+}  // namespace
+
+size_t DestinationBytes(uint32_t width, uint32_t height) {
+  if (width > UINT32_MAX / 6 || height > UINT32_MAX / 3) return 0;
+  size_t pixels = 0, bytes = 0;
+  if (__builtin_mul_overflow(size_t{width}, size_t{height}, &pixels) || __builtin_mul_overflow(pixels, size_t{36}, &bytes))
+    return 0;
+  return bytes;
+}
+
 bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* counts) {
   *counts = ScalerCounts{};
   if (3 * job.srcWidth > job.dstWidth || 3 * job.srcHeight > job.dstHeight) return false;
   WriteChannelMasks();
+  if (job.srcWidth == 0 || job.srcHeight == 0) return true;
+
+  // One luma per source pixel: the luma tests read each pixel's luma many times over.
+  std::vector<uint8_t> lumas(size_t{job.srcWidth} * job.srcHeight);
+  for (uint32_t y = 0; y < job.srcHeight; ++y) {
+    const uint32_t* row = job.srcPixels + size_t{y} * (job.srcPitch / 2);
+    uint8_t* out = lumas.data() + size_t{y} * job.srcWidth;
+    for (uint32_t x = 0; x < job.srcWidth; ++x) out[x] = static_cast<uint8_t>(Luma(row[x]));
+  }
 
   const uint32_t chunks = (job.srcHeight + kRowsPerChunk - 1) / kRowsPerChunk;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = std::min<uint32_t>(threads, chunks);
   if (threads <= 1) {
-    EdgeScaleRows(job, 0, job.srcHeight, counts);
+    ScaleRows(job, lumas.data(), 0, job.srcHeight, counts);
     return true;
   }
 
@@ -206,7 +255,7 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
   auto work = [&](unsigned t) {
     for (uint32_t chunk; (chunk = next.fetch_add(1)) < chunks;) {
       const uint32_t first = chunk * kRowsPerChunk;
-      EdgeScaleRows(job, first, std::min(job.srcHeight, first + kRowsPerChunk), &partial[t]);
+      ScaleRows(job, lumas.data(), first, std::min(job.srcHeight, first + kRowsPerChunk), &partial[t]);
     }
   };
   std::vector<std::thread> pool;

@@ -2,6 +2,7 @@
 // a neighbour, chosen corner by corner from colour distances over a 7 x 7 neighbourhood.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace mostel {
@@ -25,6 +26,10 @@ struct ScalerCounts {
   uint32_t Filtered() const { return Level2Count + Level3Count + NeighbourEdgeCount; }
 };
 
+// Bytes of a destination three times the size of a width x height source (nine 4-byte pixels
+// per source pixel), or 0 when that size, or a pitch or dimension of the job, does not fit.
+size_t DestinationBytes(uint32_t width, uint32_t height);
+
 // Scales the whole image on all cores and prints "Success!\n%5d filtered pixels.\n".
 // Returns 3 x srcWidth (or 3 x srcHeight) untouched when the destination is too narrow (or too
 // short); otherwise the character count of the summary.
@@ -34,8 +39,5 @@ uint32_t EdgeScale3x(const ScalerJob* job);
 // The blocks and counts do not depend on the thread count. Returns false when the destination
 // is too small, in which case nothing is written.
 bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* counts);
-
-// Scales source rows [firstRow, endRow) on the calling thread and adds to the counts.
-void EdgeScaleRows(const ScalerJob& job, uint32_t firstRow, uint32_t endRow, ScalerCounts* counts);
 
 }  // namespace mostel

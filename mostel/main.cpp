@@ -16,17 +16,6 @@ constexpr int kExitBadInput = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitBadOutput = 3;
 
-// Bytes of the destination (nine 4-byte pixels per source pixel), or 0 when the size, or a
-// pitch or dimension of the job, does not fit its type.
-size_t DestinationBytes(unsigned width, unsigned height) {
-  if (width > UINT32_MAX / 6 || height > UINT32_MAX / 3) return 0;
-  size_t pixels = 0, bytes = 0;
-  if (__builtin_mul_overflow(static_cast<size_t>(width), static_cast<size_t>(height), &pixels) ||
-      __builtin_mul_overflow(pixels, size_t{36}, &bytes))
-    return 0;
-  return bytes;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,7 +39,7 @@ int main(int argc, char** argv) {
     return kExitBadInput;
   }
 
-  const size_t bytes = DestinationBytes(width, height);
+  const size_t bytes = mostel::DestinationBytes(width, height);
   void* destination = bytes != 0 ? std::malloc(bytes) : nullptr;
   if (destination == nullptr) {
     std::fputs("ERR: memory exhausted\n", stderr);

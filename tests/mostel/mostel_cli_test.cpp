@@ -1,0 +1,189 @@
+// Runs the mostel program as a user or a script would and checks what it prints, the files it
+// leaves and its exit status.
+#include <gtest/gtest.h>
+#include <lodepng.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "edge_scale.h"
+
+namespace fs = std::filesystem;
+
+namespace mostel {
+namespace {
+
+struct RunResult {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Quoted(const std::string& s) {
+  std::string q(1, '\'');
+  for (char c : s) {
+    if (c == '\'') q.append("'\\''");
+    else q.push_back(c);
+  }
+  q.push_back('\'');
+  return q;
+}
+
+class MostelProgram : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("mostel_cli_" + std::to_string(getpid()) + "_" +
+                                        testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  RunResult Mostel(const std::vector<std::string>& args) {
+    std::string cmd = Quoted(MOSTEL_PROGRAM);
+    for (const std::string& a : args) cmd.append(1, ' ').append(Quoted(a));
+    cmd.append(" >").append(Quoted((dir_ / "stdout").string()));
+    cmd.append(" 2>").append(Quoted((dir_ / "stderr").string())).append(" </dev/null");
+    RunResult r;
+    const int raw = std::system(cmd.c_str());
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1000;
+    r.out = ReadText(dir_ / "stdout");
+    r.err = ReadText(dir_ / "stderr");
+    return r;
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+const char kUsage[] = "Usage: mostel <input png 32bit> <output png 32bit>\n*** Programmed by Oberin. ***\n";
+
+TEST_F(MostelProgram, PrintsUsageForTooFewArguments) {
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{Path("in.png")}}) {
+    const RunResult r = Mostel(args);
+    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 2);
+  }
+}
+
+TEST_F(MostelProgram, ReportsMissingInput) {
+  const RunResult r = Mostel({Path("missing.png"), Path("out.png")});
+  EXPECT_EQ(r.out, "File not found: " + Path("missing.png") + "\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+TEST_F(MostelProgram, ScalesOnePixelAndIgnoresExtraArguments) {
+  const unsigned char pixel[4] = {10, 20, 30, 40};
+  ASSERT_EQ(lodepng_encode32_file(Path("one.png").c_str(), pixel, 1, 1), 0u);
+  const RunResult r = Mostel({Path("one.png"), Path("out.png"), "extra", "args"});
+  EXPECT_EQ(r.out, "Success!\n    0 filtered pixels.\n");
+  EXPECT_EQ(r.status, 0);
+  unsigned char* image = nullptr;
+  unsigned w = 0, h = 0;
+  ASSERT_EQ(lodepng_decode32_file(&image, &w, &h, Path("out.png").c_str()), 0u);
+  ASSERT_EQ(w, 3u);
+  ASSERT_EQ(h, 3u);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(0, std::memcmp(image + 4 * i, pixel, 4)) << i;
+  std::free(image);
+}
+
+TEST_F(MostelProgram, FailsWhenOutputCannotBeWritten) {
+  const std::string in = std::string(SAMPLES_DIR) + "/slime.png";
+  const std::string out = Path("no/such/dir/out.png");
+  const RunResult r = Mostel({in, out});
+  EXPECT_EQ(r.out.rfind("Success!\n", 0), 0u) << r.out;
+  EXPECT_NE(r.err.find(out), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 3);
+  EXPECT_FALSE(fs::exists(out));
+}
+
+// Every corrupt file of the suite: the message tells whether the decoder got as far as the
+// image size; no output appears and the status is not 0.
+TEST_F(MostelProgram, RejectsCorruptFiles) {
+  int seen = 0;
+  for (const auto& entry : fs::directory_iterator(PNGSUITE_DIR)) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] != 'x') continue;
+    unsigned char* image = nullptr;
+    unsigned w = 0, h = 0;
+    const unsigned error = lodepng_decode32_file(&image, &w, &h, entry.path().c_str());
+    std::free(image);
+    ASSERT_NE(error, 0u) << name << " decodes";
+    const RunResult r = Mostel({entry.path().string(), Path("out.png")});
+    const std::string expected =
+        w * h == 0 ? "File not found: " + entry.path().string() + "\n"
+                   : "Too big images are not supported!\nYour image has " + std::to_string(w * h) + " pixels!\n";
+    EXPECT_EQ(r.out, expected) << name;
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_FALSE(fs::exists(Path("out.png"))) << name;
+    ++seen;
+  }
+  EXPECT_GE(seen, 14);
+}
+
+// Every valid file of the suite, in every colour type and depth, comes out three times as large
+// and equal to the scaler's own result on the decoded pixels.
+TEST_F(MostelProgram, ScalesEveryValidSuiteFile) {
+  int seen = 0;
+  for (const auto& entry : fs::directory_iterator(PNGSUITE_DIR)) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] == 'x' || entry.path().extension() != ".png") continue;
+    unsigned char* src = nullptr;
+    unsigned w = 0, h = 0;
+    ASSERT_EQ(lodepng_decode32_file(&src, &w, &h, entry.path().c_str()), 0u) << name;
+    std::vector<uint32_t> expected(size_t{w} * h * 9);
+    const ScalerJob job = {reinterpret_cast<const uint32_t*>(src), 2 * w, w, h, expected.data(), 6 * w, 3 * w, 3 * h};
+    ScalerCounts counts;
+    ASSERT_TRUE(EdgeScaleBlocks(job, 1, &counts));
+    std::free(src);
+
+    const RunResult r = Mostel({entry.path().string(), Path("out.png")});
+    char summary[64];
+    std::snprintf(summary, sizeof summary, "Success!\n%5u filtered pixels.\n", counts.Filtered());
+    EXPECT_EQ(r.out, summary) << name;
+    EXPECT_EQ(r.status, 0) << name;
+    unsigned char* out = nullptr;
+    unsigned ow = 0, oh = 0;
+    ASSERT_EQ(lodepng_decode32_file(&out, &ow, &oh, Path("out.png").c_str()), 0u) << name;
+    EXPECT_EQ(ow, 3 * w);
+    EXPECT_EQ(oh, 3 * h);
+    EXPECT_EQ(0, std::memcmp(out, expected.data(), expected.size() * 4)) << name;
+    std::free(out);
+    fs::remove(Path("out.png"));
+    ++seen;
+  }
+  EXPECT_GE(seen, 150);
+}
+
+TEST(DestinationBytes, RefusesSizesThatDoNotFit) {
+  EXPECT_EQ(DestinationBytes(1, 1), 36u);
+  EXPECT_EQ(DestinationBytes(1024, 2048), size_t{1024} * 2048 * 36);
+  EXPECT_EQ(DestinationBytes(UINT32_MAX / 6 + 1, 1), 0u);  // the destination pitch would wrap
+  EXPECT_EQ(DestinationBytes(1, UINT32_MAX / 3 + 1), 0u);  // the destination height would wrap
+  if (sizeof(size_t) == 8) {
+    EXPECT_EQ(DestinationBytes(1u << 28, 1u << 31), 0u);  // 2^59 pixels x 36 bytes
+  } else {
+    EXPECT_EQ(DestinationBytes(65536, 2048), 0u);  // 4 GiB and more
+  }
+}
+
+}  // namespace
+}  // namespace mostel
