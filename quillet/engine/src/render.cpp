@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
 #include <vector>
 
 #include "parallel.h"
@@ -126,25 +127,46 @@ PhaseOffset SearchSequential(const AppState& app, const FramePlan& plan, ScoreCa
 
 // Same winner as the sequential order: the lowest score, ties to the lowest index i x M + j.
 // A candidate stops once (its partial score, its index) ranks at or after the best so far.
+// Progress is reported on the calling thread, in step order, as the finished candidates
+// form an unbroken run from the first.
 PhaseOffset SearchParallel(const AppState& app, const FramePlan& plan, ScoreCache& cache, int threads) {
   const int m = plan.M;
+  const int candidates = m * m;
   std::atomic<std::uint64_t> bestKey{std::numeric_limits<std::uint64_t>::max()};
-  for (int i = 0; i < m; ++i) {
-    ParallelFor(m, threads, [&](int j) {
-      const std::uint64_t index = static_cast<std::uint64_t>(i * m + j);
-      std::uint64_t score = 0;
-      const bool complete = ScoreCandidate(plan, cache, i, j, score, [&](std::uint64_t s) {
-        return ((s << kIndexBits) | index) < bestKey.load(std::memory_order_relaxed);
-      });
-      if (!complete) return;
+  std::vector<std::atomic<bool>> finished(static_cast<std::size_t>(candidates));
+  const std::thread::id caller = std::this_thread::get_id();
+  int reportedSteps = 0;  // steps (i, j) of the (M + 1) x (M + 1) sequence reported so far
+  int finishedRun = 0;    // candidates 0 .. finishedRun - 1 are all finished
+  auto reportUpTo = [&](int run) {
+    // Step (i, j) with j < M needs candidate i x M + j; step (i, M) needs the last of row i.
+    for (;; ++reportedSteps) {
+      const int i = reportedSteps / (m + 1);
+      const int j = reportedSteps % (m + 1);
+      if (i > m) break;
+      const int needs = i == m ? candidates : i * m + (j < m ? j : m - 1) + 1;
+      if (needs > run) break;
+      ReportProgress(app, StepPosition(i, j, m));
+    }
+  };
+  ParallelFor(candidates, threads, [&](int k) {
+    std::uint64_t score = 0;
+    const std::uint64_t index = static_cast<std::uint64_t>(k);
+    const bool complete = ScoreCandidate(plan, cache, k / m, k % m, score, [&](std::uint64_t s) {
+      return ((s << kIndexBits) | index) < bestKey.load(std::memory_order_relaxed);
+    });
+    if (complete) {
       const std::uint64_t key = (score << kIndexBits) | index;
       std::uint64_t current = bestKey.load(std::memory_order_relaxed);
       while (key < current && !bestKey.compare_exchange_weak(current, key, std::memory_order_relaxed)) {
       }
-    });
-    for (int j = 0; j <= m; ++j) ReportProgress(app, StepPosition(i, j, m));
-  }
-  for (int j = 0; j <= m; ++j) ReportProgress(app, StepPosition(m, j, m));
+    }
+    finished[static_cast<std::size_t>(k)].store(true, std::memory_order_release);
+    if (std::this_thread::get_id() != caller) return;
+    while (finishedRun < candidates && finished[static_cast<std::size_t>(finishedRun)].load(std::memory_order_acquire))
+      ++finishedRun;
+    reportUpTo(finishedRun);
+  });
+  reportUpTo(candidates);
   const std::uint64_t key = bestKey.load();
   if (key == std::numeric_limits<std::uint64_t>::max()) return {};
   const int index = static_cast<int>(key & ((1u << kIndexBits) - 1));
