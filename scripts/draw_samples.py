@@ -93,15 +93,28 @@ def png(width, height, rows):
             + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
+def write(path, rows):
+    with open(path, 'wb') as f:
+        f.write(png(len(rows[0]), len(rows), rows))
+
+
 def main():
-    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'samples')
-    os.makedirs(out, exist_ok=True)
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..')
+    os.makedirs(os.path.join(top, 'samples'), exist_ok=True)
+    os.makedirs(os.path.join(top, 'docs'), exist_ok=True)
+    sprites = []
     for name, text in SPRITES.items():
         grid = [line for line in text.strip('\n').split('\n')]
         rows = [[PALETTE[ch] for ch in line] for line in grid]
         assert all(len(r) == len(rows[0]) for r in rows), name
-        with open(os.path.join(out, name + '.png'), 'wb') as f:
-            f.write(png(len(rows[0]), len(rows), rows))
+        write(os.path.join(top, 'samples', name + '.png'), rows)
+        sprites.append(rows)
+    # All sprites side by side with a gap of two pixels, and the same sheet enlarged three
+    # times by plain pixel repetition, to set beside the scaler's result.
+    gap = [PALETTE['.']] * 2
+    sheet = [sum((gap + s[y] for s in sprites), []) + gap for y in range(len(sprites[0]))]
+    write(os.path.join(top, 'samples', 'sheet.png'), sheet)
+    write(os.path.join(top, 'docs', 'sheet-repeated-3x.png'), [[px for px in row for _ in range(3)] for row in sheet for _ in range(3)])
 
 
 if __name__ == '__main__':
