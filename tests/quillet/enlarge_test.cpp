@@ -138,13 +138,10 @@ TEST(EnlargeStep, WritesFileAndLeavesSourceAlone) {
   ASSERT_EQ(LoadBitmapFile(name.c_str(), back), 6);
   EXPECT_EQ(testing::ReadFileBytes(name).size(), 54u + 6 * Stride24(10));
   EXPECT_EQ(testing::PictureOf(back).colours, Enlarged(p).colours);
-  // Row padding stays 0.
-  for (std::int32_t y = 0; y < 6; ++y)
-    for (std::int64_t k = 30; k < Stride24(10); ++k) EXPECT_EQ(back.pixels[y * Stride24(10) + k], 0);
 
   WorkingBitmap empty;
   EXPECT_FALSE(EnlargeStep(empty, (dir + "/none.bmp").c_str()));
-  EXPECT_FALSE(testing::FileExists(dir + "/none.bmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/none.bmp"));
   std::filesystem::remove_all(dir);
 }
 

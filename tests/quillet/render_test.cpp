@@ -201,7 +201,7 @@ TEST(RenderFrame, WritesOnlyFrom24BitImages) {
   app.progressWindow = &display;
   EXPECT_FALSE(RenderFrame(app, 0, 1, (dir + "/none.bmp").c_str()));
   EXPECT_EQ(seen, (std::vector<int>{5, 100}));
-  EXPECT_FALSE(testing::FileExists(dir + "/none.bmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/none.bmp"));
 
   testing::SetPicture(app.workingBitmap, testing::Plain(80, 40, Ink));
   ASSERT_TRUE(RenderFrame(app, -90, 1, (dir + "/f.bmp").c_str()));

@@ -47,8 +47,6 @@ struct BmpLayout {
 std::vector<std::uint8_t> Bmp24File(const Picture& picture, const BmpLayout& layout = {});
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
-bool FileExists(const std::string& path);
 
 // A fresh, empty directory under the system's temporary directory.
 std::string MakeTempDir();
