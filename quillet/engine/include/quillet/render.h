@@ -39,7 +39,7 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
 
 // Best sampling offset: lowest score, ties to the first in i-major order. threads <= 0
 // uses every core, 1 runs the literal sequential order; all give the same offset.
-// Reports 5 + 85 x (i x M + j) / (M x M) for every step, then 90.
+// Reports 5 + 85 x (i x M + j) / (M x M) for every step (i, j), i and j up to M, in order.
 PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const FramePlan& plan,
                         int threads);
 
@@ -51,7 +51,7 @@ void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffse
 void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset,
                 OutputBitmap& output);
 
-// Renders a frame into a fresh output bitmap, reporting 5 through 98; output.pixels is
+// Renders a frame into a fresh output bitmap, reporting 5, the search steps, 90, 95, 98; output.pixels is
 // null when the source holds no 24-bit image or the size is not valid.
 OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source, double angle,
                                double scale, int threads = 0);
