@@ -3,7 +3,7 @@
 # only when a package is missing. Works as root, and through sudo otherwise.
 set -eu
 
-PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev liblodepng-dev"
+PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev liblodepng-dev libmagickwand-6.q16-dev libmagickwand-6.q16-6"
 
 missing=""
 for p in $PACKAGES; do

@@ -1,0 +1,77 @@
+// One job of quillet: import the input, enlarge it eight times by three smart 2x steps
+// through a temporary BMP file, then render one frame or a numbered series of frames.
+#pragma once
+
+#include <cstddef>
+
+#include "quillet/app_state.h"
+
+namespace quillet {
+
+// The enlargement's temporary file; relative, so it lies in the current directory.
+inline constexpr char kEnlargeTempName[] = "_temp.bmp";
+
+// Room for a frame name: a base cut at index 251, "_", ten digits, ".bmp" and the terminator.
+inline constexpr std::size_t kFrameNameChars = 272;
+
+// Brings an image file into app.workingBitmap; true when it then holds a 24-bit image.
+// The front end supplies the import through the platform's imaging library; with no
+// function set, only files that the BMP loader reads as 24-bit bitmaps are taken.
+struct ImageImporter {
+  bool (*import)(void* context, AppState& app, const char* fileName) = nullptr;
+  void* context = nullptr;
+};
+
+struct EnlargeResult {
+  bool inputImported = false;  // the input became a 24-bit image
+  // Every step was written and, with the reload flag, read back: the working bitmap (or,
+  // without the flag, the temporary file) holds the eight-times image. When false the
+  // working bitmap holds no image, so no frame is rendered from a partial enlargement.
+  bool enlarged = false;
+};
+
+struct FramesResult {
+  int framesWanted = 0;   // 1 for a single frame, else the frame count
+  int framesWritten = 0;  // frame files written whole
+  char firstFailedName[kFrameNameChars] = {};  // first frame not written; empty when none
+};
+
+struct JobResult {
+  EnlargeResult enlarge;
+  FramesResult frames;
+  bool Succeeded() const { return enlarge.enlarged && frames.framesWritten == frames.framesWanted; }
+};
+
+// Imports inputName, then runs three smart 2x steps, each written to tempName; the first
+// two are read back, and the third too when reload is set, after which tempName is
+// deleted. A step's file is read back only when this call has just written it, so a file
+// left by an earlier job is never taken for this one; tempName is deleted only when this
+// call wrote it. Reports 0, 5, 10, 25, 35, 50, 65, 80, (90,) 100.
+EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const char* inputName,
+                           const char* tempName, bool reload);
+
+// Settles the output name and renders each frame of app.runParameters from the working
+// bitmap; a series runs angle and scale evenly from the start values to the end values.
+FramesResult RunFrames(AppState& app);
+
+// EnlargeImage of the input name through kEnlargeTempName with reload, then RunFrames.
+JobResult RunJob(AppState& app, const ImageImporter& importer);
+
+// The output name with ".bmp" appended unless it counts as having it: its last '.' at
+// index 5 or later followed by b, m, p in any ASCII case; nothing is appended when the
+// result would not fit kPathChars. outputName is read up to kPathChars - 1 characters.
+void OutputFileName(const char* outputName, char (&name)[kPathChars]);
+
+// Name of frame index (from 0) of a series of frameCount: the suffix "_%d.bmp" (width 1,
+// 2, 3 or 4 by the frame count) replaces the last '.' and what follows it, starting no
+// later than index 251.
+void FrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars]);
+
+// ((end - start) x index) / (count - 1) + start, in this order; count must exceed 1.
+double Interpolate(double start, double end, int index, int count);
+
+// Resolves name against the current directory without touching the file system; false
+// when the result needs more than outSize bytes with its terminator.
+bool AbsolutePath(const char* name, char* out, std::size_t outSize);
+
+}  // namespace quillet

@@ -1,0 +1,236 @@
+// The imaging library on Linux: MagickWand, loaded with dlopen and bound with dlsym. Its
+// headers give the types of the entry points; nothing links against it.
+//
+// Files are read and written here, never by the library: it only decodes and encodes
+// bytes. That keeps the library's own reading of names ("fmt:name", "name[1]", "|cmd",
+// "@list") away from user file names, and an input is decoded only by the coder of the
+// format its first bytes show, from a fixed list of raster formats.
+#include <dlfcn.h>
+#include <wand/MagickWand.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "quillet/bitmap.h"
+#include "quillet/imaging.h"
+
+namespace quillet {
+namespace {
+
+constexpr char kLibraryName[] = "libMagickWand-6.Q16.so.6";
+
+// Largest image file read: twice its pixels would already pass the engine's limit.
+constexpr std::size_t kMaxImageFileBytes = std::size_t{256} << 20;
+
+struct MagickEntryPoints {
+  decltype(&MagickWandGenesis) wandGenesis = nullptr;
+  decltype(&IsMagickWandInstantiated) isWandInstantiated = nullptr;
+  decltype(&NewMagickWand) newWand = nullptr;
+  decltype(&DestroyMagickWand) destroyWand = nullptr;
+  decltype(&MagickSetFormat) setFormat = nullptr;
+  decltype(&MagickReadImageBlob) readImageBlob = nullptr;
+  decltype(&MagickSetFirstIterator) setFirstIterator = nullptr;
+  decltype(&MagickGetImage) getImage = nullptr;
+  decltype(&MagickGetImageColorspace) getColorspace = nullptr;
+  decltype(&MagickSetImageColorspace) setColorspace = nullptr;
+  decltype(&MagickTransformImageColorspace) transformColorspace = nullptr;
+  decltype(&MagickSetType) setType = nullptr;
+  decltype(&MagickSetImageAlphaChannel) setAlphaChannel = nullptr;
+  decltype(&MagickSetImageType) setImageType = nullptr;
+  decltype(&MagickSetImageDepth) setImageDepth = nullptr;
+  decltype(&MagickSetImageFormat) setImageFormat = nullptr;
+  decltype(&MagickGetImageBlob) getImageBlob = nullptr;
+  decltype(&MagickRelinquishMemory) relinquishMemory = nullptr;
+  decltype(&MagickGetImageWidth) getImageWidth = nullptr;
+  decltype(&MagickGetImageHeight) getImageHeight = nullptr;
+  decltype(&MagickExportImagePixels) exportImagePixels = nullptr;
+};
+
+// Bound once by the first successful load; read-only afterwards.
+MagickEntryPoints magick;
+
+template <typename Function>
+bool Bind(void* module, const char* name, Function& entry) {
+  entry = reinterpret_cast<Function>(dlsym(module, name));
+  return entry != nullptr;
+}
+
+bool BindAll(void* module, MagickEntryPoints& e) {
+  return Bind(module, "MagickWandGenesis", e.wandGenesis) &&
+         Bind(module, "IsMagickWandInstantiated", e.isWandInstantiated) &&
+         Bind(module, "NewMagickWand", e.newWand) && Bind(module, "DestroyMagickWand", e.destroyWand) &&
+         Bind(module, "MagickSetFormat", e.setFormat) && Bind(module, "MagickReadImageBlob", e.readImageBlob) &&
+         Bind(module, "MagickSetFirstIterator", e.setFirstIterator) &&
+         Bind(module, "MagickGetImage", e.getImage) &&
+         Bind(module, "MagickGetImageColorspace", e.getColorspace) &&
+         Bind(module, "MagickSetImageColorspace", e.setColorspace) &&
+         Bind(module, "MagickTransformImageColorspace", e.transformColorspace) &&
+         Bind(module, "MagickSetType", e.setType) &&
+         Bind(module, "MagickSetImageAlphaChannel", e.setAlphaChannel) &&
+         Bind(module, "MagickSetImageType", e.setImageType) &&
+         Bind(module, "MagickSetImageDepth", e.setImageDepth) &&
+         Bind(module, "MagickSetImageFormat", e.setImageFormat) &&
+         Bind(module, "MagickGetImageBlob", e.getImageBlob) &&
+         Bind(module, "MagickRelinquishMemory", e.relinquishMemory) &&
+         Bind(module, "MagickGetImageWidth", e.getImageWidth) &&
+         Bind(module, "MagickGetImageHeight", e.getImageHeight) &&
+         Bind(module, "MagickExportImagePixels", e.exportImagePixels);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+bool ReadImageFile(const char* fileName, std::vector<std::uint8_t>& bytes) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
+  if (!file) return false;
+  constexpr std::size_t kChunk = std::size_t{1} << 16;
+  std::size_t used = 0;
+  for (;;) {
+    if (used > kMaxImageFileBytes) return false;
+    bytes.resize(used + kChunk);
+    const std::size_t got = std::fread(bytes.data() + used, 1, kChunk, file.get());
+    used += got;
+    if (got < kChunk) break;
+  }
+  bytes.resize(used);
+  return !std::ferror(file.get()) && used <= kMaxImageFileBytes;
+}
+
+bool WriteImageFile(const char* fileName, const void* data, std::size_t size) {
+  std::FILE* file = std::fopen(fileName, "wb");
+  if (!file) return false;
+  const bool written = std::fwrite(data, 1, size, file) == size;
+  const bool closed = std::fclose(file) == 0;
+  return written && closed;
+}
+
+bool StartsWith(const std::vector<std::uint8_t>& bytes, const char* magic, std::size_t length) {
+  return bytes.size() >= length && std::memcmp(bytes.data(), magic, length) == 0;
+}
+
+// The coder for the format that the file's first bytes show; null for any other file.
+const char* CoderFor(const std::vector<std::uint8_t>& bytes) {
+  if (StartsWith(bytes, "\x89PNG\r\n\x1a\n", 8)) return "PNG";
+  if (StartsWith(bytes, "\xff\xd8\xff", 3)) return "JPEG";
+  if (StartsWith(bytes, "GIF87a", 6) || StartsWith(bytes, "GIF89a", 6)) return "GIF";
+  if (StartsWith(bytes, "II*\0", 4) || StartsWith(bytes, "MM\0*", 4)) return "TIFF";
+  if (StartsWith(bytes, "BM", 2)) return "BMP";
+  if (StartsWith(bytes, "\0\0\1\0", 4)) return "ICO";
+  return nullptr;
+}
+
+MagickWand* Wand(ImageHandle image) { return static_cast<MagickWand*>(image); }
+
+ImageHandle LoadImage(const char* fileName) {
+  std::vector<std::uint8_t> bytes;
+  if (!fileName || !ReadImageFile(fileName, bytes)) return nullptr;
+  const char* coder = CoderFor(bytes);
+  if (!coder) return nullptr;
+  MagickWand* all = magick.newWand();
+  if (!all) return nullptr;
+  MagickWand* first = nullptr;
+  if (magick.setFormat(all, coder) && magick.readImageBlob(all, bytes.data(), bytes.size())) {
+    magick.setFirstIterator(all);
+    first = magick.getImage(all);  // the first picture alone
+  }
+  magick.destroyWand(all);
+  return first;
+}
+
+// Writes the current picture of the wand as one file in the given format; the wand's own
+// format, set for reading, would otherwise win over the picture's.
+bool SaveBlob(MagickWand* wand, const char* format, const char* fileName) {
+  if (!magick.setFormat(wand, format) || !magick.setImageFormat(wand, format)) return false;
+  std::size_t size = 0;
+  unsigned char* blob = magick.getImageBlob(wand, &size);
+  if (!blob) return false;
+  const bool written = size > 0 && WriteImageFile(fileName, blob, size);
+  magick.relinquishMemory(blob);
+  return written;
+}
+
+// Red, green and blue as the file stores them. Grey and RGB images are only relabelled,
+// so no gamma the file declares changes a value; other models (CMYK, YCbCr) convert.
+bool ToStoredRgb(MagickWand* wand) {
+  switch (magick.getColorspace(wand)) {
+    case UndefinedColorspace:
+    case RGBColorspace:
+    case GRAYColorspace:
+    case TransparentColorspace:
+    case sRGBColorspace:
+    case LinearGRAYColorspace:
+      return magick.setColorspace(wand, sRGBColorspace);
+    default:
+      return magick.transformColorspace(wand, sRGBColorspace);
+  }
+}
+
+bool SaveTiff24(ImageHandle image, const char* fileName) {
+  MagickWand* wand = Wand(image);
+  if (!wand || !fileName) return false;
+  // Three 8-bit samples per pixel: no alpha (its colour is kept), no palette, no grey.
+  return ToStoredRgb(wand) && magick.setAlphaChannel(wand, DeactivateAlphaChannel) &&
+         magick.setImageType(wand, TrueColorType) && magick.setType(wand, TrueColorType) &&
+         magick.setImageDepth(wand, 8) && SaveBlob(wand, "TIFF", fileName);
+}
+
+// The rows go out as the engine's own BMP writer lays them down: 40-byte info header,
+// bottom-up, blue green red, each row padded to 4 bytes.
+bool SaveBmp24(ImageHandle image, const char* fileName) {
+  MagickWand* wand = Wand(image);
+  if (!wand || !fileName) return false;
+  const std::size_t width = magick.getImageWidth(wand);
+  const std::size_t height = magick.getImageHeight(wand);
+  if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) return false;
+  const std::uint64_t stride = static_cast<std::uint64_t>(Stride24(static_cast<std::int64_t>(width)));
+  if (stride * height > kMaxPixelBlockBytes) return false;
+  if (!ToStoredRgb(wand)) return false;
+
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(stride * height), 0);
+  for (std::size_t row = 0; row < height; ++row) {
+    std::uint8_t* stored = pixels.data() + (height - 1 - row) * stride;
+    if (!magick.exportImagePixels(wand, 0, static_cast<ssize_t>(row), width, 1, "BGR", CharPixel, stored))
+      return false;
+  }
+  std::uint8_t header[kHeaderBlockBytes] = {};
+  WriteLe32(header + kBiSize, kInfoHeaderBytes);
+  WriteLe32(header + kBiWidth, static_cast<std::uint32_t>(width));
+  WriteLe32(header + kBiHeight, static_cast<std::uint32_t>(height));
+  WriteLe16(header + kBiPlanes, 1);
+  WriteLe16(header + kBiBitCount, 24);
+  return WriteBitmapFile(fileName, header, nullptr, nullptr, pixels.data(), pixels.size());
+}
+
+void DisposeImage(ImageHandle image) {
+  if (image) magick.destroyWand(Wand(image));
+}
+
+}  // namespace
+
+ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
+  ImagingApi api;
+  void* module = libraryName ? dlopen(libraryName, RTLD_NOW | RTLD_LOCAL) : nullptr;
+  if (!module) return api;
+  MagickEntryPoints bound;
+  if (!BindAll(module, bound)) return api;
+  bound.wandGenesis();
+  if (bound.isWandInstantiated() != MagickTrue) return api;
+  if (!magick.newWand) magick = bound;
+  api.available = true;
+  api.loadImage = LoadImage;
+  api.saveTiff24 = SaveTiff24;
+  api.saveBmp24 = SaveBmp24;
+  api.disposeImage = DisposeImage;
+  return api;
+}
+
+const ImagingApi& LoadImagingLibrary() {
+  static const ImagingApi api = LoadImagingLibraryFrom(kLibraryName);
+  return api;
+}
+
+}  // namespace quillet

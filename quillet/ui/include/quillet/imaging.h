@@ -1,0 +1,33 @@
+// The platform's imaging library, loaded by name at start-up and bound at run time. It
+// converts the image formats quillet does not read itself; names are 8-bit strings, and
+// relative names lie in the current directory.
+#pragma once
+
+namespace quillet {
+
+using ImageHandle = void*;
+
+struct ImagingApi {
+  // True when the library, every entry point and its start-up were found; the functions
+  // below are set only then.
+  bool available = false;
+  // Loads an image file (its first picture when it holds several); null on failure.
+  ImageHandle (*loadImage)(const char* fileName) = nullptr;
+  // Writes the image as a TIFF of 24 bits per pixel; false unless written whole.
+  bool (*saveTiff24)(ImageHandle image, const char* fileName) = nullptr;
+  // Writes the image as a BMP of 24 bits per pixel with a 40-byte info header, alpha
+  // dropped and the stored colour kept; false unless written whole.
+  bool (*saveBmp24)(ImageHandle image, const char* fileName) = nullptr;
+  // Releases the image; no file stays open for it.
+  void (*disposeImage)(ImageHandle image) = nullptr;
+};
+
+// The library under its usual name, loaded, bound and started on the first call and kept
+// until the process ends; later calls return the same record.
+const ImagingApi& LoadImagingLibrary();
+
+// Loads, binds and starts the library from the given file name; the record says whether
+// that worked. A library that loads but lacks an entry point stays loaded.
+ImagingApi LoadImagingLibraryFrom(const char* libraryName);
+
+}  // namespace quillet

@@ -1,0 +1,45 @@
+// Bringing any image file into the working bitmap as a 24-bit bitmap: 24-bit BMP files
+// directly, everything else converted by the imaging library through "temp24.tif" and
+// "temp24.bmp" in the current directory.
+#pragma once
+
+#include "quillet/app_state.h"
+#include "quillet/imaging.h"
+#include "quillet/pipeline.h"
+
+namespace quillet {
+
+inline constexpr char kImportTiffName[] = "temp24.tif";
+inline constexpr char kImportBmpName[] = "temp24.bmp";
+
+inline constexpr char kErrorCaption[] = "Error";
+inline constexpr char kLibraryMissingText[] =
+    "Image conversion failed because gdiplus.dll could not be found.\n"
+    "Try saving the image as a 24-bit BMP in some other program, and importing that.";
+inline constexpr char kConversionFailedText[] =
+    "Image conversion failed.\n"
+    "Try saving the image as a 24-bit BMP in some other program, and importing that.";
+
+// The front end's way of showing an error: caption and text, returning once shown.
+struct ErrorDisplay {
+  void (*show)(void* context, const char* caption, const char* text) = nullptr;
+  void* context = nullptr;
+};
+
+// Installs the display that ShowError uses; null (the start) writes caption and text to
+// standard error. The display must outlive its installation.
+void SetErrorDisplay(const ErrorDisplay* display);
+
+void ShowError(const char* caption, const char* text);
+
+// Loads fileName into app.workingBitmap, converting it through imaging unless it is a
+// 24-bit BMP; true when the working bitmap then holds a 24-bit image. A file that cannot
+// be opened fails without a message; every other failure shows one through ShowError.
+// "temp24.bmp" is deleted whenever the library loaded the file, "temp24.tif" once its
+// reload worked; each only after the image read from or written to it was released.
+bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName);
+
+// The job's importer: ImportImage through imaging, which must outlive the importer.
+ImageImporter ImporterFor(const ImagingApi& imaging);
+
+}  // namespace quillet

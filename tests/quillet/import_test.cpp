@@ -1,0 +1,420 @@
+#include "quillet/import.h"
+
+#include <gtest/gtest.h>
+#include <lodepng.h>
+#include <wand/MagickWand.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "quillet/bitmap.h"
+#include "scratch_dir.h"
+#include "test_images.h"
+
+namespace quillet {
+namespace {
+
+using testing::Exists;
+using testing::Picture;
+
+const std::string kPngDir = QUILLET_PNGSUITE_DIR;
+const std::string kBmpDir = QUILLET_SAMPLE_BMP_DIR;
+
+// Collects what the import shows instead of writing it to standard error.
+struct ShownErrors {
+  std::vector<std::string> texts;
+  ErrorDisplay display;
+  ShownErrors() {
+    display.context = this;
+    display.show = [](void* c, const char* caption, const char* text) {
+      EXPECT_STREQ(caption, "Error");
+      static_cast<ShownErrors*>(c)->texts.push_back(text);
+    };
+    SetErrorDisplay(&display);
+  }
+  ~ShownErrors() { SetErrorDisplay(nullptr); }
+};
+
+// An 8-bit BMP with a colour table of the picture's colours (at most 256).
+std::vector<std::uint8_t> Bmp8File(const Picture& picture) {
+  std::vector<std::uint32_t> table;
+  std::vector<std::uint8_t> indices;
+  for (std::uint32_t c : picture.colours) {
+    std::size_t k = 0;
+    while (k < table.size() && table[k] != c) ++k;
+    if (k == table.size()) table.push_back(c);
+    indices.push_back(static_cast<std::uint8_t>(k));
+  }
+  const std::size_t stride = static_cast<std::size_t>(RowStride(picture.width, 8));
+  const std::size_t offset = 14 + 40 + 4 * table.size();
+  std::vector<std::uint8_t> file(offset + stride * static_cast<std::size_t>(picture.height), 0);
+  file[0] = 'B';
+  file[1] = 'M';
+  WriteLe32(&file[2], static_cast<std::uint32_t>(file.size()));
+  WriteLe32(&file[10], static_cast<std::uint32_t>(offset));
+  WriteLe32(&file[14], 40);
+  WriteLe32(&file[18], static_cast<std::uint32_t>(picture.width));
+  WriteLe32(&file[22], static_cast<std::uint32_t>(picture.height));
+  WriteLe16(&file[26], 1);
+  WriteLe16(&file[28], 8);
+  WriteLe32(&file[46], static_cast<std::uint32_t>(table.size()));
+  for (std::size_t k = 0; k < table.size(); ++k) WriteLe32(&file[54 + 4 * k], table[k]);
+  for (std::int32_t y = 0; y < picture.height; ++y)
+    for (std::int32_t x = 0; x < picture.width; ++x)
+      file[offset + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)] =
+          indices[static_cast<std::size_t>(y * picture.width + x)];
+  return file;
+}
+
+// Writes the picture in another format through MagickWand, linked into the tests only.
+void WriteWithMagick(const Picture& picture, const std::string& format, const std::string& path) {
+  MagickWandGenesis();
+  MagickWand* wand = NewMagickWand();
+  std::vector<std::uint8_t> bgr;
+  for (std::int32_t y = picture.height - 1; y >= 0; --y)  // top row first
+    for (std::int32_t x = 0; x < picture.width; ++x)
+      for (int shift : {0, 8, 16}) bgr.push_back(static_cast<std::uint8_t>(picture.At(x, y) >> shift));
+  ASSERT_TRUE(MagickConstituteImage(wand, static_cast<std::size_t>(picture.width),
+                                    static_cast<std::size_t>(picture.height), "BGR", CharPixel, bgr.data()));
+  MagickSetImageCompressionQuality(wand, 100);
+  ASSERT_TRUE(MagickWriteImage(wand, (format + ":" + path).c_str()));
+  DestroyMagickWand(wand);
+}
+
+// The colours LodePNG decodes from a PNG, alpha left out.
+Picture DecodePng(const std::string& path) {
+  std::vector<unsigned char> rgba;
+  unsigned width = 0, height = 0;
+  Picture picture;
+  if (lodepng::decode(rgba, width, height, path) != 0) return picture;
+  picture = testing::Plain(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), 0);
+  for (unsigned y = 0; y < height; ++y)
+    for (unsigned x = 0; x < width; ++x) {
+      const unsigned char* p = &rgba[4 * ((height - 1 - y) * width + x)];
+      picture.At(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)) = p[2] | (p[1] << 8) | (p[0] << 16);
+    }
+  return picture;
+}
+
+// Largest difference of one channel between two pictures of one size.
+int MaxChannelDifference(const Picture& a, const Picture& b) {
+  int most = 0;
+  for (std::size_t k = 0; k < a.colours.size(); ++k)
+    for (int shift : {0, 8, 16})
+      most = std::max(most, std::abs(static_cast<int>((a.colours[k] >> shift) & 255) -
+                                     static_cast<int>((b.colours[k] >> shift) & 255)));
+  return most;
+}
+
+class ImportTest : public testing::ScratchDirTest {
+ protected:
+  const ImagingApi& Imaging() {
+    const ImagingApi& imaging = LoadImagingLibrary();
+    EXPECT_TRUE(imaging.available);
+    return imaging;
+  }
+  AppState app_;
+  ShownErrors errors_;
+};
+
+TEST_F(ImportTest, LibraryIsUnavailableWhenMissingOrIncomplete) {
+  EXPECT_FALSE(LoadImagingLibraryFrom("libquillet-no-such-library.so.6").available);
+  EXPECT_FALSE(LoadImagingLibraryFrom("libc.so.6").available);  // loads, but has no entry points
+  EXPECT_TRUE(LoadImagingLibrary().available);
+}
+
+TEST_F(ImportTest, WithoutTheLibraryOnly24BitBmpFilesImport) {
+  const ImagingApi none;
+  const Picture picture = testing::SpriteLike(5, 3, 3, 2);
+  testing::WriteFile("in.bmp", testing::Bmp24File(picture));
+  EXPECT_TRUE(ImportImage(app_, none, "in.bmp"));
+  EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours);
+  EXPECT_TRUE(errors_.texts.empty());
+
+  std::filesystem::copy_file(kPngDir + "/basn2c08.png", "in.png");
+  EXPECT_FALSE(ImportImage(app_, none, "in.png"));
+  EXPECT_FALSE(HasImage24(app_.workingBitmap));
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{kLibraryMissingText});
+  EXPECT_EQ(std::string(kLibraryMissingText),
+            "Image conversion failed because gdiplus.dll could not be found.\n"
+            "Try saving the image as a 24-bit BMP in some other program, and importing that.");
+  EXPECT_EQ(Listing(), "in.bmp in.png");
+}
+
+TEST_F(ImportTest, AMissingFileFailsWithoutAMessage) {
+  EXPECT_FALSE(ImportImage(app_, Imaging(), "missing.png"));
+  EXPECT_FALSE(ImportImage(app_, ImagingApi{}, "missing.png"));
+  EXPECT_TRUE(errors_.texts.empty());
+  EXPECT_EQ(Listing(), "");
+}
+
+TEST_F(ImportTest, GarbageFailsWithTheConversionMessage) {
+  const ImagingApi& imaging = Imaging();
+  testing::WriteFile("garbage.png", std::vector<std::uint8_t>(300, 0x5a));
+  std::vector<std::uint8_t> broken = testing::ReadFileBytes(kPngDir + "/basn2c08.png");
+  broken.resize(60);  // a PNG cut short in its first chunk
+  testing::WriteFile("broken.png", broken);
+  testing::WriteFile("empty.jpg", {});
+  for (const char* name : {"garbage.png", "broken.png", "empty.jpg", "."}) {
+    errors_.texts.clear();
+    EXPECT_FALSE(ImportImage(app_, imaging, name)) << name;
+    EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText}) << name;
+  }
+  EXPECT_EQ(std::string(kConversionFailedText),
+            "Image conversion failed.\n"
+            "Try saving the image as a 24-bit BMP in some other program, and importing that.");
+  EXPECT_EQ(Listing(), "broken.png empty.jpg garbage.png");
+}
+
+// Every colour type and bit depth; alpha is dropped and the stored colour kept, also under
+// fully transparent pixels. Sixteen-bit samples may round either way to eight bits.
+TEST_F(ImportTest, EveryPngSuiteImageImportsWithItsStoredColours) {
+  const ImagingApi& imaging = Imaging();
+  int imported = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(kPngDir)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.path().extension() != ".png") continue;
+    errors_.texts.clear();
+    const bool corrupt = name[0] == 'x';  // PngSuite's files that must not decode
+    EXPECT_EQ(ImportImage(app_, imaging, entry.path().c_str()), !corrupt) << name;
+    EXPECT_EQ(errors_.texts.size(), corrupt ? 1u : 0u) << name;
+    EXPECT_EQ(Listing(), "") << name;
+    if (corrupt) continue;
+    ++imported;
+    const Picture expected = DecodePng(entry.path().string());
+    const Picture got = testing::PictureOf(app_.workingBitmap);
+    ASSERT_EQ(got.width, expected.width) << name;
+    ASSERT_EQ(got.height, expected.height) << name;
+    const bool sixteen = name.find("16") != std::string::npos;
+    EXPECT_LE(MaxChannelDifference(got, expected), sixteen ? 1 : 0) << name;
+  }
+  EXPECT_GT(imported, 150);
+}
+
+TEST_F(ImportTest, ThirtyTwoBitBmpsImportWithTheirStoredColours) {
+  const ImagingApi& imaging = Imaging();
+  int imported = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(kBmpDir)) {
+    const std::string name = entry.path().filename().string();
+    WorkingBitmap original;
+    ASSERT_GT(LoadBitmapFile(entry.path().c_str(), original), 0) << name;
+    ASSERT_EQ(HeaderBitCount(original.header.get()), 32) << name;
+    ASSERT_TRUE(ImportImage(app_, imaging, entry.path().c_str())) << name;
+    const Picture got = testing::PictureOf(app_.workingBitmap);
+    const std::int32_t width = HeaderWidth(original.header.get());
+    const std::int32_t height = HeaderHeight(original.header.get());
+    ASSERT_EQ(got.width, width) << name;
+    ASSERT_EQ(got.height, height) << name;
+    bool same = true;
+    for (std::int32_t y = 0; y < height; ++y)
+      for (std::int32_t x = 0; x < width; ++x)
+        same = same && got.At(x, y) == PackColour(&original.pixels[static_cast<std::size_t>(4 * (y * width + x))]);
+    EXPECT_TRUE(same) << name;
+    ++imported;
+  }
+  EXPECT_GT(imported, 100);
+  EXPECT_TRUE(errors_.texts.empty());
+  EXPECT_EQ(Listing(), "");
+}
+
+TEST_F(ImportTest, OtherFormatsAndDepthsConvertToTheSamePicture) {
+  const ImagingApi& imaging = Imaging();
+  const Picture picture = testing::SpriteLike(13, 9, 6, 7);
+  testing::WriteFile("in8.bmp", Bmp8File(picture));
+  WriteWithMagick(picture, "GIF", "in.gif");
+  WriteWithMagick(picture, "TIFF", "in.tif");
+  WriteWithMagick(picture, "PNG", "in.png");
+  WriteWithMagick(picture, "JPEG", "in.jpg");
+  for (const char* name : {"in8.bmp", "in.gif", "in.tif", "in.png"}) {
+    ASSERT_TRUE(ImportImage(app_, imaging, name)) << name;
+    EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours) << name;
+  }
+  ASSERT_TRUE(ImportImage(app_, imaging, "in.jpg"));
+  const Picture jpeg = testing::PictureOf(app_.workingBitmap);
+  ASSERT_EQ(jpeg.width, picture.width);
+  ASSERT_EQ(jpeg.height, picture.height);
+  EXPECT_LE(MaxChannelDifference(jpeg, picture), 64);  // lossy, yet the same picture
+  EXPECT_TRUE(errors_.texts.empty());
+  EXPECT_EQ(Listing(), "in.gif in.jpg in.png in.tif in8.bmp");
+}
+
+// A little-endian TIFF's first directory: SamplesPerPixel, the first BitsPerSample, and
+// PhotometricInterpretation (2 for RGB); -1 where missing.
+struct TiffLayout {
+  int samples = -1, bits = -1, photometric = -1;
+};
+
+TiffLayout ReadTiffLayout(const std::vector<std::uint8_t>& file) {
+  TiffLayout layout;
+  if (file.size() < 8 || file[0] != 'I' || file[1] != 'I') return layout;
+  const std::size_t directory = ReadLe32(&file[4]);
+  if (directory + 2 > file.size()) return layout;
+  const std::size_t count = ReadLe16(&file[directory]);
+  for (std::size_t k = 0; k < count && directory + 2 + 12 * (k + 1) <= file.size(); ++k) {
+    const std::uint8_t* entry = &file[directory + 2 + 12 * k];
+    const int tag = ReadLe16(entry);
+    const std::uint32_t values = ReadLe32(entry + 4);
+    int value = ReadLe16(entry + 8);
+    if (tag == 258 && values > 2 && ReadLe32(entry + 8) + 2 <= file.size()) value = ReadLe16(&file[ReadLe32(entry + 8)]);
+    if (tag == 277) layout.samples = value;
+    if (tag == 258) layout.bits = value;
+    if (tag == 262) layout.photometric = value;
+  }
+  return layout;
+}
+
+TEST_F(ImportTest, TheTiffStepWritesThreeEightBitSamples) {
+  const ImagingApi& imaging = Imaging();
+  for (const char* name : {"basn0g01.png", "basn3p02.png", "basn4a16.png", "basn6a08.png"}) {
+    ImageHandle image = imaging.loadImage((kPngDir + "/" + name).c_str());
+    ASSERT_NE(image, nullptr) << name;
+    ASSERT_TRUE(imaging.saveTiff24(image, "out.tif")) << name;
+    imaging.disposeImage(image);
+    const std::vector<std::uint8_t> tiff = testing::ReadFileBytes("out.tif");
+    const TiffLayout layout = ReadTiffLayout(tiff);
+    ASSERT_GT(tiff.size(), 8u) << name;
+    EXPECT_EQ(layout.samples, 3) << name;
+    EXPECT_EQ(layout.bits, 8) << name;
+    EXPECT_EQ(layout.photometric, 2) << name;
+  }
+}
+
+// The library must not read meaning into a user's file name.
+TEST_F(ImportTest, FileNamesAreTakenLiterally) {
+  const ImagingApi& imaging = Imaging();
+  const Picture picture = testing::SpriteLike(6, 6, 3, 3);
+  WriteWithMagick(picture, "PNG", "plain.png");
+  for (const char* name : {"frame[1].png", "png:x", "@list", "|cat", "-"}) {
+    std::filesystem::copy_file("plain.png", name);
+    errors_.texts.clear();
+    EXPECT_TRUE(ImportImage(app_, imaging, name)) << name;
+    EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours) << name;
+    EXPECT_TRUE(errors_.texts.empty()) << name;
+    std::filesystem::remove(name);
+  }
+  testing::WriteFile("list.svg", std::vector<std::uint8_t>{'<', 's', 'v', 'g', '>'});
+  EXPECT_FALSE(ImportImage(app_, imaging, "list.svg"));  // not a raster format of the list
+}
+
+TEST_F(ImportTest, StaleTemporaryFilesAreOverwrittenThenDeleted) {
+  const ImagingApi& imaging = Imaging();
+  const Picture picture = testing::SpriteLike(9, 4, 3, 5);
+  WriteWithMagick(picture, "PNG", "in.png");
+  testing::WriteFile(kImportBmpName, testing::Bmp24File(testing::Plain(3, 3, 0xff0000)));
+  WriteWithMagick(testing::Plain(3, 3, 0x00ff00), "TIFF", kImportTiffName);
+  ASSERT_TRUE(ImportImage(app_, imaging, "in.png"));
+  EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours);
+  EXPECT_EQ(Listing(), "in.png");
+}
+
+TEST_F(ImportTest, AnimatedGifGivesItsFirstPicture) {
+  const Picture first = testing::SpriteLike(8, 8, 4, 1);
+  const Picture second = testing::SpriteLike(8, 8, 4, 2);
+  WriteWithMagick(first, "GIF", "a.gif");
+  WriteWithMagick(second, "GIF", "b.gif");
+  MagickWand* wand = NewMagickWand();
+  ASSERT_TRUE(MagickReadImage(wand, "a.gif"));
+  ASSERT_TRUE(MagickReadImage(wand, "b.gif"));
+  ASSERT_TRUE(MagickWriteImages(wand, "GIF:anim.gif", MagickTrue));
+  DestroyMagickWand(wand);
+  ASSERT_TRUE(ImportImage(app_, Imaging(), "anim.gif"));
+  EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, first.colours);
+}
+
+// A stand-in library that checks the order of the temporary files' lives.
+struct FakeLibrary {
+  static inline std::vector<std::string> calls;
+  static inline bool failTiffSave = false;
+  static inline bool failBmpSave = false;
+  static ImageHandle Load(const char* name) {
+    calls.push_back(std::string("load ") + name);
+    if (!Exists(name)) return nullptr;
+    return new std::string(name);
+  }
+  static bool SaveTiff(ImageHandle, const char* name) {
+    calls.push_back(std::string("tiff ") + name);
+    testing::WriteFile(name, {'I', 'I', '*', 0});
+    return !failTiffSave;
+  }
+  static bool SaveBmp(ImageHandle image, const char* name) {
+    calls.push_back(std::string("bmp ") + name);
+    if (failBmpSave) return false;
+    (void)image;
+    testing::WriteFile(name, testing::Bmp24File(testing::Plain(2, 2, 0x0000ff)));
+    return true;
+  }
+  static void Dispose(ImageHandle image) {
+    std::string* name = static_cast<std::string*>(image);
+    calls.push_back("dispose " + *name + (Exists(kImportTiffName) ? " tif" : "") +
+                    (Exists(kImportBmpName) ? " bmp" : ""));
+    delete name;
+  }
+  static ImagingApi Api() {
+    calls.clear();
+    failTiffSave = failBmpSave = false;
+    ImagingApi api;
+    api.available = true;
+    api.loadImage = Load;
+    api.saveTiff24 = SaveTiff;
+    api.saveBmp24 = SaveBmp;
+    api.disposeImage = Dispose;
+    return api;
+  }
+};
+
+TEST_F(ImportTest, TemporaryFilesAreDeletedOnlyAfterTheirImagesAreReleased) {
+  const ImagingApi api = FakeLibrary::Api();
+  testing::WriteFile("in.gif", {'G', 'I', 'F'});
+  ASSERT_TRUE(ImportImage(app_, api, "in.gif"));
+  EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, testing::Plain(2, 2, 0x0000ff).colours);
+  EXPECT_EQ(FakeLibrary::calls,
+            (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "load temp24.tif", "bmp temp24.bmp",
+                                      "dispose temp24.tif tif bmp", "dispose in.gif bmp"}));
+  EXPECT_EQ(Listing(), "in.gif");
+  EXPECT_TRUE(errors_.texts.empty());
+}
+
+TEST_F(ImportTest, AFailedConversionShowsItsMessageAndKeepsThePartsOrder) {
+  ImagingApi api = FakeLibrary::Api();
+  testing::WriteFile("in.gif", {'G', 'I', 'F'});
+  testing::WriteFile(kImportBmpName, {'s', 't', 'a', 'l', 'e'});
+  FakeLibrary::failTiffSave = true;
+  EXPECT_FALSE(ImportImage(app_, api, "in.gif"));
+  EXPECT_EQ(FakeLibrary::calls, (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "dispose in.gif tif bmp"}));
+  EXPECT_EQ(Listing(), "in.gif temp24.tif");  // the TIFF stays when its save failed
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
+
+  api = FakeLibrary::Api();
+  FakeLibrary::failBmpSave = true;
+  errors_.texts.clear();
+  EXPECT_FALSE(ImportImage(app_, api, "in.gif"));
+  EXPECT_FALSE(HasImage24(app_.workingBitmap));
+  EXPECT_EQ(Listing(), "in.gif");
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
+}
+
+// The whole job from a PNG: the importer brings the input in and the job cleans up after it.
+TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
+  const Picture picture = testing::SpriteLike(6, 5, 3, 9);
+  WriteWithMagick(picture, "PNG", "in.png");
+  std::snprintf(app_.runParameters.inputName, kPathChars, "in.png");
+  std::snprintf(app_.runParameters.outputName, kPathChars, "out");
+  const JobResult job = RunJob(app_, ImporterFor(Imaging()));
+  EXPECT_TRUE(job.Succeeded());
+  EXPECT_EQ(HeaderWidth(app_.workingBitmap.header.get()), 48);
+  EXPECT_EQ(Listing(), "in.png out.bmp");
+
+  const std::vector<std::uint8_t> frame = testing::ReadFileBytes("out.bmp");
+  std::snprintf(app_.runParameters.inputName, kPathChars, "in.gif");
+  testing::WriteFile("in.gif", {'G', 'I', 'F', '8', '9', 'a'});
+  const JobResult failed = RunJob(app_, ImporterFor(Imaging()));
+  EXPECT_FALSE(failed.enlarge.inputImported);
+  EXPECT_EQ(failed.frames.framesWritten, 0);
+  EXPECT_EQ(testing::ReadFileBytes("out.bmp"), frame);  // the last job's frame is left alone
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
+}
+
+}  // namespace
+}  // namespace quillet
