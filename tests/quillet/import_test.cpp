@@ -140,14 +140,10 @@ TEST_F(ImportTest, WithoutTheLibraryOnly24BitBmpFilesImport) {
   EXPECT_EQ(std::string(kLibraryMissingText),
             "Image conversion failed because gdiplus.dll could not be found.\n"
             "Try saving the image as a 24-bit BMP in some other program, and importing that.");
-  EXPECT_EQ(Listing(), "in.bmp in.png");
-}
-
-TEST_F(ImportTest, AMissingFileFailsWithoutAMessage) {
+  EXPECT_FALSE(ImportImage(app_, none, "missing.png"));  // no message either way
   EXPECT_FALSE(ImportImage(app_, Imaging(), "missing.png"));
-  EXPECT_FALSE(ImportImage(app_, ImagingApi{}, "missing.png"));
-  EXPECT_TRUE(errors_.texts.empty());
-  EXPECT_EQ(Listing(), "");
+  EXPECT_EQ(errors_.texts.size(), 1u);
+  EXPECT_EQ(Listing(), "in.bmp in.png");
 }
 
 TEST_F(ImportTest, GarbageFailsWithTheConversionMessage) {
@@ -221,8 +217,11 @@ TEST_F(ImportTest, ThirtyTwoBitBmpsImportWithTheirStoredColours) {
 
 TEST_F(ImportTest, OtherFormatsAndDepthsConvertToTheSamePicture) {
   const ImagingApi& imaging = Imaging();
-  const Picture picture = testing::SpriteLike(13, 9, 6, 7);
+  Picture picture = testing::SpriteLike(16, 9, 6, 7);
+  for (std::size_t k = 0; k < 37; ++k) picture.colours[k * 3] = static_cast<std::uint32_t>(k) * 0x050301;  // > 16 colours
   testing::WriteFile("in8.bmp", Bmp8File(picture));
+  ASSERT_GT(LoadBitmapFile("in8.bmp", app_.workingBitmap), 0);
+  ASSERT_EQ(HeaderBitCount(app_.workingBitmap.header.get()), 8);
   WriteWithMagick(picture, "GIF", "in.gif");
   WriteWithMagick(picture, "TIFF", "in.tif");
   WriteWithMagick(picture, "PNG", "in.png");
@@ -240,44 +239,20 @@ TEST_F(ImportTest, OtherFormatsAndDepthsConvertToTheSamePicture) {
   EXPECT_EQ(Listing(), "in.gif in.jpg in.png in.tif in8.bmp");
 }
 
-// A little-endian TIFF's first directory: SamplesPerPixel, the first BitsPerSample, and
-// PhotometricInterpretation (2 for RGB); -1 where missing.
-struct TiffLayout {
-  int samples = -1, bits = -1, photometric = -1;
-};
-
-TiffLayout ReadTiffLayout(const std::vector<std::uint8_t>& file) {
-  TiffLayout layout;
-  if (file.size() < 8 || file[0] != 'I' || file[1] != 'I') return layout;
-  const std::size_t directory = ReadLe32(&file[4]);
-  if (directory + 2 > file.size()) return layout;
-  const std::size_t count = ReadLe16(&file[directory]);
-  for (std::size_t k = 0; k < count && directory + 2 + 12 * (k + 1) <= file.size(); ++k) {
-    const std::uint8_t* entry = &file[directory + 2 + 12 * k];
-    const int tag = ReadLe16(entry);
-    const std::uint32_t values = ReadLe32(entry + 4);
-    int value = ReadLe16(entry + 8);
-    if (tag == 258 && values > 2 && ReadLe32(entry + 8) + 2 <= file.size()) value = ReadLe16(&file[ReadLe32(entry + 8)]);
-    if (tag == 277) layout.samples = value;
-    if (tag == 258) layout.bits = value;
-    if (tag == 262) layout.photometric = value;
-  }
-  return layout;
-}
-
 TEST_F(ImportTest, TheTiffStepWritesThreeEightBitSamples) {
   const ImagingApi& imaging = Imaging();
   for (const char* name : {"basn0g01.png", "basn3p02.png", "basn4a16.png", "basn6a08.png"}) {
     ImageHandle image = imaging.loadImage((kPngDir + "/" + name).c_str());
-    ASSERT_NE(image, nullptr) << name;
-    ASSERT_TRUE(imaging.saveTiff24(image, "out.tif")) << name;
+    ASSERT_TRUE(image && imaging.saveTiff24(image, "out.tif")) << name;
     imaging.disposeImage(image);
-    const std::vector<std::uint8_t> tiff = testing::ReadFileBytes("out.tif");
-    const TiffLayout layout = ReadTiffLayout(tiff);
-    ASSERT_GT(tiff.size(), 8u) << name;
-    EXPECT_EQ(layout.samples, 3) << name;
-    EXPECT_EQ(layout.bits, 8) << name;
-    EXPECT_EQ(layout.photometric, 2) << name;
+    MagickWand* wand = NewMagickWand();
+    ASSERT_TRUE(MagickReadImage(wand, "TIFF:out.tif")) << name;
+    char* photometric = MagickGetImageProperty(wand, "tiff:photometric");
+    EXPECT_STREQ(photometric, "RGB") << name;
+    EXPECT_EQ(MagickGetImageDepth(wand), 8u) << name;
+    EXPECT_EQ(MagickGetImageAlphaChannel(wand), MagickFalse) << name;
+    MagickRelinquishMemory(photometric);
+    DestroyMagickWand(wand);
   }
 }
 
@@ -309,20 +284,6 @@ TEST_F(ImportTest, StaleTemporaryFilesAreOverwrittenThenDeleted) {
   EXPECT_EQ(Listing(), "in.png");
 }
 
-TEST_F(ImportTest, AnimatedGifGivesItsFirstPicture) {
-  const Picture first = testing::SpriteLike(8, 8, 4, 1);
-  const Picture second = testing::SpriteLike(8, 8, 4, 2);
-  WriteWithMagick(first, "GIF", "a.gif");
-  WriteWithMagick(second, "GIF", "b.gif");
-  MagickWand* wand = NewMagickWand();
-  ASSERT_TRUE(MagickReadImage(wand, "a.gif"));
-  ASSERT_TRUE(MagickReadImage(wand, "b.gif"));
-  ASSERT_TRUE(MagickWriteImages(wand, "GIF:anim.gif", MagickTrue));
-  DestroyMagickWand(wand);
-  ASSERT_TRUE(ImportImage(app_, Imaging(), "anim.gif"));
-  EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, first.colours);
-}
-
 // A stand-in library that checks the order of the temporary files' lives.
 struct FakeLibrary {
   static inline std::vector<std::string> calls;
@@ -330,20 +291,17 @@ struct FakeLibrary {
   static inline bool failBmpSave = false;
   static ImageHandle Load(const char* name) {
     calls.push_back(std::string("load ") + name);
-    if (!Exists(name)) return nullptr;
-    return new std::string(name);
+    return Exists(name) ? new std::string(name) : nullptr;
   }
   static bool SaveTiff(ImageHandle, const char* name) {
     calls.push_back(std::string("tiff ") + name);
     testing::WriteFile(name, {'I', 'I', '*', 0});
     return !failTiffSave;
   }
-  static bool SaveBmp(ImageHandle image, const char* name) {
+  static bool SaveBmp(ImageHandle, const char* name) {
     calls.push_back(std::string("bmp ") + name);
-    if (failBmpSave) return false;
-    (void)image;
-    testing::WriteFile(name, testing::Bmp24File(testing::Plain(2, 2, 0x0000ff)));
-    return true;
+    if (!failBmpSave) testing::WriteFile(name, testing::Bmp24File(testing::Plain(2, 2, 0x0000ff)));
+    return !failBmpSave;
   }
   static void Dispose(ImageHandle image) {
     std::string* name = static_cast<std::string*>(image);
@@ -376,7 +334,7 @@ TEST_F(ImportTest, TemporaryFilesAreDeletedOnlyAfterTheirImagesAreReleased) {
   EXPECT_TRUE(errors_.texts.empty());
 }
 
-TEST_F(ImportTest, AFailedConversionShowsItsMessageAndKeepsThePartsOrder) {
+TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   ImagingApi api = FakeLibrary::Api();
   testing::WriteFile("in.gif", {'G', 'I', 'F'});
   testing::WriteFile(kImportBmpName, {'s', 't', 'a', 'l', 'e'});
