@@ -1,0 +1,105 @@
+// Whole jobs from a 64 x 64 sprite-like PNG: import, three smart 2x steps and one frame at
+// 30 degrees, or a series of 36 frames from 0 to 350 degrees. The counter temp_share is the
+// part of a job spent on the temporary files: the import's detour through "temp24.tif" and
+// "temp24.bmp" beyond decoding the PNG, and the enlargement's round trips through
+// "_temp.bmp" beyond the same steps handed over in memory. Runs in a fresh directory.
+#include <benchmark/benchmark.h>
+#include <lodepng.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "quillet/import.h"
+#include "quillet/pipeline.h"
+#include "test_images.h"
+
+namespace {
+
+using namespace quillet;
+
+constexpr char kInput[] = "sprite64.png";
+
+// Shortest of a few runs, in seconds.
+template <typename Work>
+double Fastest(Work work, int runs = 15) {
+  double best = 1e30;
+  for (int k = 0; k < runs; ++k) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return best;
+}
+
+// Seconds a job spends on its temporary files beyond the work they carry.
+double TemporaryFileSeconds(const ImagingApi& imaging) {
+  AppState app;
+  const double import = Fastest([&] { ImportImage(app, imaging, kInput); });
+  const double decode = Fastest([&] { imaging.disposeImage(imaging.loadImage(kInput)); });
+  testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
+  WriteBitmapFile("sprite64.bmp", app.workingBitmap);
+  const double throughFiles = Fastest([&] { EnlargeImage(app, ImageImporter{}, "sprite64.bmp", kEnlargeTempName, true); });
+  const double inMemory = Fastest([&] {
+    testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
+    testing::EnlargeInPlace(app.workingBitmap, 3);
+  });
+  return std::max(0.0, import - decode) + std::max(0.0, throughFiles - inMemory);
+}
+
+// Removes the benchmark's directory at exit.
+struct ScratchDirectory {
+  std::string path;
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+};
+
+void PrepareDirectory() {
+  static ScratchDirectory directory;
+  if (!directory.path.empty()) return;
+  directory.path = testing::MakeTempDir();
+  if (directory.path.empty() || chdir(directory.path.c_str()) != 0) std::perror("benchmark directory");
+  const testing::Picture picture = testing::SpriteLike(64, 64, 6, 11);
+  std::vector<unsigned char> rgba;
+  for (std::int32_t y = picture.height - 1; y >= 0; --y)
+    for (std::int32_t x = 0; x < picture.width; ++x) {
+      const std::uint32_t c = picture.At(x, y);
+      rgba.insert(rgba.end(), {static_cast<unsigned char>(c >> 16), static_cast<unsigned char>(c >> 8),
+                               static_cast<unsigned char>(c), 255});
+    }
+  lodepng::encode(kInput, rgba, 64, 64);
+}
+
+// frames: 1 for one frame at 30 degrees, 36 for 0, 10, ..., 350 degrees
+void BM_Job(benchmark::State& state) {
+  PrepareDirectory();
+  const ImagingApi& imaging = LoadImagingLibrary();
+  if (!imaging.available) {
+    state.SkipWithError("the imaging library is not available");
+    return;
+  }
+  AppState app;
+  RunParameters& run = app.runParameters;
+  run.frameCount = static_cast<int>(state.range(0));
+  run.angle = run.frameCount > 1 ? 0.0 : 30.0;
+  run.endAngle = 350.0;
+  std::snprintf(run.inputName, kPathChars, "%s", kInput);
+  std::snprintf(run.outputName, kPathChars, "frame.bmp");
+  const ImageImporter importer = ImporterFor(imaging);
+  bool ok = true;
+  for (auto _ : state) ok = ok && RunJob(app, importer).Succeeded();
+  if (!ok) state.SkipWithError("a job failed");
+  const double job = Fastest([&] { RunJob(app, importer); }, 5);
+  state.counters["temp_share"] = TemporaryFileSeconds(imaging) / job;
+}
+BENCHMARK(BM_Job)->Arg(1)->Arg(36)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
