@@ -1,0 +1,168 @@
+#include "quillet/command_line.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace quillet {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// White space as the C library's scanning skips it.
+const char* SkipSpace(const char* p) {
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  return p;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameOption(const char* token, const char* option) {
+  for (; *token && *option; ++token, ++option) {
+    if (LowerAscii(*token) != *option) return false;
+  }
+  return *token == '\0' && *option == '\0';
+}
+
+// Yields the tokens of one parse of a CommandLine.
+struct TokenReader {
+  CommandLine& line;
+  char* cursor;
+  int index = 0;
+  char empty[1] = {'\0'};
+
+  explicit TokenReader(CommandLine& l) : line(l), cursor(l.text) {}
+
+  char* Next() {
+    if (line.text) return NextToken(&cursor);
+    if (index < line.argumentCount && line.arguments[index]) return line.arguments[index++];
+    index = line.argumentCount;
+    return empty;
+  }
+};
+
+bool SetName(const char* option, const char* value, char (&name)[kPathChars]) {
+  const std::size_t length = std::strlen(value);
+  if (length >= static_cast<std::size_t>(kPathChars)) {
+    std::fprintf(stderr, "quillet: the name given with %s has %zu characters; at most %d fit\n", option,
+                 length, kPathChars - 1);
+    return false;
+  }
+  std::memcpy(name, value, length + 1);
+  return true;
+}
+
+}  // namespace
+
+char* NextToken(char** cursor) {
+  char* p = *cursor;
+  while (*p == ' ') ++p;
+  if (*p == '\0') {
+    *cursor = p;
+    return p;
+  }
+  char* token = p;
+  char end = ' ';
+  if (*p == '"') {
+    end = '"';
+    token = ++p;
+  }
+  while (*p != '\0' && *p != end) ++p;
+  if (*p != '\0') *p++ = '\0';
+  *cursor = p;
+  return token;
+}
+
+bool ReadReal(const char* text, double& value) {
+  const char* p = SkipSpace(text);
+  const char* start = p;
+  if (*p == '+' || *p == '-') ++p;
+  const char* mantissa = p;
+  while (IsDigit(*p)) ++p;
+  bool digits = p > mantissa;
+  if (*p == '.') {
+    const char* fraction = ++p;
+    while (IsDigit(*p)) ++p;
+    digits = digits || p > fraction;
+  }
+  if (!digits) return false;
+  if (*p == 'e' || *p == 'E') {
+    const char* q = p + 1;
+    if (*q == '+' || *q == '-') ++q;
+    if (IsDigit(*q)) {
+      while (IsDigit(*q)) ++q;
+      p = q;
+    }
+  }
+  // strtod on a copy of exactly the accepted characters: it would take more (hex, inf, nan).
+  const std::string number(start, p);
+  value = std::strtod(number.c_str(), nullptr);
+  return true;
+}
+
+bool ReadCount(const char* text, std::int32_t& value) {
+  const char* p = SkipSpace(text);
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  if (!IsDigit(*p)) return false;
+  long long magnitude = 0;
+  for (; IsDigit(*p); ++p) {
+    if (magnitude <= INT_MAX) magnitude = magnitude * 10 + (*p - '0');
+  }
+  if (negative) magnitude = -magnitude;
+  if (magnitude > INT_MAX) magnitude = INT_MAX;
+  if (magnitude < INT_MIN) magnitude = INT_MIN;
+  value = static_cast<std::int32_t>(magnitude);
+  return true;
+}
+
+bool IsEmpty(const CommandLine& line) {
+  if (line.text) return line.text[0] == '\0';
+  return line.argumentCount <= 0;
+}
+
+bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
+                      const UnknownArgumentReport& unknown) {
+  TokenReader reader(line);
+  bool accepted = true;
+  for (;;) {
+    const char* token = reader.Next();
+    if (token[0] == '\0') break;
+    if (SameOption(token, "-in")) {
+      if (!SetName("-in", reader.Next(), run.inputName)) { accepted = false; break; }
+    } else if (SameOption(token, "-out")) {
+      if (!SetName("-out", reader.Next(), run.outputName)) { accepted = false; break; }
+    } else if (SameOption(token, "-angle")) {
+      ReadReal(reader.Next(), run.angle);
+      if (!given.endAngle) run.endAngle = run.angle;
+      given.angle = true;
+    } else if (SameOption(token, "-endangle")) {
+      ReadReal(reader.Next(), run.endAngle);
+      if (!given.angle) run.angle = run.endAngle;
+      given.endAngle = true;
+    } else if (SameOption(token, "-scale")) {
+      ReadReal(reader.Next(), run.scale);
+      if (!given.endScale) run.endScale = run.scale;
+      given.scale = true;
+    } else if (SameOption(token, "-endscale")) {
+      ReadReal(reader.Next(), run.endScale);
+      if (!given.scale) run.scale = run.endScale;
+      given.endScale = true;
+    } else if (SameOption(token, "-frames")) {
+      ReadCount(reader.Next(), run.frameCount);
+      given.frames = true;
+    } else if (unknown.report) {
+      unknown.report(unknown.context, token);
+    } else {
+      std::fprintf(stderr, "unknown commandline arg \"%s\"", token);
+    }
+  }
+  // The text form is now split after its first token; the argument form follows suit.
+  if (!line.text && line.argumentCount > 1) line.argumentCount = 1;
+  return accepted;
+}
+
+}  // namespace quillet

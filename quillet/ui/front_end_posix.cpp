@@ -1,0 +1,280 @@
+// The dialogs of quillet on a terminal: prompts and progress on standard error, answers
+// from standard input. The end of input cancels a chooser and quits the parameter form.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "quillet/front_end.h"
+#include "quillet/parameter_form.h"
+
+namespace quillet {
+namespace {
+
+constexpr int kBarWidth = 40;
+constexpr int kBarLineChars = kBarWidth + 7;  // "[", the bar, "] ", "100%"
+
+// The open progress display; there is one at a time, as there is one job at a time.
+struct TerminalProgress {
+  bool active = false;      // between StartProgress and StopProgress
+  bool onTerminal = false;  // standard error is a terminal: the bar is drawn and redrawn
+  bool barShown = false;
+  int position = 0;
+  ProgressDisplay display;
+};
+
+TerminalProgress theProgress;
+
+void DrawBar(TerminalProgress& progress) {
+  char bar[kBarWidth + 1];
+  const int filled = progress.position * kBarWidth / 100;
+  for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
+  bar[kBarWidth] = '\0';
+  std::fprintf(stderr, "\r[%s] %3d%%", bar, progress.position);
+  std::fflush(stderr);
+  progress.barShown = true;
+}
+
+void EraseBar(TerminalProgress& progress) {
+  if (!progress.barShown) return;
+  std::fprintf(stderr, "\r%*s\r", kBarLineChars, "");
+  progress.barShown = false;
+}
+
+void SetPosition(void* context, int position) {
+  TerminalProgress& progress = *static_cast<TerminalProgress*>(context);
+  if (position < 0) position = 0;
+  if (position > 100) position = 100;
+  if (!progress.onTerminal || (progress.barShown && position == progress.position)) return;
+  progress.position = position;
+  DrawBar(progress);
+}
+
+void SetStatus(void* context, const char* text) {
+  TerminalProgress& progress = *static_cast<TerminalProgress*>(context);
+  EraseBar(progress);
+  if (text[0] != '\0') std::fprintf(stderr, "%s\n", text);
+  if (progress.onTerminal) DrawBar(progress);
+  std::fflush(stderr);
+}
+
+void StartProgress(void*, AppState& app) {
+  TerminalProgress& progress = theProgress;
+  progress.active = true;
+  progress.onTerminal = isatty(STDERR_FILENO) == 1;
+  progress.barShown = false;
+  progress.position = 0;
+  progress.display.setPosition = SetPosition;
+  progress.display.setStatus = SetStatus;
+  progress.display.context = &progress;
+  std::fprintf(stderr, "\n%s%s\n", kProgressDialogTitle, progress.onTerminal ? " (Ctrl-C cancels)" : "");
+  if (progress.onTerminal) DrawBar(progress);
+  std::fflush(stderr);
+  app.progressWindow.store(&progress.display);
+}
+
+void StopProgress(void*, AppState&) {
+  theProgress.active = false;
+  EraseBar(theProgress);
+  std::fflush(stderr);
+}
+
+void ShowErrorMessage(void*, const char* caption, const char* text) {
+  EraseBar(theProgress);
+  std::fprintf(stderr, "%s: %s\n", caption, text);
+  if (theProgress.active && theProgress.onTerminal) DrawBar(theProgress);
+  std::fflush(stderr);
+}
+
+void ReportUnknownArgument(void*, const char* token) {
+  std::fprintf(stderr, "unknown commandline arg \"%s\"\n", token);
+}
+
+// One line of standard input without its line end; false at the end of input.
+bool ReadLine(std::string& line) {
+  line.clear();
+  bool any = false;
+  for (int c; (c = std::getc(stdin)) != EOF;) {
+    any = true;
+    if (c == '\n') break;
+    line.push_back(static_cast<char>(c));
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return any;
+}
+
+bool Prompt(const char* text, std::string& answer) {
+  std::fputs(text, stderr);
+  std::fflush(stderr);
+  if (ReadLine(answer)) return true;
+  std::fputc('\n', stderr);
+  return false;
+}
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return {};
+  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool LastNameHasExtension(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return path.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
+}
+
+enum class Kind { kNone, kFile, kFolder };
+
+Kind KindOf(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return Kind::kNone;
+  return S_ISDIR(info.st_mode) ? Kind::kFolder : Kind::kFile;
+}
+
+std::string FolderOf(const std::string& absolutePath) {
+  const std::size_t slash = absolutePath.rfind('/');
+  return slash == 0 || slash == std::string::npos ? "/" : absolutePath.substr(0, slash);
+}
+
+// The typed name as a full path in full, or empty (with a message) when it does not fit.
+std::string FullPath(std::string name) {
+  if (name.size() >= 2 && name[0] == '~' && name[1] == '/') {
+    if (const char* home = std::getenv("HOME")) name = home + name.substr(1);
+  }
+  char path[kPathChars];
+  if (name.size() >= static_cast<std::size_t>(kPathChars) || !AbsolutePath(name.c_str(), path, sizeof path)) {
+    std::fprintf(stderr, "%s\nThe file name is too long: at most %d characters fit.\n", name.c_str(), kPathChars - 1);
+    return {};
+  }
+  return path;
+}
+
+// Checks a chosen name as the chooser's flags ask; the accepted full path, or empty after a message.
+std::string Accept(const FileChooserSettings& settings, const std::string& name, bool forOutput) {
+  std::string path = FullPath(name);
+  if (path.empty()) return {};
+  const std::string withExtension = path + "." + settings.defaultExtension;
+  if (!forOutput) {
+    if (KindOf(path) == Kind::kNone && !LastNameHasExtension(path) && KindOf(withExtension) != Kind::kNone &&
+        withExtension.size() < static_cast<std::size_t>(kPathChars)) {
+      path = withExtension;
+    }
+    switch (KindOf(path)) {
+      case Kind::kNone:
+        std::fprintf(stderr, "%s\nFile not found.\nCheck the file name and try again.\n", path.c_str());
+        return {};
+      case Kind::kFolder:
+        std::fprintf(stderr, "%s\nThis is a folder; give the name of a file.\n", path.c_str());
+        return {};
+      case Kind::kFile:
+        return path;
+    }
+  }
+  if (!LastNameHasExtension(path)) {
+    if (withExtension.size() >= static_cast<std::size_t>(kPathChars)) {
+      std::fprintf(stderr, "%s\nThe file name is too long: at most %d characters fit.\n", withExtension.c_str(),
+                   kPathChars - 1);
+      return {};
+    }
+    path = withExtension;
+  }
+  if (KindOf(FolderOf(path)) != Kind::kFolder) {
+    std::fprintf(stderr, "%s\nPath does not exist.\nCheck the path and try again.\n", path.c_str());
+    return {};
+  }
+  const Kind kind = KindOf(path);
+  if (kind == Kind::kFolder) {
+    std::fprintf(stderr, "%s\nThis is a folder; give the name of a file.\n", path.c_str());
+    return {};
+  }
+  if (kind == Kind::kFile && access(path.c_str(), W_OK) != 0) {
+    std::fprintf(stderr, "%s\nThis file is set to read-only.\nTry again with a different file name.\n", path.c_str());
+    return {};
+  }
+  return path;
+}
+
+bool ChooseFile(const FileChooserSettings& settings, char* fileBuffer, bool forOutput) {
+  std::fprintf(stderr, "\n%s\n", settings.title);
+  for (const char* entry = settings.filter; *entry != '\0';) {
+    const char* description = entry;
+    const char* pattern = description + std::strlen(description) + 1;
+    std::fprintf(stderr, "  %s: %s\n", description, pattern);
+    entry = pattern + std::strlen(pattern) + 1;
+  }
+  std::fputs("  (Enter takes the name shown; end of input cancels)\n", stderr);
+  std::string answer;
+  for (;;) {
+    const std::string prompt = std::string("File name [") + fileBuffer + "]: ";
+    if (!Prompt(prompt.c_str(), answer)) return false;
+    const std::string typed = Trimmed(answer);
+    const std::string path = Accept(settings, typed.empty() ? std::string(fileBuffer) : typed, forOutput);
+    if (path.empty()) continue;
+    std::memcpy(fileBuffer, path.c_str(), path.size() + 1);
+    return true;
+  }
+}
+
+bool ChooseInput(void*, const FileChooserSettings& settings, char* fileBuffer) {
+  return ChooseFile(settings, fileBuffer, false);
+}
+
+bool ChooseOutput(void*, const FileChooserSettings& settings, char* fileBuffer) {
+  return ChooseFile(settings, fileBuffer, true);
+}
+
+bool IsEndField(int field) { return field == kEndAngleField || field == kEndScaleField; }
+
+bool EditParameters(void*, RunParameters& run) {
+  ParameterTexts texts = FormatParameters(run);
+  std::fprintf(stderr, "\n%s\n  (Enter keeps the value shown; end of input quits)\n", kParameterDialogTitle);
+  std::string answer;
+  for (;;) {
+    for (int field = 0; field < kParameterFieldCount; ++field) {
+      char* text = texts.field[field];
+      if (IsEndField(field) && !EndFieldsEnabled(texts.field[kFramesField])) {
+        std::fprintf(stderr, "  %s [%s] (used with more than 1 frame)\n", kParameterFields[field].label, text);
+        continue;
+      }
+      const std::string prompt = std::string("  ") + kParameterFields[field].label + " [" + text + "]: ";
+      if (!Prompt(prompt.c_str(), answer)) return false;
+      if (answer.empty()) continue;
+      std::snprintf(text, kParameterTextChars, "%s", answer.c_str());
+    }
+    for (;;) {
+      if (!Prompt("Run, Edit or Quit? [Run]: ", answer)) return false;
+      const std::string choice = LowerAscii(Trimmed(answer));
+      if (choice.empty() || choice == "r" || choice == "run") {
+        StoreParameters(texts, run);
+        return true;
+      }
+      if (choice == "q" || choice == "quit") return false;
+      if (choice == "e" || choice == "edit") break;
+    }
+  }
+}
+
+}  // namespace
+
+FrontEndPlatform PlatformFrontEnd() {
+  FrontEndPlatform platform;
+  platform.chooseInput = ChooseInput;
+  platform.chooseOutput = ChooseOutput;
+  platform.editParameters = EditParameters;
+  platform.startProgress = StartProgress;
+  platform.stopProgress = StopProgress;
+  platform.unknownArgument.report = ReportUnknownArgument;
+  platform.errorDisplay.show = ShowErrorMessage;
+  return platform;
+}
+
+}  // namespace quillet

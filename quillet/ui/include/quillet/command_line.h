@@ -1,0 +1,58 @@
+// The command line of quillet: options, each followed by one value, read into the job's
+// parameters. Option names ignore ASCII case; numbers are read leniently.
+#pragma once
+
+#include <cstdint>
+
+#include "quillet/app_state.h"
+
+namespace quillet {
+
+// Where the tokens come from: the text after the program name, split in place by
+// NextToken (Windows), or the arguments the shell has split (POSIX), one token each.
+// Either way, once parsed, later parses see only the first token, with an empty value.
+struct CommandLine {
+  char* text = nullptr;  // used when not null
+  char* const* arguments = nullptr;
+  int argumentCount = 0;
+};
+
+// The marks of one parse: which values the command line gave.
+struct GivenValues {
+  bool angle = false;
+  bool endAngle = false;
+  bool scale = false;
+  bool endScale = false;
+  bool frames = false;
+};
+
+// Reports a token that names no option; null writes "unknown commandline arg \"token\""
+// to standard error without a line end.
+struct UnknownArgumentReport {
+  void (*report)(void* context, const char* token) = nullptr;
+  void* context = nullptr;
+};
+
+// Skips blanks (character 32 only) and returns the next token where it lies in the text;
+// an empty token at the end of the text. A token opened by a double quote runs to the next
+// double quote, which is not part of it; there are no escapes. The blank or closing quote
+// that ends a token is overwritten with a terminator and the cursor moves past it.
+char* NextToken(char** cursor);
+
+// The leading decimal real of text after white space (sign, digits, fraction, exponent);
+// false, with value untouched, when text holds no number there.
+bool ReadReal(const char* text, double& value);
+
+// The leading decimal integer of text after white space, held to the 32-bit range; false,
+// with value untouched, when text holds no number there.
+bool ReadCount(const char* text, std::int32_t& value);
+
+bool IsEmpty(const CommandLine& line);
+
+// Reads every option of the line into run and marks what it gave. A start value given alone
+// is also the end value. False, with a message on standard error, when an input or output
+// name does not fit kPathChars with its terminator.
+bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
+                      const UnknownArgumentReport& unknown);
+
+}  // namespace quillet

@@ -1,0 +1,37 @@
+// quillet on POSIX: the dialogs run on the terminal; Ctrl-C is the Cancel of every dialog.
+#include <signal.h>
+#include <unistd.h>
+
+#include "quillet/front_end.h"
+#include "quillet/imaging.h"
+#include "quillet/import.h"
+
+namespace {
+
+// Cancel ends the process at once with status 0, wherever the job stands; files written so
+// far stay. The line end leaves the shell's prompt below a half-drawn bar.
+void Cancel(int) {
+  const ssize_t ignored = write(STDERR_FILENO, "\n", 1);
+  (void)ignored;
+  _exit(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  struct sigaction action = {};
+  action.sa_handler = Cancel;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+
+  quillet::AppState& app = quillet::TheAppState();
+  const quillet::ImagingApi& imaging = quillet::LoadImagingLibrary();
+  const quillet::ImageImporter importer = quillet::ImporterFor(imaging);
+  app.workingBitmap = quillet::WorkingBitmap{};
+
+  quillet::CommandLine line;
+  line.arguments = argc > 1 ? argv + 1 : nullptr;
+  line.argumentCount = argc > 1 ? argc - 1 : 0;
+  const quillet::FrontEndPlatform platform = quillet::PlatformFrontEnd();
+  return quillet::RunJobs(app, line, platform, importer);
+}
