@@ -1,0 +1,341 @@
+// Runs the quillet program as a script or a person would: full command lines, sessions fed
+// through standard input, and a pseudo-terminal for the progress bar and Ctrl-C. Each run
+// has a fresh current directory; frames are compared with the engine's own job.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "quillet/imaging.h"
+#include "quillet/import.h"
+#include "quillet/pipeline.h"
+#include "scratch_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace quillet::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct ProgramRun {
+  int status = -1;  // exit status; -1 when killed or timed out
+  bool timedOut = false;
+  std::string err;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+std::vector<char*> Argv(std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(QUILLET_PROGRAM));
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// Waits for pid until the deadline; kills it after.
+void Reap(pid_t pid, Clock::time_point deadline, ProgramRun& run) {
+  int raw = 0;
+  while (waitpid(pid, &raw, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      run.timedOut = true;
+      kill(pid, SIGKILL);
+      waitpid(pid, &raw, 0);
+      break;
+    }
+    usleep(2000);
+  }
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+class QuilletProgram : public ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    job_ = Dir() + "/job";
+    fs::create_directory(job_);
+    fs::create_directory(Dir() + "/reference");
+    sprite_ = SpriteLike(12, 10, 4, 7);
+    WriteFile(job_ + "/sprite.bmp", Bmp24File(sprite_));
+  }
+
+  // The program with standard input from `input`, standard error captured.
+  ProgramRun Run(std::vector<std::string> args, const std::string& input = "") {
+    std::ofstream(Dir() + "/stdin", std::ios::binary) << input;
+    std::vector<char*> argv = Argv(args);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int in = open((Dir() + "/stdin").c_str(), O_RDONLY);
+      const int err = open((Dir() + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int out = open("/dev/null", O_WRONLY);
+      if (in < 0 || err < 0 || out < 0 || chdir(job_.c_str()) != 0) _exit(126);
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(err, 2);
+      execv(QUILLET_PROGRAM, argv.data());
+      _exit(127);
+    }
+    ProgramRun run;
+    Reap(pid, Clock::now() + std::chrono::seconds(60), run);
+    run.err = ReadText(Dir() + "/stderr");
+    return run;
+  }
+
+  // The program on a pseudo-terminal; onOutput sees all output so far and may type.
+  ProgramRun RunOnTerminal(std::vector<std::string> args, int seconds,
+                           const std::function<void(const std::string&, int master)>& onOutput) {
+    std::vector<char*> argv = Argv(args);
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      if (chdir(job_.c_str()) != 0) _exit(126);
+      execv(QUILLET_PROGRAM, argv.data());
+      _exit(127);
+    }
+    ProgramRun run;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      pollfd ready = {master, POLLIN, 0};
+      if (poll(&ready, 1, 50) > 0) {
+        char buffer[4096];
+        const ssize_t got = read(master, buffer, sizeof buffer);
+        if (got <= 0) break;  // EIO once the program has gone
+        run.err.append(buffer, static_cast<std::size_t>(got));
+        onOutput(run.err, master);
+      }
+      if (Clock::now() > deadline) break;
+    }
+    Reap(pid, deadline, run);
+    close(master);
+    return run;
+  }
+
+  // The frames the engine writes for these parameters, in order.
+  std::vector<std::vector<std::uint8_t>> Expected(const std::string& input, double angle, double endAngle,
+                                                  double scale, double endScale, int frames) {
+    const std::string here = fs::current_path().string();
+    EXPECT_EQ(chdir((Dir() + "/reference").c_str()), 0);
+    AppState app;
+    RunParameters& run = app.runParameters;
+    run = {angle, endAngle, scale, endScale, frames, {}, "frame.bmp"};
+    std::snprintf(run.inputName, sizeof run.inputName, "%s/%s", job_.c_str(), input.c_str());
+    const JobResult job = RunJob(app, ImporterFor(LoadImagingLibrary()));
+    EXPECT_TRUE(job.Succeeded());
+    std::vector<std::vector<std::uint8_t>> files;
+    for (int i = 0; i < job.frames.framesWanted; ++i) {
+      char name[kFrameNameChars];
+      FrameFileName("frame.bmp", frames, i, name);
+      files.push_back(ReadFileBytes(frames > 1 ? name : "frame.bmp"));
+      EXPECT_FALSE(files.back().empty());
+    }
+    for (const auto& entry : fs::directory_iterator(".")) fs::remove(entry.path());
+    EXPECT_EQ(chdir(here.c_str()), 0);
+    return files;
+  }
+
+  std::vector<std::uint8_t> Output(const std::string& name) { return ReadFileBytes(job_ + "/" + name); }
+
+  std::vector<std::vector<std::uint8_t>> Series(const std::string& base, int frames) {
+    std::vector<std::vector<std::uint8_t>> files;
+    for (int i = 1; i <= frames; ++i) files.push_back(Output(base + "_" + std::to_string(i) + ".bmp"));
+    return files;
+  }
+
+  std::string JobListing() {
+    const std::string here = fs::current_path().string();
+    EXPECT_EQ(chdir(job_.c_str()), 0);
+    std::string listing = Listing();
+    EXPECT_EQ(chdir(here.c_str()), 0);
+    return listing;
+  }
+
+  std::string job_;
+  Picture sprite_;
+};
+
+TEST_F(QuilletProgram, FullCommandLineRunsOnceWithoutDialogs) {
+  ProgramRun run = Run({"-in", "sprite.bmp", "-out", "first.bmp", "-angle", "30"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("Choose"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find('\r'), std::string::npos) << "no bar off a terminal";
+  EXPECT_NE(run.err.find("(angle 30 degrees) (scale 100%)\n"), std::string::npos) << run.err;
+  EXPECT_EQ(Output("first.bmp"), Expected("sprite.bmp", 30, 30, 1, 1, 1)[0]);
+  EXPECT_EQ(JobListing(), "first.bmp sprite.bmp");
+
+  run = Run({"-in", "sprite.bmp", "-out", "c", "-scale", "2", "-endscale", "4", "-frames", "3"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Series("c", 3), Expected("sprite.bmp", 0, 0, 2, 4, 3));
+
+  // Option order, letter case and lenient numbers: 30 to 60 degrees in 2 frames, scale kept.
+  run = Run({"-ENDANGLE", "60", "-frames", "2.9", "-Angle", "30deg", "-scale", "abc", "-in", "sprite.bmp",
+             "-out", "ordered.bmp", "-bogus"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("unknown commandline arg \"-bogus\"\n"), std::string::npos) << run.err;
+  EXPECT_EQ(Series("ordered", 2), Expected("sprite.bmp", 30, 60, 1, 1, 2));
+
+  // "-frames" without a value still counts as given: one frame, no dialog.
+  run = Run({"-in", "sprite.bmp", "-out", "no-count.bmp", "-angle", "10", "-endangle", "40", "-frames"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("Choose"), std::string::npos) << run.err;
+  EXPECT_EQ(Output("no-count.bmp"), Expected("sprite.bmp", 10, 40, 1, 1, 1)[0]);
+}
+
+TEST_F(QuilletProgram, NamesAreTakenWholeAndPngIsImported) {
+  fs::copy_file(SAMPLES_DIR "/slime.png", job_ + "/my slime.png");
+  const ProgramRun run = Run({"-in", "my slime.png", "-out", "out \"1\"", "-angle", "45"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Output("out \"1\".bmp"), Expected("my slime.png", 45, 45, 1, 1, 1)[0]);
+  EXPECT_EQ(JobListing(), "my slime.png out \"1\".bmp sprite.bmp");
+}
+
+TEST_F(QuilletProgram, FailedOneShotJobSaysWhatAndEndsNonZero) {
+  ProgramRun run = Run({"-in", "missing.png", "-out", "a.bmp", "-angle", "10"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("could not read \"missing.png\""), std::string::npos) << run.err;
+
+  WriteFile(job_ + "/text.png", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
+  run = Run({"-in", "text.png", "-out", "a.bmp", "-angle", "10"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("could not read \"text.png\""), std::string::npos) << run.err;
+
+  run = Run({"-in", "sprite.bmp", "-out", "no/such/folder/a.bmp", "-angle", "10", "-endangle", "20", "-frames", "2"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("could not write \"no/such/folder/a_1.bmp\" (0 of 2 frames written)"), std::string::npos)
+      << run.err;
+
+  run = Run({"-in", std::string(kPathChars, 'n') + ".bmp", "-out", "a.bmp", "-angle", "10"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("-in has 264 characters; at most 259 fit"), std::string::npos) << run.err;
+  EXPECT_EQ(JobListing(), "sprite.bmp text.png");
+}
+
+// End of input in a chooser is its cancel; the dialogs shown depend on what the line gave.
+TEST_F(QuilletProgram, ChoosersAskOnlyForMissingNames) {
+  ProgramRun run = Run({"-out", "b.bmp", "-angle", "10"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Count(run.err, "Choose Input Image File"), 1) << run.err;
+  EXPECT_EQ(Count(run.err, "Choose"), 1) << run.err;
+
+  // Cancelling the save chooser ends the program when the input came from the line...
+  run = Run({"-in", "sprite.bmp", "-angle", "10"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Count(run.err, "Choose Output Bitmap Filename\n"), 1) << run.err;
+  EXPECT_NE(run.err.find("File name [output.bmp]: \n"), std::string::npos) << run.err;
+  EXPECT_EQ(Count(run.err, "Choose"), 1) << run.err;
+
+  // ...and goes back to the open chooser when the input was chosen.
+  run = Run({}, "nothing.bmp\nsprite\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.err.find("File name [input.bmp]: "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(job_ + "/nothing.bmp\nFile not found."), std::string::npos) << run.err;
+  EXPECT_EQ(Count(run.err, "Choose Input Image File"), 2) << run.err;
+  EXPECT_NE(run.err.find("File name [" + job_ + "/sprite.bmp]: \n"), std::string::npos) << run.err;
+  EXPECT_EQ(JobListing(), "sprite.bmp");
+}
+
+// Two jobs from an empty line: the second starts from the first one's choices.
+TEST_F(QuilletProgram, InteractiveSessionCarriesChoicesToTheNextJob) {
+  const ProgramRun run = Run({}, "sprite.bmp\nseries\n30\n\n3\n90\n\nrun\n"  // first job
+                                 "\n\n\n\n\n\n\n\n");                       // second job, then end of input
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Count(run.err, "Choose Parameters"), 2);
+  EXPECT_EQ(Count(run.err, "Choose Input Image File"), 3) << run.err;
+  const std::size_t second = run.err.find("Choose Input Image File", run.err.find("quillet - Progress"));
+  const std::string first = run.err.substr(0, second);
+  for (const char* shown : {"File name [input.bmp]: ", "File name [output.bmp]: ", "Counter-Clockwise) [45.000000]: ",
+                            "Scaling (Factor) [1.000000]: ", "Export [1]: ", "Final Angle [135.000000]: "}) {
+    EXPECT_NE(first.find(shown), std::string::npos) << shown << "\n" << first;
+  }
+  const std::string later = run.err.substr(second);
+  for (const std::string& shown : {"File name [" + job_ + "/sprite.bmp]: ", "File name [" + job_ + "/series.bmp]: ",
+                                  std::string("Counter-Clockwise) [30.000000]: "), std::string("Export [3]: "),
+                                  std::string("Final Angle [90.000000]: ")}) {
+    EXPECT_NE(later.find(shown), std::string::npos) << shown << "\n" << later;
+  }
+  EXPECT_EQ(Series("series", 3), Expected("sprite.bmp", 30, 90, 1, 1, 3));
+  EXPECT_EQ(JobListing(), "series_1.bmp series_2.bmp series_3.bmp sprite.bmp");
+}
+
+TEST_F(QuilletProgram, EndValueWithoutFrameCountAsksForParameters) {
+  // One frame: the end fields are shown but skipped, so the fourth line answers Run. Then
+  // the program has become interactive, and the next job asks for files again.
+  ProgramRun run = Run({"-in", "sprite.bmp", "-out", "asked.bmp", "-angle", "0", "-endangle", "90"}, "\n\n\nrun\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Final Angle [90.000000] (used with more than 1 frame)\n"), std::string::npos) << run.err;
+  EXPECT_EQ(Output("asked.bmp"), Expected("sprite.bmp", 0, 90, 1, 1, 1)[0]);
+  EXPECT_EQ(Count(run.err, "Choose Input Image File"), 1) << run.err;
+
+  // The later job's first token "-angle" has no value: the angle stays as entered, the end
+  // angle follows it, and no parameter form is shown again.
+  run = Run({"-angle", "20", "-in", "sprite.bmp", "-out", "first.bmp", "-endangle", "90"},
+            "25\n\n\nrun\nsprite.bmp\nsecond\nsprite.bmp\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Count(run.err, "Choose Parameters"), 1) << run.err;
+  // The third job's save chooser is cancelled, which goes back to the open chooser.
+  EXPECT_EQ(Count(run.err, "Choose Input Image File"), 3) << run.err;
+  const std::vector<std::uint8_t> at25 = Expected("sprite.bmp", 25, 25, 1, 1, 1)[0];
+  EXPECT_EQ(Output("first.bmp"), at25);
+  EXPECT_EQ(Output("second.bmp"), at25);
+
+  run = Run({"-in", "sprite.bmp", "-out", "e.bmp", "-scale", "2", "-endscale", "3"}, "\n\n\nquit\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_FALSE(Exists(job_ + "/e.bmp"));
+}
+
+TEST_F(QuilletProgram, TerminalShowsTheBarRedrawnInPlace) {
+  const ProgramRun run = RunOnTerminal({"-in", "sprite.bmp", "-out", "s", "-angle", "0", "-endangle", "90",
+                                        "-frames", "3"},
+                                       60, [](const std::string&, int) {});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("quillet - Progress (Ctrl-C cancels)"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("\r[" + std::string(40, '#') + "] 100%"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("\r[....................................."), std::string::npos) << run.err;
+  EXPECT_EQ(Series("s", 3), Expected("sprite.bmp", 0, 90, 1, 1, 3));
+}
+
+TEST_F(QuilletProgram, CtrlCCancelsALongJobAtOnce) {
+  bool typed = false;
+  Clock::time_point typedAt;
+  const ProgramRun run = RunOnTerminal(
+      {"-in", "sprite.bmp", "-out", "long", "-angle", "0", "-endangle", "360", "-frames", "9999"}, 120,
+      [&](const std::string& output, int master) {
+        if (!typed && output.find("long_0003.bmp") != std::string::npos) {
+          typed = true;
+          typedAt = Clock::now();
+          ASSERT_EQ(write(master, "\x03", 1), 1);
+        }
+      });
+  ASSERT_TRUE(typed) << run.err;
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_LT(Clock::now() - typedAt, std::chrono::seconds(10));
+  EXPECT_FALSE(Exists(job_ + "/long_9999.bmp"));
+  EXPECT_TRUE(Exists(job_ + "/long_0001.bmp"));
+}
+
+}  // namespace
+}  // namespace quillet::testing
