@@ -5,10 +5,17 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target mostel
+cmake --build --preset release -j "$(nproc)" --target mostel quillet
 mkdir -p out
 for sprite in samples/*.png; do
   name=$(basename "$sprite" .png)
   echo "mostel $sprite -> out/${name}-3x.png"
   build/release/mostel/mostel "$sprite" "out/${name}-3x.png"
 done
+# quillet writes its temporary files in the current directory, so it runs inside out/.
+cd out
+echo "quillet samples/sword.png -> out/sword-30.bmp"
+../build/release/quillet/ui/quillet -in ../samples/sword.png -out sword-30 -angle 30
+echo "quillet samples/slime.png -> out/slime-turn_1.bmp .. out/slime-turn_8.bmp"
+../build/release/quillet/ui/quillet -in ../samples/slime.png -out slime-turn -angle 0 -endangle 315 \
+  -frames 8 -scale 3
