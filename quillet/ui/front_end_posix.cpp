@@ -106,12 +106,15 @@ bool ReadLine(std::string& line) {
   return any;
 }
 
+// Shows text, reads the answer; answers that come from a file or a pipe are echoed, so that
+// the transcript on standard error reads as a session would.
 bool Prompt(const char* text, std::string& answer) {
   std::fputs(text, stderr);
   std::fflush(stderr);
-  if (ReadLine(answer)) return true;
-  std::fputc('\n', stderr);
-  return false;
+  const bool answered = ReadLine(answer);
+  if (answered && isatty(STDIN_FILENO) != 1) std::fputs(answer.c_str(), stderr);
+  if (!answered || isatty(STDIN_FILENO) != 1) std::fputc('\n', stderr);
+  return answered;
 }
 
 std::string Trimmed(const std::string& text) {
