@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what the build needs, builds with the given preset (release unless told otherwise)
-# and runs every test.
+# and runs every test. After the release tests it also builds the 32-bit Windows programs and
+# runs their tests under Wine, which compare them with the release build.
 set -eu
 cd "$(dirname "$0")/.."
 preset="${1:-release}"
@@ -8,3 +9,9 @@ scripts/install-deps.sh
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j "$(nproc)"
 ctest --preset "$preset" -j "$(nproc)"
+if [ "$preset" = release ]; then
+  scripts/enable-i386.sh
+  cmake --preset windows
+  cmake --build --preset windows -j "$(nproc)"
+  ctest --preset windows
+fi
