@@ -89,6 +89,7 @@ void ShowErrorMessage(void*, const char* caption, const char* text) {
   std::fflush(stderr);
 }
 
+// On a terminal the message gets a line end, so that it does not run into the next prompt.
 void ReportUnknownArgument(void*, const char* token) {
   std::fprintf(stderr, "unknown commandline arg \"%s\"\n", token);
 }
@@ -103,6 +104,9 @@ bool ReadLine(std::string& line) {
     line.push_back(static_cast<char>(c));
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  // Ctrl-D on a terminal ends one answer, not the terminal: the stream's end-of-file mark
+  // would otherwise end every later prompt too (the open chooser after a cancelled save).
+  if (isatty(STDIN_FILENO) == 1) std::clearerr(stdin);
   return any;
 }
 

@@ -317,6 +317,33 @@ TEST_F(QuilletProgram, TerminalShowsTheBarRedrawnInPlace) {
   EXPECT_EQ(Series("s", 3), Expected("sprite.bmp", 0, 90, 1, 1, 3));
 }
 
+// Ctrl-D in the save chooser goes back to the open chooser, which must still read the terminal.
+TEST_F(QuilletProgram, CancelledSaveChooserAsksForTheInputAgainOnTerminal) {
+  int opens = 0, saves = 0;
+  const ProgramRun run = RunOnTerminal({}, 30, [&](const std::string& output, int master) {
+    const auto count = [&output](const char* text) {
+      int n = 0;
+      for (size_t at = output.find(text); at != std::string::npos; at = output.find(text, at + 1)) ++n;
+      return n;
+    };
+    const bool atPrompt = output.size() >= 2 && output.compare(output.size() - 2, 2, ": ") == 0;
+    if (!atPrompt) return;
+    if (count("Choose Input Image File") > opens) {
+      opens = count("Choose Input Image File");
+      // First time: choose the sprite; second time: cancel the whole program.
+      const char* answer = opens == 1 ? "sprite.bmp\n" : "\x04";
+      ASSERT_GT(write(master, answer, std::strlen(answer)), 0);
+    } else if (count("Choose Output Bitmap Filename") > saves) {
+      saves = count("Choose Output Bitmap Filename");
+      ASSERT_EQ(write(master, "\x04", 1), 1);
+    }
+  });
+  EXPECT_FALSE(run.timedOut) << run.err;
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(opens, 2) << run.err;
+  EXPECT_EQ(saves, 1) << run.err;
+}
+
 TEST_F(QuilletProgram, CtrlCCancelsALongJobAtOnce) {
   bool typed = false;
   Clock::time_point typedAt;
