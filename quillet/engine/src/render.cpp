@@ -53,6 +53,12 @@ class ScoreCache {
   explicit ScoreCache(const SourceView& src)
       : src_(src), scores_(static_cast<std::size_t>(src.width) * static_cast<std::size_t>(src.height), kUnknown) {}
 
+  // Computes the scores of one row ahead of the search, except in the outermost columns.
+  void FillRow(std::int64_t row) {
+    for (std::int64_t col = 1; col + 1 < src_.width; ++col)
+      scores_[static_cast<std::size_t>(row * src_.width + col)] = NeighbourScore(src_, row * src_.stride + 3 * col);
+  }
+
   std::uint32_t At(std::int64_t row, std::int64_t col) {
     std::uint32_t& slot = scores_[static_cast<std::size_t>(row * src_.width + col)];
     std::atomic_ref<std::uint32_t> ref(slot);
@@ -235,6 +241,9 @@ PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const 
   if (!plan.valid || !HasImage24(source)) return {};
   ScoreCache cache(ViewOf(source));
   if (threads <= 0) threads = HardwareThreads();
+  // Nearly every score is needed by the first candidates; filled ahead, in rows, the cache is
+  // only read during the search and no cache line is written by two threads.
+  ParallelFor(HeaderHeight(source.header.get()) - 2, threads, [&cache](int k) { cache.FillRow(k + 1); });
   if (threads == 1) return SearchSequential(app, plan, cache);
   return SearchParallel(app, plan, cache, threads);
 }
