@@ -102,6 +102,25 @@ void BuildFileHeader(std::uint8_t out[kFileHeaderBytes], std::uint32_t infoBytes
   WriteLe32(out + 10, offBits);
 }
 
+bool PrepareBitmapFile(std::uint8_t* header, const std::uint8_t* pixels, std::size_t pixelBytes,
+                       BitmapFileLayout& layout) {
+  if (!header) return false;
+  const std::int32_t width = HeaderWidth(header);
+  const std::int32_t height = HeaderHeight(header);
+  const int bitCount = HeaderBitCount(header);
+  const std::uint32_t clrUsed = ReadLe32(header + kBiClrUsed);
+  if (width <= 0 || height <= 0 || bitCount == 0 || clrUsed > 256 ||
+      ReadLe32(header + kBiSize) != kInfoHeaderBytes)
+    return false;
+  const std::uint64_t imageBytes = static_cast<std::uint64_t>(RowStride(width, bitCount)) * static_cast<std::uint64_t>(height);
+  if (imageBytes > kMaxPixelBlockBytes || imageBytes > pixelBytes || (!pixels && imageBytes > 0)) return false;
+  WriteLe32(header + kBiSizeImage, static_cast<std::uint32_t>(imageBytes));
+  layout.infoBytes = kInfoHeaderBytes + 4 * clrUsed;
+  layout.imageBytes = static_cast<std::uint32_t>(imageBytes);
+  BuildFileHeader(layout.fileHeader, layout.infoBytes, layout.imageBytes);
+  return true;
+}
+
 WorkingBitmap::WorkingBitmap(WorkingBitmap&& other) noexcept
     : deviceContext(std::exchange(other.deviceContext, nullptr)),
       bitmap(std::exchange(other.bitmap, nullptr)),

@@ -21,4 +21,15 @@ HeaderBlock NewOutputHeader(const WorkingBitmap& source, std::int32_t width, std
 // included) followed by imageBytes of rows.
 void BuildFileHeader(std::uint8_t out[kFileHeaderBytes], std::uint32_t infoBytes, std::uint32_t imageBytes);
 
+// What WriteBitmapFile puts in a file: the file header, infoBytes of the header block and
+// imageBytes of pixels. False when the header describes no writable image or the rows
+// would run past pixelBytes; otherwise biSizeImage is set to the rows' size.
+struct BitmapFileLayout {
+  std::uint8_t fileHeader[kFileHeaderBytes] = {};
+  std::uint32_t infoBytes = 0;
+  std::uint32_t imageBytes = 0;
+};
+bool PrepareBitmapFile(std::uint8_t* header, const std::uint8_t* pixels, std::size_t pixelBytes,
+                       BitmapFileLayout& layout);
+
 }  // namespace quillet

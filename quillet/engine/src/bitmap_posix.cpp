@@ -59,27 +59,13 @@ OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width,
 
 bool WriteBitmapFile(const char* fileName, std::uint8_t* header, PlatformHandle /*bitmap*/,
                      PlatformHandle /*deviceContext*/, const std::uint8_t* pixels, std::size_t pixelBytes) {
-  if (!fileName || !header) return false;
-  const std::int32_t width = HeaderWidth(header);
-  const std::int32_t height = HeaderHeight(header);
-  const int bitCount = HeaderBitCount(header);
-  const std::uint32_t clrUsed = ReadLe32(header + kBiClrUsed);
-  if (width <= 0 || height <= 0 || bitCount == 0 || clrUsed > 256 ||
-      ReadLe32(header + kBiSize) != kInfoHeaderBytes)
-    return false;
-  const std::uint64_t imageBytes = static_cast<std::uint64_t>(RowStride(width, bitCount)) * static_cast<std::uint64_t>(height);
-  if (imageBytes > kMaxPixelBlockBytes || imageBytes > pixelBytes || (!pixels && imageBytes > 0)) return false;
-  WriteLe32(header + kBiSizeImage, static_cast<std::uint32_t>(imageBytes));
-
-  const std::uint32_t infoBytes = kInfoHeaderBytes + 4 * clrUsed;
-  std::uint8_t fileHeader[kFileHeaderBytes];
-  BuildFileHeader(fileHeader, infoBytes, static_cast<std::uint32_t>(imageBytes));
-
+  BitmapFileLayout layout;
+  if (!fileName || !PrepareBitmapFile(header, pixels, pixelBytes, layout)) return false;
   std::FILE* file = std::fopen(fileName, "wb");
   if (!file) return false;
-  bool ok = std::fwrite(fileHeader, 1, kFileHeaderBytes, file) == kFileHeaderBytes;
-  ok = ok && std::fwrite(header, 1, infoBytes, file) == infoBytes;
-  ok = ok && (imageBytes == 0 || std::fwrite(pixels, 1, imageBytes, file) == imageBytes);
+  bool ok = std::fwrite(layout.fileHeader, 1, kFileHeaderBytes, file) == kFileHeaderBytes;
+  ok = ok && std::fwrite(header, 1, layout.infoBytes, file) == layout.infoBytes;
+  ok = ok && (layout.imageBytes == 0 || std::fwrite(pixels, 1, layout.imageBytes, file) == layout.imageBytes);
   const bool closed = std::fclose(file) == 0;
   return ok && closed;
 }

@@ -1,0 +1,220 @@
+// The imaging library on Windows: GDI+'s flat entry points, bound by name from
+// "gdiplus.dll" at start-up. Nothing links against it, so the program starts without it.
+#include "imaging_win32.h"
+
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "quillet/app_state.h"
+#include "quillet/imaging.h"
+
+namespace quillet {
+namespace {
+
+// The library's own record layouts and calling convention (32-bit: stdcall).
+using GpStatus = int;  // 0 is success
+constexpr GpStatus kOk = 0;
+
+struct GdiplusStartupInput {
+  UINT32 version;
+  void* debugEventCallback;
+  BOOL suppressBackgroundThread;
+  BOOL suppressExternalCodecs;
+};
+
+struct ImageCodecInfo {
+  CLSID clsid;
+  GUID formatId;
+  const WCHAR* codecName;
+  const WCHAR* dllName;
+  const WCHAR* formatDescription;
+  const WCHAR* filenameExtension;
+  const WCHAR* mimeType;
+  DWORD flags;
+  DWORD version;
+  DWORD sigCount;
+  DWORD sigSize;
+  const BYTE* sigPattern;
+  const BYTE* sigMask;
+};
+
+struct EncoderParameter {
+  GUID guid;
+  ULONG numberOfValues;
+  ULONG type;
+  void* value;
+};
+
+struct EncoderParameters {
+  UINT count;
+  EncoderParameter parameter[1];
+};
+
+constexpr ULONG kEncoderParameterValueTypeLong = 4;
+// EncoderColorDepth {66087055-AD66-4C7C-9A18-38A2310B8337}
+constexpr GUID kEncoderColorDepth = {0x66087055, 0xAD66, 0x4C7C, {0x9A, 0x18, 0x38, 0xA2, 0x31, 0x0B, 0x83, 0x37}};
+
+using StartupFn = GpStatus(WINAPI*)(ULONG_PTR* token, const GdiplusStartupInput* input, void* output);
+using ShutdownFn = void(WINAPI*)(ULONG_PTR token);
+using GetImageEncodersFn = GpStatus(WINAPI*)(UINT count, UINT size, ImageCodecInfo* encoders);
+using GetImageEncodersSizeFn = GpStatus(WINAPI*)(UINT* count, UINT* size);
+using SaveImageToFileFn = GpStatus(WINAPI*)(void* image, const WCHAR* fileName, const CLSID* encoder,
+                                            const EncoderParameters* parameters);
+using LoadImageFromFileFn = GpStatus(WINAPI*)(const WCHAR* fileName, void** image);
+using DisposeImageFn = GpStatus(WINAPI*)(void* image);
+
+// The ten entry points in binding order; the three bitmap calls are bound but not used.
+constexpr const char* kEntryNames[] = {
+    "GdiplusStartup",          "GdiplusShutdown",     "GdipGetImageEncoders", "GdipGetImageEncodersSize",
+    "GdipCreateBitmapFromScan0", "GdipBitmapLockBits", "GdipBitmapUnlockBits", "GdipSaveImageToFile",
+    "GdipLoadImageFromFile",   "GdipDisposeImage",
+};
+constexpr int kEntryCount = sizeof kEntryNames / sizeof kEntryNames[0];
+enum Entry {
+  kStartup, kShutdown, kGetImageEncoders, kGetImageEncodersSize, kCreateBitmapFromScan0,
+  kBitmapLockBits, kBitmapUnlockBits, kSaveImageToFile, kLoadImageFromFile, kDisposeImage,
+};
+
+// Filled once at start-up, before any other thread exists; read-only afterwards.
+struct GdiplusApi {
+  HMODULE module = nullptr;
+  FARPROC entries[kEntryCount] = {};
+  ULONG_PTR token = 0;
+  bool available = false;
+};
+
+GdiplusApi gdiplus;
+
+template <typename Function>
+Function EntryAs(Entry entry) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(gdiplus.entries[entry]));
+}
+
+// Loads, binds and starts the library; never shut down or unloaded.
+void LoadGdiplus(const char* libraryName) {
+  gdiplus = GdiplusApi{};
+  gdiplus.module = LoadLibraryA(libraryName);
+  if (gdiplus.module) {
+    for (int k = 0; k < kEntryCount; ++k) gdiplus.entries[k] = GetProcAddress(gdiplus.module, kEntryNames[k]);
+  }
+  gdiplus.available = true;
+  for (FARPROC entry : gdiplus.entries) {
+    if (!entry) {
+      gdiplus.available = false;
+      break;
+    }
+  }
+  if (!gdiplus.available) return;
+  const GdiplusStartupInput input = {1, nullptr, FALSE, TRUE};
+  if (EntryAs<StartupFn>(kStartup)(&gdiplus.token, &input, nullptr) != kOk) {
+    EntryAs<ShutdownFn>(kShutdown)(gdiplus.token);
+    gdiplus.available = false;
+  }
+}
+
+ImageHandle LoadImage(const char* fileName) {
+  wchar_t name[kNameUnits];
+  if (!WidenBytes(fileName, name)) return nullptr;
+  void* image = nullptr;
+  if (EntryAs<LoadImageFromFileFn>(kLoadImageFromFile)(name, &image) != kOk) return nullptr;
+  return image;
+}
+
+// An encoder that is not found fails the save instead of passing an unset identifier.
+bool SaveImage(ImageHandle image, const char* fileName, const wchar_t* mimeType,
+               const EncoderParameters* parameters) {
+  wchar_t name[kNameUnits];
+  CLSID encoder;
+  if (!image || !WidenBytes(fileName, name) || FindEncoderClsid(mimeType, encoder) < 0) return false;
+  return EntryAs<SaveImageToFileFn>(kSaveImageToFile)(image, name, &encoder, parameters) == kOk;
+}
+
+bool SaveTiff24(ImageHandle image, const char* fileName) {
+  LONG colourDepth = TheAppState().encoderColourDepth;
+  EncoderParameters parameters = {};
+  parameters.count = 1;
+  parameters.parameter[0].guid = kEncoderColorDepth;
+  parameters.parameter[0].numberOfValues = 1;
+  parameters.parameter[0].type = kEncoderParameterValueTypeLong;
+  parameters.parameter[0].value = &colourDepth;
+  return SaveImage(image, fileName, L"image/tiff", &parameters);
+}
+
+bool SaveBmp24(ImageHandle image, const char* fileName) {
+  return SaveImage(image, fileName, L"image/bmp", nullptr);
+}
+
+void DisposeImage(ImageHandle image) {
+  if (image) EntryAs<DisposeImageFn>(kDisposeImage)(image);
+}
+
+bool SameUnits(const wchar_t* a, const wchar_t* b) {
+  if (!a || !b) return false;
+  for (; *a && *a == *b; ++a, ++b) {
+  }
+  return *a == *b;
+}
+
+}  // namespace
+
+bool WidenBytes(const char* bytes, wchar_t (&out)[kNameUnits]) {
+  out[0] = L'\0';
+  if (!bytes) return false;
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, -1, out, kNameUnits) == 0) {
+    out[0] = L'\0';
+    return false;
+  }
+  return true;
+}
+
+bool NarrowUnits(const wchar_t* units, char (&out)[kNameUnits]) {
+  out[0] = '\0';
+  if (!units) return false;
+  BOOL lossy = FALSE;
+  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, -1, out, kNameUnits, nullptr, &lossy) == 0 ||
+      lossy) {
+    out[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+int FindEncoderClsid(const wchar_t* mimeType, CLSID& clsid) {
+  if (!gdiplus.available) return -1;
+  UINT count = 0;
+  UINT size = 0;
+  EntryAs<GetImageEncodersSizeFn>(kGetImageEncodersSize)(&count, &size);
+  if (size == 0 || count == 0 || size < count * sizeof(ImageCodecInfo)) return -1;
+  // The records come first in the block; the texts they point to follow them.
+  std::unique_ptr<ImageCodecInfo[]> block(new (std::nothrow) ImageCodecInfo[(size + sizeof(ImageCodecInfo) - 1) /
+                                                                            sizeof(ImageCodecInfo)]);
+  if (!block) return -1;
+  EntryAs<GetImageEncodersFn>(kGetImageEncoders)(count, size, block.get());
+  for (UINT k = 0; k < count; ++k) {
+    if (SameUnits(block[k].mimeType, mimeType)) {
+      clsid = block[k].clsid;
+      return static_cast<int>(k);
+    }
+  }
+  return -1;
+}
+
+ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
+  LoadGdiplus(libraryName);
+  ImagingApi api;
+  if (!gdiplus.available) return api;
+  api.available = true;
+  api.loadImage = LoadImage;
+  api.saveTiff24 = SaveTiff24;
+  api.saveBmp24 = SaveBmp24;
+  api.disposeImage = DisposeImage;
+  return api;
+}
+
+const ImagingApi& LoadImagingLibrary() {
+  static const ImagingApi api = LoadImagingLibraryFrom("gdiplus.dll");
+  return api;
+}
+
+}  // namespace quillet

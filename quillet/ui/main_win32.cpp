@@ -1,0 +1,28 @@
+// quillet on Windows: a windowed program without a main window; its dialogs are the whole
+// interface. Started without arguments it runs job after job until the user cancels.
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "quillet/front_end.h"
+#include "quillet/imaging.h"
+#include "quillet/import.h"
+
+// commandLine is the text after the program name and the blanks that follow it.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  quillet::AppState& app = quillet::TheAppState();
+  app.instance = instance;
+  const quillet::ImagingApi& imaging = quillet::LoadImagingLibrary();
+  const quillet::ImageImporter importer = quillet::ImporterFor(imaging);
+  app.workingBitmap = quillet::WorkingBitmap{};
+
+  // The parse splits the text in place and later jobs parse it again, so it lives as long
+  // as the jobs do.
+  const char* given = commandLine ? commandLine : "";
+  std::vector<char> text(given, given + std::strlen(given) + 1);
+  quillet::CommandLine line;
+  line.text = text.data();
+  const quillet::FrontEndPlatform platform = quillet::PlatformFrontEnd();
+  return quillet::RunJobs(app, line, platform, importer);
+}
