@@ -1,0 +1,61 @@
+#!/bin/sh
+# quillet.exe run once from a full command line under Wine must write the same frames, byte
+# for byte, as the native quillet: from a 24-bit BMP (read by GDI) and from a PNG (converted
+# by GDI+, under a name outside ASCII), one frame and a series. A job that cannot write its
+# frame must end with a non-zero status. Every run works in a folder of its own, since the
+# temporary files lie in the current directory.
+# Arguments: quillet.exe, native quillet, samples folder, work folder. Needs a display.
+set -u
+exe="$1" native="$2" samples="$3" work="$4"
+[ -x "$native" ] || { echo "native build missing: $native" >&2; exit 1; }
+PREFIX_DIR="$(dirname "$work")/prefix"
+. "$(dirname "$0")/wine_env.sh"
+rm -rf "$work"
+mkdir -p "$work/native" "$work/bmp_one" "$work/png_series" "$work/unwritable" "$work/native_png"
+cd "$work" || exit 1
+
+failures=0
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+
+# A 24-bit BMP from the native program, and a PNG whose name needs the ANSI code page.
+png_name="sl€me.png"
+cp "$samples/slime.png" "$png_name"
+"$native" -in "$samples/sword.png" -out sword.bmp -angle 0 2>/dev/null || fail "native could not make sword.bmp"
+
+run_native() {  # folder, arguments...
+  folder="$1"
+  shift
+  (cd "$work/$folder" && "$native" "$@" 2>/dev/null)
+}
+run_native native -in ../sword.bmp -out bmp_one.bmp -angle 30
+run_native native_png -in "../$png_name" -out png_series -angle 0 -endangle 90 -scale 1 -endscale 2 -frames 3
+
+run_exe() {  # folder, arguments...
+  folder="$1"
+  shift
+  (cd "$work/$folder" && timeout -k 10 420 wine "$exe" "$@" >out.txt 2>err.txt; echo $? >status)
+}
+start=$(date +%s)
+run_exe bmp_one -in ../sword.bmp -out bmp_one.bmp -angle 30 &
+run_exe png_series -in "../$png_name" -out png_series -angle 0 -endangle 90 -scale 1 -endscale 2 -frames 3 &
+run_exe unwritable -in ../sword.bmp -out no_such_folder/frame.bmp -angle 30 &
+wait
+echo "three quillet.exe runs took $(($(date +%s) - start)) s"
+
+[ "$(cat bmp_one/status)" = 0 ] || fail "BMP run ended with status $(cat bmp_one/status)"
+[ "$(cat png_series/status)" = 0 ] || fail "PNG run ended with status $(cat png_series/status)"
+cmp -s native/bmp_one.bmp bmp_one/bmp_one.bmp || fail "BMP frame differs from the native one"
+for k in 1 2 3; do
+  cmp -s "native_png/png_series_$k.bmp" "png_series/png_series_$k.bmp" || fail "PNG series frame $k differs"
+done
+status=$(cat unwritable/status)
+[ "$status" != 0 ] && [ "$status" != 124 ] && [ "$status" != 137 ] ||
+  fail "a job that wrote no frame ended with status $status"
+for folder in bmp_one png_series unwritable; do
+  for temp in _temp.bmp temp24.tif temp24.bmp; do
+    [ -e "$folder/$temp" ] && fail "$folder: $temp left behind"
+  done
+done
+
+echo "quillet.exe compared under Wine, $failures failures"
+[ "$failures" -eq 0 ]
