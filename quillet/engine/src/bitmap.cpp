@@ -92,6 +92,12 @@ HeaderBlock NewOutputHeader(const WorkingBitmap& source, std::int32_t width, std
   return header;
 }
 
+std::size_t OutputPixelBytes(std::int32_t width, std::int32_t height) {
+  if (width <= 0 || height <= 0) return 0;
+  const std::uint64_t bytes = static_cast<std::uint64_t>(Stride24(width)) * static_cast<std::uint64_t>(height);
+  return bytes > kMaxPixelBlockBytes ? 0 : static_cast<std::size_t>(bytes);
+}
+
 void BuildFileHeader(std::uint8_t out[kFileHeaderBytes], std::uint32_t infoBytes, std::uint32_t imageBytes) {
   const std::uint32_t offBits = static_cast<std::uint32_t>(kFileHeaderBytes) + infoBytes;
   out[0] = 'B';

@@ -17,6 +17,10 @@ HeaderBlock NewEmptyHeader();
 // header when it has none), then the new width, height and bit count 24.
 HeaderBlock NewOutputHeader(const WorkingBitmap& source, std::int32_t width, std::int32_t height);
 
+// Bytes of the 24-bit rows of a width x height output, or 0 when either side is not positive
+// or the block would exceed kMaxPixelBlockBytes.
+std::size_t OutputPixelBytes(std::int32_t width, std::int32_t height);
+
 // The 14-byte BMP file header for an info header of infoBytes (colour entries
 // included) followed by imageBytes of rows.
 void BuildFileHeader(std::uint8_t out[kFileHeaderBytes], std::uint32_t infoBytes, std::uint32_t imageBytes);

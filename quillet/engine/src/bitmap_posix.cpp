@@ -48,10 +48,9 @@ std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap) {
 OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width, std::int32_t height) {
   OutputBitmap output;
   output.header = NewOutputHeader(source, width, height);
-  if (width <= 0 || height <= 0) return output;
-  const std::uint64_t bytes = static_cast<std::uint64_t>(Stride24(width)) * static_cast<std::uint64_t>(height);
-  if (bytes > kMaxPixelBlockBytes) return output;
-  output.storage.assign(static_cast<std::size_t>(bytes), 0);
+  const std::size_t bytes = OutputPixelBytes(width, height);
+  if (bytes == 0) return output;
+  output.storage.assign(bytes, 0);
   output.pixels = output.storage.data();
   output.pixelBytes = output.storage.size();
   return output;

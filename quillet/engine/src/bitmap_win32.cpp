@@ -84,9 +84,8 @@ std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap) {
 OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width, std::int32_t height) {
   OutputBitmap output;
   output.header = NewOutputHeader(source, width, height);
-  if (width <= 0 || height <= 0) return output;
-  const std::uint64_t bytes = static_cast<std::uint64_t>(Stride24(width)) * static_cast<std::uint64_t>(height);
-  if (bytes > kMaxPixelBlockBytes) return output;
+  const std::size_t bytes = OutputPixelBytes(width, height);
+  if (bytes == 0) return output;
 
   output.deviceContext = CreateCompatibleDC(nullptr);
   if (!output.deviceContext) return output;
@@ -96,7 +95,7 @@ OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width,
   if (!output.bitmap || !bits) return output;
   SelectObject(Dc(output.deviceContext), Bitmap(output.bitmap));
   output.pixels = static_cast<std::uint8_t*>(bits);
-  output.pixelBytes = static_cast<std::size_t>(bytes);
+  output.pixelBytes = bytes;
   return output;
 }
 
