@@ -6,8 +6,7 @@
 //   enabled <title> <id>...    1 or 0 for each control, joined with ' '
 //   center <title> <id>        screen position of the control's centre, "x y"
 //   rect <title>               the window's place on the screen, "WxH+X+Y"
-// It says "ready" once it runs. It also keeps Wine's virtual desktop on in the prefix, from the
-// next start of its server: windows there need no window manager and carry their captions.
+// It says "ready" once it runs.
 // Under an emulated Wine every process start costs about a minute, so one probe serves a
 // whole test.
 #include <windows.h>
@@ -84,25 +83,9 @@ std::string Answer(const std::vector<std::string>& request) {
   return answer;
 }
 
-// HKCU\Software\Wine\Explorer "Desktop" names the desktop, and its size is under "Desktops".
-void UseVirtualDesktop() {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0, KEY_SET_VALUE,
-                      nullptr, &key, nullptr) == ERROR_SUCCESS) {
-    RegSetValueExA(key, "Default", 0, REG_SZ, reinterpret_cast<const BYTE*>("1024x768"), sizeof "1024x768");
-    RegCloseKey(key);
-  }
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) == ERROR_SUCCESS) {
-    RegSetValueExA(key, "Desktop", 0, REG_SZ, reinterpret_cast<const BYTE*>("Default"), sizeof "Default");
-    RegCloseKey(key);
-  }
-}
-
 }  // namespace
 
 int main() {
-  UseVirtualDesktop();
   std::printf("ready\n");
   std::fflush(stdout);
   char line[2048];

@@ -28,8 +28,9 @@ fail() { echo "FAIL $*"; failures=$((failures + 1)); }
 "$native" -in "$samples/sheet.png" -out interactive/sheet.bmp -scale 4 -angle 0 2>/dev/null ||
   fail "native could not make sheet.bmp"
 
-# The probe answers one line per request.
+# The probe answers one line per request, after a first line when it is ready.
 mkfifo requests
+: >answers
 timeout -k 10 600 wine "$probe" <requests >answers 2>probe.err &
 probe_pid=$!
 exec 3>requests
