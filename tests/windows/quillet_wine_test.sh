@@ -32,15 +32,15 @@ run_native native -in ../sword.bmp -out bmp_one.bmp -angle 30
 run_native native_png -in "../$png_name" -out png_series -angle 0 -endangle 90 -scale 1 -endscale 2 -frames 3
 
 # A run that stalls under the emulation (see wine_watched) is started again in an emptied
-# folder, three tries at most; every stall is reported.
+# folder, five tries at most; every stall is reported.
 run_exe() {  # folder, arguments...
   folder="$1"
   shift
   (
     cd "$work/$folder" || exit 1
-    for try in 1 2 3; do
+    for try in 1 2 3 4 5; do
       rm -f ./*
-      WINE_LIMIT=420 wine_watched "$exe" "$@" >out.txt 2>err.txt
+      WINE_LIMIT=420 WINE_STALL=45 wine_watched "$exe" "$@" >out.txt 2>err.txt
       status=$?
       echo $status >status
       [ $status = 125 ] || break
