@@ -5,8 +5,10 @@ export WINEPREFIX="$PREFIX_DIR"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  timeout 300 wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; exit 1; }
-  timeout 60 wineserver -w
+  # Under the emulated i386 making a prefix takes four minutes or more (over five in a CI run).
+  booted=$(date +%s)
+  timeout 1200 wineboot -i >/dev/null 2>&1 || { echo "wineboot failed after $(($(date +%s) - booted)) s" >&2; exit 1; }
+  timeout 120 wineserver -w
   # Windows open on a virtual desktop of Wine's own, from the first program on: there they
   # need no window manager, carry their captions and take the keyboard when clicked.
   # (The server has written the registry and ended, so the file is ours to extend.)
