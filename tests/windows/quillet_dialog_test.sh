@@ -32,7 +32,7 @@ fail() { echo "FAIL $*"; failures=$((failures + 1)); }
 mkfifo requests
 : >answers
 timeout -k 10 600 wine "$probe" <requests >answers 2>probe.err &
-probe_pid=$!
+
 exec 3>requests
 # The probe is up before the first dialog.
 waited=0
@@ -100,73 +100,128 @@ ended_cleanly() {  # folder, what ended it
   fi
 }
 
-run_exe() {  # folder, arguments...
+# quillet.exe in a folder of its own; its pid goes to "pid" there, its status to "status" once
+# it ends.
+start_exe() {  # folder, arguments...
   folder="$1"
   shift
-  (cd "$work/$folder" && timeout -k 10 600 wine "$exe" "$@" >out.txt 2>err.txt; echo $? >status)
+  rm -f "$work/$folder/pid" "$work/$folder/status" "$work/$folder/out.txt" "$work/$folder/err.txt"
+  (cd "$work/$folder" && {
+    wine "$exe" "$@" >out.txt 2>err.txt &
+    echo $! >pid
+    wait $!
+    echo $? >status
+  }) &
 }
-
-# The parameter dialog alone, twice: Quit in one, the close command in the other. Both show
-# the same title, so which one a click reaches is not known beforehand.
-run_exe params_a -in ../interactive/sheet.bmp -out a.bmp &
-run_exe params_b -in ../interactive/sheet.bmp -out b.bmp &
-params="Choose Parameters"
-ended_one() {  # waits up to 120 s for one of the two to end; prints the other one
+stop_exe() {  # folder: ends its process if it still runs
+  [ -f "$1/status" ] && return
+  kill -9 "$(cat "$1/pid" 2>/dev/null)" 2>/dev/null
   waited=0
-  while [ "$waited" -lt 120 ]; do
-    [ -f params_a/status ] && { echo params_b; return; }
-    [ -f params_b/status ] && { echo params_a; return; }
+  while [ ! -f "$1/status" ] && [ "$waited" -lt 30 ]; do
     sleep 1
     waited=$((waited + 1))
   done
-  echo none
 }
-if [ "$(ask wait "$params")" = found ]; then
-  sleep 10  # the second one may still be on its way
-  shot "$params" parameter_dialog.png
-  click "$params" 2
-  other=$(ended_one)
-  [ "$other" != none ] || fail "Quit did not end the process"
-  if [ "$other" != none ] && [ "$(ask wait "$params")" = found ]; then
+cpu_time() {  # pid: the process's CPU time in ticks, empty when it is gone
+  sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | awk '{print $12 + $13}'
+}
+# Waits for a window the process of a folder is about to show. Prints "found"; "ended" when the
+# process ended instead; "stalled" when its CPU time did not move for 60 s while the window
+# was still missing (a program on its way to a dialog works; see wine_watched for the stall of
+# the emulation); "missing" after 400 s.
+expect_window() {  # title, folder
+  still=0 last="" waited=0
+  while [ "$waited" -lt 400 ]; do
+    ask rect "$1" | grep -q '^[0-9]*x[0-9]*+' && { echo found; return; }
+    [ -f "$2/status" ] && { echo ended; return; }
+    cpu=$(cpu_time "$(cat "$2/pid" 2>/dev/null)")
+    if [ -n "$cpu" ] && [ "$cpu" = "$last" ]; then still=$((still + 2)); else still=0; fi
+    last="$cpu"
+    [ "$still" -ge 60 ] && { echo stalled; return; }
+    sleep 2
+    waited=$((waited + 2))
+  done
+  echo missing
+}
+# Runs one part of the test (a function that returns 125 when its process stalled) until it
+# did not stall, three tries at most; the failures of a stalled try do not count.
+with_retries() {  # part...
+  for try in 1 2 3; do
+    before=$failures
+    "$@"
+    [ $? = 125 ] || return 0
+    [ "$failures" = "$before" ] || echo "(the failures above come from a stalled try and do not count)"
+    failures=$before
+    echo "$1: quillet.exe stalled under the emulation (try $try)"
+  done
+  fail "$1: quillet.exe stalled in every try"
+}
+# After a window was expected: 125 for a stall, after the process was ended and its windows
+# have gone; 1 with the failure recorded otherwise.
+not_shown() {  # what expect_window said, folder, what was missing, titles of the run...
+  seen="$1" folder="$2" missing="$3"
+  shift 3
+  if [ "$seen" = stalled ]; then
+    stop_exe "$folder"
+    for title in "$@"; do ask gone "$title" >/dev/null; done
+    return 125
+  fi
+  fail "$missing did not appear ($seen)"
+  stop_exe "$folder"
+  tail -n 5 "$folder/err.txt" 2>/dev/null
+  return 1
+}
+
+# The parameter dialog alone, twice: Quit in one run, the close command in the other.
+params="Choose Parameters"
+params_alone() {  # folder, "quit" or "close"
+  rm -f "$1"/*.bmp
+  start_exe "$1" -in ../interactive/sheet.bmp -out "$1.bmp"
+  seen=$(expect_window "$params" "$1")
+  [ "$seen" = found ] || { not_shown "$seen" "$1" "parameter dialog ($2)" "$params"; return; }
+  sleep 2
+  if [ "$2" = quit ]; then
+    shot "$params" parameter_dialog.png
+    click "$params" 2
+  else
     click "$params" 1003  # a window takes keys once it was clicked
     press alt+F4
-  else
-    fail "second parameter dialog did not appear"
   fi
-  for folder in params_a params_b; do ended_cleanly "$folder" "Quit or close ($folder)"; done
-else
-  fail "parameter dialog did not appear"
-fi
-ls params_a/*.bmp params_b/*.bmp >/dev/null 2>&1 && fail "a frame was written after Quit or close"
+  ended_cleanly "$1" "$2"
+  ls "$1"/*.bmp >/dev/null 2>&1 && fail "a frame was written after $2"
+  return 0
+}
+with_retries params_alone params_a quit
+with_retries params_alone params_b close
 
-# Interactive use from the start, once no other dialog is left to take the keyboard.
-run_exe interactive &
+# Interactive use from the start.
 open_title="Choose Input Image File"
 save_title="Choose Output Bitmap Filename"
 progress="quillet - Progress"
 name_box=1148  # the file name box of the choosers
-if [ "$(ask wait "$open_title")" = found ]; then
+interactive() {
+  rm -f interactive/frame_*.bmp
+  start_exe interactive
+  set -- "$open_title" "$save_title" "$params" "$progress"
+  seen=$(expect_window "$open_title" interactive)
+  [ "$seen" = found ] || { not_shown "$seen" interactive "open chooser" "$@"; return; }
   sleep 2
   shot "$open_title" open_chooser.png
   click "$open_title" "$name_box"
   press End shift+Home
   type_text sheet.bmp
   press Return
-  if [ "$(ask wait "$save_title")" = found ]; then
-    sleep 2
-    shot "$save_title" save_chooser.png
-    click "$save_title" "$name_box"
-    press End shift+Home
-    type_text frame.bmp
-    press Return
-  else
-    fail "save chooser did not appear"
-  fi
-else
-  fail "open chooser did not appear"
-fi
+  seen=$(expect_window "$save_title" interactive)
+  [ "$seen" = found ] || { not_shown "$seen" interactive "save chooser" "$@"; return; }
+  sleep 2
+  shot "$save_title" save_chooser.png
+  click "$save_title" "$name_box"
+  press End shift+Home
+  type_text frame.bmp
+  press Return
 
-if [ "$(ask wait "$params")" = found ]; then
+  seen=$(expect_window "$params" interactive)
+  [ "$seen" = found ] || { not_shown "$seen" interactive "parameter dialog of the interactive run" "$@"; return; }
   sleep 2
   shot "$params" parameter_dialog_first.png
   texts=$(ask texts "$params" 1003 1006 1004 1005 1007)
@@ -187,25 +242,25 @@ if [ "$(ask wait "$params")" = found ]; then
   press End shift+Home
   type_text 500
   click "$params" 1
-  if [ "$(ask wait "$progress")" = found ]; then
-    sleep 2
-    shot "$progress" progress_dialog.png
-    click "$progress" 1009
-    press Escape
-    sleep 3
-    [ -f interactive/status ] && fail "Esc in the progress dialog ended the process"
-    [ "$(ask texts "$progress" 1006)" = Cancel ] || fail "progress dialog gone after Esc"
-    click "$progress" 1006
-    ended_cleanly interactive Cancel
-    written=$(ls interactive | grep -c '^frame_.*\.bmp$')
-    [ "$written" -lt 500 ] || fail "all frames were written although the job was cancelled"
-  else
-    fail "progress dialog did not appear"
-  fi
-else
-  fail "parameter dialog of the interactive run did not appear"
-fi
 
+  seen=$(expect_window "$progress" interactive)
+  [ "$seen" = found ] || { not_shown "$seen" interactive "progress dialog" "$@"; return; }
+  sleep 2
+  shot "$progress" progress_dialog.png
+  click "$progress" 1009
+  press Escape
+  sleep 3
+  [ -f interactive/status ] && fail "Esc in the progress dialog ended the process"
+  [ "$(ask texts "$progress" 1006)" = Cancel ] || fail "progress dialog gone after Esc"
+  click "$progress" 1006
+  ended_cleanly interactive Cancel
+  written=$(ls interactive | grep -c '^frame_.*\.bmp$')
+  [ "$written" -lt 500 ] || fail "all frames were written although the job was cancelled"
+  return 0
+}
+with_retries interactive
+
+for folder in params_a params_b interactive; do stop_exe "$folder"; done
 printf 'quit\n' >&3
 exec 3>&-
 wait
