@@ -13,5 +13,5 @@ if [ "$preset" = release ]; then
   scripts/enable-i386.sh
   cmake --preset windows
   cmake --build --preset windows -j "$(nproc)"
-  ctest --preset windows --label-exclude unstable
+  ctest --preset windows
 fi

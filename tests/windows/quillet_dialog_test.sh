@@ -152,9 +152,9 @@ with_retries() {  # part...
     [ $? = 125 ] || return 0
     [ "$failures" = "$before" ] || echo "(the failures above come from a stalled try and do not count)"
     failures=$before
-    echo "$1: quillet.exe stalled under the emulation (try $try)"
+    echo "$*: quillet.exe stalled under the emulation (try $try)"
   done
-  fail "$1: quillet.exe stalled in every try"
+  fail "$*: quillet.exe stalled in every try"
 }
 # After a window was expected: 125 for a stall, after the process was ended and its windows
 # have gone; 1 with the failure recorded otherwise.
