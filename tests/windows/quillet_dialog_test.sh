@@ -76,7 +76,12 @@ press() {
     for key in $(echo "$keys" | awk '{for (i = NF; i > 0; i--) printf "%s ", $i}'); do xdotool keyup "$key"; sleep 0.2; done
   done
 }
-type_text() { xdotool type --delay 150 "$1"; sleep 0.5; }
+fill_box() {  # window title, control id, text: the box's text replaced by typing
+  click "$1" "$2"
+  press End shift+Home
+  xdotool type --delay 150 "$3"
+  sleep 0.5
+}
 wait_status() {  # folder; waits up to 120 s for the process to end, prints its status
   waited=0
   while [ ! -f "$1/status" ] && [ "$waited" -lt 120 ]; do
@@ -207,17 +212,13 @@ interactive() {
   [ "$seen" = found ] || { not_shown "$seen" interactive "open chooser" "$@"; return; }
   sleep 2
   shot "$open_title" open_chooser.png
-  click "$open_title" "$name_box"
-  press End shift+Home
-  type_text sheet.bmp
+  fill_box "$open_title" "$name_box" sheet.bmp
   press Return
   seen=$(expect_window "$save_title" interactive)
   [ "$seen" = found ] || { not_shown "$seen" interactive "save chooser" "$@"; return; }
   sleep 2
   shot "$save_title" save_chooser.png
-  click "$save_title" "$name_box"
-  press End shift+Home
-  type_text frame.bmp
+  fill_box "$save_title" "$name_box" frame.bmp
   press Return
 
   seen=$(expect_window "$params" interactive)
@@ -228,9 +229,7 @@ interactive() {
   [ "$texts" = "45.000000|1.000000|1|135.000000|1.000000" ] || fail "first parameters: $texts"
   enabled=$(ask enabled "$params" 1005 1007)
   [ "$enabled" = "0 0" ] || fail "end boxes with one frame: enabled $enabled"
-  click "$params" 1004
-  press End shift+Home
-  type_text 2
+  fill_box "$params" 1004 2
   tries=0
   while enabled=$(ask enabled "$params" 1005 1007) && [ "$enabled" != "1 1" ] && [ "$tries" -lt 20 ]; do
     sleep 0.5
@@ -238,9 +237,7 @@ interactive() {
   done
   [ "$enabled" = "1 1" ] || fail "end boxes with two frames: enabled $enabled"
   shot "$params" parameter_dialog_series.png
-  click "$params" 1004
-  press End shift+Home
-  type_text 500
+  fill_box "$params" 1004 500
   click "$params" 1
 
   seen=$(expect_window "$progress" interactive)
