@@ -1,4 +1,37 @@
 // mostel: enlarges a PNG three times with the edge-rule scaler.
+#include <cstdio>
+#include <cstring>
+
 #include "driver.h"
 
-int main(int argc, char** argv) { return mostel::RunMostel(argc, argv); }
+namespace {
+
+const char kHelp[] =
+    "Usage: mostel INPUT.png OUTPUT.png\n"
+    "Enlarges a PNG picture three times, keeping the hard edges of pixel art.\n"
+    "Every output pixel is a colour of the input; the output is 8-bit RGBA.\n"
+    "\n"
+    "  -h, --help     print this help and end\n"
+    "      --version  print the version and end\n"
+    "\n"
+    "Exit status: 0 when the output was written; see mostel(1) for the others.\n";
+
+const char kVersion[] = "mostel " PIXELTOOLS_VERSION "\n";
+
+// Writes text to standard output; 0 when it got there, 1 otherwise (a closed or full output).
+int Answer(const char* text) {
+  const bool written = std::fputs(text, stdout) >= 0;
+  return written && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A first argument that asks about the program is answered instead of running it, whatever
+  // follows; every other command line goes to the scaler's driver as it is.
+  if (argc >= 2) {
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return Answer(kHelp);
+    if (std::strcmp(argv[1], "--version") == 0) return Answer(kVersion);
+  }
+  return mostel::RunMostel(argc, argv);
+}

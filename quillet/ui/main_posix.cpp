@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "quillet/about.h"
 #include "quillet/front_end.h"
 #include "quillet/imaging.h"
 #include "quillet/import.h"
@@ -19,6 +20,9 @@ void Cancel(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const quillet::AboutRequest about = quillet::FindAboutRequest(argv + 1, argc - 1);
+  if (about != quillet::AboutRequest::kNone) return quillet::AnswerAboutRequest(about, stdout);
+
   struct sigaction action = {};
   action.sa_handler = Cancel;
   sigemptyset(&action.sa_mask);

@@ -5,12 +5,17 @@
 #include <cstring>
 #include <vector>
 
+#include "quillet/about.h"
 #include "quillet/front_end.h"
 #include "quillet/imaging.h"
 #include "quillet/import.h"
 
 // commandLine is the text after the program name and the blanks that follow it.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  // Answered on standard output, which reaches a console only when it is redirected.
+  const quillet::AboutRequest about = quillet::FindAboutRequestInText(commandLine);
+  if (about != quillet::AboutRequest::kNone) return quillet::AnswerAboutRequest(about, stdout);
+
   quillet::AppState& app = quillet::TheAppState();
   app.instance = instance;
   const quillet::ImagingApi& imaging = quillet::LoadImagingLibrary();

@@ -83,6 +83,38 @@ TEST_F(MostelProgram, PrintsUsageForTooFewArguments) {
   }
 }
 
+// A first argument that asks about the program is answered on standard output, whatever
+// follows it; nothing is read or written, and an answer that cannot be written is a failure.
+TEST_F(MostelProgram, AnswersHelpAndVersionInsteadOfRunning) {
+  const std::string in = std::string(SAMPLES_DIR) + "/slime.png";
+  for (const char* ask : {"--help", "-h"}) {
+    for (const auto& rest : {std::vector<std::string>{}, std::vector<std::string>{in, Path("out.png")}}) {
+      std::vector<std::string> args{ask};
+      args.insert(args.end(), rest.begin(), rest.end());
+      const RunResult r = Mostel(args);
+      EXPECT_EQ(r.status, 0) << ask;
+      EXPECT_EQ(r.out.rfind("Usage: mostel INPUT.png OUTPUT.png\n", 0), 0u) << r.out;
+      EXPECT_NE(r.out.find("--version"), std::string::npos);
+      EXPECT_EQ(r.err, "");
+      EXPECT_FALSE(fs::exists(Path("out.png")));
+    }
+  }
+  const RunResult version = Mostel({"--version", in, Path("out.png")});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "mostel " PIXELTOOLS_VERSION "\n");
+  EXPECT_FALSE(fs::exists(Path("out.png")));
+
+  // Only the whole word asks: a longer one is an input name like any other.
+  EXPECT_EQ(Mostel({"--helpful"}).out, kUsage);
+  EXPECT_EQ(Mostel({"--help=x", Path("out.png")}).out, "File not found: --help=x\n");
+
+  for (const char* ask : {"--help", "--version"}) {
+    const std::string cmd = Quoted(MOSTEL_PROGRAM) + " " + ask + " >/dev/full 2>/dev/null";
+    const int raw = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) != 0) << ask;
+  }
+}
+
 TEST_F(MostelProgram, ReportsMissingInput) {
   const RunResult r = Mostel({Path("missing.png"), Path("out.png")});
   EXPECT_EQ(r.out, "File not found: " + Path("missing.png") + "\n");

@@ -1,0 +1,71 @@
+#include "quillet/about.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "quillet/command_line.h"
+
+namespace quillet {
+namespace {
+
+const char kHelp[] =
+    "Usage: quillet [-in INPUT] [-out OUTPUT] [-angle DEGREES] [-endangle DEGREES]\n"
+    "               [-scale FACTOR] [-endscale FACTOR] [-frames COUNT]\n"
+    "Turns and scales a sprite without blurring it and writes 24-bit BMP frames.\n"
+    "\n"
+    "  -in FILE        the picture to turn: 24-bit BMP, or PNG, JPEG, GIF, TIFF, ...\n"
+    "  -out NAME       the output; .bmp is added unless NAME ends in it (see quillet(1))\n"
+    "  -angle A        angle in degrees, counter-clockwise (first frame)\n"
+    "  -endangle A     angle of the last frame\n"
+    "  -scale S        scale factor (first frame)\n"
+    "  -endscale S     scale of the last frame\n"
+    "  -frames N       number of frames, written as NAME_1.bmp .. NAME_N.bmp\n"
+    "  -h, --help      print this help and end\n"
+    "      --version   print the version and end\n"
+    "\n"
+    "With -in, -out and -angle or -scale (and -frames when an end value is given) it runs\n"
+    "once without questions; otherwise it asks on the terminal for what is missing.\n"
+    "Exit status: 0 when every frame was written; see quillet(1) for the others.\n";
+
+const char kVersion[] = "quillet " PIXELTOOLS_VERSION "\n";
+
+AboutRequest RequestOf(const char* token) {
+  if (std::strcmp(token, "--help") == 0 || std::strcmp(token, "-h") == 0) return AboutRequest::kHelp;
+  if (std::strcmp(token, "--version") == 0) return AboutRequest::kVersion;
+  return AboutRequest::kNone;
+}
+
+}  // namespace
+
+AboutRequest FindAboutRequest(const char* const* tokens, int count) {
+  for (int i = 0; i < count; ++i) {
+    const char* token = tokens[i] ? tokens[i] : "";
+    const AboutRequest request = RequestOf(token);
+    if (request != AboutRequest::kNone) return request;
+    if (token[0] == '-') ++i;  // its value
+  }
+  return AboutRequest::kNone;
+}
+
+AboutRequest FindAboutRequestInText(const char* text) {
+  if (!text) return AboutRequest::kNone;
+  // The tokenizer splits in place, so it works on a copy.
+  std::string copy(text);
+  char* cursor = copy.data();
+  std::vector<const char*> tokens;
+  for (;;) {
+    const char* token = NextToken(&cursor);
+    if (token[0] == '\0') break;
+    tokens.push_back(token);
+  }
+  return FindAboutRequest(tokens.data(), static_cast<int>(tokens.size()));
+}
+
+int AnswerAboutRequest(AboutRequest request, std::FILE* out) {
+  const char* text = request == AboutRequest::kVersion ? kVersion : kHelp;
+  const bool written = std::fputs(text, out) >= 0;
+  return written && std::fflush(out) == 0 ? 0 : 1;
+}
+
+}  // namespace quillet
