@@ -1,10 +1,10 @@
 #!/bin/sh
-# Installs what the build needs, builds the release programs and runs them on the sample sprites.
-# The results land in out/.
+# Installs what the two programs need, builds them (without the tests) and runs them on the
+# sample sprites. The results land in out/.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake --preset release >/dev/null
+scripts/install-deps.sh programs
+cmake --preset release -DPIXELTOOLS_TESTS=OFF -DPIXELTOOLS_BENCH=OFF >/dev/null
 cmake --build --preset release -j "$(nproc)" --target mostel quillet
 mkdir -p out
 for sprite in samples/*.png; do

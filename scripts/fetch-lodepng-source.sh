@@ -1,10 +1,10 @@
 #!/bin/sh
-# Puts lodepng.cpp and lodepng.h of Debian's lodepng source package, with Debian's patches
+# Puts lodepng.cpp, lodepng.h and LICENSE of Debian's lodepng source package, with Debian's patches
 # applied, into the given folder (a folder of the build tree). The Windows build compiles them;
 # they are never committed. Needs the deb-src entry that install-deps.sh adds.
 set -eu
 dest="$1"
-[ -f "$dest/lodepng.cpp" ] && [ -f "$dest/lodepng.h" ] && exit 0
+[ -f "$dest/lodepng.cpp" ] && [ -f "$dest/lodepng.h" ] && [ -f "$dest/LICENSE" ] && exit 0
 mkdir -p "$dest/download"
 cd "$dest/download"
 apt-get source --download-only lodepng >/dev/null
@@ -18,4 +18,4 @@ if ls lodepng_*.debian.tar.* >/dev/null 2>&1; then
     done
   fi
 fi
-cp src/lodepng.cpp src/lodepng.h "$dest/"
+cp src/lodepng.cpp src/lodepng.h src/LICENSE "$dest/"

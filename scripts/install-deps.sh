@@ -1,29 +1,52 @@
 #!/bin/sh
-# Installs every Debian package that building and testing need. Idempotent: it touches apt
-# only when a package is missing. Works as root, and through sudo otherwise.
+# Installs the Debian 12 packages that one purpose needs; idempotent: it touches apt only when
+# a package is missing. Works as root, and through sudo otherwise.
+#
+#   scripts/install-deps.sh programs   building and running mostel and quillet (the demo)
+#   scripts/install-deps.sh [tests]    everything the tests use: the above, the test and
+#                                      benchmark libraries, the packaging tools, and the
+#                                      32-bit Windows build with Wine to run it
+#
+# Only the tests change the machine's apt set-up: wine32 is an i386 package, so the i386
+# architecture is added to dpkg; and the Windows build compiles LodePNG from Debian's source
+# package, so a deb-src entry for the machine's own mirror is added in
+# /etc/apt/sources.list.d/pixeltools-src.sources.
 set -eu
 
-PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev liblodepng-dev libmagickwand-6.q16-dev libmagickwand-6.q16-6"
+purpose="${1:-tests}"
+PROGRAM_PACKAGES="cmake g++ make pkg-config liblodepng-dev libmagickwand-6.q16-dev libmagickwand-6.q16-6"
+# Tests and benchmarks; cpack's dependency scan (dpkg-dev) and lintian for the package test.
+TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev lintian"
 # The 32-bit Windows build and its tests under Wine on a virtual display; dpkg-dev and patch
-# unpack LodePNG's source package for that build.
-WINDOWS_PACKAGES="g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth xdotool imagemagick dpkg-dev patch qemu-user-static"
-PACKAGES="$PACKAGES $WINDOWS_PACKAGES"
+# unpack LodePNG's source package for that build (dpkg-dev is among the test packages).
+WINDOWS_PACKAGES="g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth xdotool imagemagick patch qemu-user-static"
 SOURCES=/etc/apt/sources.list.d/pixeltools-src.sources
 
+case "$purpose" in
+  programs) PACKAGES="$PROGRAM_PACKAGES" ;;
+  tests) PACKAGES="$PROGRAM_PACKAGES $TEST_PACKAGES $WINDOWS_PACKAGES" ;;
+  *) echo "usage: $0 [programs|tests]" >&2; exit 2 ;;
+esac
+
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+APT="apt-get -o DPkg::Lock::Timeout=900"
 
 update=""
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
-  update=1
-fi
-# Source packages, from the same mirror as the machine's own packages.
-if [ ! -f "$SOURCES" ]; then
-  uri=$(grep -h -m1 '^URIs:' /etc/apt/sources.list.d/debian.sources 2>/dev/null | awk '{print $2}')
-  [ -n "$uri" ] || uri=$(grep -h -m1 '^deb ' /etc/apt/sources.list 2>/dev/null | awk '{print $2}')
-  printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' "$uri" |
-    $SUDO tee "$SOURCES" >/dev/null
-  update=1
+if [ "$purpose" = tests ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "adding the i386 architecture to dpkg (for wine32)" >&2
+    $SUDO dpkg --add-architecture i386
+    update=1
+  fi
+  # Source packages, from the same mirror as the machine's own packages.
+  if [ ! -f "$SOURCES" ]; then
+    uri=$(grep -h -m1 '^URIs:' /etc/apt/sources.list.d/debian.sources 2>/dev/null | awk '{print $2}')
+    [ -n "$uri" ] || uri=$(grep -h -m1 '^deb ' /etc/apt/sources.list 2>/dev/null | awk '{print $2}')
+    echo "adding a deb-src entry in $SOURCES (for LodePNG's source)" >&2
+    printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' "$uri" |
+      $SUDO tee "$SOURCES" >/dev/null
+    update=1
+  fi
 fi
 
 missing=""
@@ -35,8 +58,7 @@ done
 [ -z "$missing$update" ] && exit 0
 
 [ -n "$missing" ] && echo "installing:$missing" >&2
-$SUDO apt-get update
+$SUDO $APT update
 [ -z "$missing" ] && exit 0
 # shellcheck disable=SC2086
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
-
+$SUDO env DEBIAN_FRONTEND=noninteractive $APT install -y --no-install-recommends $missing </dev/null
