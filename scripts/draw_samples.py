@@ -101,7 +101,6 @@ def write(path, rows):
 def main():
     top = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..')
     os.makedirs(os.path.join(top, 'samples'), exist_ok=True)
-    os.makedirs(os.path.join(top, 'docs'), exist_ok=True)
     sprites = []
     for name, text in SPRITES.items():
         grid = [line for line in text.strip('\n').split('\n')]
@@ -109,12 +108,10 @@ def main():
         assert all(len(r) == len(rows[0]) for r in rows), name
         write(os.path.join(top, 'samples', name + '.png'), rows)
         sprites.append(rows)
-    # All sprites side by side with a gap of two pixels, and the same sheet enlarged three
-    # times by plain pixel repetition, to set beside the scaler's result.
+    # All sprites side by side with a gap of two pixels.
     gap = [PALETTE['.']] * 2
     sheet = [sum((gap + s[y] for s in sprites), []) + gap for y in range(len(sprites[0]))]
     write(os.path.join(top, 'samples', 'sheet.png'), sheet)
-    write(os.path.join(top, 'docs', 'sheet-repeated-3x.png'), [[px for px in row for _ in range(3)] for row in sheet for _ in range(3)])
 
 
 if __name__ == '__main__':
