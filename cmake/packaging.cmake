@@ -13,7 +13,7 @@ set(CPACK_STRIP_FILES ON)
 if(PIXELTOOLS_WINDOWS)
   install(TARGETS mostel quillet RUNTIME DESTINATION .)
   install(FILES README.md DESTINATION .)
-  install(DIRECTORY docs/ DESTINATION docs FILES_MATCHING PATTERN "*.png")
+  install(DIRECTORY docs/ DESTINATION docs FILES_MATCHING PATTERN "*.png" PATTERN "*.md")
   # The programs are linked statically: LodePNG and the MinGW-w64 runtime travel inside them.
   install(FILES LICENSE DESTINATION licences RENAME pixeltools.txt)
   install(FILES "${LODEPNG_SOURCE_DIR}/LICENSE" DESTINATION licences RENAME lodepng.txt)

@@ -9,7 +9,7 @@ namespace {
 const char kHelp[] =
     "Usage: mostel INPUT.png OUTPUT.png\n"
     "Enlarges a PNG picture three times, keeping the hard edges of pixel art.\n"
-    "Every output pixel is a colour of the input; the output is 8-bit RGBA.\n"
+    "Every output pixel is a colour of the input, alpha included.\n"
     "\n"
     "  -h, --help     print this help and end\n"
     "      --version  print the version and end\n"

@@ -1,11 +1,11 @@
 #!/bin/sh
-# Installs what the build needs, builds with the given preset (release unless told otherwise)
-# and runs every test. After the release tests it also builds the 32-bit Windows programs and
-# runs their tests under Wine, which compare them with the release build.
+# Installs everything the tests use, builds with the given preset (release unless told
+# otherwise) and runs every test. After the release tests it also builds the 32-bit Windows
+# programs and runs their tests under Wine, which compare them with the release build.
 set -eu
 cd "$(dirname "$0")/.."
 preset="${1:-release}"
-scripts/install-deps.sh
+scripts/install-deps.sh tests
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j "$(nproc)"
 ctest --preset "$preset" -j "$(nproc)"
