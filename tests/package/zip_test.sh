@@ -25,8 +25,8 @@ done
 for exe in mostel.exe quillet.exe; do
   [ "$(head -c 2 "$top/$exe")" = MZ ] || fail "$exe is not a Windows program"
 done
-# Every picture the README shows travels with it.
-for picture in $(grep -o 'docs/[A-Za-z0-9._-]*\.png' "$source/README.md" | sort -u); do
+# Every picture and page the README links to travels with it.
+for picture in $(grep -o 'docs/[A-Za-z0-9._-]*\.\(png\|md\)' "$source/README.md" | sort -u); do
   [ -s "$top/$picture" ] || fail "README shows $picture, which the zip lacks"
 done
 echo "ok: $(basename "$zip")"
