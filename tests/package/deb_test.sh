@@ -49,5 +49,6 @@ done
 "$scratch/root/usr/bin/quillet" --version | grep -q '^quillet [0-9]' || fail "quillet --version"
 
 # lintian warns about running as root; only errors fail.
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps.sh tests)"
 lintian --fail-on error "$deb" 2>/dev/null || fail "lintian reports errors"
 echo "ok: $(basename "$deb")"
