@@ -55,6 +55,51 @@ bool SetName(const char* option, const char* value, char (&name)[kPathChars]) {
   return true;
 }
 
+bool ParseFormat(const char* value, OutputFormat& format) {
+  if (SameOption(value, "bmp")) format = OutputFormat::kBmp;
+  else if (SameOption(value, "png")) format = OutputFormat::kPng;
+  else {
+    std::fprintf(stderr, "quillet: -format takes bmp or png, not \"%s\"\n", value);
+    return false;
+  }
+  return true;
+}
+
+bool ParseSheet(const char* value, std::int32_t& columns) {
+  const char* p = value;
+  long long n = 0;
+  while (IsDigit(*p) && n <= kMaxSheetColumns) n = n * 10 + (*p++ - '0');
+  if (p == value || *p != '\0' || n < 1 || n > kMaxSheetColumns) {
+    std::fprintf(stderr, "quillet: -sheet takes a number of frames per row from 1 to %d, not \"%s\"\n",
+                 kMaxSheetColumns, value);
+    return false;
+  }
+  columns = static_cast<std::int32_t>(n);
+  return true;
+}
+
+int HexDigit(char c) {
+  if (IsDigit(c)) return c - '0';
+  const char lower = LowerAscii(c);
+  return (lower >= 'a' && lower <= 'f') ? lower - 'a' + 10 : -1;
+}
+
+bool ParseBackground(const char* value, std::uint32_t& colour) {
+  std::uint32_t rgb = 0;
+  bool ok = value[0] == '#' && std::strlen(value) == 7;
+  for (int k = 1; ok && k < 7; ++k) {
+    const int digit = HexDigit(value[k]);
+    ok = digit >= 0;
+    rgb = rgb << 4 | static_cast<std::uint32_t>(digit);
+  }
+  if (!ok) {
+    std::fprintf(stderr, "quillet: -background takes a colour as #rrggbb (such as #ff00ff), not \"%s\"\n", value);
+    return false;
+  }
+  colour = rgb;  // red, green, blue from the top byte down: the packed colour's order
+  return true;
+}
+
 }  // namespace
 
 char* NextToken(char** cursor) {
@@ -154,11 +199,23 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
     } else if (SameOption(token, "-frames")) {
       ReadCount(reader.Next(), run.frameCount);
       given.frames = true;
+    } else if (SameOption(token, "-format")) {
+      if (!ParseFormat(reader.Next(), run.format)) { accepted = false; break; }
+      given.format = true;
+    } else if (SameOption(token, "-sheet")) {
+      if (!ParseSheet(reader.Next(), run.sheetColumns)) { accepted = false; break; }
+      given.sheet = true;
+    } else if (SameOption(token, "-background")) {
+      if (!ParseBackground(reader.Next(), run.background)) { accepted = false; break; }
     } else if (unknown.report) {
       unknown.report(unknown.context, token);
     } else {
       std::fprintf(stderr, "unknown commandline arg \"%s\"", token);
     }
+  }
+  if (accepted && given.sheet && run.format != OutputFormat::kPng) {
+    std::fprintf(stderr, "quillet: -sheet needs -format png\n");
+    accepted = false;
   }
   // The text form is now split after its first token; the argument form follows suit.
   if (!line.text && line.argumentCount > 1) line.argumentCount = 1;

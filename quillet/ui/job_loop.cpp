@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "quillet/front_end.h"
+#include "quillet/sprite_job.h"
 
 namespace quillet {
 
@@ -58,6 +59,10 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
     std::fprintf(stderr, "quillet: could not read \"%s\" as an image\n", run.inputName);
     return kExitInputUnreadable;
   }
+  if (!job.enlarge.enlarged && run.format == OutputFormat::kPng) {
+    std::fprintf(stderr, "quillet: the picture of \"%s\" is too big to turn\n", run.inputName);
+    return kExitOutputUnwritable;
+  }
   if (!job.enlarge.enlarged) {
     std::fprintf(stderr, "quillet: could not write or read back \"%s\" in the current directory\n",
                  kEnlargeTempName);
@@ -74,6 +79,15 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
 
 namespace {
 
+// BMP frames lay a transparent input over the background first; PNG frames keep its alpha.
+JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
+  if (app.runParameters.format == OutputFormat::kPng) return RunSpriteJob(app, importer);
+  CompositingImport import;
+  import.inner = importer;
+  import.background = app.runParameters.background;
+  return RunJob(app, CompositingImporter(import));
+}
+
 int LoopJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer) {
   for (;;) {
     switch (PrepareRound(app, line, platform)) {
@@ -83,7 +97,7 @@ int LoopJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform,
     }
     app.progressWindow.store(nullptr);
     platform.startProgress(platform.context, app);
-    const JobResult job = RunJob(app, importer);
+    const JobResult job = RunJobInFormat(app, importer);
     platform.stopProgress(platform.context, app);
     app.progressWindow.store(nullptr);
     std::fflush(stdout);

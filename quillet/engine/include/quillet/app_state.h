@@ -12,6 +12,9 @@ namespace quillet {
 // Room for a path with its terminator, as the platform's file dialogs use.
 inline constexpr int kPathChars = 260;
 
+// What a job writes: 24-bit BMP frames, or RGBA PNG frames that keep the input's alpha.
+enum class OutputFormat : std::uint8_t { kBmp, kPng };
+
 struct RunParameters {
   double angle = 0.0;     // degrees of the first frame, positive counter-clockwise
   double endAngle = 0.0;  // degrees of the last frame of a series
@@ -20,6 +23,9 @@ struct RunParameters {
   std::int32_t frameCount = 1;  // below 2 means one frame
   char inputName[kPathChars] = {};
   char outputName[kPathChars] = {};
+  OutputFormat format = OutputFormat::kBmp;
+  std::int32_t sheetColumns = 0;        // PNG frames: above 0, one sheet of that many to a row
+  std::uint32_t background = 0xFF00FF;  // BMP frames: what transparent input lies over (packed)
 };
 
 // A progress display the front end installs. Either callback may be null.

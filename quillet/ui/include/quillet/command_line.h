@@ -24,7 +24,12 @@ struct GivenValues {
   bool scale = false;
   bool endScale = false;
   bool frames = false;
+  bool format = false;
+  bool sheet = false;
 };
+
+// Most frames to a row of a sprite sheet.
+inline constexpr int kMaxSheetColumns = 100000;
 
 // Reports a token that names no option; null writes "unknown commandline arg \"token\""
 // to standard error without a line end.
@@ -51,7 +56,8 @@ bool IsEmpty(const CommandLine& line);
 
 // Reads every option of the line into run and marks what it gave. A start value given alone
 // is also the end value. False, with a message on standard error, when an input or output
-// name does not fit kPathChars with its terminator.
+// name does not fit kPathChars with its terminator, or a value of -format (bmp or png),
+// -sheet (frames per row, with -format png) or -background (#rrggbb) is not one.
 bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
                       const UnknownArgumentReport& unknown);
 

@@ -1,0 +1,369 @@
+#include "quillet/sprite_job.h"
+
+#include <lodepng.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "quillet/enlarge.h"
+#include "quillet/render.h"
+#include "whole_file.h"
+
+namespace quillet {
+namespace {
+
+constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// Largest PNG file read.
+constexpr std::size_t kMaxPngFileBytes = std::size_t{256} << 20;
+
+struct FreeDeleter {
+  void operator()(unsigned char* p) const { std::free(p); }
+};
+using LodeBuffer = std::unique_ptr<unsigned char, FreeDeleter>;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The file's bytes when it starts with the PNG signature; false otherwise.
+bool ReadPngBytes(const char* fileName, std::vector<unsigned char>& bytes) {
+  if (!fileName) return false;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
+  if (!file) return false;
+  unsigned char signature[8];
+  if (std::fread(signature, 1, 8, file.get()) != 8 || std::memcmp(signature, kPngSignature, 8) != 0) return false;
+  bytes.assign(signature, signature + 8);
+  constexpr std::size_t kChunk = std::size_t{1} << 16;
+  for (;;) {
+    if (bytes.size() > kMaxPngFileBytes) return false;
+    const std::size_t used = bytes.size();
+    bytes.resize(used + kChunk);
+    const std::size_t got = std::fread(bytes.data() + used, 1, kChunk, file.get());
+    bytes.resize(used + got);
+    if (got < kChunk) break;
+  }
+  return !std::ferror(file.get()) && bytes.size() <= kMaxPngFileBytes;
+}
+
+bool DecodePng(const std::vector<unsigned char>& bytes, RgbaImage& image) {
+  unsigned width = 0, height = 0;
+  {
+    LodePNGState state;
+    lodepng_state_init(&state);
+    const unsigned error = lodepng_inspect(&width, &height, &state, bytes.data(), bytes.size());
+    lodepng_state_cleanup(&state);
+    if (error != 0 || width == 0 || height == 0) return false;
+  }
+  // Eight times each way at 3 bytes a pixel must stay within the engine's limit.
+  if (std::uint64_t{width} * height * 64 * 3 > kMaxPixelBlockBytes) return false;
+  unsigned char* raw = nullptr;
+  const unsigned error = lodepng_decode_memory(&raw, &width, &height, bytes.data(), bytes.size(), LCT_RGBA, 8);
+  LodeBuffer owned(raw);
+  if (error != 0 || !raw) return false;
+  image = BlankImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+  const unsigned char* p = raw;
+  for (Rgba& v : image.pixels) {
+    v = PackRgba(p[0], p[1], p[2], p[3]);
+    p += 4;
+  }
+  return true;
+}
+
+bool ImportComposited(void* context, AppState& app, const char* fileName) {
+  const CompositingImport& import = *static_cast<const CompositingImport*>(context);
+  std::vector<unsigned char> bytes;
+  RgbaImage image;
+  if (ReadPngBytes(fileName, bytes) && DecodePng(bytes, image) && HasTransparency(image))
+    return CompositeOver(image, import.background, app.workingBitmap);
+  if (import.inner.import) return import.inner.import(import.inner.context, app, fileName);
+  LoadBitmapFile(fileName, app.workingBitmap);
+  return HasImage24(app.workingBitmap);
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EndsWithPng(const char* name, std::size_t length) {
+  if (length < 4) return false;
+  const char* tail = name + length - 4;
+  return tail[0] == '.' && LowerAscii(tail[1]) == 'p' && LowerAscii(tail[2]) == 'n' && LowerAscii(tail[3]) == 'g';
+}
+
+// The enlargement by three smart 2x steps, handed over in memory.
+bool EnlargeEightTimes(WorkingBitmap& bitmap) {
+  for (int step = 0; step < 3; ++step) {
+    const std::int32_t w = HeaderWidth(bitmap.header.get()), h = HeaderHeight(bitmap.header.get());
+    if (std::int64_t{w} * 2 > INT32_MAX || std::int64_t{h} * 2 > INT32_MAX) return false;
+    OutputBitmap output = CreateOutputBitmap(bitmap, 2 * w, 2 * h);
+    if (!output.pixels || !EnlargeInto(bitmap, output)) return false;
+    WorkingBitmap next;
+    next.header.reset(new std::uint8_t[kHeaderBlockBytes]);
+    std::memcpy(next.header.get(), output.header.get(), kHeaderBlockBytes);
+    WriteLe32(next.header.get() + kBiSizeImage, static_cast<std::uint32_t>(output.pixelBytes));
+    next.pixels.assign(output.pixels, output.pixels + output.pixelBytes);
+    bitmap = std::move(next);
+  }
+  return true;
+}
+
+double EffectiveScale(double scale) { return scale > 0.0 ? scale : 1.0; }
+
+// Quarter turns counter-clockwise when the request is an exact one at scale 1; else -1.
+int ExactQuarters(const FrameRequest& request) {
+  if (EffectiveScale(request.scale) != 1.0 || !std::isfinite(request.angle)) return -1;
+  if (std::fmod(request.angle, 90.0) != 0.0) return -1;
+  const double quarters = std::fmod(request.angle / 90.0, 4.0);
+  return (static_cast<int>(quarters) % 4 + 4) % 4;
+}
+
+// The frame cropped to its visible pixels, the centre moved with it.
+SpriteFrame Cropped(SpriteFrame frame) {
+  const PixelBox box = VisibleBox(frame.image);
+  SpriteFrame out;
+  if (box.Empty()) {
+    out.image = BlankImage(1, 1);
+    return out;
+  }
+  out.image = BlankImage(box.right - box.left, box.bottom - box.top);
+  for (std::int32_t y = box.top; y < box.bottom; ++y)
+    for (std::int32_t x = box.left; x < box.right; ++x) out.image.At(x - box.left, y - box.top) = frame.image.At(x, y);
+  out.centreX = frame.centreX - box.left;
+  out.centreY = frame.centreY - box.top;
+  return out;
+}
+
+// One frame of the enlarged stand-ins at a user angle; false when its size is not valid.
+bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const ProxyMap& map,
+                       const FrameRequest& request, int threads, SpriteFrame& frame) {
+  const FramePlan plan = PlanFrame(HeaderWidth(enlarged.header.get()), HeaderHeight(enlarged.header.get()),
+                                   -request.angle, request.scale);
+  ReportProgress(app, 5);
+  if (!plan.valid) return false;
+  OutputBitmap output = CreateOutputBitmap(enlarged, plan.newW, plan.newH);
+  if (!output.pixels) return false;
+  const std::int64_t ds = Stride24(plan.newW);
+  for (std::int32_t y = 0; y < plan.newH; ++y)
+    for (std::int32_t x = 0; x < plan.newW; ++x) {
+      std::uint8_t* p = output.pixels + y * ds + 3 * x;
+      p[0] = static_cast<std::uint8_t>(map.key);
+      p[1] = static_cast<std::uint8_t>(map.key >> 8);
+      p[2] = static_cast<std::uint8_t>(map.key >> 16);
+    }
+  const PhaseOffset offset = PhaseSearch(app, enlarged, plan, threads);
+  ReportProgress(app, 90);
+  SamplingPass(enlarged, plan, offset, output);
+  ReportProgress(app, 95);
+  DetailPass(enlarged, plan, offset, output);
+  ReportProgress(app, 98);
+  if (!RgbaFromProxies(output.header.get(), output.pixels, output.pixelBytes, map, frame.image)) return false;
+
+  // The picture's centre, taking each output pixel's sample to stand for the pixel's middle.
+  const double p = plan.srcHeight / 2.0 - offset.i * plan.r;
+  const double q = plan.srcWidth / 2.0 - offset.j * plan.r;
+  const double norm = plan.A * plan.A + plan.B * plan.B;
+  const double dx = (p * plan.B + q * plan.A) / norm;
+  const double dy = (p * plan.A - q * plan.B) / norm;
+  frame.centreX = plan.X0 + dx + 0.5;
+  frame.centreY = plan.newH - (plan.Y0 + dy + 0.5);
+  return true;
+}
+
+void ShowFrameStatus(const AppState& app, const char* name, const FrameRequest& request) {
+  char path[kFrameNameChars];
+  if (!AbsolutePath(name, path, kPathChars)) std::snprintf(path, sizeof path, "%s", name);
+  char text[kFrameNameChars + 128];
+  std::snprintf(text, sizeof text, "Generating \"%s\"\n(angle %g degrees) (scale %g%%)", path, request.angle,
+                EffectiveScale(request.scale) * 100.0);
+  ReportProgress(app, 0);
+  ShowStatus(app, text);
+}
+
+}  // namespace
+
+bool ReadPngFile(const char* fileName, RgbaImage& image) {
+  std::vector<unsigned char> bytes;
+  return ReadPngBytes(fileName, bytes) && DecodePng(bytes, image);
+}
+
+bool WritePngFile(const char* fileName, const RgbaImage& image) {
+  if (image.width <= 0 || image.height <= 0) return false;
+  std::vector<unsigned char> raw(image.pixels.size() * 4);
+  for (std::size_t k = 0; k < image.pixels.size(); ++k) {
+    const Rgba v = image.pixels[k];
+    raw[4 * k] = static_cast<unsigned char>(v);
+    raw[4 * k + 1] = static_cast<unsigned char>(v >> 8);
+    raw[4 * k + 2] = static_cast<unsigned char>(v >> 16);
+    raw[4 * k + 3] = static_cast<unsigned char>(v >> 24);
+  }
+  LodePNGState state;
+  lodepng_state_init(&state);
+  state.encoder.auto_convert = 0;  // always 8-bit RGBA, whatever colours the frame holds
+  state.info_raw.colortype = LCT_RGBA;
+  state.info_raw.bitdepth = 8;
+  state.info_png.color.colortype = LCT_RGBA;
+  state.info_png.color.bitdepth = 8;
+  unsigned char* encoded = nullptr;
+  std::size_t size = 0;
+  const unsigned error = lodepng_encode(&encoded, &size, raw.data(), static_cast<unsigned>(image.width),
+                                        static_cast<unsigned>(image.height), &state);
+  lodepng_state_cleanup(&state);
+  LodeBuffer owned(encoded);
+  return error == 0 && encoded && WriteWholeFile(fileName, encoded, size);
+}
+
+void PngOutputFileName(const char* outputName, char (&name)[kPathChars]) {
+  const std::size_t length = outputName ? strnlen(outputName, kPathChars - 1) : 0;
+  if (length > 0) std::memcpy(name, outputName, length);
+  name[length] = '\0';
+  if (!EndsWithPng(name, length) && length + 4 < kPathChars) std::memcpy(name + length, ".png", 5);
+}
+
+void PngFrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars]) {
+  FrameFileName(name, frameCount, index, frameName);
+  const std::size_t length = std::strlen(frameName);  // ends in the ".bmp" of the suffix
+  if (length >= 3) std::memcpy(frameName + length - 3, "png", 3);
+}
+
+ImageImporter CompositingImporter(const CompositingImport& import) {
+  ImageImporter importer;
+  importer.import = ImportComposited;
+  importer.context = const_cast<CompositingImport*>(&import);
+  return importer;
+}
+
+bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileName, RgbaImage& sprite) {
+  std::vector<unsigned char> bytes;
+  if (ReadPngBytes(fileName, bytes)) return DecodePng(bytes, sprite);
+  bool imported = false;
+  if (importer.import) {
+    imported = importer.import(importer.context, app, fileName);
+  } else {
+    LoadBitmapFile(fileName, app.workingBitmap);
+    imported = HasImage24(app.workingBitmap);
+  }
+  if (!imported) return false;
+  sprite = RgbaOfBitmap(app.workingBitmap);
+  app.workingBitmap = WorkingBitmap{};
+  return sprite.width > 0;
+}
+
+std::vector<FrameRequest> FrameRequests(const RunParameters& run) {
+  std::vector<FrameRequest> requests;
+  if (run.frameCount <= 1) {
+    requests.push_back({run.angle, run.scale});
+    return requests;
+  }
+  for (int i = 0; i < run.frameCount; ++i)
+    requests.push_back({Interpolate(run.angle, run.endAngle, i, run.frameCount),
+                        Interpolate(run.scale, run.endScale, i, run.frameCount)});
+  return requests;
+}
+
+bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
+                int threads, std::vector<SpriteFrame>& frames) {
+  frames.clear();
+  if (sprite.width <= 0 || sprite.height <= 0) return false;
+  double smallest = 1.0;
+  bool needsEngine = false;
+  for (const FrameRequest& request : requests) {
+    if (ExactQuarters(request) >= 0) continue;
+    needsEngine = true;
+    smallest = std::min(smallest, EffectiveScale(request.scale));
+  }
+  ProxyMap map;
+  WorkingBitmap enlarged;
+  if (needsEngine) {
+    map = BuildProxyMap(sprite);
+    if (!ProxyBitmap(sprite, map, MarginFor(smallest), enlarged) || !EnlargeEightTimes(enlarged)) return false;
+  }
+  for (const FrameRequest& request : requests) {
+    SpriteFrame frame;
+    const int quarters = ExactQuarters(request);
+    if (quarters >= 0) {
+      frame.image = QuarterTurn(sprite, quarters);
+      frame.centreX = frame.image.width / 2.0;
+      frame.centreY = frame.image.height / 2.0;
+    } else if (!RenderSpriteFrame(app, enlarged, map, request, threads, frame)) {
+      frames.clear();
+      return false;
+    }
+    frames.push_back(Cropped(std::move(frame)));
+  }
+  return true;
+}
+
+JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads) {
+  const RunParameters& run = app.runParameters;
+  JobResult result;
+  ReportProgress(app, 0);
+  {
+    char path[kFrameNameChars];
+    if (!AbsolutePath(run.inputName, path, kPathChars)) std::snprintf(path, sizeof path, "%s", run.inputName);
+    char text[kFrameNameChars + 64];
+    std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
+    ShowStatus(app, text);
+  }
+  const std::vector<FrameRequest> requests = FrameRequests(run);
+  const bool series = run.frameCount > 1;
+  const bool sheet = run.sheetColumns > 0;
+  result.frames.framesWanted = sheet ? 1 : static_cast<int>(requests.size());
+
+  char name[kPathChars];
+  PngOutputFileName(run.outputName, name);
+  auto fileNameOf = [&](std::size_t k, char (&out)[kFrameNameChars]) {
+    if (series && !sheet) {
+      PngFrameFileName(name, run.frameCount, static_cast<int>(k), out);
+    } else {
+      std::snprintf(out, sizeof out, "%s", name);
+    }
+  };
+
+  RgbaImage sprite;
+  result.enlarge.inputImported = LoadSprite(app, importer, run.inputName, sprite);
+  ReportProgress(app, 10);
+  std::vector<SpriteFrame> frames;
+  result.enlarge.enlarged = result.enlarge.inputImported && TurnSprite(app, sprite, requests, threads, frames);
+  ReportProgress(app, 100);
+  if (!result.enlarge.enlarged) {
+    char first[kFrameNameChars];
+    fileNameOf(0, first);
+    std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", first);
+    return result;
+  }
+
+  const SeriesCanvas canvas = CommonCanvas(frames);
+  std::vector<RgbaImage> cells;
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    RgbaImage cell = OnCanvas(frames[k], canvas, k);
+    frames[k] = SpriteFrame{};  // each frame's memory goes once it is on its canvas
+    if (sheet) {
+      cells.push_back(std::move(cell));
+      continue;
+    }
+    char frameName[kFrameNameChars];
+    fileNameOf(k, frameName);
+    ShowFrameStatus(app, frameName, requests[k]);
+    if (WritePngFile(frameName, cell)) {
+      ++result.frames.framesWritten;
+    } else if (result.frames.firstFailedName[0] == '\0') {
+      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
+    }
+    ReportProgress(app, 100);
+  }
+  if (sheet) {
+    ShowFrameStatus(app, name, requests.front());
+    if (WritePngFile(name, LayOutSheet(cells, run.sheetColumns))) {
+      result.frames.framesWritten = 1;
+    } else {
+      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", name);
+    }
+    ReportProgress(app, 100);
+  }
+  return result;
+}
+
+}  // namespace quillet
