@@ -21,6 +21,7 @@
 #include "quillet/imaging.h"
 #include "quillet/import.h"
 #include "quillet/pipeline.h"
+#include "quillet/sprite_job.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -71,6 +72,19 @@ void Reap(pid_t pid, Clock::time_point deadline, ProgramRun& run) {
   }
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
+
+RgbaImage OpaqueRgba(const Picture& picture) {
+  RgbaImage image = BlankImage(picture.width, picture.height);
+  for (std::int32_t y = 0; y < picture.height; ++y)
+    for (std::int32_t x = 0; x < picture.width; ++x) {
+      const std::uint32_t c = picture.At(x, picture.height - 1 - y);
+      image.At(x, y) = PackRgba(static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                static_cast<std::uint8_t>(c), 255);
+    }
+  return image;
+}
+
+void WritePng(const std::string& path, const RgbaImage& image) { ASSERT_TRUE(WritePngFile(path.c_str(), image)); }
 
 class QuilletProgram : public ScratchDirTest {
  protected:
@@ -205,11 +219,88 @@ TEST_F(QuilletProgram, FullCommandLineRunsOnceWithoutDialogs) {
 }
 
 TEST_F(QuilletProgram, NamesAreTakenWholeAndPngIsImported) {
-  fs::copy_file(SAMPLES_DIR "/slime.png", job_ + "/my slime.png");
-  const ProgramRun run = Run({"-in", "my slime.png", "-out", "out \"1\"", "-angle", "45"});
+  // An opaque PNG goes through the imaging library exactly as before.
+  WritePng(job_ + "/my sprite.png", OpaqueRgba(sprite_));
+  const ProgramRun run = Run({"-in", "my sprite.png", "-out", "out \"1\"", "-angle", "45"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(Output("out \"1\".bmp"), Expected("my slime.png", 45, 45, 1, 1, 1)[0]);
-  EXPECT_EQ(JobListing(), "my slime.png out \"1\".bmp sprite.bmp");
+  EXPECT_EQ(Output("out \"1\".bmp"), Expected("my sprite.png", 45, 45, 1, 1, 1)[0]);
+  EXPECT_EQ(JobListing(), "my sprite.png out \"1\".bmp sprite.bmp");
+}
+
+// A transparent input gives BMP frames of the picture laid over the background colour, not of
+// the colours hidden under its transparent pixels.
+TEST_F(QuilletProgram, TransparentInputLiesOverTheBackgroundInBmpFrames) {
+  RgbaImage slime;
+  ASSERT_TRUE(ReadPngFile(SAMPLES_DIR "/slime.png", slime));
+  for (Rgba& v : slime.pixels)
+    if (AlphaOf(v) == 0) v = 0x00FFFFFF;  // hidden white
+  WritePng(job_ + "/slime.png", slime);
+  for (const char* background : {"#ff00ff", "#10A0c0"}) {
+    const std::uint32_t packed = static_cast<std::uint32_t>(std::stoul(background + 1, nullptr, 16));
+    Picture laid = Plain(slime.width, slime.height, 0);
+    for (std::int32_t y = 0; y < slime.height; ++y)
+      for (std::int32_t x = 0; x < slime.width; ++x) {
+        const Rgba v = slime.At(x, slime.height - 1 - y);
+        laid.At(x, y) = AlphaOf(v) == 0 ? packed : ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF);
+      }
+    WriteFile(job_ + "/laid.bmp", Bmp24File(laid));
+    std::vector<std::string> args = {"-in", "slime.png", "-out", "turned", "-angle", "30"};
+    if (background[1] != 'f') args.insert(args.end(), {"-background", background});
+    const ProgramRun run = Run(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Output("turned.bmp"), Expected("laid.bmp", 30, 30, 1, 1, 1)[0]) << background;
+  }
+}
+
+TEST_F(QuilletProgram, PngFramesShareOneCanvasAndMakeASheet) {
+  RgbaImage slime;
+  ASSERT_TRUE(ReadPngFile(SAMPLES_DIR "/slime.png", slime));
+  fs::copy_file(SAMPLES_DIR "/slime.png", job_ + "/slime.png");
+  ProgramRun run = Run({"-in", "slime.png", "-out", "turn.PNG", "-angle", "0", "-endangle", "270", "-frames", "4",
+                        "-format", "PNG"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<RgbaImage> frames;
+  for (int k = 1; k <= 4; ++k) {
+    frames.emplace_back();
+    ASSERT_TRUE(ReadPngFile((job_ + "/turn_" + std::to_string(k) + ".png").c_str(), frames.back())) << k;
+    EXPECT_EQ(frames.back().width, frames.front().width);
+    EXPECT_EQ(frames.back().height, frames.front().height);
+  }
+  // Quarter turns of the 16 x 16 slime, whose visible pixels span columns 1 to 14 and rows 3
+  // to 14: the exact turns, on the 14 x 14 canvas that holds them all about the centre.
+  ASSERT_EQ(frames[0].width, 14);
+  ASSERT_EQ(frames[0].height, 14);
+  for (std::int32_t y = 0; y < 14; ++y)
+    for (std::int32_t x = 0; x < 14; ++x) ASSERT_EQ(frames[0].At(x, y), slime.At(x + 1, y + 1)) << x << "," << y;
+  EXPECT_EQ(frames[1].pixels, QuarterTurn(frames[0], 1).pixels);
+  EXPECT_EQ(frames[2].pixels, QuarterTurn(frames[0], 2).pixels);
+  EXPECT_EQ(frames[3].pixels, QuarterTurn(frames[0], 3).pixels);
+
+  run = Run({"-in", "slime.png", "-out", "sheet", "-angle", "0", "-endangle", "270", "-frames", "4", "-format",
+             "png", "-sheet", "3", "-background", "#000000"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  RgbaImage sheet;
+  ASSERT_TRUE(ReadPngFile((job_ + "/sheet.png").c_str(), sheet));
+  EXPECT_EQ(sheet.pixels, LayOutSheet(frames, 3).pixels);
+  EXPECT_EQ(JobListing(), "sheet.png slime.png sprite.bmp turn_1.png turn_2.png turn_3.png turn_4.png");
+}
+
+TEST_F(QuilletProgram, BadFormatSheetOrBackgroundIsRefused) {
+  const std::vector<std::vector<std::string>> refused = {
+      {"-format", "jpeg"}, {"-format", "png", "-sheet", "0"}, {"-format", "png", "-sheet", "2x"},
+      {"-sheet", "4"},     {"-background", "red"},            {"-background", "#ff00f"},
+      {"-background", "#ff00fg"}};
+  const std::vector<std::string> messages = {"-format takes bmp or png, not \"jpeg\"", "-sheet takes", "-sheet takes",
+                                             "-sheet needs -format png", "-background takes a colour as #rrggbb",
+                                             "not \"#ff00f\"", "not \"#ff00fg\""};
+  for (std::size_t k = 0; k < refused.size(); ++k) {
+    std::vector<std::string> args = {"-in", "sprite.bmp", "-out", "out", "-angle", "10"};
+    args.insert(args.end(), refused[k].begin(), refused[k].end());
+    const ProgramRun run = Run(args);
+    EXPECT_EQ(run.status, 2) << k;
+    EXPECT_NE(run.err.find(messages[k]), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(JobListing(), "sprite.bmp");
 }
 
 TEST_F(QuilletProgram, FailedOneShotJobSaysWhatAndEndsNonZero) {
