@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "edge_scale.h"
+#include "png_input.h"
 
 namespace mostel {
 namespace {
@@ -25,18 +27,26 @@ int RunMostel(int argc, const char* const* argv) {
   const char* inputPath = argv[1];
   const char* outputPath = argv[2];
 
-  unsigned char* image = nullptr;
-  unsigned width = 0, height = 0;
-  if (lodepng_decode32_file(&image, &width, &height, inputPath) != 0) {
-    std::free(image);
-    if (width * height == 0) {
+  // The fixed texts go to standard output; the cause goes beside them to standard error.
+  DecodedInput input;
+  DecodePngFile(inputPath, input);
+  if (input.failure != InputFailure::kNone) {
+    if (input.Pixels() == 0) {
       std::printf("File not found: %s\n", inputPath);
     } else {
       std::puts("Too big images are not supported!");
-      std::printf("Your image has %d pixels!\n", static_cast<int>(width * height));
+      std::printf("Your image has %llu pixels!\n", static_cast<unsigned long long>(input.Pixels()));
     }
+    std::fflush(stdout);
+    if (input.failure == InputFailure::kOutOfMemory) {
+      std::fputs("ERR: memory exhausted\n", stderr);
+      return -1;
+    }
+    std::fprintf(stderr, "mostel: %s: %s\n", inputPath, input.reason.c_str());
     return kExitBadInput;
   }
+  unsigned char* image = std::exchange(input.pixels, nullptr);
+  const unsigned width = input.width, height = input.height;
 
   const size_t bytes = DestinationBytes(width, height);
   void* destination = bytes != 0 ? std::malloc(bytes) : nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -260,7 +261,14 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
   };
   std::vector<std::thread> pool;
   pool.reserve(threads - 1);
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, t);
+  // A thread that cannot start leaves its share to the others.
+  for (unsigned t = 1; t < threads; ++t) {
+    try {
+      pool.emplace_back(work, t);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
   work(0);
   for (std::thread& th : pool) th.join();
   for (const ScalerCounts& c : partial) {

@@ -1,6 +1,7 @@
 // mostel: enlarges a PNG three times with the edge-rule scaler.
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "driver.h"
 
@@ -33,5 +34,12 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return Answer(kHelp);
     if (std::strcmp(argv[1], "--version") == 0) return Answer(kVersion);
   }
-  return mostel::RunMostel(argc, argv);
+  // An allocation of the standard library that fails anywhere in the run ends it here.
+  try {
+    return mostel::RunMostel(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fputs("ERR: memory exhausted\n", stderr);
+    return -1;
+  }
 }

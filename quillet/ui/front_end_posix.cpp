@@ -28,6 +28,21 @@ struct TerminalProgress {
 
 TerminalProgress theProgress;
 
+// The dialog at which standard input, when it is not a terminal, ran out; null while it has not.
+const char* inputEndedAt = nullptr;
+
+// Notes where the answers ran out, unless the user can type more (a terminal's Ctrl-D).
+void NoteEndOfInput(const char* dialog) {
+  if (isatty(STDIN_FILENO) != 1 && !inputEndedAt) inputEndedAt = dialog;
+}
+
+int EndStatus(void*) {
+  if (!inputEndedAt) return kExitSuccess;
+  std::fprintf(stderr, "quillet: standard input ended before \"%s\" was answered; no job was run\n",
+               inputEndedAt);
+  return kExitInputEnded;
+}
+
 void DrawBar(TerminalProgress& progress) {
   char bar[kBarWidth + 1];
   const int filled = progress.position * kBarWidth / 100;
@@ -222,7 +237,10 @@ bool ChooseFile(const FileChooserSettings& settings, char* fileBuffer, bool forO
   std::string answer;
   for (;;) {
     const std::string prompt = std::string("File name [") + fileBuffer + "]: ";
-    if (!Prompt(prompt.c_str(), answer)) return false;
+    if (!Prompt(prompt.c_str(), answer)) {
+      NoteEndOfInput(settings.title);
+      return false;
+    }
     const std::string typed = Trimmed(answer);
     const std::string path = Accept(settings, typed.empty() ? std::string(fileBuffer) : typed, forOutput);
     if (path.empty()) continue;
@@ -253,12 +271,18 @@ bool EditParameters(void*, RunParameters& run) {
         continue;
       }
       const std::string prompt = std::string("  ") + kParameterFields[field].label + " [" + text + "]: ";
-      if (!Prompt(prompt.c_str(), answer)) return false;
+      if (!Prompt(prompt.c_str(), answer)) {
+        NoteEndOfInput(kParameterDialogTitle);
+        return false;
+      }
       if (answer.empty()) continue;
       std::snprintf(text, kParameterTextChars, "%s", answer.c_str());
     }
     for (;;) {
-      if (!Prompt("Run, Edit or Quit? [Run]: ", answer)) return false;
+      if (!Prompt("Run, Edit or Quit? [Run]: ", answer)) {
+        NoteEndOfInput(kParameterDialogTitle);
+        return false;
+      }
       const std::string choice = LowerAscii(Trimmed(answer));
       if (choice.empty() || choice == "r" || choice == "run") {
         StoreParameters(texts, run);
@@ -279,6 +303,7 @@ FrontEndPlatform PlatformFrontEnd() {
   platform.editParameters = EditParameters;
   platform.startProgress = StartProgress;
   platform.stopProgress = StopProgress;
+  platform.endStatus = EndStatus;
   platform.unknownArgument.report = ReportUnknownArgument;
   platform.errorDisplay.show = ShowErrorMessage;
   return platform;

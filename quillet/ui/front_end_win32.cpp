@@ -125,6 +125,8 @@ bool EditParameters(void* context, RunParameters& run) {
 struct ProgressDialog {
   AppState* app = nullptr;
   std::atomic<HWND> window{nullptr};
+  std::atomic<bool> opened{false};       // the dialog was made
+  std::atomic<bool> unavailable{false};  // the dialog could not be made (no display)
   HANDLE thread = nullptr;
   ProgressDisplay display;
 };
@@ -143,6 +145,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       theProgress.display.setPosition = SetPosition;
       theProgress.display.setStatus = SetStatus;
       theProgress.display.context = dialog;
+      theProgress.opened.store(true);
       theProgress.window.store(dialog);
       SetDlgItemTextA(dialog, kStatusText, "");
       SendDlgItemMessageA(dialog, kProgressBar, PBM_SETPOS, 0, 0);
@@ -165,11 +168,16 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
   }
 }
 
-// Runs the progress dialog. Any end of it but the job's own (Cancel, or a dialog that
-// could not be made) ends the process at once, wherever the main thread stands.
+// Runs the progress dialog. Any end of it but the job's own (Cancel) ends the process at
+// once, wherever the main thread stands. A dialog that could not be made at all (no display)
+// lets the job run without one.
 DWORD WINAPI ProgressThread(void*) {
   const INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(theProgress.app->instance),
                                          MAKEINTRESOURCEA(kProgressDialogId), nullptr, ProgressDialogProc, 0);
+  if (result != kStoppedResult && !theProgress.opened.load()) {
+    theProgress.unavailable.store(true);
+    return 0;
+  }
   if (result != kStoppedResult) EndProcess();
   return 0;
 }
@@ -178,9 +186,16 @@ void StartProgress(void*, AppState& app) {
   theProgress.app = &app;
   theProgress.window.store(nullptr);
   app.progressWindow.store(nullptr);
+  theProgress.opened.store(false);
+  theProgress.unavailable.store(false);
   theProgress.thread = CreateThread(nullptr, 0, ProgressThread, nullptr, 0, nullptr);
   if (!theProgress.thread) return;  // the job runs without a display
-  while (!theProgress.window.load()) Sleep(5);
+  while (!theProgress.window.load() && !theProgress.unavailable.load()) Sleep(5);
+  if (theProgress.unavailable.load()) {  // so does it when the dialog cannot be shown
+    WaitForSingleObject(theProgress.thread, INFINITE);
+    CloseHandle(theProgress.thread);
+    theProgress.thread = nullptr;
+  }
 }
 
 // Ends the dialog through its own thread, which then returns; no thread is killed, so none

@@ -8,6 +8,7 @@
 #include <dlfcn.h>
 #include <wand/MagickWand.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +33,7 @@ struct MagickEntryPoints {
   decltype(&DestroyMagickWand) destroyWand = nullptr;
   decltype(&MagickSetFormat) setFormat = nullptr;
   decltype(&MagickReadImageBlob) readImageBlob = nullptr;
+  decltype(&MagickPingImageBlob) pingImageBlob = nullptr;
   decltype(&MagickSetFirstIterator) setFirstIterator = nullptr;
   decltype(&MagickGetImage) getImage = nullptr;
   decltype(&MagickGetImageColorspace) getColorspace = nullptr;
@@ -63,6 +65,7 @@ bool BindAll(void* module, MagickEntryPoints& e) {
          Bind(module, "IsMagickWandInstantiated", e.isWandInstantiated) &&
          Bind(module, "NewMagickWand", e.newWand) && Bind(module, "DestroyMagickWand", e.destroyWand) &&
          Bind(module, "MagickSetFormat", e.setFormat) && Bind(module, "MagickReadImageBlob", e.readImageBlob) &&
+         Bind(module, "MagickPingImageBlob", e.pingImageBlob) &&
          Bind(module, "MagickSetFirstIterator", e.setFirstIterator) &&
          Bind(module, "MagickGetImage", e.getImage) &&
          Bind(module, "MagickGetImageColorspace", e.getColorspace) &&
@@ -84,17 +87,26 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-bool ReadImageFile(const char* fileName, std::vector<std::uint8_t>& bytes) {
+const char* CoderFor(const std::vector<std::uint8_t>& bytes);
+
+// Reads the file when its first bytes show a format of the list; anything else is not read
+// on (a device of endless zeros is refused after 16 bytes). The coder is set when it is read.
+bool ReadImageFile(const char* fileName, std::vector<std::uint8_t>& bytes, const char*& coder) {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
   if (!file) return false;
-  constexpr std::size_t kChunk = std::size_t{1} << 16;
-  std::size_t used = 0;
-  for (;;) {
+  constexpr std::size_t kMagicBytes = 16;
+  bytes.resize(kMagicBytes);
+  std::size_t used = std::fread(bytes.data(), 1, kMagicBytes, file.get());
+  bytes.resize(used);
+  coder = CoderFor(bytes);
+  if (!coder || std::ferror(file.get())) return false;
+  if (used < kMagicBytes) return true;
+  for (std::size_t chunk = std::size_t{1} << 16;; chunk = std::min(2 * chunk, std::size_t{1} << 24)) {
     if (used > kMaxImageFileBytes) return false;
-    bytes.resize(used + kChunk);
-    const std::size_t got = std::fread(bytes.data() + used, 1, kChunk, file.get());
+    bytes.resize(used + chunk);
+    const std::size_t got = std::fread(bytes.data() + used, 1, chunk, file.get());
     used += got;
-    if (got < kChunk) break;
+    if (got < chunk) break;
   }
   bytes.resize(used);
   return !std::ferror(file.get()) && used <= kMaxImageFileBytes;
@@ -127,9 +139,8 @@ MagickWand* Wand(ImageHandle image) { return static_cast<MagickWand*>(image); }
 
 ImageHandle LoadImage(const char* fileName) {
   std::vector<std::uint8_t> bytes;
-  if (!fileName || !ReadImageFile(fileName, bytes)) return nullptr;
-  const char* coder = CoderFor(bytes);
-  if (!coder) return nullptr;
+  const char* coder = nullptr;
+  if (!fileName || !ReadImageFile(fileName, bytes, coder)) return nullptr;
   MagickWand* all = magick.newWand();
   if (!all) return nullptr;
   MagickWand* first = nullptr;
@@ -139,6 +150,24 @@ ImageHandle LoadImage(const char* fileName) {
   }
   magick.destroyWand(all);
   return first;
+}
+
+// The first picture's size as the coder reads it from the header, without its pixels.
+bool ImageSize(const char* fileName, std::uint64_t* width, std::uint64_t* height) {
+  std::vector<std::uint8_t> bytes;
+  const char* coder = nullptr;
+  if (!fileName || !ReadImageFile(fileName, bytes, coder)) return false;
+  MagickWand* wand = magick.newWand();
+  if (!wand) return false;
+  bool known = false;
+  if (magick.setFormat(wand, coder) && magick.pingImageBlob(wand, bytes.data(), bytes.size())) {
+    magick.setFirstIterator(wand);
+    *width = magick.getImageWidth(wand);
+    *height = magick.getImageHeight(wand);
+    known = *width > 0 && *height > 0;
+  }
+  magick.destroyWand(wand);
+  return known;
 }
 
 // Writes the current picture of the wand as one file in the given format; the wand's own
@@ -225,6 +254,7 @@ ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
   api.saveTiff24 = SaveTiff24;
   api.saveBmp24 = SaveBmp24;
   api.disposeImage = DisposeImage;
+  api.imageSize = ImageSize;
   return api;
 }
 

@@ -1,6 +1,7 @@
 #include "quillet/import.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 
 #include "quillet/bitmap.h"
@@ -12,6 +13,21 @@ std::atomic<const ErrorDisplay*> installedErrorDisplay{nullptr};
 
 bool ImportThrough(void* context, AppState& app, const char* fileName) {
   return ImportImage(app, *static_cast<const ImagingApi*>(context), fileName);
+}
+
+// The size from a BMP's headers, or from the library's reading of the header of another file.
+bool InspectThrough(void* context, const char* fileName, InputReport& report) {
+  const LoadOutcome bmp = InspectBitmapFile(fileName);
+  report = ReportOf(bmp);
+  if (bmp.failure == LoadFailure::kNone || bmp.failure == LoadFailure::kTooLarge) return true;
+  const ImagingApi& imaging = *static_cast<const ImagingApi*>(context);
+  if (bmp.failure == LoadFailure::kUnreadable || !imaging.available || !imaging.imageSize) return false;
+  std::uint64_t width = 0, height = 0;
+  if (!imaging.imageSize(fileName, &width, &height)) return false;
+  report = InputReport{};
+  report.width = width > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(width);
+  report.height = height > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(height);
+  return true;
 }
 
 }  // namespace
@@ -30,15 +46,22 @@ void ShowError(const char* caption, const char* text) {
 
 bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName) {
   WorkingBitmap& bitmap = app.workingBitmap;
-  LoadBitmapFile(fileName, bitmap);
+  LoadOutcome outcome;
+  LoadBitmapFile(fileName, bitmap, &outcome);
+  app.importReport = ReportOf(outcome);
   if (HasImage24(bitmap)) return true;
+  if (outcome.failure == LoadFailure::kNone) app.importReport.problem = InputProblem::kUnsupported;
 
-  if (!fileName) return false;
-  std::FILE* probe = std::fopen(fileName, "rb");
-  if (!probe) return false;
-  std::fclose(probe);
+  // A file that cannot be opened, or a BMP too large to take, is not handed to the library.
+  if (!fileName || outcome.failure == LoadFailure::kTooLarge) return false;
+  if (outcome.failure == LoadFailure::kUnreadable) {
+    std::FILE* probe = std::fopen(fileName, "rb");
+    if (!probe) return false;
+    std::fclose(probe);
+  }
 
   if (!imaging.available) {
+    app.importReport.problem = InputProblem::kNoLibrary;
     ShowError(kErrorCaption, kLibraryMissingText);
     return false;
   }
@@ -58,13 +81,20 @@ bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName)
     imaging.disposeImage(image);
     std::remove(kImportBmpName);
   }
-  if (!converted) ShowError(kErrorCaption, kConversionFailedText);
+  if (converted) {
+    app.importReport = InputReport{};
+  } else {
+    // A BMP keeps what its own loader found; any other file is one the library could not take.
+    if (outcome.failure == LoadFailure::kNotBmp) app.importReport.problem = InputProblem::kConversionFailed;
+    ShowError(kErrorCaption, kConversionFailedText);
+  }
   return converted;
 }
 
 ImageImporter ImporterFor(const ImagingApi& imaging) {
   ImageImporter importer;
   importer.import = ImportThrough;
+  importer.inspect = InspectThrough;
   importer.context = const_cast<ImagingApi*>(&imaging);
   return importer;
 }

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -53,11 +54,64 @@ RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatfo
   return RoundOutcome::kReady;
 }
 
+int CheckParameters(const RunParameters& run) {
+  const char* what = !std::isfinite(run.angle) || !std::isfinite(run.endAngle)   ? "angle"
+                     : !std::isfinite(run.scale) || !std::isfinite(run.endScale) ? "scale"
+                                                                                 : nullptr;
+  if (!what) return kExitSuccess;
+  std::fprintf(stderr, "quillet: %s must be a finite number\n", what);
+  return kExitBadCommandLine;
+}
+
+namespace {
+
+// One line naming the real reason the input was not taken; its status.
+int ReportInput(const char* name, const InputReport& input) {
+  switch (input.problem) {
+    case InputProblem::kUnreadable:
+      std::fprintf(stderr, "quillet: cannot read \"%s\": %s\n", name,
+                   input.systemError ? std::strerror(input.systemError) : "read error");
+      return kExitInputUnreadable;
+    case InputProblem::kTooLarge: {
+      const double enlarged = static_cast<double>(Stride24(8 * input.width)) * 8.0 * static_cast<double>(input.height);
+      const bool small = sizeof(void*) < 8 && enlarged <= static_cast<double>(kMaxPixelBlockBytes);
+      std::fprintf(stderr,
+                   "quillet: \"%s\" is %lld x %lld pixels, too large%s: its eight-times enlargement would need "
+                   "%.0f MiB, over the limit of %llu MiB\n",
+                   name, static_cast<long long>(input.width), static_cast<long long>(input.height),
+                   small ? " for the 32-bit program (the 64-bit program takes it)" : "",
+                   std::ceil(enlarged / 1048576.0),
+                   static_cast<unsigned long long>(MaxEnlargedBytes() >> 20));
+      return small ? kExitOutOfMemory : kExitInputUnreadable;
+    }
+    case InputProblem::kOutOfMemory:
+      std::fprintf(stderr, "quillet: memory ran out while reading \"%s\"\n", name);
+      return kExitOutOfMemory;
+    default:
+      break;
+  }
+  const char* why = "not an image";
+  switch (input.problem) {
+    case InputProblem::kNotImage:
+    case InputProblem::kConversionFailed: why = "not an image file that can be read or converted"; break;
+    case InputProblem::kUnsupported: why = "a kind of BMP file that is not supported"; break;
+    case InputProblem::kTruncated: why = "the file ends before its image does"; break;
+    case InputProblem::kNoLibrary: why = "it is not a 24-bit BMP and the imaging library is missing"; break;
+    default: break;
+  }
+  std::fprintf(stderr, "quillet: could not read \"%s\" as an image: %s\n", name, why);
+  return kExitInputUnreadable;
+}
+
+}  // namespace
+
 int ReportJobResult(const AppState& app, const JobResult& job) {
   const RunParameters& run = app.runParameters;
-  if (!job.enlarge.inputImported) {
-    std::fprintf(stderr, "quillet: could not read \"%s\" as an image\n", run.inputName);
-    return kExitInputUnreadable;
+  if (!job.enlarge.inputImported) return ReportInput(run.inputName, job.enlarge.input);
+  if (job.enlarge.outOfMemory) {
+    std::fprintf(stderr, "quillet: memory ran out while enlarging \"%s\"%s\n", run.inputName,
+                 sizeof(void*) < 8 ? ": the picture is too large for the 32-bit program" : "");
+    return kExitOutOfMemory;
   }
   if (!job.enlarge.enlarged && run.format == OutputFormat::kPng) {
     std::fprintf(stderr, "quillet: the picture of \"%s\" is too big to turn\n", run.inputName);
@@ -70,9 +124,23 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
   }
   const FramesResult& frames = job.frames;
   if (frames.framesWritten != frames.framesWanted) {
-    std::fprintf(stderr, "quillet: could not write \"%s\" (%d of %d frames written)\n", frames.firstFailedName,
-                 frames.framesWritten, frames.framesWanted);
-    return kExitOutputUnwritable;
+    switch (frames.firstProblem) {
+      case FrameProblem::kTooLarge:
+        std::fprintf(stderr,
+                     "quillet: the output would be %.0f x %.0f pixels, over the limit of %llu MiB of 24-bit rows "
+                     "(\"%s\" not written)\n",
+                     frames.wantedWidth, frames.wantedHeight,
+                     static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
+        return kExitBadCommandLine;
+      case FrameProblem::kOutOfMemory:
+        std::fprintf(stderr, "quillet: memory ran out while rendering \"%s\"%s\n", frames.firstFailedName,
+                     sizeof(void*) < 8 ? ": the frame is too large for the 32-bit program" : "");
+        return kExitOutOfMemory;
+      default:
+        std::fprintf(stderr, "quillet: could not write \"%s\" (%d of %d frames written)\n",
+                     frames.firstFailedName, frames.framesWritten, frames.framesWanted);
+        return kExitOutputUnwritable;
+    }
   }
   return kExitSuccess;
 }
@@ -89,12 +157,22 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
 }
 
 int LoopJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer) {
+  bool jobRan = false;
   for (;;) {
     switch (PrepareRound(app, line, platform)) {
       case RoundOutcome::kReady: break;
-      case RoundOutcome::kEnded: return kExitSuccess;
+      case RoundOutcome::kEnded:
+        // Once a job has run, ending the input ends the session as a Quit would.
+        return jobRan || !platform.endStatus ? kExitSuccess : platform.endStatus(platform.context);
       case RoundOutcome::kRefused: return kExitBadCommandLine;
     }
+    if (const int refused = CheckParameters(app.runParameters); refused != kExitSuccess) {
+      if (!app.runAgain) return refused;
+      app.runParameters.inputName[0] = '\0';
+      app.runParameters.outputName[0] = '\0';
+      continue;
+    }
+    jobRan = true;
     app.progressWindow.store(nullptr);
     platform.startProgress(platform.context, app);
     const JobResult job = RunJobInFormat(app, importer);

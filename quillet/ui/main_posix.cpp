@@ -2,6 +2,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <new>
+
 #include "quillet/about.h"
 #include "quillet/front_end.h"
 #include "quillet/imaging.h"
@@ -37,5 +40,11 @@ int main(int argc, char** argv) {
   line.arguments = argc > 1 ? argv + 1 : nullptr;
   line.argumentCount = argc > 1 ? argc - 1 : 0;
   const quillet::FrontEndPlatform platform = quillet::PlatformFrontEnd();
-  return quillet::RunJobs(app, line, platform, importer);
+  // The jobs guard their own allocations; one that fails elsewhere ends the program here.
+  try {
+    return quillet::RunJobs(app, line, platform, importer);
+  } catch (const std::bad_alloc&) {
+    std::fputs("quillet: memory ran out\n", stderr);
+    return quillet::kExitOutOfMemory;
+  }
 }

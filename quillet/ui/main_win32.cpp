@@ -2,7 +2,9 @@
 // interface. Started without arguments it runs job after job until the user cancels.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "quillet/about.h"
@@ -29,5 +31,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   quillet::CommandLine line;
   line.text = text.data();
   const quillet::FrontEndPlatform platform = quillet::PlatformFrontEnd();
-  return quillet::RunJobs(app, line, platform, importer);
+  // The jobs guard their own allocations; one that fails elsewhere ends the program here.
+  try {
+    return quillet::RunJobs(app, line, platform, importer);
+  } catch (const std::bad_alloc&) {
+    std::fputs("quillet: memory ran out\n", stderr);
+    return quillet::kExitOutOfMemory;
+  }
 }

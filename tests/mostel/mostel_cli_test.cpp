@@ -54,9 +54,13 @@ class MostelProgram : public testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  RunResult Mostel(const std::vector<std::string>& args) {
-    std::string cmd = Quoted(MOSTEL_PROGRAM);
-    for (const std::string& a : args) cmd.append(1, ' ').append(Quoted(a));
+  // The program, or the launcher given (its options first in args) running it.
+  RunResult Mostel(const std::vector<std::string>& args, const std::string& launcher = "") {
+    std::string cmd = launcher.empty() ? Quoted(MOSTEL_PROGRAM) : launcher;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      if (!launcher.empty() && i == args.size() - 2) cmd.append(1, ' ').append(Quoted(MOSTEL_PROGRAM));
+      cmd.append(1, ' ').append(Quoted(args[i]));
+    }
     cmd.append(" >").append(Quoted((dir_ / "stdout").string()));
     cmd.append(" 2>").append(Quoted((dir_ / "stderr").string())).append(" </dev/null");
     RunResult r;
@@ -164,6 +168,15 @@ TEST_F(MostelProgram, RejectsCorruptFiles) {
         w * h == 0 ? "File not found: " + entry.path().string() + "\n"
                    : "Too big images are not supported!\nYour image has " + std::to_string(w * h) + " pixels!\n";
     EXPECT_EQ(r.out, expected) << name;
+    // The decoder's own reason goes beside the fixed text once it read a size; before, a
+    // file whose first bytes are not a PNG's is named as such.
+    const std::string prefix = "mostel: " + entry.path().string() + ": ";
+    if (w * h != 0) {
+      EXPECT_EQ(r.err, prefix + lodepng_error_text(error) + "\n") << name;
+    } else {
+      EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
+      EXPECT_GT(r.err.size(), prefix.size() + 5) << r.err;
+    }
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_FALSE(fs::exists(Path("out.png"))) << name;
     ++seen;
@@ -203,6 +216,97 @@ TEST_F(MostelProgram, ScalesEveryValidSuiteFile) {
     ++seen;
   }
   EXPECT_GE(seen, 150);
+}
+
+// A PNG signature and an IHDR chunk of the given size, then an IDAT of nothing useful.
+std::vector<unsigned char> PngHeader(unsigned width, unsigned height) {
+  std::vector<unsigned char> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  const unsigned char ihdr[13] = {static_cast<unsigned char>(width >> 24), static_cast<unsigned char>(width >> 16),
+                                  static_cast<unsigned char>(width >> 8),  static_cast<unsigned char>(width),
+                                  static_cast<unsigned char>(height >> 24), static_cast<unsigned char>(height >> 16),
+                                  static_cast<unsigned char>(height >> 8), static_cast<unsigned char>(height),
+                                  1, 0, 0, 0, 0};
+  unsigned char* out = nullptr;
+  size_t size = 0;
+  EXPECT_EQ(lodepng_chunk_create(&out, &size, sizeof ihdr, "IHDR", ihdr), 0u);
+  EXPECT_EQ(lodepng_chunk_create(&out, &size, 1, "IDAT", ihdr), 0u);
+  EXPECT_EQ(lodepng_chunk_create(&out, &size, 0, "IEND", ihdr), 0u);
+  file.insert(file.end(), out, out + size);
+  std::free(out);
+  return file;
+}
+
+void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+// Files that are not PNGs at all: the fixed text, and the real cause on standard error.
+TEST_F(MostelProgram, NamesTheCauseOfUnreadableInputs) {
+  WriteBytes(Path("photo.jpg"), {0xff, 0xd8, 0xff, 0xe0, 0, 16, 'J', 'F', 'I', 'F'});
+  fs::create_directory(Path("folder"));
+  const std::pair<std::string, std::string> cases[] = {
+      {Path("missing.png"), "No such file or directory"},
+      {Path("photo.jpg"), "not a PNG file"},
+      {Path("folder"), "Is a directory"},
+      {"/dev/zero", "not a PNG file"},
+  };
+  for (const auto& [input, reason] : cases) {
+    const RunResult r = Mostel({input, Path("out.png")});
+    EXPECT_EQ(r.out, "File not found: " + input + "\n");
+    EXPECT_EQ(r.err, "mostel: " + input + ": " + reason + "\n");
+    EXPECT_EQ(r.status, 1);
+  }
+  EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+// Sizes past the limit are refused from the header alone, counted without wrapping.
+TEST_F(MostelProgram, RefusesHugeHeadersBeforeDecoding) {
+  const std::pair<unsigned, unsigned> sizes[] = {{65536, 65536}, {65535, 65535}, {16000, 16000}, {8193, 8192}};
+  for (const auto& [w, h] : sizes) {
+    WriteBytes(Path("huge.png"), PngHeader(w, h));
+    const RunResult r = Mostel({Path("huge.png"), Path("out.png")});
+    const unsigned long long pixels = 1ull * w * h;
+    EXPECT_EQ(r.out, "Too big images are not supported!\nYour image has " + std::to_string(pixels) + " pixels!\n");
+    EXPECT_NE(r.err.find("over the limit of 67108864 (8192 x 8192)"), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, 1);
+  }
+  // At the limit the header passes and the decoder gives the reason.
+  WriteBytes(Path("edge.png"), PngHeader(8192, 8192));
+  const RunResult r = Mostel({Path("edge.png"), Path("out.png")});
+  EXPECT_EQ(r.out, "Too big images are not supported!\nYour image has 67108864 pixels!\n");
+  EXPECT_EQ(r.err.find("over the limit"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+// Threads that cannot start leave the work to the others; memory that runs out ends the run
+// with the fixed message and status 255, never an abort.
+TEST_F(MostelProgram, SurvivesExhaustedResources) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "address-space limits do not combine with AddressSanitizer";
+#endif
+  std::vector<unsigned char> noise(600 * 600 * 4);
+  uint32_t state = 7;
+  for (unsigned char& byte : noise) {
+    state = state * 1103515245u + 12345u;
+    byte = (state >> 16) & 0x80 ? 255 : 0;
+  }
+  ASSERT_EQ(lodepng_encode32_file(Path("noise.png").c_str(), noise.data(), 600, 600), 0u);
+  const RunResult plain = Mostel({Path("noise.png"), Path("plain.png")});
+  ASSERT_EQ(plain.status, 0);
+  // Each thread's stack would take 8 GiB of a 4 GiB address space.
+  RunResult r = Mostel({"--stack=8589934592", "--as=4294967296", Path("noise.png"), Path("alone.png")}, "prlimit");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, plain.out);
+  EXPECT_EQ(ReadText(Path("alone.png")), ReadText(Path("plain.png")));
+
+  // 4000 x 4000: the destination alone needs 576 MB.
+  std::vector<unsigned char> flat(size_t{4000} * 4000 * 4, 200);
+  ASSERT_EQ(lodepng_encode32_file(Path("flat.png").c_str(), flat.data(), 4000, 4000), 0u);
+  r = Mostel({"--as=" + std::to_string(300u << 20), Path("flat.png"), Path("out.png")}, "prlimit");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "ERR: memory exhausted\n");
+  EXPECT_FALSE(fs::exists(Path("out.png")));
 }
 
 TEST(DestinationBytes, RefusesSizesThatDoNotFit) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -128,14 +129,18 @@ TEST(LoadBitmap, RejectsHostileFiles) {
     const char* name;
     std::size_t offset;
     std::uint32_t value;
+    LoadFailure failure;
   };
+  constexpr LoadFailure kKind = LoadFailure::kUnsupported, kLarge = LoadFailure::kTooLarge,
+                        kCut = LoadFailure::kTruncated;
   const Case cases[] = {
-      {"zero width", 18, 0}, {"negative width", 18, 0xFFFFFFFB}, {"huge width", 18, 0x7FFFFFFF},
-      {"zero height", 22, 0}, {"most negative height", 22, 0x80000000}, {"huge height", 22, 0x00FFFFFF},
-      {"huge top-down height", 22, 0xFF000001}, {"offset past the end", 10, 0xFFFFFFF0},
-      {"offset at the end", 10, static_cast<std::uint32_t>(good.size())}, {"offset inside the header", 10, 20},
-      {"info header size 0", 14, 0}, {"info header size odd", 14, 41}, {"info header size huge", 14, 0xFFFFFFFF},
-      {"bit count 7", 28, 7}, {"unknown compression", 30, 99},
+      {"zero width", 18, 0, kKind}, {"negative width", 18, 0xFFFFFFFB, kKind}, {"huge width", 18, 0x7FFFFFFF, kLarge},
+      {"zero height", 22, 0, kKind}, {"most negative height", 22, 0x80000000, kLarge},
+      {"huge height", 22, 0x00FFFFFF, kCut}, {"huge top-down height", 22, 0xFF000001, kCut},
+      {"offset past the end", 10, 0xFFFFFFF0, kCut}, {"offset at the end", 10, static_cast<std::uint32_t>(good.size()), kCut},
+      {"offset inside the header", 10, 20, kKind}, {"info header size 0", 14, 0, kKind},
+      {"info header size odd", 14, 41, kKind}, {"info header size huge", 14, 0xFFFFFFFF, kKind},
+      {"bit count 7", 28, 7, kKind}, {"unknown compression", 30, 99, kKind}, {"not a BMP", 0, 0x4D42 << 8, LoadFailure::kNotBmp},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -145,7 +150,9 @@ TEST(LoadBitmap, RejectsHostileFiles) {
     else
       WriteLe32(&file[c.offset], c.value);
     WorkingBitmap bitmap;
-    EXPECT_EQ(Load(file, bitmap), 0);
+    LoadOutcome outcome;
+    EXPECT_EQ(LoadBitmapBytes(file.data(), file.size(), bitmap, &outcome), 0);
+    EXPECT_EQ(outcome.failure, c.failure) << LoadFailureText(outcome.failure);
     ExpectEmpty(bitmap);
   }
   // Truncation anywhere before the last row's padding fails; only the padding may be missing.
@@ -153,7 +160,9 @@ TEST(LoadBitmap, RejectsHostileFiles) {
   for (std::size_t size = 0; size < good.size() - lastPadding; ++size) {
     std::vector<std::uint8_t> file(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(size));
     WorkingBitmap bitmap;
-    ASSERT_EQ(Load(file, bitmap), 0) << "size " << size;
+    LoadOutcome outcome;
+    ASSERT_EQ(LoadBitmapBytes(file.data(), file.size(), bitmap, &outcome), 0) << "size " << size;
+    EXPECT_EQ(outcome.failure, size < 2 ? LoadFailure::kNotBmp : LoadFailure::kTruncated) << "size " << size;
     ExpectEmpty(bitmap);
   }
   // A wrong biSizeImage is ignored: the rows are measured from the width and height.
@@ -171,6 +180,39 @@ TEST(LoadBitmap, RejectsHostileFiles) {
   WorkingBitmap bitmap;
   EXPECT_EQ(Load(eightBit, bitmap), 0);
   ExpectEmpty(bitmap);
+}
+
+// Files are judged by their headers before their rows are read: endless input that is no BMP,
+// and a header claiming more than the limit, are refused at once, the size reported.
+TEST(LoadBitmap, JudgesFilesByTheirHeadersFirst) {
+  WorkingBitmap bitmap;
+  LoadOutcome outcome;
+  EXPECT_EQ(LoadBitmapFile("/dev/zero", bitmap, &outcome), 0);
+  EXPECT_EQ(outcome.failure, LoadFailure::kNotBmp);
+  EXPECT_EQ(InspectBitmapFile("/dev/zero").failure, LoadFailure::kNotBmp);
+
+  const std::string dir = testing::MakeTempDir();
+  std::vector<std::uint8_t> file = testing::Bmp24File(FiveByTwo());
+  WriteLe32(&file[18], 20000);
+  WriteLe32(&file[22], 20000);  // 1.2 GB of rows
+  const std::string name = dir + "/large.bmp";
+  std::FILE* out = std::fopen(name.c_str(), "wb");
+  ASSERT_TRUE(out);
+  ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), out), file.size());
+  ASSERT_EQ(std::fclose(out), 0);
+  for (const LoadOutcome& found : {InspectBitmapFile(name.c_str()), LoadOutcome{}}) {
+    if (found.width == 0) {
+      EXPECT_EQ(LoadBitmapFile(name.c_str(), bitmap, &outcome), 0);
+    } else {
+      outcome = found;
+    }
+    EXPECT_EQ(outcome.failure, LoadFailure::kTooLarge);
+    EXPECT_EQ(outcome.width, 20000);
+    EXPECT_EQ(outcome.height, 20000);
+  }
+  outcome = InspectBitmapFile(dir.c_str());
+  EXPECT_EQ(outcome.failure, LoadFailure::kUnreadable);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(WriteBitmap, FileLayoutAndSizes) {

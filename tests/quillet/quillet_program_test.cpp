@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "quillet/bitmap.h"
+#include "quillet/front_end.h"
 #include "quillet/imaging.h"
 #include "quillet/import.h"
 #include "quillet/pipeline.h"
@@ -50,8 +52,15 @@ int Count(const std::string& text, const std::string& part) {
   return count;
 }
 
+// Limits for the program's process, as prlimit options ("--as=...", "--stack=..."); none when empty.
+std::vector<std::string> processLimits;
+
 std::vector<char*> Argv(std::vector<std::string>& args) {
   std::vector<char*> argv;
+  for (std::string& limit : processLimits) {
+    if (argv.empty()) argv.push_back(const_cast<char*>("/usr/bin/prlimit"));
+    argv.push_back(limit.data());
+  }
   argv.push_back(const_cast<char*>(QUILLET_PROGRAM));
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -110,7 +119,7 @@ class QuilletProgram : public ScratchDirTest {
       dup2(in, 0);
       dup2(out, 1);
       dup2(err, 2);
-      execv(QUILLET_PROGRAM, argv.data());
+      execv(argv[0], argv.data());
       _exit(127);
     }
     ProgramRun run;
@@ -306,7 +315,7 @@ TEST_F(QuilletProgram, BadFormatSheetOrBackgroundIsRefused) {
 TEST_F(QuilletProgram, FailedOneShotJobSaysWhatAndEndsNonZero) {
   ProgramRun run = Run({"-in", "missing.png", "-out", "a.bmp", "-angle", "10"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("could not read \"missing.png\""), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("cannot read \"missing.png\": No such file or directory"), std::string::npos) << run.err;
 
   WriteFile(job_ + "/text.png", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
   run = Run({"-in", "text.png", "-out", "a.bmp", "-angle", "10"});
@@ -326,24 +335,28 @@ TEST_F(QuilletProgram, FailedOneShotJobSaysWhatAndEndsNonZero) {
 
 // End of input in a chooser is its cancel; the dialogs shown depend on what the line gave.
 TEST_F(QuilletProgram, ChoosersAskOnlyForMissingNames) {
+  // Standard input that is not a terminal and ends before a job ran is no user's choice.
   ProgramRun run = Run({"-out", "b.bmp", "-angle", "10"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Count(run.err, "Choose Input Image File"), 1) << run.err;
-  EXPECT_EQ(Count(run.err, "Choose"), 1) << run.err;
+  EXPECT_EQ(run.status, kExitInputEnded);
+  EXPECT_NE(run.err.find("standard input ended before \"Choose Input Image File\" was answered; no job was run"),
+            std::string::npos) << run.err;
+  EXPECT_EQ(Count(run.err, "\nChoose Input Image File\n"), 1) << run.err;
+  EXPECT_EQ(Count(run.err, "\nChoose"), 1) << run.err;
 
   // Cancelling the save chooser ends the program when the input came from the line...
   run = Run({"-in", "sprite.bmp", "-angle", "10"});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, kExitInputEnded);
   EXPECT_EQ(Count(run.err, "Choose Output Bitmap Filename\n"), 1) << run.err;
   EXPECT_NE(run.err.find("File name [output.bmp]: \n"), std::string::npos) << run.err;
-  EXPECT_EQ(Count(run.err, "Choose"), 1) << run.err;
+  EXPECT_EQ(Count(run.err, "\nChoose"), 1) << run.err;
 
   // ...and goes back to the open chooser when the input was chosen.
   run = Run({}, "nothing.bmp\nsprite\n");
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, kExitInputEnded);
+  EXPECT_NE(run.err.find("before \"Choose Output Bitmap Filename\" was answered"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("File name [input.bmp]: "), std::string::npos) << run.err;
   EXPECT_NE(run.err.find(job_ + "/nothing.bmp\nFile not found."), std::string::npos) << run.err;
-  EXPECT_EQ(Count(run.err, "Choose Input Image File"), 2) << run.err;
+  EXPECT_EQ(Count(run.err, "\nChoose Input Image File\n"), 2) << run.err;
   EXPECT_NE(run.err.find("File name [" + job_ + "/sprite.bmp]: \n"), std::string::npos) << run.err;
   EXPECT_EQ(JobListing(), "sprite.bmp");
 }
@@ -453,6 +466,94 @@ TEST_F(QuilletProgram, CtrlCCancelsALongJobAtOnce) {
   EXPECT_LT(Clock::now() - typedAt, std::chrono::seconds(10));
   EXPECT_FALSE(Exists(job_ + "/long_9999.bmp"));
   EXPECT_TRUE(Exists(job_ + "/long_0001.bmp"));
+}
+
+
+// A mistyped option leaves the parameters open; answers that run out end non-zero, answers
+// that come through the pipe still run the job, and values that are no numbers are refused.
+TEST_F(QuilletProgram, UnfinishedOrImpossibleRequestsEndNonZero) {
+  ProgramRun run = Run({"-in", "sprite.bmp", "-out", "typo", "-angel", "30"});
+  EXPECT_EQ(run.status, kExitInputEnded) << run.err;
+  EXPECT_NE(run.err.find("unknown commandline arg \"-angel\""), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("before \"Choose Parameters\" was answered"), std::string::npos) << run.err;
+
+  run = Run({"-in", "sprite.bmp", "-out", "typo", "-angel", "30"}, "30\n\n\nrun\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Output("typo.bmp"), Expected("sprite.bmp", 30, 30, 1, 1, 1)[0]);
+
+  for (const char* angle : {"1e999", "-1e400"}) {
+    run = Run({"-in", "sprite.bmp", "-out", "inf", "-angle", angle});
+    EXPECT_EQ(run.status, kExitBadCommandLine) << angle;
+    EXPECT_NE(run.err.find("quillet: angle must be a finite number"), std::string::npos) << run.err;
+  }
+  run = Run({"-in", "sprite.bmp", "-out", "inf", "-angle", "0", "-endscale", "1e999", "-frames", "2"});
+  EXPECT_EQ(run.status, kExitBadCommandLine);
+  EXPECT_NE(run.err.find("quillet: scale must be a finite number"), std::string::npos) << run.err;
+
+  // 12 x 10 at scale 1e6 would be 12000000 x 10000000 output pixels.
+  run = Run({"-in", "sprite.bmp", "-out", "huge", "-angle", "0", "-scale", "1e6"});
+  EXPECT_EQ(run.status, kExitBadCommandLine) << run.err;
+  EXPECT_NE(run.err.find("the output would be 12000000 x 10000000 pixels, over the limit of 1024 MiB"),
+            std::string::npos) << run.err;
+  EXPECT_EQ(JobListing(), "sprite.bmp typo.bmp");
+}
+
+// Inputs that are no picture, or too large a one, are refused from their first bytes or their
+// header, at once, with the reason.
+TEST_F(QuilletProgram, RefusedInputsSayWhy) {
+  struct Case {
+    std::string input;
+    const char* reason;
+  };
+  std::vector<std::uint8_t> cut = Bmp24File(sprite_);
+  cut.resize(cut.size() - 40);
+  WriteFile(job_ + "/cut.bmp", cut);
+  std::vector<std::uint8_t> large = Bmp24File(sprite_);
+  WriteLe32(large.data() + 18, 3000);  // 3000 x 3000: its enlargement would need 1.6 GB
+  WriteLe32(large.data() + 22, 3000);
+  WriteFile(job_ + "/large.bmp", large);
+  fs::create_directory(job_ + "/folder");
+  const Case cases[] = {
+      {"/dev/zero", "could not read \"/dev/zero\" as an image: not an image file that can be read or converted"},
+      {"cut.bmp", "could not read \"cut.bmp\" as an image: the file ends before its image does"},
+      {"large.bmp", "\"large.bmp\" is 3000 x 3000 pixels, too large: its eight-times enlargement would need 1648 MiB"},
+      {"folder", "cannot read \"folder\": Is a directory"},
+  };
+  for (const Case& c : cases) {
+    const Clock::time_point start = Clock::now();
+    const ProgramRun run = Run({"-in", c.input, "-out", "o", "-angle", "5"});
+    EXPECT_EQ(run.status, kExitInputUnreadable) << c.input;
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20)) << c.input;
+  }
+  EXPECT_FALSE(Exists(job_ + "/o.bmp"));
+}
+
+// Threads that cannot start leave the work to fewer; memory that runs out ends the job with a
+// message and its own status. (Address-space limits do not combine with the sanitizers.)
+TEST_F(QuilletProgram, ExhaustedResourcesEndWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "address-space limits do not combine with AddressSanitizer";
+#endif
+  const Picture big = SpriteLike(160, 140, 6, 11);
+  WriteFile(job_ + "/big.bmp", Bmp24File(big));
+  const std::vector<std::uint8_t> expected = Expected("big.bmp", 30, 30, 1, 1, 1)[0];
+  // Each thread's stack would take 8 GiB of a 4 GiB address space: none can start.
+  processLimits = {"--stack=8589934592", "--as=4294967296"};
+  ProgramRun run = Run({"-in", "big.bmp", "-out", "alone", "-angle", "30"});
+  processLimits.clear();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Output("alone.bmp"), expected);
+
+  // The eight-times enlargement (1280 x 1120) needs more than this address space leaves.
+  processLimits = {"--as=" + std::to_string(std::uint64_t{160} << 20)};
+  const Picture larger = SpriteLike(600, 500, 6, 12);
+  WriteFile(job_ + "/larger.bmp", Bmp24File(larger));
+  run = Run({"-in", "larger.bmp", "-out", "starved", "-angle", "30"});
+  processLimits.clear();
+  EXPECT_EQ(run.status, kExitOutOfMemory) << run.err;
+  EXPECT_NE(run.err.find("quillet: memory ran out"), std::string::npos) << run.err;
+  EXPECT_FALSE(Exists(job_ + "/starved.bmp"));
 }
 
 }  // namespace

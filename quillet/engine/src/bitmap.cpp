@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -74,6 +76,49 @@ int PixelDistance(std::uint32_t a, std::uint32_t b) {
 
 std::uint32_t BackgroundColour(const WorkingBitmap& bitmap) {
   return bitmap.pixels.size() >= 3 ? PackColour(bitmap.pixels.data()) : 0;
+}
+
+const char* LoadFailureText(LoadFailure failure) {
+  switch (failure) {
+    case LoadFailure::kNone:
+      return "no failure";
+    case LoadFailure::kUnreadable:
+      return "cannot be opened or read";
+    case LoadFailure::kNotBmp:
+      return "not a BMP file";
+    case LoadFailure::kUnsupported:
+      return "a kind of BMP file that is not supported";
+    case LoadFailure::kTooLarge:
+      return "too large";
+    case LoadFailure::kTruncated:
+      return "a truncated BMP file";
+  }
+  return "unknown failure";
+}
+
+LoadOutcome InspectBitmapFile(const char* fileName) {
+  LoadOutcome outcome;
+  errno = 0;
+  std::FILE* file = fileName ? std::fopen(fileName, "rb") : nullptr;
+  if (!file) {
+    outcome.failure = LoadFailure::kUnreadable;
+    outcome.systemError = errno;
+    return outcome;
+  }
+  std::uint8_t headers[kBmpHeadersBytes];
+  const std::size_t got = std::fread(headers, 1, sizeof headers, file);
+  const bool readError = std::ferror(file) != 0;
+  outcome.systemError = readError ? errno : 0;
+  std::fclose(file);
+  if (readError) {
+    outcome.failure = LoadFailure::kUnreadable;
+    return outcome;
+  }
+  BmpFileLayout layout;
+  outcome.failure = ParseBmpHeaders(headers, got, layout);
+  outcome.width = layout.width;
+  outcome.height = layout.height < 0 ? -layout.height : layout.height;
+  return outcome;
 }
 
 HeaderBlock NewEmptyHeader() {

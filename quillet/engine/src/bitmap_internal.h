@@ -36,4 +36,16 @@ struct BitmapFileLayout {
 bool PrepareBitmapFile(std::uint8_t* header, const std::uint8_t* pixels, std::size_t pixelBytes,
                        BitmapFileLayout& layout);
 
+// The headers of a BMP file image (at least kFileHeaderBytes + the info header, or what the
+// file holds): the size it declares, and the bytes of file that its rows need (offBits plus the
+// rows, the last one without padding; 0 for compressed rows). kNone when the loader takes it.
+struct BmpFileLayout {
+  std::int64_t width = 0, height = 0;  // height negative for top-down rows
+  std::uint64_t fileBytesNeeded = 0;
+};
+LoadFailure ParseBmpHeaders(const std::uint8_t* data, std::size_t size, BmpFileLayout& layout);
+
+// Bytes that hold every header ParseBmpHeaders reads.
+inline constexpr std::size_t kBmpHeadersBytes = kFileHeaderBytes + 124;
+
 }  // namespace quillet

@@ -1,5 +1,7 @@
 // The bitmap operations where the platform offers no bitmap objects: the records hold
 // the header block and the rows alone, and files go through the C runtime.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "bitmap_internal.h"
@@ -10,26 +12,46 @@ namespace {
 
 // A BMP can be no larger than its largest pixel block plus headers and colour table.
 constexpr std::size_t kMaxFileBytes = kMaxPixelBlockBytes + 4096;
+// Headers, colour table and channel masks, which is all a file of compressed rows gives.
+constexpr std::size_t kHeadersAndTableBytes = kBmpHeadersBytes + 4 * 256 + 16;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// Reads the whole file; false when it cannot be opened or read or exceeds kMaxFileBytes.
-bool ReadWholeFile(const char* fileName, std::vector<std::uint8_t>& bytes) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
-  if (!file) return false;
-  constexpr std::size_t kChunk = 1 << 16;
-  std::size_t used = 0;
-  for (;;) {
-    if (used > kMaxFileBytes) return false;
-    bytes.resize(used + kChunk);
-    const std::size_t got = std::fread(bytes.data() + used, 1, kChunk, file.get());
-    used += got;
-    if (got < kChunk) break;
+// Reads up to limit bytes from the file's current position onto the end of bytes; false on a
+// read error.
+bool ReadUpTo(std::FILE* file, std::size_t limit, std::vector<std::uint8_t>& bytes) {
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  while (bytes.size() < limit) {
+    const std::size_t used = bytes.size();
+    const std::size_t want = std::min(kChunk, limit - used);
+    bytes.resize(used + want);
+    const std::size_t got = std::fread(bytes.data() + used, 1, want, file);
+    bytes.resize(used + got);
+    if (got < want) break;
   }
-  bytes.resize(used);
-  return !std::ferror(file.get()) && used <= kMaxFileBytes;
+  return !std::ferror(file);
+}
+
+// Reads the headers, and then only as much of the file as they say its rows need.
+LoadFailure ReadBitmapBytes(const char* fileName, std::vector<std::uint8_t>& bytes, int& systemError) {
+  errno = 0;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
+  if (!file || !ReadUpTo(file.get(), kBmpHeadersBytes, bytes)) {
+    systemError = errno;
+    return LoadFailure::kUnreadable;
+  }
+  BmpFileLayout layout;
+  const LoadFailure failure = ParseBmpHeaders(bytes.data(), bytes.size(), layout);
+  if (failure != LoadFailure::kNone) return failure;
+  const std::size_t wanted = static_cast<std::size_t>(
+      std::min<std::uint64_t>(std::max<std::uint64_t>(layout.fileBytesNeeded, kHeadersAndTableBytes), kMaxFileBytes));
+  if (!ReadUpTo(file.get(), wanted, bytes)) {
+    systemError = errno;
+    return LoadFailure::kUnreadable;
+  }
+  return LoadFailure::kNone;
 }
 
 }  // namespace
@@ -39,10 +61,24 @@ void ReleasePlatformHandles(PlatformHandle& bitmap, PlatformHandle& deviceContex
   deviceContext = nullptr;
 }
 
-std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap) {
+std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap, LoadOutcome* outcome) {
   std::vector<std::uint8_t> bytes;
-  if (!fileName || !ReadWholeFile(fileName, bytes)) return LoadBitmapBytes(nullptr, 0, bitmap);
-  return LoadBitmapBytes(bytes.data(), bytes.size(), bitmap);
+  int systemError = 0;
+  const LoadFailure failure = fileName ? ReadBitmapBytes(fileName, bytes, systemError) : LoadFailure::kUnreadable;
+  if (failure == LoadFailure::kNone) return LoadBitmapBytes(bytes.data(), bytes.size(), bitmap, outcome);
+  LoadBitmapBytes(nullptr, 0, bitmap);
+  if (outcome) {
+    *outcome = LoadOutcome{};
+    outcome->failure = failure;
+    outcome->systemError = systemError;
+    if (failure != LoadFailure::kUnreadable) {
+      BmpFileLayout layout;
+      ParseBmpHeaders(bytes.data(), bytes.size(), layout);
+      outcome->width = layout.width;
+      outcome->height = layout.height < 0 ? -layout.height : layout.height;
+    }
+  }
+  return 0;
 }
 
 OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width, std::int32_t height) {

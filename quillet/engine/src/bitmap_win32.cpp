@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 #include "bitmap_internal.h"
 #include "quillet/bitmap.h"
@@ -38,12 +39,18 @@ void ReleasePlatformHandles(PlatformHandle& bitmap, PlatformHandle& deviceContex
   deviceContext = nullptr;
 }
 
-std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap) {
+std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap, LoadOutcome* outcome) {
   bitmap.pixels = std::vector<std::uint8_t>();
   ReleasePlatformHandles(bitmap.bitmap, bitmap.deviceContext);
   bitmap.header = NewEmptyHeader();
+  // The headers are checked, the size against the limits, before the platform reads the rows.
+  LoadOutcome ignored;
+  LoadOutcome& result = outcome ? *outcome : ignored;
+  result = InspectBitmapFile(fileName);
+  if (result.failure != LoadFailure::kNone) return 0;
+  result.failure = LoadFailure::kUnsupported;  // until the platform's loader has taken it
   bitmap.deviceContext = CreateCompatibleDC(nullptr);
-  if (!fileName || !bitmap.deviceContext) return 0;
+  if (!bitmap.deviceContext) return 0;
 
   bitmap.bitmap = LoadImageA(GetModuleHandleA(nullptr), fileName, IMAGE_BITMAP, 0, 0,
                              LR_CREATEDIBSECTION | LR_LOADFROMFILE);
@@ -78,6 +85,7 @@ std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap) {
   bitmap.pixels.assign(static_cast<std::size_t>(sizeImage > rowBytes ? sizeImage : rowBytes), 255);
   const int rows = GetDIBits(Dc(bitmap.deviceContext), Bitmap(bitmap.bitmap), 0, static_cast<UINT>(height),
                              bitmap.pixels.data(), Info(header), DIB_RGB_COLORS);
+  if (rows > 0) result.failure = LoadFailure::kNone;
   return rows > 0 ? rows : 0;
 }
 
@@ -92,7 +100,8 @@ OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width,
   void* bits = nullptr;
   output.bitmap = CreateDIBSection(Dc(output.deviceContext), Info(output.header.get()), DIB_RGB_COLORS, &bits,
                                    nullptr, 0);
-  if (!output.bitmap || !bits) return output;
+  // A bitmap the platform cannot make for its size fails as any other allocation does.
+  if (!output.bitmap || !bits) throw std::bad_alloc();
   SelectObject(Dc(output.deviceContext), Bitmap(output.bitmap));
   output.pixels = static_cast<std::uint8_t*>(bits);
   output.pixelBytes = bytes;

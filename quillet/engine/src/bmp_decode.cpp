@@ -31,41 +31,75 @@ bool ValidBitCount(int bits) {
   return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
-bool ParseInfo(const std::uint8_t* data, std::size_t size, BmpInfo& info) {
-  if (size < kFileHeaderBytes + 4 || data[0] != 'B' || data[1] != 'M') return false;
+// The info header: kNone when the loader takes its kind.
+LoadFailure ParseInfo(const std::uint8_t* data, std::size_t size, BmpInfo& info) {
+  if (size < 2 || data[0] != 'B' || data[1] != 'M') return LoadFailure::kNotBmp;
+  if (size < kFileHeaderBytes + 4) return LoadFailure::kTruncated;
   const std::uint8_t* h = data + kFileHeaderBytes;
   info.headerBytes = ReadLe32(h);
   if (info.headerBytes == kCoreHeaderBytes) {
-    if (size < kFileHeaderBytes + kCoreHeaderBytes) return false;
+    if (size < kFileHeaderBytes + kCoreHeaderBytes) return LoadFailure::kTruncated;
     info.width = ReadLe16(h + 4);
     info.height = ReadLe16(h + 6);
     info.bitCount = ReadLe16(h + 10);
-    return ValidBitCount(info.bitCount) && info.bitCount != 16 && info.bitCount != 32;
+    return ValidBitCount(info.bitCount) && info.bitCount != 16 && info.bitCount != 32 ? LoadFailure::kNone
+                                                                                        : LoadFailure::kUnsupported;
   }
   if (info.headerBytes != 40 && info.headerBytes != 52 && info.headerBytes != 56 && info.headerBytes != 108 &&
       info.headerBytes != 124)
-    return false;
-  if (size < kFileHeaderBytes + info.headerBytes) return false;
+    return LoadFailure::kUnsupported;
+  if (size < kFileHeaderBytes + info.headerBytes) return LoadFailure::kTruncated;
   info.width = static_cast<std::int32_t>(ReadLe32(h + 4));
   info.height = static_cast<std::int32_t>(ReadLe32(h + 8));
   info.bitCount = ReadLe16(h + 14);
   info.compression = ReadLe32(h + 16);
   info.clrUsed = ReadLe32(h + 32);
   info.clrImportant = ReadLe32(h + 36);
-  if (!ValidBitCount(info.bitCount)) return false;
+  if (!ValidBitCount(info.bitCount)) return LoadFailure::kUnsupported;
+  bool taken = false;
   switch (info.compression) {
     case kBiRgb:
-      return true;
+      taken = true;
+      break;
     case kBiRle8:
-      return info.bitCount == 8 && info.height > 0;
+      taken = info.bitCount == 8 && info.height > 0;
+      break;
     case kBiRle4:
-      return info.bitCount == 4 && info.height > 0;
+      taken = info.bitCount == 4 && info.height > 0;
+      break;
     case kBiBitfields:
     case kBiAlphaBitfields:
-      return info.bitCount == 16 || info.bitCount == 32;
+      taken = info.bitCount == 16 || info.bitCount == 32;
+      break;
     default:
-      return false;
+      break;
   }
+  return taken ? LoadFailure::kNone : LoadFailure::kUnsupported;
+}
+
+bool RowsReadable(const BmpInfo& info) {
+  return info.compression == kBiRgb || info.compression == kBiBitfields || info.compression == kBiAlphaBitfields;
+}
+
+// The info header and the size it gives, checked against the limits.
+LoadFailure ParseSized(const std::uint8_t* data, std::size_t size, BmpInfo& info, BmpFileLayout& layout) {
+  const LoadFailure failure = ParseInfo(data, size, info);
+  if (failure != LoadFailure::kNone) return failure;
+  layout.width = info.width;
+  layout.height = info.height;
+  if (info.width <= 0 || info.height == 0) return LoadFailure::kUnsupported;
+  if (info.width > kMaxDimension || info.height > kMaxDimension || info.height < -kMaxDimension)
+    return LoadFailure::kTooLarge;
+  const std::int64_t rows = info.height < 0 ? -info.height : info.height;
+  const std::int64_t stride = RowStride(info.width, info.bitCount);
+  if (static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(rows) > kMaxPixelBlockBytes)
+    return LoadFailure::kTooLarge;
+  if (RowsReadable(info)) {
+    const std::uint64_t lastRowBytes = static_cast<std::uint64_t>((info.width * info.bitCount + 7) / 8);
+    layout.fileBytesNeeded = std::uint64_t{ReadLe32(data + 10)} +
+                             static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(rows - 1) + lastRowBytes;
+  }
+  return LoadFailure::kNone;
 }
 
 // Colour entries (bit counts up to 8) or channel masks go to the header block after the
@@ -100,44 +134,51 @@ bool CopyColourTable(const std::uint8_t* data, std::size_t size, const BmpInfo& 
 
 }  // namespace
 
-std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap) {
+LoadFailure ParseBmpHeaders(const std::uint8_t* data, std::size_t size, BmpFileLayout& layout) {
+  BmpInfo info;
+  return ParseSized(data, size, info, layout);
+}
+
+std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap,
+                             LoadOutcome* outcome) {
   ReleasePlatformHandles(bitmap.bitmap, bitmap.deviceContext);
   bitmap.pixels = std::vector<std::uint8_t>();
   bitmap.header = NewEmptyHeader();
+  LoadOutcome ignored;
+  LoadOutcome& result = outcome ? *outcome : ignored;
+  auto fail = [&](LoadFailure failure) {
+    bitmap.header = NewEmptyHeader();
+    result.failure = failure;
+    return 0;
+  };
 
   BmpInfo info;
-  if (!data || !ParseInfo(data, size, info)) return 0;
-  if (info.width <= 0 || info.width > kMaxDimension || info.height == 0 || info.height > kMaxDimension ||
-      info.height < -kMaxDimension)
-    return 0;
+  BmpFileLayout layout;
+  const LoadFailure parsed = data || size == 0 ? ParseSized(data, size, info, layout) : LoadFailure::kUnreadable;
+  result.width = layout.width;
+  result.height = layout.height < 0 ? -layout.height : layout.height;
+  if (parsed != LoadFailure::kNone) return fail(parsed);
   const bool topDown = info.height < 0;
   const std::int64_t rows = topDown ? -info.height : info.height;
   const std::int64_t stride = RowStride(info.width, info.bitCount);
-  if (static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(rows) > kMaxPixelBlockBytes) return 0;
 
   std::uint8_t* header = bitmap.header.get();
-  if (!CopyColourTable(data, size, info, header)) {
-    bitmap.header = NewEmptyHeader();
-    return 0;
-  }
-  const bool rowsReadable = info.compression == kBiRgb || info.compression == kBiBitfields ||
-                            info.compression == kBiAlphaBitfields;
+  if (!CopyColourTable(data, size, info, header)) return fail(LoadFailure::kTruncated);
+  const bool rowsReadable = RowsReadable(info);
   const std::uint32_t offBits = ReadLe32(data + 10);
   // The last row may lack its padding; every other byte of the rows must be in the file.
-  const std::uint64_t lastRowBytes = static_cast<std::uint64_t>((info.width * info.bitCount + 7) / 8);
-  const std::uint64_t needed = static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(rows - 1) + lastRowBytes;
-  if (rowsReadable &&
-      (offBits < kFileHeaderBytes + info.headerBytes || offBits > size || size - offBits < needed)) {
-    bitmap.header = NewEmptyHeader();
-    return 0;
-  }
+  if (rowsReadable && offBits < kFileHeaderBytes + info.headerBytes) return fail(LoadFailure::kUnsupported);
+  if (rowsReadable && size < layout.fileBytesNeeded) return fail(LoadFailure::kTruncated);
 
   WriteLe32(header + kBiWidth, static_cast<std::uint32_t>(info.width));
   WriteLe32(header + kBiHeight, static_cast<std::uint32_t>(rows));
   WriteLe16(header + kBiBitCount, static_cast<std::uint16_t>(info.bitCount));
   WriteLe32(header + kBiCompression, info.compression);
   WriteLe32(header + kBiClrImportant, info.bitCount <= 8 ? info.clrImportant : 0);
-  if (!rowsReadable) return 0;  // compressed rows: the true format is reported, no rows are copied
+  if (!rowsReadable) {  // compressed rows: the true format is reported, no rows are copied
+    result.failure = LoadFailure::kUnsupported;
+    return 0;
+  }
 
   const std::size_t blockBytes = static_cast<std::size_t>(stride * rows);
   WriteLe32(header + kBiSizeImage, static_cast<std::uint32_t>(blockBytes));
@@ -150,6 +191,7 @@ std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, Working
     const std::int64_t target = topDown ? rows - 1 - r : r;
     std::memcpy(bitmap.pixels.data() + target * stride, rowsStart + from, count);
   }
+  result.failure = LoadFailure::kNone;
   return static_cast<std::int32_t>(rows);
 }
 

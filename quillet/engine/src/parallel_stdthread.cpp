@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -26,7 +27,14 @@ void ParallelFor(int count, int threads, const std::function<void(int)>& body) {
   };
   std::vector<std::thread> pool;
   pool.reserve(static_cast<std::size_t>(workers - 1));
-  for (int t = 1; t < workers; ++t) pool.emplace_back(run);
+  // A thread that cannot start leaves its share to the others.
+  for (int t = 1; t < workers; ++t) {
+    try {
+      pool.emplace_back(run);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
   run();
   for (std::thread& thread : pool) thread.join();
 }

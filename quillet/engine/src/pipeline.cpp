@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "quillet/bitmap.h"
 #include "quillet/enlarge.h"
@@ -13,10 +14,58 @@ namespace {
 // Status texts hold an absolute path of up to kPathChars and a line of numbers.
 constexpr std::size_t kStatusChars = kFrameNameChars + 128;
 
+InputProblem ProblemOf(LoadFailure failure) {
+  switch (failure) {
+    case LoadFailure::kNone: return InputProblem::kNone;
+    case LoadFailure::kUnreadable: return InputProblem::kUnreadable;
+    case LoadFailure::kNotBmp: return InputProblem::kNotImage;
+    case LoadFailure::kUnsupported: return InputProblem::kUnsupported;
+    case LoadFailure::kTooLarge: return InputProblem::kTooLarge;
+    case LoadFailure::kTruncated: return InputProblem::kTruncated;
+  }
+  return InputProblem::kUnsupported;
+}
+
+}  // namespace
+
+InputReport ReportOf(const LoadOutcome& outcome) {
+  InputReport report;
+  report.problem = ProblemOf(outcome.failure);
+  report.systemError = outcome.systemError;
+  report.width = outcome.width;
+  report.height = outcome.height;
+  return report;
+}
+
+namespace {
+
+// Runs an allocating step; memory that runs out inside it makes it fail and is noted.
+template <typename Step>
+bool Guarded(bool& outOfMemory, Step step) {
+  try {
+    return step();
+  } catch (const std::bad_alloc&) {
+    outOfMemory = true;
+    return false;
+  }
+}
+
 bool Import(const ImageImporter& importer, AppState& app, const char* fileName) {
+  app.importReport = InputReport{};
   if (importer.import) return importer.import(importer.context, app, fileName);
-  LoadBitmapFile(fileName, app.workingBitmap);
+  LoadOutcome outcome;
+  LoadBitmapFile(fileName, app.workingBitmap, &outcome);
+  app.importReport = ReportOf(outcome);
+  if (outcome.failure == LoadFailure::kNone && !HasImage24(app.workingBitmap))
+    app.importReport.problem = InputProblem::kUnsupported;
   return HasImage24(app.workingBitmap);
+}
+
+// The input's size from its header; false when it cannot be told that way.
+bool InspectInput(const ImageImporter& importer, const char* fileName, InputReport& report) {
+  if (importer.inspect) return importer.inspect(importer.context, fileName, report);
+  report = ReportOf(InspectBitmapFile(fileName));
+  return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
 }
 
 // The absolute form of name for display, at most kPathChars with its terminator; the name
@@ -44,6 +93,16 @@ bool HasBmpExtension(const char* name) {
 }
 
 }  // namespace
+
+std::uint64_t MaxEnlargedBytes() {
+  return sizeof(void*) < 8 ? kMaxPixelBlockBytes / 4 : kMaxPixelBlockBytes;
+}
+
+bool FitsEnlargement(std::int64_t width, std::int64_t height) {
+  if (width <= 0 || height <= 0 || width > (std::int64_t{1} << 24) || height > (std::int64_t{1} << 24)) return false;
+  return static_cast<std::uint64_t>(Stride24(8 * width)) * static_cast<std::uint64_t>(8 * height) <=
+         MaxEnlargedBytes();
+}
 
 void OutputFileName(const char* outputName, char (&name)[kPathChars]) {
   const std::size_t length = outputName ? strnlen(outputName, kPathChars - 1) : 0;
@@ -80,7 +139,28 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
   }
   ReportProgress(app, 5);
 
-  result.inputImported = Import(importer, app, inputName);
+  // A picture whose enlargement would be over the limit is refused from its header, before
+  // it is decoded; one whose header could not tell is checked once it is read.
+  InputReport inspected;
+  bool memoryOut = false;
+  if (InspectInput(importer, inputName, inspected) && !FitsEnlargement(inspected.width, inspected.height)) {
+    app.workingBitmap = WorkingBitmap{};
+    result.input = inspected;
+    result.input.problem = InputProblem::kTooLarge;
+  } else {
+    result.inputImported = Guarded(memoryOut, [&] { return Import(importer, app, inputName); });
+    result.input = app.importReport;
+    if (memoryOut) result.input.problem = InputProblem::kOutOfMemory;
+    const std::int32_t width = HeaderWidth(app.workingBitmap.header.get());
+    const std::int32_t height = HeaderHeight(app.workingBitmap.header.get());
+    if (result.inputImported && !FitsEnlargement(width, height)) {
+      result.inputImported = false;
+      result.input.problem = InputProblem::kTooLarge;
+      result.input.width = width;
+      result.input.height = height;
+      app.workingBitmap = WorkingBitmap{};
+    }
+  }
   ReportProgress(app, 10);
 
   // intact: the working bitmap holds this job's image at the size reached so far.
@@ -91,17 +171,18 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
   for (int step = 0; step < 3; ++step) {
     if (intact) {
       tempWritten = true;  // a failed write may still have left part of a file
-      intact = EnlargeStep(app.workingBitmap, tempName);
+      intact = Guarded(memoryOut, [&] { return EnlargeStep(app.workingBitmap, tempName); });
     }
     ReportProgress(app, kStepDone[step]);
     if (step == 2 && !reload) break;
-    if (intact) intact = Import(importer, app, tempName);
+    if (intact) intact = Guarded(memoryOut, [&] { return Import(importer, app, tempName); });
     ReportProgress(app, kReloadDone[step]);
   }
   if (reload && tempWritten) std::remove(tempName);
   if (!reload && !intact && tempWritten) std::remove(tempName);
   if (!intact) app.workingBitmap = WorkingBitmap{};
   result.enlarged = intact;
+  result.outOfMemory = result.inputImported && memoryOut;
   ReportProgress(app, 100);
   return result;
 }
@@ -114,10 +195,24 @@ FramesResult RunFrames(AppState& app) {
 
   auto render = [&](const char* fileName, double angle, double scale) {
     ShowGenerating(app, fileName, angle, scale);
-    if (RenderFrame(app, -angle, scale, fileName)) {
+    const WorkingBitmap& source = app.workingBitmap;
+    const FramePlan plan =
+        PlanFrame(HeaderWidth(source.header.get()), HeaderHeight(source.header.get()), -angle, scale);
+    FrameProblem problem = FrameProblem::kNone;
+    bool memoryOut = false;
+    if (HasImage24(source) && !plan.valid) {
+      problem = FrameProblem::kTooLarge;
+      ReportProgress(app, 100);
+    } else if (!Guarded(memoryOut, [&] { return RenderFrame(app, -angle, scale, fileName); })) {
+      problem = memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten;
+    }
+    if (problem == FrameProblem::kNone) {
       ++result.framesWritten;
     } else if (result.firstFailedName[0] == '\0') {
       std::snprintf(result.firstFailedName, sizeof result.firstFailedName, "%s", fileName);
+      result.firstProblem = problem;
+      result.wantedWidth = plan.wantedW;
+      result.wantedHeight = plan.wantedH;
     }
   };
 

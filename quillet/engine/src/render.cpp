@@ -209,6 +209,8 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
   const double sinT = std::fabs(std::sin(p.theta));
   const double newW = std::ceil(std::fabs((w * cosT + h * sinT) * p.e));
   const double newH = std::ceil(std::fabs((w * sinT + h * cosT) * p.e));
+  p.wantedW = newW;
+  p.wantedH = newH;
   // Rejects NaN and infinity (from a non-finite angle or scale) along with oversizes.
   if (srcWidth <= 0 || srcHeight <= 0 || !(newW >= 1 && newW <= kMaxOutputSide) ||
       !(newH >= 1 && newH <= kMaxOutputSide) || !std::isfinite(p.e) || p.e <= 0)

@@ -36,6 +36,25 @@ struct ProgressDisplay {
   void* context = nullptr;
 };
 
+// Why the job's input was not taken, as the import found it.
+enum class InputProblem {
+  kNone,
+  kUnreadable,        // cannot be opened or read (systemError tells why)
+  kNotImage,          // its first bytes are those of no image format that is read
+  kUnsupported,       // a BMP of a kind that is not read, and no conversion took it
+  kTruncated,         // the file ends before its image does
+  kTooLarge,          // its size is over the limit of a job (width and height tell it)
+  kConversionFailed,  // the imaging library could not convert it
+  kNoLibrary,         // a conversion was needed and the imaging library is missing
+  kOutOfMemory,       // memory ran out while reading it
+};
+
+struct InputReport {
+  InputProblem problem = InputProblem::kNone;
+  int systemError = 0;
+  std::int64_t width = 0, height = 0;  // the size its header gives, when known
+};
+
 struct AppState {
   RunParameters runParameters;
   char openFileName[kPathChars] = "input.bmp";
@@ -48,6 +67,7 @@ struct AppState {
   PlatformHandle instance = nullptr;  // module instance, Windows only
   std::int32_t encoderColourDepth = 24;  // bits per pixel asked of the import conversion
   WorkingBitmap workingBitmap;
+  InputReport importReport;  // set by each import of a job's input
 };
 
 // The process-wide record the front ends use; tests may build their own AppState.

@@ -98,12 +98,38 @@ int PixelDistance(std::uint32_t a, std::uint32_t b);  // bits 24-31 take no part
 // Colour of the first stored pixel (bottom-left); 0 when the record holds no pixels.
 std::uint32_t BackgroundColour(const WorkingBitmap& bitmap);
 
+// Why a BMP file was not loaded.
+enum class LoadFailure {
+  kNone,
+  kUnreadable,   // the file could not be opened or read (systemError tells why)
+  kNotBmp,       // its first bytes are not those of a BMP file
+  kUnsupported,  // a BMP of a kind the loader does not take (header, bit count, compression)
+  kTooLarge,     // its rows would exceed kMaxPixelBlockBytes
+  kTruncated,    // the file ends before its colour table or rows do
+};
+
+// What a load found: the failure, and the size the header gives once it was read.
+struct LoadOutcome {
+  LoadFailure failure = LoadFailure::kNone;
+  int systemError = 0;  // errno (or the platform's error) of an unreadable file
+  std::int64_t width = 0, height = 0;  // height is positive for top-down files too
+};
+
+// A short description of a failure, for a message ("not a BMP file", ...).
+const char* LoadFailureText(LoadFailure failure);
+
+// Reads only the headers of a BMP file: the outcome holds the size, or why it is not a BMP
+// the loader takes. Nothing past the headers is read.
+LoadOutcome InspectBitmapFile(const char* fileName);
+
 // Reads a BMP file into the record, replacing what it held; returns the rows copied,
 // 0 on failure (then bit count 0). Other bit counts than 24 load with their true count.
-std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap);
+// A file whose first bytes are not a BMP's is not read further.
+std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap, LoadOutcome* outcome = nullptr);
 
 // Same, from a file image already in memory (the platform-free part of the POSIX loader).
-std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap);
+std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap,
+                             LoadOutcome* outcome = nullptr);
 
 // A zeroed 24-bit bitmap whose header copies the first 44 bytes of source's header;
 // pixels is null when width or height is not positive or the rows exceed the limit.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "quillet/app_state.h"
 
@@ -17,23 +18,48 @@ inline constexpr std::size_t kFrameNameChars = 272;
 // Brings an image file into app.workingBitmap; true when it then holds a 24-bit image.
 // The front end supplies the import through the platform's imaging library; with no
 // function set, only files that the BMP loader reads as 24-bit bitmaps are taken.
+// The import also fills app.importReport; inspect, when set, gives the size of an image file
+// from its header without decoding it (false when it cannot tell, with report.problem set).
 struct ImageImporter {
   bool (*import)(void* context, AppState& app, const char* fileName) = nullptr;
   void* context = nullptr;
+  bool (*inspect)(void* context, const char* fileName, InputReport& report) = nullptr;
 };
+
+// The report of a BMP load: its failure as an input problem, the error and the size.
+InputReport ReportOf(const LoadOutcome& outcome);
+
+// Largest eight-times enlargement a job makes, in bytes of 24-bit rows: kMaxPixelBlockBytes,
+// or a quarter of it in a 32-bit process, whose address space could not hold the job's
+// copies of a larger one.
+std::uint64_t MaxEnlargedBytes();
+
+// Whether a width x height input's eight-times enlargement is within MaxEnlargedBytes.
+bool FitsEnlargement(std::int64_t width, std::int64_t height);
 
 struct EnlargeResult {
   bool inputImported = false;  // the input became a 24-bit image
+  InputReport input;           // why not, when it did not
+  bool outOfMemory = false;    // memory ran out during the enlargement
   // Every step was written and, with the reload flag, read back: the working bitmap (or,
   // without the flag, the temporary file) holds the eight-times image. When false the
   // working bitmap holds no image, so no frame is rendered from a partial enlargement.
   bool enlarged = false;
 };
 
+enum class FrameProblem {
+  kNone,
+  kNotWritten,   // the file could not be written
+  kTooLarge,     // the frame would be over the size limit (wantedWidth x wantedHeight)
+  kOutOfMemory,  // memory ran out while rendering it
+};
+
 struct FramesResult {
   int framesWanted = 0;   // 1 for a single frame, else the frame count
   int framesWritten = 0;  // frame files written whole
   char firstFailedName[kFrameNameChars] = {};  // first frame not written; empty when none
+  FrameProblem firstProblem = FrameProblem::kNone;  // why that frame was not written
+  double wantedWidth = 0, wantedHeight = 0;        // its size, when it was too large
 };
 
 struct JobResult {

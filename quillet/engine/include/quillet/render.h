@@ -20,6 +20,7 @@ struct FramePlan {
   double theta = 0.0;  // -d in radians
   double phi = 0.0;    // d in radians
   std::int32_t newW = 0, newH = 0;
+  double wantedW = 0.0, wantedH = 0.0;  // the output size, also when it is not valid
   double A = 0.0, B = 0.0;    // step x cos phi, step x sin phi
   double X0 = 0.0, Y0 = 0.0;  // placement of the rotated picture in the output
   int M = 0;                  // search grid is M x M offsets

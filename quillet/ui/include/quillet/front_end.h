@@ -37,8 +37,10 @@ inline constexpr char kProgressDialogTitle[] = "quillet - Progress";
 enum ExitStatus : int {
   kExitSuccess = 0,          // also every cancel and quit
   kExitInputUnreadable = 1,  // the input could not be read as an image
-  kExitBadCommandLine = 2,   // a name given with -in or -out is too long
+  kExitBadCommandLine = 2,   // a name is too long, a value not finite, an output too large
   kExitOutputUnwritable = 3, // a temporary file or a frame could not be written
+  kExitInputEnded = 4,       // standard input, not a terminal, ended before a needed answer
+  kExitOutOfMemory = 5,      // memory ran out, or the picture is too large for a 32-bit program
 };
 
 // The platform's dialogs. Each chooser works on a file buffer of kPathChars that it starts
@@ -54,6 +56,9 @@ struct FrontEndPlatform {
   void (*startProgress)(void* context, AppState& app) = nullptr;
   // Closes the display without ending the process; the caller then clears app.progressWindow.
   void (*stopProgress)(void* context, AppState& app) = nullptr;
+  // Status of a round ended in a dialog before any job ran, after writing why; null or 0
+  // when the user cancelled or quit (standard input that ran out is no such choice).
+  int (*endStatus)(void* context) = nullptr;
   UnknownArgumentReport unknownArgument;
   // The "Error" messages of the import; installed while RunJobs runs when show is set.
   ErrorDisplay errorDisplay;
@@ -78,6 +83,10 @@ bool ChooseFiles(AppState& app, const FrontEndPlatform& platform);
 // Whether the parameter form is needed: no angle nor scale given, or an end value without
 // a frame count.
 bool NeedsParameterDialog(const GivenValues& given);
+
+// Writes to standard error why the parameters cannot make a job (an angle or scale that is
+// not a finite number); its status, or kExitSuccess when they can.
+int CheckParameters(const RunParameters& run);
 
 // Writes to standard error what a job failed to do; the exit status that stands for it.
 int ReportJobResult(const AppState& app, const JobResult& job);

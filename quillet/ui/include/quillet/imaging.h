@@ -3,6 +3,8 @@
 // relative names lie in the current directory.
 #pragma once
 
+#include <cstdint>
+
 namespace quillet {
 
 using ImageHandle = void*;
@@ -18,6 +20,9 @@ struct ImagingApi {
   // Writes the image as a BMP of 24 bits per pixel with a 40-byte info header, alpha
   // dropped and the stored colour kept; false unless written whole.
   bool (*saveBmp24)(ImageHandle image, const char* fileName) = nullptr;
+  // The size of the image in a file, read from its header without decoding its pixels;
+  // false when the file is not an image the library reads. May be null.
+  bool (*imageSize)(const char* fileName, std::uint64_t* width, std::uint64_t* height) = nullptr;
   // Releases the image; no file stays open for it.
   void (*disposeImage)(ImageHandle image) = nullptr;
 };
