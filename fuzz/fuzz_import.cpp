@@ -1,0 +1,53 @@
+// The import of any file through the imaging library, as a job does it: the size from the
+// header first (a picture over a small bound is not decoded here), then the import itself,
+// which converts what the BMP reader does not take. Runs in a private directory.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "quillet/imaging.h"
+#include "quillet/import.h"
+#include "quillet/pipeline.h"
+
+namespace {
+
+std::string inputName;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char dir[] = "/tmp/quillet-fuzz-import-XXXXXX";
+  if (!mkdtemp(dir) || chdir(dir) != 0) __builtin_trap();
+  // The library's own bounds, read when it starts: no input makes it decode a huge picture
+  // or start threads of its own.
+  setenv("MAGICK_WIDTH_LIMIT", "4096", 1);
+  setenv("MAGICK_HEIGHT_LIMIT", "4096", 1);
+  setenv("MAGICK_AREA_LIMIT", "16MP", 1);
+  setenv("MAGICK_MEMORY_LIMIT", "256MiB", 1);
+  setenv("MAGICK_THREAD_LIMIT", "1", 1);
+  inputName = std::string(dir) + "/input";
+  if (!quillet::LoadImagingLibrary().available) __builtin_trap();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::FILE* file = std::fopen(inputName.c_str(), "wb");
+  if (!file) __builtin_trap();
+  const bool written = std::fwrite(data, 1, size, file) == size;
+  if (std::fclose(file) != 0 || !written) __builtin_trap();
+
+  const quillet::ImagingApi& imaging = quillet::LoadImagingLibrary();
+  const quillet::ImageImporter importer = quillet::ImporterFor(imaging);
+  quillet::InputReport report;
+  if (importer.inspect(importer.context, inputName.c_str(), report) &&
+      (!quillet::FitsEnlargement(report.width, report.height) || report.width * report.height > 256 * 256))
+    return 0;
+  quillet::AppState app;
+  if (quillet::ImportImage(app, imaging, inputName.c_str()) && !quillet::HasImage24(app.workingBitmap))
+    __builtin_trap();
+  return 0;
+}
