@@ -3,7 +3,8 @@
 # for byte, as the native quillet: from a 24-bit BMP (read by GDI) and from a PNG (converted
 # by GDI+, under a name outside ASCII), one frame and a series. A job that cannot write its
 # frame must end with a non-zero status. Every run works in a folder of its own, since the
-# temporary files lie in the current directory.
+# temporary files lie in the current directory. A run with no display (no progress dialog)
+# must still do its job.
 # Arguments: quillet.exe, native quillet, samples folder, work folder, and which inputs: "bmp"
 # (the BMP frame and the unwritable job) or "png" (the PNG series). Needs a display.
 set -u
@@ -57,12 +58,17 @@ if [ "$cases" = png ]; then
     cmp -s "native_png/png_series_$k.bmp" "png_series/png_series_$k.bmp" || fail "PNG series frame $k differs"
   done
 else
-  folders="bmp_one unwritable"
+  folders="bmp_one unwritable no_display"
+  mkdir -p "$work/no_display"
   run_exe bmp_one -in ../sword.bmp -out bmp_one.bmp -angle 30 &
   run_exe unwritable -in ../sword.bmp -out no_such_folder/frame.bmp -angle 30 &
   wait
+  # With no display the progress dialog cannot be shown: the job must run without it.
+  (unset DISPLAY; run_exe no_display -in ../sword.bmp -out bmp_one.bmp -angle 30)
   [ "$(cat bmp_one/status)" = 0 ] || fail "BMP run ended with status $(cat bmp_one/status)"
   cmp -s native/bmp_one.bmp bmp_one/bmp_one.bmp || fail "BMP frame differs from the native one"
+  [ "$(cat no_display/status)" = 0 ] || fail "run without a display ended with status $(cat no_display/status)"
+  cmp -s native/bmp_one.bmp no_display/bmp_one.bmp || fail "run without a display wrote no frame, or another one"
   status=$(cat unwritable/status)
   case "$status" in
     0 | 124 | 125 | 137) fail "a job that wrote no frame ended with status $status" ;;
