@@ -66,6 +66,18 @@ bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName)
     return false;
   }
 
+  // The library decodes nothing whose header gives a size over the job's limit (a few hundred
+  // bytes of PNG can hold a picture of gigabytes); the job's report names the size.
+  std::uint64_t width = 0, height = 0;
+  if (imaging.imageSize && imaging.imageSize(fileName, &width, &height)) {
+    const std::int64_t w = width > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(width);
+    const std::int64_t h = height > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(height);
+    if (!FitsEnlargement(w, h)) {
+      app.importReport = InputReport{InputProblem::kTooLarge, 0, w, h};
+      return false;
+    }
+  }
+
   bool converted = false;
   if (ImageHandle image = imaging.loadImage(fileName)) {
     if (imaging.saveTiff24(image, kImportTiffName)) {

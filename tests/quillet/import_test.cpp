@@ -166,6 +166,21 @@ TEST_F(ImportTest, GarbageFailsWithTheConversionMessage) {
 
 // Every colour type and bit depth; alpha is dropped and the stored colour kept, also under
 // fully transparent pixels. Sixteen-bit samples may round either way to eight bits.
+// A picture whose header gives a size over the job's limit is not decoded: the import fails at
+// once with the size, and shows no conversion message.
+TEST_F(ImportTest, HugePicturesAreRefusedFromTheirHeader) {
+  // 3000 x 3000 in one bit a pixel: 1 KB of file, 1.6 GB once enlarged eight times.
+  std::vector<unsigned char> png;
+  ASSERT_EQ(lodepng::encode(png, std::vector<unsigned char>(3000 * 3000 / 8), 3000, 3000, LCT_GREY, 1), 0u);
+  testing::WriteFile("huge.png", std::vector<std::uint8_t>(png.begin(), png.end()));
+  EXPECT_FALSE(ImportImage(app_, Imaging(), "huge.png"));
+  EXPECT_EQ(app_.importReport.problem, InputProblem::kTooLarge);
+  EXPECT_EQ(app_.importReport.width, 3000);
+  EXPECT_EQ(app_.importReport.height, 3000);
+  EXPECT_TRUE(errors_.texts.empty());
+  EXPECT_EQ(Listing(), "huge.png");
+}
+
 TEST_F(ImportTest, EveryPngSuiteImageImportsWithItsStoredColours) {
   const ImagingApi& imaging = Imaging();
   int imported = 0;
