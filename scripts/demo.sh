@@ -19,3 +19,6 @@ echo "quillet samples/sword.png -> out/sword-30.bmp"
 echo "quillet samples/slime.png -> out/slime-turn_1.bmp .. out/slime-turn_8.bmp"
 ../build/release/quillet/ui/quillet -in ../samples/slime.png -out slime-turn -angle 0 -endangle 315 \
   -frames 8 -scale 3
+echo "quillet samples/slime.png -> out/slime-sheet.png (PNG frames that keep the transparency)"
+../build/release/quillet/ui/quillet -in ../samples/slime.png -out slime-sheet -angle 0 -endangle 315 \
+  -frames 8 -scale 3 -format png -sheet 4

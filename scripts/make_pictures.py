@@ -109,6 +109,43 @@ def read_bmp(path):
     return rows[::-1]
 
 
+WHITE = (255, 255, 255)
+SHADOW = (0, 0, 0, 96)
+
+
+def write_rgba_png(path, rows):
+    """rows: lists of (r, g, b, a) tuples."""
+    def chunk(tag, data):
+        return struct.pack('>I', len(data)) + tag + data + struct.pack('>I', zlib.crc32(tag + data))
+    raw = b''.join(b'\x00' + bytes(v for px in row for v in px) for row in rows)
+    with open(path, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', len(rows[0]), len(rows), 8, 6, 0, 0, 0))
+                + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
+def with_shadow(rows):
+    """A soft shadow one pixel right of and below every opaque pixel, on a transparent pixel."""
+    out = [list(row) for row in rows]
+    for y in range(1, len(rows)):
+        for x in range(1, len(rows[0])):
+            if rows[y][x][3] == 0 and rows[y - 1][x - 1][3] == 255:
+                out[y][x] = SHADOW
+    return out
+
+
+def on_checkerboard(rows):
+    """Transparent pixels over a light checkerboard of 2 x 2 squares, dotted at the border."""
+    height, width = len(rows), len(rows[0])
+
+    def under(x, y):
+        if (x in (0, width - 1) or y in (0, height - 1)) and (x + y) % 2 == 0:
+            return (150, 150, 150)
+        return (236, 236, 236) if (x // 2 + y // 2) % 2 else (200, 204, 210)
+
+    return [[tuple((c * px[3] + b * (255 - px[3])) // 255 for c, b in zip(px[:3], under(x, y)))
+             for x, px in enumerate(row)] for y, row in enumerate(rows)]
+
+
 def on_backdrop(rows):
     def blend(px):
         a = px[3]
@@ -156,14 +193,29 @@ def main():
         write_png(os.path.join(docs, 'sheet-repeated-3x.png'), repeat(on_backdrop(sheet), 3 * ZOOM))
         write_png(os.path.join(docs, 'sheet-mostel-3x.png'), repeat(on_backdrop(read_png(os.path.join(work, 'sheet-3x.png'))), ZOOM))
 
-        # Eight frames in 45-degree steps at the sprites' own size, a row per sprite.
+        # Eight frames in 45-degree steps at the sprites' own size, a row per sprite, laid over
+        # the backdrop's colour.
+        backdrop = '#%02x%02x%02x' % BACKDROP
         rows = []
         for name in ('sword', 'slime'):
             run(quillet, '-in', os.path.join(samples, name + '.png'), '-out', name,
-                '-angle', '0', '-endangle', '315', '-frames', '8')
+                '-angle', '0', '-endangle', '315', '-frames', '8', '-background', backdrop)
             frames = [read_bmp(os.path.join(work, '%s_%d.bmp' % (name, i))) for i in range(1, 9)]
             rows.append(side_by_side(frames, frames[0][0][0]))
         write_png(os.path.join(docs, 'quillet-turns.png'), repeat(stacked(rows, rows[0][0][0]), ZOOM))
+
+        # The sword in 30-degree steps with its shadow: BMP frames over the default background,
+        # each of its own size, above the PNG frames, which keep the transparency and share
+        # one canvas (shown on a checkerboard, cell borders dotted).
+        shadowed = os.path.join(work, 'sword-shadow.png')
+        write_rgba_png(shadowed, with_shadow(read_png(os.path.join(samples, 'sword.png'))))
+        steps = ['-angle', '0', '-endangle', '150', '-frames', '6']
+        run(quillet, '-in', shadowed, '-out', 'before', *steps)
+        run(quillet, '-in', shadowed, '-out', 'after', '-format', 'png', *steps)
+        before = [read_bmp(os.path.join(work, 'before_%d.bmp' % i)) for i in range(1, 7)]
+        after = [on_checkerboard(read_png(os.path.join(work, 'after_%d.png' % i))) for i in range(1, 7)]
+        write_png(os.path.join(docs, 'quillet-png-mode.png'),
+                  repeat(stacked([side_by_side(before, WHITE), side_by_side(after, WHITE)], WHITE), ZOOM))
     print('pictures written to docs/')
 
 
