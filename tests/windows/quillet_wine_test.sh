@@ -1,19 +1,21 @@
 #!/bin/sh
 # quillet.exe run once from a full command line under Wine must write the same frames, byte
 # for byte, as the native quillet: from a 24-bit BMP (read by GDI) and from a PNG (converted
-# by GDI+, under a name outside ASCII), one frame and a series. A job that cannot write its
+# by GDI+, under a name outside ASCII; a transparent one, so it is laid over the background
+# first), one frame and a series, and PNG frames made into a sprite sheet. A job that cannot write its
 # frame must end with a non-zero status. Every run works in a folder of its own, since the
 # temporary files lie in the current directory. A run with no display (no progress dialog)
 # must still do its job.
 # Arguments: quillet.exe, native quillet, samples folder, work folder, and which inputs: "bmp"
-# (the BMP frame and the unwritable job) or "png" (the PNG series). Needs a display.
+# (the BMP frame and the unwritable job) or "png" (the PNG series and sheet). Needs a display.
 set -u
 exe="$1" native="$2" samples="$3" work="$4" cases="$5"
 [ -x "$native" ] || { echo "native build missing: $native" >&2; exit 1; }
 PREFIX_DIR="$(dirname "$work")/prefix"
 . "$(dirname "$0")/wine_env.sh"
 rm -rf "$work"
-mkdir -p "$work/native" "$work/bmp_one" "$work/png_series" "$work/unwritable" "$work/native_png"
+mkdir -p "$work/native" "$work/bmp_one" "$work/png_series" "$work/unwritable" "$work/native_png" \
+  "$work/png_sheet" "$work/native_sheet"
 cd "$work" || exit 1
 
 failures=0
@@ -31,6 +33,8 @@ run_native() {  # folder, arguments...
 }
 run_native native -in ../sword.bmp -out bmp_one.bmp -angle 30
 run_native native_png -in "../$png_name" -out png_series -angle 0 -endangle 90 -scale 1 -endscale 2 -frames 3
+sheet_args="-angle 0 -endangle 315 -frames 8 -format png -sheet 4"
+run_native native_sheet -in "../$png_name" -out sheet $sheet_args
 
 # A run that stalls under the emulation (see wine_watched) is started again in an emptied
 # folder, five tries at most; every stall is reported.
@@ -51,12 +55,18 @@ run_exe() {  # folder, arguments...
 }
 start=$(date +%s)
 if [ "$cases" = png ]; then
-  folders="png_series"
-  run_exe png_series -in "../$png_name" -out png_series -angle 0 -endangle 90 -scale 1 -endscale 2 -frames 3
+  folders="png_series png_sheet"
+  run_exe png_series -in "../$png_name" -out png_series -angle 0 -endangle 90 -scale 1 -endscale 2 -frames 3 &
+  # shellcheck disable=SC2086
+  run_exe png_sheet -in "../$png_name" -out sheet $sheet_args &
+  wait
   [ "$(cat png_series/status)" = 0 ] || fail "PNG run ended with status $(cat png_series/status)"
   for k in 1 2 3; do
     cmp -s "native_png/png_series_$k.bmp" "png_series/png_series_$k.bmp" || fail "PNG series frame $k differs"
   done
+  [ "$(cat png_sheet/status)" = 0 ] || fail "sheet run ended with status $(cat png_sheet/status)"
+  [ -s native_sheet/sheet.png ] || fail "native made no sheet.png"
+  cmp -s native_sheet/sheet.png png_sheet/sheet.png || fail "PNG sheet differs from the native one"
 else
   folders="bmp_one unwritable no_display"
   mkdir -p "$work/no_display"
