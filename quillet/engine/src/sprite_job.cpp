@@ -263,9 +263,8 @@ std::vector<FrameRequest> FrameRequests(const RunParameters& run) {
   return requests;
 }
 
-bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
-                int threads, std::vector<SpriteFrame>& frames) {
-  frames.clear();
+bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner) {
+  turner = SpriteTurner{};
   if (sprite.width <= 0 || sprite.height <= 0) return false;
   double smallest = 1.0;
   bool needsEngine = false;
@@ -274,24 +273,43 @@ bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<
     needsEngine = true;
     smallest = std::min(smallest, EffectiveScale(request.scale));
   }
-  ProxyMap map;
-  WorkingBitmap enlarged;
   if (needsEngine) {
-    map = BuildProxyMap(sprite);
-    if (!ProxyBitmap(sprite, map, MarginFor(smallest), enlarged) || !EnlargeEightTimes(enlarged)) return false;
+    turner.map = BuildProxyMap(sprite);
+    if (!ProxyBitmap(sprite, turner.map, MarginFor(smallest), turner.enlarged) ||
+        !EnlargeEightTimes(turner.enlarged))
+      return false;
   }
+  return true;
+}
+
+bool TurnOnce(const AppState& app, const RgbaImage& sprite, const SpriteTurner& turner, const FrameRequest& request,
+              int threads, SpriteFrame& frame) {
+  SpriteFrame turned;
+  const int quarters = ExactQuarters(request);
+  if (quarters >= 0) {
+    turned.image = QuarterTurn(sprite, quarters);
+    turned.centreX = turned.image.width / 2.0;
+    turned.centreY = turned.image.height / 2.0;
+  } else if (!HasImage24(turner.enlarged) ||
+             !RenderSpriteFrame(app, turner.enlarged, turner.map, request, threads, turned)) {
+    return false;
+  }
+  frame = Cropped(std::move(turned));
+  return true;
+}
+
+bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
+                int threads, std::vector<SpriteFrame>& frames) {
+  frames.clear();
+  SpriteTurner turner;
+  if (!PrepareTurns(sprite, requests, turner)) return false;
   for (const FrameRequest& request : requests) {
     SpriteFrame frame;
-    const int quarters = ExactQuarters(request);
-    if (quarters >= 0) {
-      frame.image = QuarterTurn(sprite, quarters);
-      frame.centreX = frame.image.width / 2.0;
-      frame.centreY = frame.image.height / 2.0;
-    } else if (!RenderSpriteFrame(app, enlarged, map, request, threads, frame)) {
+    if (!TurnOnce(app, sprite, turner, request, threads, frame)) {
       frames.clear();
       return false;
     }
-    frames.push_back(Cropped(std::move(frame)));
+    frames.push_back(std::move(frame));
   }
   return true;
 }
@@ -325,9 +343,19 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
   RgbaImage sprite;
   result.enlarge.inputImported = LoadSprite(app, importer, run.inputName, sprite);
   ReportProgress(app, 10);
-  std::vector<SpriteFrame> frames;
-  result.enlarge.enlarged = result.enlarge.inputImported && TurnSprite(app, sprite, requests, threads, frames);
+  SpriteTurner turner;
+  result.enlarge.enlarged = result.enlarge.inputImported && PrepareTurns(sprite, requests, turner);
   ReportProgress(app, 100);
+  std::vector<SpriteFrame> frames;
+  for (std::size_t k = 0; result.enlarge.enlarged && k < requests.size(); ++k) {
+    char frameName[kFrameNameChars];
+    fileNameOf(k, frameName);
+    ShowFrameStatus(app, frameName, requests[k]);
+    frames.emplace_back();
+    result.enlarge.enlarged = TurnOnce(app, sprite, turner, requests[k], threads, frames.back());
+    ReportProgress(app, 100);
+  }
+  turner = SpriteTurner{};
   if (!result.enlarge.enlarged) {
     char first[kFrameNameChars];
     fileNameOf(0, first);
@@ -346,7 +374,6 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     }
     char frameName[kFrameNameChars];
     fileNameOf(k, frameName);
-    ShowFrameStatus(app, frameName, requests[k]);
     if (WritePngFile(frameName, cell)) {
       ++result.frames.framesWritten;
     } else if (result.frames.firstFailedName[0] == '\0') {
@@ -355,7 +382,6 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     ReportProgress(app, 100);
   }
   if (sheet) {
-    ShowFrameStatus(app, name, requests.front());
     if (WritePngFile(name, LayOutSheet(cells, run.sheetColumns))) {
       result.frames.framesWritten = 1;
     } else {

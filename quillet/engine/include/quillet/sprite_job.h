@@ -53,6 +53,16 @@ struct FrameRequest {
 bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
                 int threads, std::vector<SpriteFrame>& frames);
 
+// TurnSprite in steps: the stand-ins' enlargement once for all requests that need it, then
+// one request at a time.
+struct SpriteTurner {
+  ProxyMap map;
+  WorkingBitmap enlarged;  // holds no image when every request is an exact quarter turn
+};
+bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner);
+bool TurnOnce(const AppState& app, const RgbaImage& sprite, const SpriteTurner& turner, const FrameRequest& request,
+              int threads, SpriteFrame& frame);
+
 // The requests of app.runParameters: one, or a series from the start to the end values.
 std::vector<FrameRequest> FrameRequests(const RunParameters& run);
 
