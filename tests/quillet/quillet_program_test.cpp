@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <lodepng.h>
+
 #include "quillet/bitmap.h"
 #include "quillet/front_end.h"
 #include "quillet/imaging.h"
@@ -292,6 +294,28 @@ TEST_F(QuilletProgram, PngFramesShareOneCanvasAndMakeASheet) {
   ASSERT_TRUE(ReadPngFile((job_ + "/sheet.png").c_str(), sheet));
   EXPECT_EQ(sheet.pixels, LayOutSheet(frames, 3).pixels);
   EXPECT_EQ(JobListing(), "sheet.png slime.png sprite.bmp turn_1.png turn_2.png turn_3.png turn_4.png");
+}
+
+// PNG frames refuse what BMP frames refuse, with the same causes and statuses.
+TEST_F(QuilletProgram, PngFramesRefuseMissingAndOversizedInputs) {
+  ProgramRun run = Run({"-in", "missing.png", "-out", "a", "-angle", "10", "-format", "png"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("cannot read \"missing.png\""), std::string::npos) << run.err;
+
+  // A header of 16000 x 16000 pixels and no more: refused before anything is decoded.
+  std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                   0, 0, 0x3E, 0x80, 0, 0, 0x3E, 0x80, 8, 6, 0, 0, 0};
+  const unsigned crc = lodepng_crc32(png.data() + 12, 17);
+  for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<std::uint8_t>(crc >> shift));
+  WriteFile(job_ + "/huge.png", png);
+  run = Run({"-in", "huge.png", "-out", "a", "-angle", "10", "-format", "png"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("16000 x 16000 pixels, too large"), std::string::npos) << run.err;
+
+  run = Run({"-in", "sprite.bmp", "-out", "big", "-scale", "1e4", "-format", "png"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("over the limit"), std::string::npos) << run.err;
+  EXPECT_EQ(JobListing(), "huge.png sprite.bmp");
 }
 
 TEST_F(QuilletProgram, BadFormatSheetOrBackgroundIsRefused) {

@@ -50,21 +50,34 @@ bool ReadPngBytes(const char* fileName, std::vector<unsigned char>& bytes) {
   return !std::ferror(file.get()) && bytes.size() <= kMaxPngFileBytes;
 }
 
-bool DecodePng(const std::vector<unsigned char>& bytes, RgbaImage& image) {
+// Decodes a PNG's bytes as 8-bit RGBA. A picture whose eight-times enlargement would be over
+// the limit is refused from its header, before it is decoded.
+bool DecodePng(const std::vector<unsigned char>& bytes, RgbaImage& image, InputReport& report) {
+  report = InputReport{};
   unsigned width = 0, height = 0;
   {
     LodePNGState state;
     lodepng_state_init(&state);
     const unsigned error = lodepng_inspect(&width, &height, &state, bytes.data(), bytes.size());
     lodepng_state_cleanup(&state);
-    if (error != 0 || width == 0 || height == 0) return false;
+    if (error != 0 || width == 0 || height == 0) {
+      report.problem = InputProblem::kConversionFailed;
+      return false;
+    }
   }
-  // Eight times each way at 3 bytes a pixel must stay within the engine's limit.
-  if (std::uint64_t{width} * height * 64 * 3 > kMaxPixelBlockBytes) return false;
+  report.width = width;
+  report.height = height;
+  if (!FitsEnlargement(width, height)) {
+    report.problem = InputProblem::kTooLarge;
+    return false;
+  }
   unsigned char* raw = nullptr;
   const unsigned error = lodepng_decode_memory(&raw, &width, &height, bytes.data(), bytes.size(), LCT_RGBA, 8);
   LodeBuffer owned(raw);
-  if (error != 0 || !raw) return false;
+  if (error != 0 || !raw) {
+    report.problem = error == 83 ? InputProblem::kOutOfMemory : InputProblem::kConversionFailed;
+    return false;
+  }
   image = BlankImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
   const unsigned char* p = raw;
   for (Rgba& v : image.pixels) {
@@ -74,15 +87,31 @@ bool DecodePng(const std::vector<unsigned char>& bytes, RgbaImage& image) {
   return true;
 }
 
+const CompositingImport& ImportOf(void* context) { return *static_cast<const CompositingImport*>(context); }
+
 bool ImportComposited(void* context, AppState& app, const char* fileName) {
-  const CompositingImport& import = *static_cast<const CompositingImport*>(context);
+  const CompositingImport& import = ImportOf(context);
   std::vector<unsigned char> bytes;
   RgbaImage image;
-  if (ReadPngBytes(fileName, bytes) && DecodePng(bytes, image) && HasTransparency(image))
-    return CompositeOver(image, import.background, app.workingBitmap);
+  InputReport report;
+  if (ReadPngBytes(fileName, bytes) && DecodePng(bytes, image, report) && HasTransparency(image) &&
+      CompositeOver(image, import.background, app.workingBitmap)) {
+    app.importReport = report;
+    return true;
+  }
+  app.importReport = InputReport{};
   if (import.inner.import) return import.inner.import(import.inner.context, app, fileName);
-  LoadBitmapFile(fileName, app.workingBitmap);
+  LoadOutcome outcome;
+  LoadBitmapFile(fileName, app.workingBitmap, &outcome);
+  app.importReport = ReportOf(outcome);
   return HasImage24(app.workingBitmap);
+}
+
+bool InspectComposited(void* context, const char* fileName, InputReport& report) {
+  const CompositingImport& import = ImportOf(context);
+  if (import.inner.inspect) return import.inner.inspect(import.inner.context, fileName, report);
+  report = ReportOf(InspectBitmapFile(fileName));
+  return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
 }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -186,7 +215,8 @@ void ShowFrameStatus(const AppState& app, const char* name, const FrameRequest& 
 
 bool ReadPngFile(const char* fileName, RgbaImage& image) {
   std::vector<unsigned char> bytes;
-  return ReadPngBytes(fileName, bytes) && DecodePng(bytes, image);
+  InputReport report;
+  return ReadPngBytes(fileName, bytes) && DecodePng(bytes, image, report);
 }
 
 bool WritePngFile(const char* fileName, const RgbaImage& image) {
@@ -231,24 +261,41 @@ void PngFrameFileName(const char* name, int frameCount, int index, char (&frameN
 ImageImporter CompositingImporter(const CompositingImport& import) {
   ImageImporter importer;
   importer.import = ImportComposited;
+  importer.inspect = InspectComposited;
   importer.context = const_cast<CompositingImport*>(&import);
   return importer;
 }
 
-bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileName, RgbaImage& sprite) {
+bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileName, RgbaImage& sprite,
+                InputReport& report) {
   std::vector<unsigned char> bytes;
-  if (ReadPngBytes(fileName, bytes)) return DecodePng(bytes, sprite);
+  if (ReadPngBytes(fileName, bytes)) return DecodePng(bytes, sprite, report);
+  app.importReport = InputReport{};
   bool imported = false;
   if (importer.import) {
     imported = importer.import(importer.context, app, fileName);
+    report = app.importReport;
   } else {
-    LoadBitmapFile(fileName, app.workingBitmap);
+    LoadOutcome outcome;
+    LoadBitmapFile(fileName, app.workingBitmap, &outcome);
+    report = ReportOf(outcome);
     imported = HasImage24(app.workingBitmap);
+    if (outcome.failure == LoadFailure::kNone && !imported) report.problem = InputProblem::kUnsupported;
   }
-  if (!imported) return false;
-  sprite = RgbaOfBitmap(app.workingBitmap);
+  if (imported && !FitsEnlargement(HeaderWidth(app.workingBitmap.header.get()),
+                                   HeaderHeight(app.workingBitmap.header.get()))) {
+    report.problem = InputProblem::kTooLarge;
+    report.width = HeaderWidth(app.workingBitmap.header.get());
+    report.height = HeaderHeight(app.workingBitmap.header.get());
+    imported = false;
+  }
+  if (imported) sprite = RgbaOfBitmap(app.workingBitmap);
   app.workingBitmap = WorkingBitmap{};
-  return sprite.width > 0;
+  if (imported && sprite.width <= 0) {
+    report.problem = InputProblem::kUnsupported;
+    imported = false;
+  }
+  return imported;
 }
 
 std::vector<FrameRequest> FrameRequests(const RunParameters& run) {
@@ -341,7 +388,19 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
   };
 
   RgbaImage sprite;
-  result.enlarge.inputImported = LoadSprite(app, importer, run.inputName, sprite);
+  result.enlarge.inputImported = LoadSprite(app, importer, run.inputName, sprite, result.enlarge.input);
+  double smallest = 1.0;
+  for (const FrameRequest& request : requests) smallest = std::min(smallest, EffectiveScale(request.scale));
+  const std::int32_t margin = MarginFor(smallest);
+  if (result.enlarge.inputImported) {
+    // The margin must fit within the enlargement's limit too.
+    if (!FitsEnlargement(std::int64_t{sprite.width} + 2 * margin, std::int64_t{sprite.height} + 2 * margin)) {
+      result.enlarge.inputImported = false;
+      result.enlarge.input.problem = InputProblem::kTooLarge;
+      result.enlarge.input.width = sprite.width;
+      result.enlarge.input.height = sprite.height;
+    }
+  }
   ReportProgress(app, 10);
   SpriteTurner turner;
   result.enlarge.enlarged = result.enlarge.inputImported && PrepareTurns(sprite, requests, turner);
@@ -352,7 +411,18 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     fileNameOf(k, frameName);
     ShowFrameStatus(app, frameName, requests[k]);
     frames.emplace_back();
-    result.enlarge.enlarged = TurnOnce(app, sprite, turner, requests[k], threads, frames.back());
+    if (!TurnOnce(app, sprite, turner, requests[k], threads, frames.back())) {
+      // Nothing is written when one frame of the series cannot be made: they share a canvas.
+      const double s = EffectiveScale(requests[k].scale);
+      const double radians = requests[k].angle * 0.017453292519943295;
+      const double c = std::fabs(std::cos(radians)), n = std::fabs(std::sin(radians));
+      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
+      result.frames.firstProblem = FrameProblem::kTooLarge;
+      const double w = sprite.width + 2.0 * margin, h = sprite.height + 2.0 * margin;  // as turned
+      result.frames.wantedWidth = std::ceil((w * c + h * n) * s);
+      result.frames.wantedHeight = std::ceil((w * n + h * c) * s);
+      return result;
+    }
     ReportProgress(app, 100);
   }
   turner = SpriteTurner{};
@@ -378,13 +448,23 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
       ++result.frames.framesWritten;
     } else if (result.frames.firstFailedName[0] == '\0') {
       std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
+      result.frames.firstProblem = FrameProblem::kNotWritten;
     }
     ReportProgress(app, 100);
   }
   if (sheet) {
-    if (WritePngFile(name, LayOutSheet(cells, run.sheetColumns))) {
+    const RgbaImage laidOut = LayOutSheet(cells, run.sheetColumns);
+    if (laidOut.width == 0) {
+      result.frames.firstProblem = FrameProblem::kTooLarge;
+      const std::int64_t across = std::min<std::int64_t>(run.sheetColumns, static_cast<std::int64_t>(cells.size()));
+      result.frames.wantedWidth = static_cast<double>(across) * canvas.width;
+      result.frames.wantedHeight =
+          static_cast<double>((static_cast<std::int64_t>(cells.size()) + across - 1) / across) * canvas.height;
+      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", name);
+    } else if (WritePngFile(name, laidOut)) {
       result.frames.framesWritten = 1;
     } else {
+      result.frames.firstProblem = FrameProblem::kNotWritten;
       std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", name);
     }
     ReportProgress(app, 100);

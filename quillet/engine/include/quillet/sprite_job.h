@@ -38,8 +38,10 @@ struct CompositingImport {
 ImageImporter CompositingImporter(const CompositingImport& import);  // import must outlive it
 
 // The input as RGBA: a PNG through the PNG decoder, anything else through importer (whose
-// pictures are opaque). False when it could not be read.
-bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileName, RgbaImage& sprite);
+// pictures are opaque). False, with report saying why, when it could not be read or its
+// eight-times enlargement would be over the limit.
+bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileName, RgbaImage& sprite,
+                InputReport& report);
 
 struct FrameRequest {
   double angle = 0.0;  // degrees, positive counter-clockwise
