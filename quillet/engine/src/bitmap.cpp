@@ -54,26 +54,6 @@ bool HasImage24(const WorkingBitmap& bitmap) {
   return static_cast<std::uint64_t>(Stride24(w)) * static_cast<std::uint64_t>(h) <= bitmap.pixels.size();
 }
 
-std::uint32_t PackColour(const std::uint8_t* pixel) {
-  return static_cast<std::uint32_t>(pixel[0]) | (static_cast<std::uint32_t>(pixel[1]) << 8) |
-         (static_cast<std::uint32_t>(pixel[2]) << 16);
-}
-
-namespace {
-int AbsDiff(int a, int b) { return a > b ? a - b : b - a; }
-}  // namespace
-
-int PixelDistance(const std::uint8_t* a, const std::uint8_t* b) {
-  if (a[0] == b[0] && a[1] == b[1] && a[2] == b[2]) return 0;
-  return AbsDiff(a[0], b[0]) + AbsDiff(a[1], b[1]) + AbsDiff(a[2], b[2]);
-}
-
-int PixelDistance(std::uint32_t a, std::uint32_t b) {
-  if (a == b) return 0;
-  return AbsDiff(a & 0xFF, b & 0xFF) + AbsDiff((a >> 8) & 0xFF, (b >> 8) & 0xFF) +
-         AbsDiff((a >> 16) & 0xFF, (b >> 16) & 0xFF);
-}
-
 std::uint32_t BackgroundColour(const WorkingBitmap& bitmap) {
   return bitmap.pixels.size() >= 3 ? PackColour(bitmap.pixels.data()) : 0;
 }

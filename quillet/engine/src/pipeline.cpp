@@ -187,11 +187,12 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
   return result;
 }
 
-FramesResult RunFrames(AppState& app) {
+FramesResult RunFrames(AppState& app, int threads) {
   const RunParameters& run = app.runParameters;
   FramesResult result;
   char name[kPathChars];
   OutputFileName(run.outputName, name);
+  ScoreTable scores;  // built by the first frame, shared by the rest
 
   auto render = [&](const char* fileName, double angle, double scale) {
     ShowGenerating(app, fileName, angle, scale);
@@ -203,7 +204,7 @@ FramesResult RunFrames(AppState& app) {
     if (HasImage24(source) && !plan.valid) {
       problem = FrameProblem::kTooLarge;
       ReportProgress(app, 100);
-    } else if (!Guarded(memoryOut, [&] { return RenderFrame(app, -angle, scale, fileName); })) {
+    } else if (!Guarded(memoryOut, [&] { return RenderFrame(app, -angle, scale, fileName, threads, &scores); })) {
       problem = memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten;
     }
     if (problem == FrameProblem::kNone) {

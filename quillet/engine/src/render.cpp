@@ -1,5 +1,6 @@
 #include "quillet/render.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -46,72 +47,191 @@ std::uint32_t NeighbourScore(const SourceView& src, std::int64_t so) {
   return sum;
 }
 
-// Neighbour scores of source pixels, computed when first needed. Threads may race to fill
-// one entry; they store the same value, so relaxed atomics suffice.
-class ScoreCache {
- public:
-  explicit ScoreCache(const SourceView& src)
-      : src_(src), scores_(static_cast<std::size_t>(src.width) * static_cast<std::size_t>(src.height), kUnknown) {}
-
-  // Computes the scores of one row ahead of the search, except in the outermost columns.
-  void FillRow(std::int64_t row) {
-    for (std::int64_t col = 1; col + 1 < src_.width; ++col)
-      scores_[static_cast<std::size_t>(row * src_.width + col)] = NeighbourScore(src_, row * src_.stride + 3 * col);
-  }
-
-  std::uint32_t At(std::int64_t row, std::int64_t col) {
-    std::uint32_t& slot = scores_[static_cast<std::size_t>(row * src_.width + col)];
-    std::atomic_ref<std::uint32_t> ref(slot);
-    std::uint32_t value = ref.load(std::memory_order_relaxed);
-    if (value == kUnknown) {
-      value = NeighbourScore(src_, row * src_.stride + 3 * col);
-      ref.store(value, std::memory_order_relaxed);
-    }
-    return value;
-  }
-
- private:
-  static constexpr std::uint32_t kUnknown = std::numeric_limits<std::uint32_t>::max();
-  SourceView src_;
-  std::vector<std::uint32_t> scores_;
+// A walk over output pixels and the positions in the enlargement they land on. The first
+// row starts at (u0, v0); each pixel moves the position by (du, dv) and each row by
+// (rowDu, rowDv). Positions are accumulated by repeated addition in exactly this order, so
+// every pass that walks the same grid sees the same bits.
+struct Walk {
+  double u0 = 0, v0 = 0;
+  double du = 0, dv = 0;
+  double rowDu = 0, rowDv = 0;
+  std::int64_t rows = 0, cols = 0;
 };
 
-double StartU(const FramePlan& plan, int i) { return i * plan.r - (plan.Y0 * plan.A + plan.X0 * plan.B); }
-double StartV(const FramePlan& plan, int j) { return j * plan.r - (plan.Y0 * (-plan.B) + plan.X0 * plan.A); }
+// The output grid at sampling offset (i, j): one position per output pixel.
+Walk PixelWalk(const FramePlan& plan, int i, int j) {
+  return {i * plan.r - (plan.Y0 * plan.A + plan.X0 * plan.B), j * plan.r - (plan.Y0 * (-plan.B) + plan.X0 * plan.A),
+          plan.B, plan.A, plan.A, -plan.B, plan.newH, plan.newW};
+}
 
-// Walks the output for candidate (i, j), adding the scores of the scored pixels; stops
-// and returns false as soon as keepGoing(score) is false.
-template <typename KeepGoing>
-bool ScoreCandidate(const FramePlan& plan, ScoreCache& cache, int i, int j, std::uint64_t& score,
-                    KeepGoing keepGoing) {
-  const double wLimit = plan.srcWidth - 1;
-  const double hLimit = plan.srcHeight - 1;
-  double rowU = StartU(plan, i);
-  double rowV = StartV(plan, j);
-  score = 0;
-  for (std::int32_t y = 0; y < plan.newH; ++y) {
-    if (y >= 1 && y <= plan.newH - 2) {
+// Twice as fine: four sub-samples per output pixel, (n, m) lying in pixel (n / 2, m / 2).
+Walk HalfStepWalk(const FramePlan& plan, PhaseOffset offset) {
+  const Walk pixels = PixelWalk(plan, offset.i, offset.j);
+  return {pixels.u0, pixels.v0, plan.B * 0.5, plan.A * 0.5, plan.A * 0.5, -plan.B * 0.5, 2 * std::int64_t{plan.newH},
+          2 * std::int64_t{plan.newW}};
+}
+
+// Calls visit(y, x, u, v) for every point of rows firstRow..lastRow, row by row; after each
+// of those rows, endRow() returning false stops the walk (and the call returns false).
+template <typename Visit, typename EndRow>
+bool WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit, EndRow endRow) {
+  double rowU = walk.u0;
+  double rowV = walk.v0;
+  for (std::int64_t y = 0; y < walk.rows; ++y) {
+    if (y >= firstRow && y <= lastRow) {
       double u = rowU;
       double v = rowV;
-      for (std::int32_t x = 0; x < plan.newW; ++x) {
-        // Inside these bounds the position is also usable and its neighbours lie in the picture.
-        if (v >= 1 && v < wLimit && u >= 1 && u < hLimit) {
-          score += cache.At(static_cast<std::int64_t>(u), static_cast<std::int64_t>(v));
-          if (!keepGoing(score)) return false;
-        }
-        u += plan.B;
-        v += plan.A;
+      for (std::int64_t x = 0; x < walk.cols; ++x) {
+        visit(y, x, u, v);
+        u += walk.du;
+        v += walk.dv;
       }
+      if (!endRow()) return false;
     }
-    rowU += plan.A;
-    rowV += -plan.B;
+    rowU += walk.rowDu;
+    rowV += walk.rowDv;
   }
   return true;
 }
 
+constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
+constexpr std::int64_t kSampleTarget = std::int64_t{1} << 18;  // pixels looked at to choose the codes
+
+// Packed colours of one column of three pixels.
+struct Column {
+  std::uint32_t up, mid, down;
+};
+
+// Code of every interior pixel of rows first..last (zero where all nine pixels are equal).
+void EncodeRows(const SourceView& src, const std::uint8_t* slotCodes,
+                const std::uint32_t* slotValues, std::size_t slotMask, std::int64_t first, std::int64_t last,
+                std::uint8_t* codes) {
+  for (std::int64_t row = first; row <= last; ++row) {
+    const std::uint8_t* mid = src.pixels + row * src.stride;
+    const std::uint8_t* up = mid - src.stride;
+    const std::uint8_t* down = mid + src.stride;
+    std::uint8_t* out = codes + row * src.width;
+    Column left{PackColour(up), PackColour(mid), PackColour(down)};
+    Column centre{PackColour(up + 3), PackColour(mid + 3), PackColour(down + 3)};
+    for (std::int64_t col = 1; col + 1 < src.width; ++col) {
+      const std::int64_t b = 3 * (col + 1);
+      const Column right{PackColour(up + b), PackColour(mid + b), PackColour(down + b)};
+      const std::uint32_t c = centre.mid;
+      std::uint8_t code = 0;
+      if (!(left.up == c && left.mid == c && left.down == c && centre.up == c && centre.down == c && right.up == c &&
+            right.mid == c && right.down == c)) {
+        const std::uint32_t value = NeighbourScore(src, row * src.stride + 3 * col);
+        code = kComputedCode;
+        for (std::size_t slot = value & slotMask;; slot = (slot + 1) & slotMask) {
+          if (slotCodes[slot] == kComputedCode) break;
+          if (slotValues[slot] == value) {
+            code = slotCodes[slot];
+            break;
+          }
+        }
+      }
+      out[col] = code;
+      left = centre;
+      centre = right;
+    }
+  }
+}
+
+}  // namespace
+
+void BuildScoreTable(const WorkingBitmap& source, int threads, ScoreTable& table) {
+  table = ScoreTable{};
+  if (!HasImage24(source)) return;
+  const SourceView src = ViewOf(source);
+  table.pixels = src.pixels;
+  table.width = src.width;
+  table.height = src.height;
+  table.codes.assign(static_cast<std::size_t>(src.width) * static_cast<std::size_t>(src.height), 0);
+  table.values[0] = 0;
+  table.valueCount = 1;
+  if (src.width < 3 || src.height < 3) return;
+
+  // The most frequent non-zero scores of a sample of rows get codes 1..254; others are
+  // worked out when read. The choice affects only speed.
+  const std::int64_t interior = std::int64_t{src.width - 2} * (src.height - 2);
+  const std::int64_t rowStep = interior / kSampleTarget + 1;
+  std::vector<std::uint32_t> sample;
+  for (std::int64_t row = 1; row + 1 < src.height; row += rowStep)
+    for (std::int64_t col = 1; col + 1 < src.width; ++col) {
+      const std::uint32_t value = NeighbourScore(src, row * src.stride + 3 * col);
+      if (value != 0) sample.push_back(value);
+    }
+  std::sort(sample.begin(), sample.end());
+  std::vector<std::pair<std::int64_t, std::uint32_t>> counts;  // (-count, value)
+  for (std::size_t k = 0; k < sample.size();) {
+    std::size_t end = k;
+    while (end < sample.size() && sample[end] == sample[k]) ++end;
+    counts.emplace_back(-static_cast<std::int64_t>(end - k), sample[k]);
+    k = end;
+  }
+  const std::size_t chosen = std::min<std::size_t>(counts.size(), kComputedCode - 1);
+  std::partial_sort(counts.begin(), counts.begin() + static_cast<std::ptrdiff_t>(chosen), counts.end());
+  constexpr std::size_t kSlots = 1024;  // open addressing, at most a quarter full
+  std::vector<std::uint8_t> slotCodes(kSlots, kComputedCode);
+  std::vector<std::uint32_t> slotValues(kSlots, 0);
+  for (std::size_t k = 0; k < chosen; ++k) {
+    const std::uint32_t value = counts[k].second;
+    const std::uint8_t code = static_cast<std::uint8_t>(table.valueCount++);
+    table.values[code] = value;
+    std::size_t slot = value & (kSlots - 1);
+    while (slotCodes[slot] != kComputedCode) slot = (slot + 1) & (kSlots - 1);
+    slotCodes[slot] = code;
+    slotValues[slot] = value;
+  }
+
+  constexpr std::int64_t kBandRows = 16;
+  const std::int64_t bands = (src.height - 2 + kBandRows - 1) / kBandRows;
+  ParallelFor(static_cast<int>(bands), threads <= 0 ? HardwareThreads() : threads, [&](int band) {
+    const std::int64_t first = 1 + band * kBandRows;
+    const std::int64_t last = std::min<std::int64_t>(first + kBandRows - 1, src.height - 2);
+    EncodeRows(src, slotCodes.data(), slotValues.data(), kSlots - 1, first, last, table.codes.data());
+  });
+}
+
+bool ScoreTableFits(const ScoreTable& table, const WorkingBitmap& source) {
+  return table.pixels != nullptr && table.pixels == source.pixels.data() &&
+         table.width == HeaderWidth(source.header.get()) && table.height == HeaderHeight(source.header.get());
+}
+
+namespace {
+
+// Score of an interior pixel, from its code or, for the rare ones without, from the pixels.
+inline std::uint32_t ScoreAt(const ScoreTable& table, const SourceView& src, std::int64_t row, std::int64_t col) {
+  const std::uint8_t code = table.codes[static_cast<std::size_t>(row * table.width + col)];
+  if (code != kComputedCode) return table.values[code];
+  return NeighbourScore(src, row * src.stride + 3 * col);
+}
+
+// Adds the scores of the scored pixels of candidate (i, j); stops and returns false as
+// soon as keepGoing(score) is false at the end of a row. Scores never fall, so a candidate
+// stopped this way could not have won.
+template <typename KeepGoing>
+bool ScoreCandidate(const FramePlan& plan, const ScoreTable& table, const SourceView& src, int i, int j,
+                    std::uint64_t& score, KeepGoing keepGoing) {
+  const double wLimit = plan.srcWidth - 1;
+  const double hLimit = plan.srcHeight - 1;
+  std::uint64_t sum = 0;
+  const bool complete = WalkRows(
+      PixelWalk(plan, i, j), 1, std::int64_t{plan.newH} - 2,
+      [&](std::int64_t, std::int64_t, double u, double v) {
+        // Inside these bounds the position is also usable and its neighbours lie in the picture.
+        if (v >= 1 && v < wLimit && u >= 1 && u < hLimit)
+          sum += ScoreAt(table, src, static_cast<std::int64_t>(u), static_cast<std::int64_t>(v));
+      },
+      [&] { return keepGoing(sum); });
+  score = sum;
+  return complete;
+}
+
 int StepPosition(int i, int j, int m) { return 5 + 85 * (i * m + j) / (m * m); }
 
-PhaseOffset SearchSequential(const AppState& app, const FramePlan& plan, ScoreCache& cache) {
+PhaseOffset SearchSequential(const AppState& app, const FramePlan& plan, const ScoreTable& table,
+                             const SourceView& src) {
   const int m = plan.M;
   std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
   PhaseOffset bestOffset;
@@ -121,7 +241,7 @@ PhaseOffset SearchSequential(const AppState& app, const FramePlan& plan, ScoreCa
       if (i == m || j == m) continue;
       std::uint64_t score = 0;
       const bool complete =
-          ScoreCandidate(plan, cache, i, j, score, [best](std::uint64_t s) { return s < best; });
+          ScoreCandidate(plan, table, src, i, j, score, [best](std::uint64_t s) { return s < best; });
       if (complete && score < best) {
         best = score;
         bestOffset = {i, j};
@@ -135,7 +255,8 @@ PhaseOffset SearchSequential(const AppState& app, const FramePlan& plan, ScoreCa
 // A candidate stops once (its partial score, its index) ranks at or after the best so far.
 // Progress is reported on the calling thread, in step order, as the finished candidates
 // form an unbroken run from the first.
-PhaseOffset SearchParallel(const AppState& app, const FramePlan& plan, ScoreCache& cache, int threads) {
+PhaseOffset SearchParallel(const AppState& app, const FramePlan& plan, const ScoreTable& table,
+                           const SourceView& src, int threads) {
   const int m = plan.M;
   const int candidates = m * m;
   std::atomic<std::uint64_t> bestKey{std::numeric_limits<std::uint64_t>::max()};
@@ -157,7 +278,7 @@ PhaseOffset SearchParallel(const AppState& app, const FramePlan& plan, ScoreCach
   ParallelFor(candidates, threads, [&](int k) {
     std::uint64_t score = 0;
     const std::uint64_t index = static_cast<std::uint64_t>(k);
-    const bool complete = ScoreCandidate(plan, cache, k / m, k % m, score, [&](std::uint64_t s) {
+    const bool complete = ScoreCandidate(plan, table, src, k / m, k % m, score, [&](std::uint64_t s) {
       return ((s << kIndexBits) | index) < bestKey.load(std::memory_order_relaxed);
     });
     if (complete) {
@@ -239,44 +360,36 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
   return p;
 }
 
-PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const FramePlan& plan, int threads) {
+PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const FramePlan& plan, int threads,
+                        ScoreTable* scores) {
   if (!plan.valid || !HasImage24(source)) return {};
-  ScoreCache cache(ViewOf(source));
   if (threads <= 0) threads = HardwareThreads();
-  // Nearly every score is needed by the first candidates; filled ahead, in rows, the cache is
-  // only read during the search and no cache line is written by two threads.
-  ParallelFor(HeaderHeight(source.header.get()) - 2, threads, [&cache](int k) { cache.FillRow(k + 1); });
-  if (threads == 1) return SearchSequential(app, plan, cache);
-  return SearchParallel(app, plan, cache, threads);
+  ScoreTable own;
+  ScoreTable& table = scores ? *scores : own;
+  if (!ScoreTableFits(table, source)) BuildScoreTable(source, threads, table);
+  const SourceView src = ViewOf(source);
+  if (threads == 1) return SearchSequential(app, plan, table, src);
+  return SearchParallel(app, plan, table, src, threads);
 }
 
 void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output) {
   const SourceView src = ViewOf(source);
   const std::int64_t dstStride = Stride24(plan.newW);
   const std::int64_t srcBytes = src.stride * src.height;
-  double rowU = StartU(plan, offset.i);
-  double rowV = StartV(plan, offset.j);
-  for (std::int32_t y = 0; y < plan.newH; ++y) {
-    if (y >= 1 && y <= plan.newH - 2) {
-      double u = rowU;
-      double v = rowV;
-      std::uint8_t* out = output.pixels + y * dstStride;
-      for (std::int32_t x = 0; x < plan.newW; ++x) {
+  WalkRows(
+      PixelWalk(plan, offset.i, offset.j), 1, std::int64_t{plan.newH} - 2,
+      [&](std::int64_t y, std::int64_t x, double u, double v) {
         if (v >= 0 && u >= 0 && v < src.width && u < src.height) {
           const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
           if (so - src.stride >= 0 && so + src.stride < srcBytes) {
-            out[3 * x] = src.pixels[so];
-            out[3 * x + 1] = src.pixels[so + 1];
-            out[3 * x + 2] = src.pixels[so + 2];
+            std::uint8_t* out = output.pixels + y * dstStride + 3 * x;
+            out[0] = src.pixels[so];
+            out[1] = src.pixels[so + 1];
+            out[2] = src.pixels[so + 2];
           }
         }
-        u += plan.B;
-        v += plan.A;
-      }
-    }
-    rowU += plan.A;
-    rowV += -plan.B;
-  }
+      },
+      [] { return true; });
 }
 
 void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output) {
@@ -286,52 +399,40 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
   const std::int64_t srcBytes = src.stride * src.height;
   const double wLimit = src.width - 1;
   const double hLimit = src.height - 1;
-  const double rowStepU = plan.A * 0.5;
-  const double rowStepV = -plan.B * 0.5;
-  const double stepU = plan.B * 0.5;
-  const double stepV = plan.A * 0.5;
   std::uint8_t* out = output.pixels;
-  double rowU = StartU(plan, offset.i);
-  double rowV = StartV(plan, offset.j);
-  for (std::int64_t n = 0; n < 2 * std::int64_t{plan.newH}; ++n) {
-    double u = rowU;
-    double v = rowV;
-    for (std::int64_t m = 0; m < 2 * std::int64_t{plan.newW}; ++m) {
-      const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
-      if (o - ds - 3 >= 0 && o + ds + 6 <= dstBytes && v >= 1 && u >= 1 && v < wLimit && u < hLimit) {
+  const Walk walk = HalfStepWalk(plan, offset);
+  WalkRows(
+      walk, 0, walk.rows - 1,
+      [&](std::int64_t n, std::int64_t m, double u, double v) {
+        const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
+        if (!(o - ds - 3 >= 0 && o + ds + 6 <= dstBytes && v >= 1 && u >= 1 && v < wLimit && u < hLimit)) return;
         const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
-        if (so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes) {
-          const std::uint32_t detail = PackColour(src.pixels + so);
-          const std::uint32_t here = PackColour(out + o);
-          const std::uint32_t left = PackColour(out + o - 3);
-          const std::uint32_t right = PackColour(out + o + 3);
-          const std::uint32_t below = PackColour(out + o - ds);
-          const std::uint32_t above = PackColour(out + o + ds);
-          const std::uint32_t belowLeft = PackColour(out + o - ds - 3);
-          const std::uint32_t belowRight = PackColour(out + o - ds + 3);
-          const std::uint32_t aboveLeft = PackColour(out + o + ds - 3);
-          const std::uint32_t aboveRight = PackColour(out + o + ds + 3);
-          const bool lone = detail != here && detail != left && detail != right && detail != below &&
-                            detail != above && detail != belowLeft && detail != belowRight &&
-                            detail != aboveLeft && detail != aboveRight;
-          const bool flat = here == right && here == above && here == left && here == below;
-          if (lone && flat) {
-            out[o] = src.pixels[so];
-            out[o + 1] = src.pixels[so + 1];
-            out[o + 2] = src.pixels[so + 2];
-          }
+        if (!(so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes)) return;
+        const std::uint32_t detail = PackColour(src.pixels + so);
+        const std::uint32_t here = PackColour(out + o);
+        const std::uint32_t left = PackColour(out + o - 3);
+        const std::uint32_t right = PackColour(out + o + 3);
+        const std::uint32_t below = PackColour(out + o - ds);
+        const std::uint32_t above = PackColour(out + o + ds);
+        const std::uint32_t belowLeft = PackColour(out + o - ds - 3);
+        const std::uint32_t belowRight = PackColour(out + o - ds + 3);
+        const std::uint32_t aboveLeft = PackColour(out + o + ds - 3);
+        const std::uint32_t aboveRight = PackColour(out + o + ds + 3);
+        const bool lone = detail != here && detail != left && detail != right && detail != below &&
+                          detail != above && detail != belowLeft && detail != belowRight &&
+                          detail != aboveLeft && detail != aboveRight;
+        const bool flat = here == right && here == above && here == left && here == below;
+        if (lone && flat) {
+          out[o] = src.pixels[so];
+          out[o + 1] = src.pixels[so + 1];
+          out[o + 2] = src.pixels[so + 2];
         }
-      }
-      u += stepU;
-      v += stepV;
-    }
-    rowU += rowStepU;
-    rowV += rowStepV;
-  }
+      },
+      [] { return true; });
 }
 
 OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source, double angle, double scale,
-                               int threads) {
+                               int threads, ScoreTable* scores) {
   OutputBitmap output;
   const FramePlan plan =
       PlanFrame(HeaderWidth(source.header.get()), HeaderHeight(source.header.get()), angle, scale);
@@ -349,7 +450,7 @@ OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source,
       row[3 * x + 2] = static_cast<std::uint8_t>(background >> 16);
     }
   }
-  const PhaseOffset offset = PhaseSearch(app, source, plan, threads);
+  const PhaseOffset offset = PhaseSearch(app, source, plan, threads, scores);
   ReportProgress(app, 90);
   SamplingPass(source, plan, offset, output);
   ReportProgress(app, 95);
@@ -358,8 +459,9 @@ OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source,
   return output;
 }
 
-bool RenderFrame(const AppState& app, double angle, double scale, const char* fileName, int threads) {
-  OutputBitmap output = RenderFrameBitmap(app, app.workingBitmap, angle, scale, threads);
+bool RenderFrame(const AppState& app, double angle, double scale, const char* fileName, int threads,
+                 ScoreTable* scores) {
+  OutputBitmap output = RenderFrameBitmap(app, app.workingBitmap, angle, scale, threads, scores);
   const bool written = output.pixels && WriteBitmapFile(fileName, output);
   ReportProgress(app, 100);
   return written;

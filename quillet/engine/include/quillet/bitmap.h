@@ -89,11 +89,24 @@ std::int64_t RowStride(std::int64_t width, int bitCount);
 bool HasImage24(const WorkingBitmap& bitmap);
 
 // Packed colour: blue + green x 256 + red x 65536 from three bytes in memory order.
-std::uint32_t PackColour(const std::uint8_t* pixel);
+inline std::uint32_t PackColour(const std::uint8_t* pixel) {
+  return static_cast<std::uint32_t>(pixel[0]) | (static_cast<std::uint32_t>(pixel[1]) << 8) |
+         (static_cast<std::uint32_t>(pixel[2]) << 16);
+}
+
+namespace detail {
+inline int AbsDiff(int a, int b) { return a > b ? a - b : b - a; }
+}  // namespace detail
 
 // Sum of the absolute channel differences, 0..765; 0 exactly when equal.
-int PixelDistance(const std::uint8_t* a, const std::uint8_t* b);
-int PixelDistance(std::uint32_t a, std::uint32_t b);  // bits 24-31 take no part
+inline int PixelDistance(const std::uint8_t* a, const std::uint8_t* b) {
+  return detail::AbsDiff(a[0], b[0]) + detail::AbsDiff(a[1], b[1]) + detail::AbsDiff(a[2], b[2]);
+}
+inline int PixelDistance(std::uint32_t a, std::uint32_t b) {  // bits 24-31 take no part
+  return detail::AbsDiff(static_cast<int>(a & 0xFF), static_cast<int>(b & 0xFF)) +
+         detail::AbsDiff(static_cast<int>((a >> 8) & 0xFF), static_cast<int>((b >> 8) & 0xFF)) +
+         detail::AbsDiff(static_cast<int>((a >> 16) & 0xFF), static_cast<int>((b >> 16) & 0xFF));
+}
 
 // Colour of the first stored pixel (bottom-left); 0 when the record holds no pixels.
 std::uint32_t BackgroundColour(const WorkingBitmap& bitmap);

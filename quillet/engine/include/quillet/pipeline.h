@@ -78,7 +78,8 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
 
 // Settles the output name and renders each frame of app.runParameters from the working
 // bitmap; a series runs angle and scale evenly from the start values to the end values.
-FramesResult RunFrames(AppState& app);
+// threads as for RenderFrame: 0 uses every core; the bytes do not depend on it.
+FramesResult RunFrames(AppState& app, int threads = 0);
 
 // EnlargeImage of the input name through kEnlargeTempName with reload, then RunFrames.
 JobResult RunJob(AppState& app, const ImageImporter& importer);

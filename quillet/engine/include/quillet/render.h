@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "quillet/app_state.h"
 #include "quillet/bitmap.h"
@@ -32,6 +33,24 @@ struct PhaseOffset {
   int j = 0;  // column offset index, 0..M-1
 };
 
+// The neighbour score of every interior pixel of an enlargement (the sum over its eight
+// neighbours of the squared colour distance), one byte each: a code into values, or 255
+// for a score worked out from the pixels when read. It depends only on the enlargement, so
+// every frame of a series shares one; the enlargement must not change while it is used.
+struct ScoreTable {
+  const std::uint8_t* pixels = nullptr;  // the enlargement's rows it was built from
+  std::int32_t width = 0, height = 0;
+  std::vector<std::uint8_t> codes;       // width x height, row by row
+  std::uint32_t values[256] = {};        // values[0] is 0: all nine pixels alike
+  int valueCount = 0;
+};
+
+// Fills table from source's 24-bit image (empty when it holds none); threads <= 0 uses every core.
+void BuildScoreTable(const WorkingBitmap& source, int threads, ScoreTable& table);
+
+// True when table was built from source as it is now (same rows, same size).
+bool ScoreTableFits(const ScoreTable& table, const WorkingBitmap& source);
+
 // Search grid size for an output of pixelCount pixels (32 down to 6).
 int SearchGridSize(std::int64_t pixelCount);
 
@@ -41,8 +60,9 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
 // Best sampling offset: lowest score, ties to the first in i-major order. threads <= 0
 // uses every core, 1 runs the literal sequential order; all give the same offset.
 // Reports 5 + 85 x (i x M + j) / (M x M) for every step (i, j), i and j up to M, in order.
+// With scores, the table is used, and first built when it does not fit source.
 PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const FramePlan& plan,
-                        int threads);
+                        int threads, ScoreTable* scores = nullptr);
 
 // Copies one source pixel into each output pixel of rows 1..newH-2 at offset.
 void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset,
@@ -55,11 +75,11 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
 // Renders a frame into a fresh output bitmap, reporting 5, the search steps, 90, 95, 98; output.pixels is
 // null when the source holds no 24-bit image or the size is not valid.
 OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source, double angle,
-                               double scale, int threads = 0);
+                               double scale, int threads = 0, ScoreTable* scores = nullptr);
 
 // Renders the frame of app's working bitmap and writes it to fileName; reports 5..100.
 // True only when a file was written whole.
 bool RenderFrame(const AppState& app, double angle, double scale, const char* fileName,
-                 int threads = 0);
+                 int threads = 0, ScoreTable* scores = nullptr);
 
 }  // namespace quillet

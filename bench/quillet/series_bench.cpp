@@ -1,0 +1,168 @@
+// Whole quillet jobs from 24-bit BMP files, in a fresh directory:
+//   - a 36-frame series (0 to 350 degrees) of a 256 x 256 sprite, on 1 and 2 threads;
+//   - one frame of it at 30 degrees;
+//   - a 1024 x 1000 sheet turned 30 degrees;
+//   - ImageMagick's naive pipeline for ONE frame of the sprite, when `convert` is installed:
+//     convert in.bmp -sample 800% -filter point -distort SRT 30 -sample 12.5% out.bmp
+// and the peak resident memory of the quillet program running the sheet job, against the
+// size of the sheet's eight-times enlargement. The figures are summed up at the end.
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "quillet/pipeline.h"
+#include "test_images.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace quillet;
+
+constexpr char kSprite[] = "sprite256.bmp";
+constexpr char kSheet[] = "sheet1024.bmp";
+constexpr std::int32_t kSheetWidth = 1024, kSheetHeight = 1000;
+
+std::map<std::string, double>& Figures() {
+  static std::map<std::string, double> figures;
+  return figures;
+}
+
+struct ScratchDirectory {
+  std::string path;
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+};
+
+void PrepareDirectory() {
+  static ScratchDirectory directory;
+  if (!directory.path.empty()) return;
+  directory.path = testing::MakeTempDir();
+  if (directory.path.empty() || chdir(directory.path.c_str()) != 0) std::perror("benchmark directory");
+  WorkingBitmap bitmap;
+  testing::SetPicture(bitmap, testing::SpriteLike(256, 256, 6, 11));
+  WriteBitmapFile(kSprite, bitmap);
+  testing::SetPicture(bitmap, testing::SpriteLike(kSheetWidth, kSheetHeight, 8, 5));
+  WriteBitmapFile(kSheet, bitmap);
+}
+
+bool Job(const char* input, int frames, double angle, double endAngle, int threads) {
+  AppState app;
+  RunParameters& run = app.runParameters;
+  run.frameCount = frames;
+  run.angle = angle;
+  run.endAngle = endAngle;
+  std::snprintf(run.inputName, kPathChars, "%s", input);
+  std::snprintf(run.outputName, kPathChars, "frame.bmp");
+  const EnlargeResult enlarged = EnlargeImage(app, ImageImporter{}, input, kEnlargeTempName, true);
+  return enlarged.enlarged && RunFrames(app, threads).framesWritten == (frames > 1 ? frames : 1);
+}
+
+// Runs work once per iteration; keeps the fastest run under name.
+template <typename Work>
+void Measure(benchmark::State& state, const std::string& name, Work work) {
+  PrepareDirectory();
+  double best = 1e30;
+  bool ok = true;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    ok = work() && ok;
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  if (!ok) state.SkipWithError("a run failed");
+  Figures()[name] = best;
+}
+
+// threads: 1 or 2
+void BM_Series36(benchmark::State& state) {
+  const int threads = static_cast<int>(state.range(0));
+  Measure(state, "series" + std::to_string(threads), [&] { return Job(kSprite, 36, 0, 350, threads); });
+}
+BENCHMARK(BM_Series36)->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_OneFrame30(benchmark::State& state) {
+  Measure(state, "frame", [&] { return Job(kSprite, 1, 30, 30, 0); });
+}
+BENCHMARK(BM_OneFrame30)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Sheet30(benchmark::State& state) {
+  Measure(state, "sheet", [&] { return Job(kSheet, 1, 30, 30, 0); });
+}
+BENCHMARK(BM_Sheet30)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ConvertOneFrame(benchmark::State& state) {
+  if (std::system("command -v convert >/dev/null 2>&1") != 0) {
+    state.SkipWithError("ImageMagick's convert is not installed");
+    return;
+  }
+  const std::string command = std::string("convert ") + kSprite +
+                              " -sample 800% -filter point -distort SRT 30 -sample 12.5% convert-out.bmp";
+  Measure(state, "convert", [&] { return std::system(command.c_str()) == 0; });
+}
+BENCHMARK(BM_ConvertOneFrame)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Peak resident set of the quillet program turning the sheet, in bytes; 0 when it failed.
+double ProgramPeakBytes() {
+  char in[] = "-in", out[] = "-out", angle[] = "-angle", thirty[] = "30", name[] = "sheet-frame";
+  std::string program = QUILLET_PROGRAM, input = kSheet;
+  char* argv[] = {program.data(), in, input.data(), out, name, angle, thirty, nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) return 0;
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return 0;
+  return static_cast<double>(usage.ru_maxrss) * 1024.0;
+}
+
+void BM_SheetPeakMemory(benchmark::State& state) {
+  PrepareDirectory();
+  double peak = 0;
+  for (auto _ : state) peak = ProgramPeakBytes();
+  if (peak == 0) state.SkipWithError("the quillet program failed");
+  const double enlargement = static_cast<double>(Stride24(8 * kSheetWidth)) * 8 * kSheetHeight;
+  state.counters["peak_MB"] = peak / 1e6;
+  state.counters["enlargement_MB"] = enlargement / 1e6;
+  Figures()["peak_ratio"] = peak / enlargement;
+}
+BENCHMARK(BM_SheetPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void PrintFigures() {
+  const auto& f = Figures();
+  auto get = [&f](const char* key) {
+    const auto it = f.find(key);
+    return it == f.end() ? 0.0 : it->second;
+  };
+  std::printf("\nFigures (fastest runs):\n");
+  std::printf("  36-frame series of a 256 x 256 sprite: %.3f s on 1 thread, %.3f s on 2 (speed-up %.2f)\n",
+              get("series1"), get("series2"), get("series2") > 0 ? get("series1") / get("series2") : 0.0);
+  if (get("convert") > 0)
+    std::printf("  ImageMagick's naive pipeline, one frame: %.3f s; series / that = %.2f\n", get("convert"),
+                get("series2") / get("convert"));
+  std::printf("  one frame at 30 degrees: %.3f s\n", get("frame"));
+  std::printf("  1024 x 1000 sheet at 30 degrees: %.3f s\n", get("sheet"));
+  std::printf("  sheet job's peak memory / eight-times enlargement: %.2f\n", get("peak_ratio"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  PrintFigures();
+  return 0;
+}
