@@ -1,6 +1,8 @@
 #include "quillet/render.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -71,69 +73,133 @@ Walk HalfStepWalk(const FramePlan& plan, PhaseOffset offset) {
           2 * std::int64_t{plan.newW}};
 }
 
-// Calls visit(y, x, u, v) for every point of rows firstRow..lastRow, row by row; after each
-// of those rows, endRow() returning false stops the walk (and the call returns false).
-template <typename Visit, typename EndRow>
-bool WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit, EndRow endRow) {
-  double rowU = walk.u0;
-  double rowV = walk.v0;
-  for (std::int64_t y = 0; y < walk.rows; ++y) {
-    if (y >= firstRow && y <= lastRow) {
-      double u = rowU;
-      double v = rowV;
-      for (std::int64_t x = 0; x < walk.cols; ++x) {
-        visit(y, x, u, v);
-        u += walk.du;
-        v += walk.dv;
-      }
-      if (!endRow()) return false;
+// One row of a walk at a time: Visit(visit) calls visit(x, u, v) along the current row,
+// Next() moves to the following row.
+class WalkCursor {
+ public:
+  WalkCursor() = default;
+  explicit WalkCursor(const Walk& walk) : walk_(&walk), rowU_(walk.u0), rowV_(walk.v0) {}
+
+  template <typename F>
+  void Visit(F visit) const {
+    double u = rowU_;
+    double v = rowV_;
+    for (std::int64_t x = 0; x < walk_->cols; ++x) {
+      visit(x, u, v);
+      u += walk_->du;
+      v += walk_->dv;
     }
-    rowU += walk.rowDu;
-    rowV += walk.rowDv;
   }
-  return true;
+
+  void Next() {
+    rowU_ += walk_->rowDu;
+    rowV_ += walk_->rowDv;
+  }
+
+ private:
+  const Walk* walk_ = nullptr;
+  double rowU_ = 0, rowV_ = 0;
+};
+
+// Calls visit(y, x, u, v) for every point of rows firstRow..lastRow, row by row.
+template <typename Visit>
+void WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit) {
+  WalkCursor cursor(walk);
+  for (std::int64_t y = 0; y < walk.rows; ++y, cursor.Next())
+    if (y >= firstRow && y <= lastRow) cursor.Visit([&](std::int64_t x, double u, double v) { visit(y, x, u, v); });
 }
 
 constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
-constexpr std::int64_t kSampleTarget = std::int64_t{1} << 18;  // pixels looked at to choose the codes
+constexpr int kBandShift = 6;  // rows 64 x b .. 64 x b + 63 share one list of values
 
 // Packed colours of one column of three pixels.
 struct Column {
   std::uint32_t up, mid, down;
 };
 
-// Code of every interior pixel of rows first..last (zero where all nine pixels are equal).
-void EncodeRows(const SourceView& src, const std::uint8_t* slotCodes,
-                const std::uint32_t* slotValues, std::size_t slotMask, std::int64_t first, std::int64_t last,
-                std::uint8_t* codes) {
+// Counts of the scores of one band, keyed by value; new values stop being taken once it
+// is half full, so a band of many different scores only leaves more of them uncoded.
+class ValueCounts {
+ public:
+  static constexpr std::size_t kSlots = 4096;
+
+  void Add(std::uint32_t value) {
+    std::size_t slot = Hash(value);
+    while (counts_[slot] != 0 && keys_[slot] != value) slot = (slot + 1) & (kSlots - 1);
+    if (counts_[slot] == 0) {
+      if (used_ >= kSlots / 2) return;
+      ++used_;
+      keys_[slot] = value;
+    }
+    ++counts_[slot];
+  }
+
+  // Gives the most frequent values (ties to the lower value) codes 1, 2, ... up to 254.
+  void ChooseCodes(std::uint32_t* values) {
+    std::vector<std::pair<std::int64_t, std::uint32_t>> ranked;  // (-count, value)
+    for (std::size_t slot = 0; slot < kSlots; ++slot)
+      if (counts_[slot] != 0) ranked.emplace_back(-static_cast<std::int64_t>(counts_[slot]), keys_[slot]);
+    const std::size_t chosen = std::min<std::size_t>(ranked.size(), kComputedCode - 1);
+    std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(chosen), ranked.end());
+    codes_.fill(kComputedCode);
+    for (std::size_t k = 0; k < chosen; ++k) {
+      const std::uint32_t value = ranked[k].second;
+      std::size_t slot = Hash(value);
+      while (keys_[slot] != value) slot = (slot + 1) & (kSlots - 1);
+      codes_[slot] = static_cast<std::uint8_t>(k + 1);
+      values[k + 1] = value;
+    }
+  }
+
+  std::uint8_t CodeOf(std::uint32_t value) const {
+    for (std::size_t slot = Hash(value); counts_[slot] != 0; slot = (slot + 1) & (kSlots - 1))
+      if (keys_[slot] == value) return codes_[slot];
+    return kComputedCode;
+  }
+
+ private:
+  static std::size_t Hash(std::uint32_t value) { return (value * 2654435761u >> 20) & (kSlots - 1); }
+  std::array<std::uint32_t, kSlots> keys_{};
+  std::array<std::uint32_t, kSlots> counts_{};
+  std::array<std::uint8_t, kSlots> codes_{};
+  std::size_t used_ = 0;
+};
+
+// Codes of the interior pixels of one band of rows and the band's list of values.
+void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std::vector<std::uint32_t>& scratch) {
+  const std::int64_t first = std::max<std::int64_t>(1, band << kBandShift);
+  const std::int64_t last = std::min<std::int64_t>(((band + 1) << kBandShift) - 1, src.height - 2);
+  if (first > last) return;
+  scratch.assign(static_cast<std::size_t>((last - first + 1) * src.width), 0);
+  auto counts = std::make_unique<ValueCounts>();
   for (std::int64_t row = first; row <= last; ++row) {
     const std::uint8_t* mid = src.pixels + row * src.stride;
     const std::uint8_t* up = mid - src.stride;
     const std::uint8_t* down = mid + src.stride;
-    std::uint8_t* out = codes + row * src.width;
+    std::uint32_t* out = scratch.data() + (row - first) * src.width;
     Column left{PackColour(up), PackColour(mid), PackColour(down)};
     Column centre{PackColour(up + 3), PackColour(mid + 3), PackColour(down + 3)};
     for (std::int64_t col = 1; col + 1 < src.width; ++col) {
       const std::int64_t b = 3 * (col + 1);
       const Column right{PackColour(up + b), PackColour(mid + b), PackColour(down + b)};
       const std::uint32_t c = centre.mid;
-      std::uint8_t code = 0;
       if (!(left.up == c && left.mid == c && left.down == c && centre.up == c && centre.down == c && right.up == c &&
             right.mid == c && right.down == c)) {
         const std::uint32_t value = NeighbourScore(src, row * src.stride + 3 * col);
-        code = kComputedCode;
-        for (std::size_t slot = value & slotMask;; slot = (slot + 1) & slotMask) {
-          if (slotCodes[slot] == kComputedCode) break;
-          if (slotValues[slot] == value) {
-            code = slotCodes[slot];
-            break;
-          }
-        }
+        out[col] = value;
+        if (value != 0) counts->Add(value);
       }
-      out[col] = code;
       left = centre;
       centre = right;
     }
+  }
+  std::uint32_t* values = table.values.data() + (band << 8);
+  counts->ChooseCodes(values);
+  for (std::int64_t row = first; row <= last; ++row) {
+    const std::uint32_t* scores = scratch.data() + (row - first) * src.width;
+    std::uint8_t* codes = table.codes.data() + row * src.width;
+    for (std::int64_t col = 1; col + 1 < src.width; ++col)
+      codes[col] = scores[col] == 0 ? 0 : counts->CodeOf(scores[col]);
   }
 }
 
@@ -147,49 +213,14 @@ void BuildScoreTable(const WorkingBitmap& source, int threads, ScoreTable& table
   table.width = src.width;
   table.height = src.height;
   table.codes.assign(static_cast<std::size_t>(src.width) * static_cast<std::size_t>(src.height), 0);
-  table.values[0] = 0;
-  table.valueCount = 1;
+  const std::int64_t bands = ((std::int64_t{src.height} - 1) >> kBandShift) + 1;
+  table.values.assign(static_cast<std::size_t>(bands) << 8, 0);
   if (src.width < 3 || src.height < 3) return;
-
-  // The most frequent non-zero scores of a sample of rows get codes 1..254; others are
-  // worked out when read. The choice affects only speed.
-  const std::int64_t interior = std::int64_t{src.width - 2} * (src.height - 2);
-  const std::int64_t rowStep = interior / kSampleTarget + 1;
-  std::vector<std::uint32_t> sample;
-  for (std::int64_t row = 1; row + 1 < src.height; row += rowStep)
-    for (std::int64_t col = 1; col + 1 < src.width; ++col) {
-      const std::uint32_t value = NeighbourScore(src, row * src.stride + 3 * col);
-      if (value != 0) sample.push_back(value);
-    }
-  std::sort(sample.begin(), sample.end());
-  std::vector<std::pair<std::int64_t, std::uint32_t>> counts;  // (-count, value)
-  for (std::size_t k = 0; k < sample.size();) {
-    std::size_t end = k;
-    while (end < sample.size() && sample[end] == sample[k]) ++end;
-    counts.emplace_back(-static_cast<std::int64_t>(end - k), sample[k]);
-    k = end;
-  }
-  const std::size_t chosen = std::min<std::size_t>(counts.size(), kComputedCode - 1);
-  std::partial_sort(counts.begin(), counts.begin() + static_cast<std::ptrdiff_t>(chosen), counts.end());
-  constexpr std::size_t kSlots = 1024;  // open addressing, at most a quarter full
-  std::vector<std::uint8_t> slotCodes(kSlots, kComputedCode);
-  std::vector<std::uint32_t> slotValues(kSlots, 0);
-  for (std::size_t k = 0; k < chosen; ++k) {
-    const std::uint32_t value = counts[k].second;
-    const std::uint8_t code = static_cast<std::uint8_t>(table.valueCount++);
-    table.values[code] = value;
-    std::size_t slot = value & (kSlots - 1);
-    while (slotCodes[slot] != kComputedCode) slot = (slot + 1) & (kSlots - 1);
-    slotCodes[slot] = code;
-    slotValues[slot] = value;
-  }
-
-  constexpr std::int64_t kBandRows = 16;
-  const std::int64_t bands = (src.height - 2 + kBandRows - 1) / kBandRows;
-  ParallelFor(static_cast<int>(bands), threads <= 0 ? HardwareThreads() : threads, [&](int band) {
-    const std::int64_t first = 1 + band * kBandRows;
-    const std::int64_t last = std::min<std::int64_t>(first + kBandRows - 1, src.height - 2);
-    EncodeRows(src, slotCodes.data(), slotValues.data(), kSlots - 1, first, last, table.codes.data());
+  if (threads <= 0) threads = HardwareThreads();
+  std::atomic<int> next{0};
+  ParallelFor(std::min<int>(threads, static_cast<int>(bands)), threads, [&](int) {
+    std::vector<std::uint32_t> scratch;
+    for (int band = next.fetch_add(1); band < bands; band = next.fetch_add(1)) EncodeBand(src, band, table, scratch);
   });
 }
 
@@ -200,63 +231,66 @@ bool ScoreTableFits(const ScoreTable& table, const WorkingBitmap& source) {
 
 namespace {
 
-// Score of an interior pixel, from its code or, for the rare ones without, from the pixels.
-inline std::uint32_t ScoreAt(const ScoreTable& table, const SourceView& src, std::int64_t row, std::int64_t col) {
-  const std::uint8_t code = table.codes[static_cast<std::size_t>(row * table.width + col)];
-  if (code != kComputedCode) return table.values[code];
-  return NeighbourScore(src, row * src.stride + 3 * col);
-}
-
-// Adds the scores of the scored pixels of candidate (i, j); stops and returns false as
-// soon as keepGoing(score) is false at the end of a row. Scores never fall, so a candidate
-// stopped this way could not have won.
-template <typename KeepGoing>
-bool ScoreCandidate(const FramePlan& plan, const ScoreTable& table, const SourceView& src, int i, int j,
-                    std::uint64_t& score, KeepGoing keepGoing) {
-  const double wLimit = plan.srcWidth - 1;
-  const double hLimit = plan.srcHeight - 1;
-  std::uint64_t sum = 0;
-  const bool complete = WalkRows(
-      PixelWalk(plan, i, j), 1, std::int64_t{plan.newH} - 2,
-      [&](std::int64_t, std::int64_t, double u, double v) {
-        // Inside these bounds the position is also usable and its neighbours lie in the picture.
-        if (v >= 1 && v < wLimit && u >= 1 && u < hLimit)
-          sum += ScoreAt(table, src, static_cast<std::int64_t>(u), static_cast<std::int64_t>(v));
-      },
-      [&] { return keepGoing(sum); });
-  score = sum;
-  return complete;
-}
-
 int StepPosition(int i, int j, int m) { return 5 + 85 * (i * m + j) / (m * m); }
 
-PhaseOffset SearchSequential(const AppState& app, const FramePlan& plan, const ScoreTable& table,
-                             const SourceView& src) {
-  const int m = plan.M;
-  std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
-  PhaseOffset bestOffset;
-  for (int i = 0; i <= m; ++i) {
-    for (int j = 0; j <= m; ++j) {
-      ReportProgress(app, StepPosition(i, j, m));
-      if (i == m || j == m) continue;
-      std::uint64_t score = 0;
-      const bool complete =
-          ScoreCandidate(plan, table, src, i, j, score, [best](std::uint64_t s) { return s < best; });
-      if (complete && score < best) {
-        best = score;
-        bestOffset = {i, j};
+// Candidates are scored in runs of this many consecutive indices, in step: their positions
+// lie within a pixel or two of each other, so a run reads the same part of the table at once.
+constexpr int kRunLength = 8;
+
+// Scores candidates first .. first + count - 1 (index k is offset (k / M, k % M)), adding
+// the scores of the scored pixels. After each row a candidate for which canWin(partial
+// score, index) is false stops; scores never fall, so it could not have won. complete[b]
+// tells whether candidate first + b ran to the end.
+template <typename CanWin>
+void ScoreRun(const FramePlan& plan, const ScoreTable& table, const SourceView& src, int first, int count,
+              std::uint64_t* scores, bool* complete, CanWin canWin) {
+  const double wLimit = plan.srcWidth - 1;
+  const double hLimit = plan.srcHeight - 1;
+  Walk walks[kRunLength];
+  WalkCursor cursors[kRunLength];
+  for (int b = 0; b < count; ++b) {
+    walks[b] = PixelWalk(plan, (first + b) / plan.M, (first + b) % plan.M);
+    cursors[b] = WalkCursor(walks[b]);
+    scores[b] = 0;
+    complete[b] = true;
+  }
+  int running = count;
+  const std::uint8_t* codes = table.codes.data();
+  const std::uint32_t* values = table.values.data();
+  const std::int64_t width = table.width;
+  for (std::int64_t y = 0; y < plan.newH && running > 0; ++y) {
+    if (y >= 1 && y <= plan.newH - 2) {
+      for (int b = 0; b < count; ++b) {
+        if (!complete[b]) continue;
+        std::uint64_t sum = scores[b];
+        cursors[b].Visit([&](std::int64_t, double u, double v) {
+          // Inside these bounds the position is also usable and its neighbours lie in the picture.
+          if (v >= 1 && v < wLimit && u >= 1 && u < hLimit) {
+            const std::int64_t row = static_cast<std::int64_t>(u);
+            const std::int64_t col = static_cast<std::int64_t>(v);
+            const std::uint8_t code = codes[row * width + col];
+            sum += code != kComputedCode ? values[((row >> kBandShift) << 8) + code]
+                                         : NeighbourScore(src, row * src.stride + 3 * col);
+          }
+        });
+        scores[b] = sum;
+        if (!canWin(sum, first + b)) {
+          complete[b] = false;
+          --running;
+        }
       }
     }
+    for (int b = 0; b < count; ++b) cursors[b].Next();
   }
-  return bestOffset;
 }
 
-// Same winner as the sequential order: the lowest score, ties to the lowest index i x M + j.
-// A candidate stops once (its partial score, its index) ranks at or after the best so far.
-// Progress is reported on the calling thread, in step order, as the finished candidates
-// form an unbroken run from the first.
-PhaseOffset SearchParallel(const AppState& app, const FramePlan& plan, const ScoreTable& table,
-                           const SourceView& src, int threads) {
+// The winner is the lowest score, ties to the lowest index i x M + j, as in a search of
+// one candidate after the other. Candidates are ranked by (score, index) packed into one
+// key; one stops once its partial key ranks at or after the best so far. Progress is
+// reported on the calling thread, in step order, as the finished candidates form an
+// unbroken run from the first.
+PhaseOffset Search(const AppState& app, const FramePlan& plan, const ScoreTable& table, const SourceView& src,
+                   int threads) {
   const int m = plan.M;
   const int candidates = m * m;
   std::atomic<std::uint64_t> bestKey{std::numeric_limits<std::uint64_t>::max()};
@@ -275,19 +309,23 @@ PhaseOffset SearchParallel(const AppState& app, const FramePlan& plan, const Sco
       ReportProgress(app, StepPosition(i, j, m));
     }
   };
-  ParallelFor(candidates, threads, [&](int k) {
-    std::uint64_t score = 0;
-    const std::uint64_t index = static_cast<std::uint64_t>(k);
-    const bool complete = ScoreCandidate(plan, table, src, k / m, k % m, score, [&](std::uint64_t s) {
-      return ((s << kIndexBits) | index) < bestKey.load(std::memory_order_relaxed);
+  const int runs = (candidates + kRunLength - 1) / kRunLength;
+  ParallelFor(runs, threads, [&](int run) {
+    const int first = run * kRunLength;
+    const int count = std::min(kRunLength, candidates - first);
+    std::uint64_t scores[kRunLength];
+    bool complete[kRunLength];
+    ScoreRun(plan, table, src, first, count, scores, complete, [&](std::uint64_t s, int k) {
+      return ((s << kIndexBits) | static_cast<std::uint64_t>(k)) < bestKey.load(std::memory_order_relaxed);
     });
-    if (complete) {
-      const std::uint64_t key = (score << kIndexBits) | index;
+    for (int b = 0; b < count; ++b) {
+      if (!complete[b]) continue;
+      const std::uint64_t key = (scores[b] << kIndexBits) | static_cast<std::uint64_t>(first + b);
       std::uint64_t current = bestKey.load(std::memory_order_relaxed);
       while (key < current && !bestKey.compare_exchange_weak(current, key, std::memory_order_relaxed)) {
       }
     }
-    finished[static_cast<std::size_t>(k)].store(true, std::memory_order_release);
+    for (int b = 0; b < count; ++b) finished[static_cast<std::size_t>(first + b)].store(true, std::memory_order_release);
     if (std::this_thread::get_id() != caller) return;
     while (finishedRun < candidates && finished[static_cast<std::size_t>(finishedRun)].load(std::memory_order_acquire))
       ++finishedRun;
@@ -368,8 +406,7 @@ PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const 
   ScoreTable& table = scores ? *scores : own;
   if (!ScoreTableFits(table, source)) BuildScoreTable(source, threads, table);
   const SourceView src = ViewOf(source);
-  if (threads == 1) return SearchSequential(app, plan, table, src);
-  return SearchParallel(app, plan, table, src, threads);
+  return Search(app, plan, table, src, threads);
 }
 
 void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output) {
@@ -388,8 +425,7 @@ void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffse
             out[2] = src.pixels[so + 2];
           }
         }
-      },
-      [] { return true; });
+      });
 }
 
 void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output) {
@@ -408,27 +444,22 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
         if (!(o - ds - 3 >= 0 && o + ds + 6 <= dstBytes && v >= 1 && u >= 1 && v < wLimit && u < hLimit)) return;
         const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
         if (!(so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes)) return;
+        // A lone detail: a colour found in none of the nine pixels around, on a flat spot
+        // (the four orthogonal neighbours like the pixel). Tests run cheapest first.
         const std::uint32_t detail = PackColour(src.pixels + so);
         const std::uint32_t here = PackColour(out + o);
-        const std::uint32_t left = PackColour(out + o - 3);
-        const std::uint32_t right = PackColour(out + o + 3);
-        const std::uint32_t below = PackColour(out + o - ds);
-        const std::uint32_t above = PackColour(out + o + ds);
-        const std::uint32_t belowLeft = PackColour(out + o - ds - 3);
-        const std::uint32_t belowRight = PackColour(out + o - ds + 3);
-        const std::uint32_t aboveLeft = PackColour(out + o + ds - 3);
-        const std::uint32_t aboveRight = PackColour(out + o + ds + 3);
-        const bool lone = detail != here && detail != left && detail != right && detail != below &&
-                          detail != above && detail != belowLeft && detail != belowRight &&
-                          detail != aboveLeft && detail != aboveRight;
-        const bool flat = here == right && here == above && here == left && here == below;
-        if (lone && flat) {
+        if (detail == here) return;
+        const bool flat = here == PackColour(out + o + 3) && here == PackColour(out + o + ds) &&
+                          here == PackColour(out + o - 3) && here == PackColour(out + o - ds);
+        if (!flat) return;
+        const bool lone = detail != PackColour(out + o - ds - 3) && detail != PackColour(out + o - ds + 3) &&
+                          detail != PackColour(out + o + ds - 3) && detail != PackColour(out + o + ds + 3);
+        if (lone) {
           out[o] = src.pixels[so];
           out[o + 1] = src.pixels[so + 1];
           out[o + 2] = src.pixels[so + 2];
         }
-      },
-      [] { return true; });
+      });
 }
 
 OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source, double angle, double scale,

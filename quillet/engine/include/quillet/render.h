@@ -34,15 +34,15 @@ struct PhaseOffset {
 };
 
 // The neighbour score of every interior pixel of an enlargement (the sum over its eight
-// neighbours of the squared colour distance), one byte each: a code into values, or 255
-// for a score worked out from the pixels when read. It depends only on the enlargement, so
-// every frame of a series shares one; the enlargement must not change while it is used.
+// neighbours of the squared colour distance), one byte each: a code into the value list of
+// its band of 64 rows, or 255 for a score worked out from the pixels when read. It depends
+// only on the enlargement, so every frame of a series shares one; the enlargement must not
+// change while it is used.
 struct ScoreTable {
   const std::uint8_t* pixels = nullptr;  // the enlargement's rows it was built from
   std::int32_t width = 0, height = 0;
   std::vector<std::uint8_t> codes;       // width x height, row by row
-  std::uint32_t values[256] = {};        // values[0] is 0: all nine pixels alike
-  int valueCount = 0;
+  std::vector<std::uint32_t> values;     // 256 per band; code 0 is 0 (all nine pixels alike)
 };
 
 // Fills table from source's 24-bit image (empty when it holds none); threads <= 0 uses every core.
