@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -17,11 +18,9 @@ namespace {
 constexpr double kNegativeRadiansPerDegree = -0.017453292519943295;
 constexpr std::int64_t kMaxOutputSide = std::int64_t{1} << 24;
 
-// Candidates are ranked by (score, index) packed into one word: index in the low bits.
-constexpr int kIndexBits = 10;  // M <= 32, so M x M <= 1024 candidates
+// A candidate's score sums at most one neighbour score per pixel of the largest block.
 constexpr std::uint64_t kMaxPixelScore = 8u * 765u * 765u;
-static_assert(kMaxPixelBlockBytes / 3 * kMaxPixelScore < (std::uint64_t{1} << (64 - kIndexBits)),
-              "a candidate's score must leave room for its index");
+static_assert(kMaxPixelBlockBytes / 3 * kMaxPixelScore < (std::uint64_t{1} << 63), "candidate scores must not overflow");
 
 struct SourceView {
   const std::uint8_t* pixels;
@@ -49,64 +48,62 @@ std::uint32_t NeighbourScore(const SourceView& src, std::int64_t so) {
   return sum;
 }
 
-// A walk over output pixels and the positions in the enlargement they land on. The first
-// row starts at (u0, v0); each pixel moves the position by (du, dv) and each row by
-// (rowDu, rowDv). Positions are accumulated by repeated addition in exactly this order, so
-// every pass that walks the same grid sees the same bits.
+// One coordinate of the positions a walk over output pixels lands on in the enlargement:
+// it starts at start, grows by step from pixel to pixel along a row and by rowStep from
+// row to row. AxisCursor alone does the additions, always in this order, so every pass
+// over the same grid sees the same bits.
+struct Axis {
+  double start = 0, step = 0, rowStep = 0;
+};
+
+class AxisCursor {
+ public:
+  AxisCursor() = default;
+  explicit AxisCursor(const Axis& axis) : axis_(&axis), rowStart_(axis.start), at_(axis.start) {}
+
+  double At() const { return at_; }
+  void NextPixel() { at_ += axis_->step; }
+  void NextRow() {  // to the first pixel of the next row
+    rowStart_ += axis_->rowStep;
+    at_ = rowStart_;
+  }
+
+ private:
+  const Axis* axis_ = nullptr;
+  double rowStart_ = 0, at_ = 0;
+};
+
 struct Walk {
-  double u0 = 0, v0 = 0;
-  double du = 0, dv = 0;
-  double rowDu = 0, rowDv = 0;
+  Axis u, v;  // u: row of the enlargement, v: column
   std::int64_t rows = 0, cols = 0;
 };
 
-// The output grid at sampling offset (i, j): one position per output pixel.
+// The output grid at sampling offset (i, j): one position per output pixel. u depends on
+// i alone and v on j alone.
 Walk PixelWalk(const FramePlan& plan, int i, int j) {
-  return {i * plan.r - (plan.Y0 * plan.A + plan.X0 * plan.B), j * plan.r - (plan.Y0 * (-plan.B) + plan.X0 * plan.A),
-          plan.B, plan.A, plan.A, -plan.B, plan.newH, plan.newW};
+  return {{i * plan.r - (plan.Y0 * plan.A + plan.X0 * plan.B), plan.B, plan.A},
+          {j * plan.r - (plan.Y0 * (-plan.B) + plan.X0 * plan.A), plan.A, -plan.B},
+          plan.newH,
+          plan.newW};
 }
 
 // Twice as fine: four sub-samples per output pixel, (n, m) lying in pixel (n / 2, m / 2).
 Walk HalfStepWalk(const FramePlan& plan, PhaseOffset offset) {
   const Walk pixels = PixelWalk(plan, offset.i, offset.j);
-  return {pixels.u0, pixels.v0, plan.B * 0.5, plan.A * 0.5, plan.A * 0.5, -plan.B * 0.5, 2 * std::int64_t{plan.newH},
+  return {{pixels.u.start, plan.B * 0.5, plan.A * 0.5},
+          {pixels.v.start, plan.A * 0.5, -plan.B * 0.5},
+          2 * std::int64_t{plan.newH},
           2 * std::int64_t{plan.newW}};
 }
-
-// One row of a walk at a time: Visit(visit) calls visit(x, u, v) along the current row,
-// Next() moves to the following row.
-class WalkCursor {
- public:
-  WalkCursor() = default;
-  explicit WalkCursor(const Walk& walk) : walk_(&walk), rowU_(walk.u0), rowV_(walk.v0) {}
-
-  template <typename F>
-  void Visit(F visit) const {
-    double u = rowU_;
-    double v = rowV_;
-    for (std::int64_t x = 0; x < walk_->cols; ++x) {
-      visit(x, u, v);
-      u += walk_->du;
-      v += walk_->dv;
-    }
-  }
-
-  void Next() {
-    rowU_ += walk_->rowDu;
-    rowV_ += walk_->rowDv;
-  }
-
- private:
-  const Walk* walk_ = nullptr;
-  double rowU_ = 0, rowV_ = 0;
-};
 
 // Calls visit(y, x, u, v) for every point of rows firstRow..lastRow, row by row.
 template <typename Visit>
 void WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit) {
-  WalkCursor cursor(walk);
-  for (std::int64_t y = 0; y < walk.rows; ++y, cursor.Next())
-    if (y >= firstRow && y <= lastRow) cursor.Visit([&](std::int64_t x, double u, double v) { visit(y, x, u, v); });
+  AxisCursor u(walk.u), v(walk.v);
+  for (std::int64_t y = 0; y < walk.rows; ++y, u.NextRow(), v.NextRow()) {
+    if (y < firstRow || y > lastRow) continue;
+    for (std::int64_t x = 0; x < walk.cols; ++x, u.NextPixel(), v.NextPixel()) visit(y, x, u.At(), v.At());
+  }
 }
 
 constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
@@ -233,109 +230,114 @@ namespace {
 
 int StepPosition(int i, int j, int m) { return 5 + 85 * (i * m + j) / (m * m); }
 
-// Candidates are scored in runs of this many consecutive indices, in step: their positions
-// lie within a pixel or two of each other, so a run reads the same part of the table at once.
-constexpr int kRunLength = 8;
+constexpr std::int64_t kSearchBandRows = 4;  // output rows per piece of the search's work
+constexpr std::int64_t kChunkPixels = 256;   // pixels of a row whose positions are worked out at once
 
-// Scores candidates first .. first + count - 1 (index k is offset (k / M, k % M)), adding
-// the scores of the scored pixels. After each row a candidate for which canWin(partial
-// score, index) is false stops; scores never fall, so it could not have won. complete[b]
-// tells whether candidate first + b ran to the end.
-template <typename CanWin>
-void ScoreRun(const FramePlan& plan, const ScoreTable& table, const SourceView& src, int first, int count,
-              std::uint64_t* scores, bool* complete, CanWin canWin) {
+// Adds to sums[i x M + j] the scores under the pixels of output rows first..last for every
+// candidate (i, j). A candidate's rows of the enlargement depend on i alone and its columns
+// on j alone, so each pixel needs M rows and M columns; the M x M scores it adds then lie in
+// a small block of the table.
+void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView& src, const std::vector<Axis>& uAxes,
+               const std::vector<Axis>& vAxes, std::int64_t first, std::int64_t last, std::uint64_t* sums) {
+  const int m = plan.M;
   const double wLimit = plan.srcWidth - 1;
   const double hLimit = plan.srcHeight - 1;
-  Walk walks[kRunLength];
-  WalkCursor cursors[kRunLength];
-  for (int b = 0; b < count; ++b) {
-    walks[b] = PixelWalk(plan, (first + b) / plan.M, (first + b) % plan.M);
-    cursors[b] = WalkCursor(walks[b]);
-    scores[b] = 0;
-    complete[b] = true;
+  std::vector<AxisCursor> us(static_cast<std::size_t>(m)), vs(static_cast<std::size_t>(m));
+  for (int k = 0; k < m; ++k) {
+    us[static_cast<std::size_t>(k)] = AxisCursor(uAxes[static_cast<std::size_t>(k)]);
+    vs[static_cast<std::size_t>(k)] = AxisCursor(vAxes[static_cast<std::size_t>(k)]);
+    for (std::int64_t y = 0; y < first; ++y) {
+      us[static_cast<std::size_t>(k)].NextRow();
+      vs[static_cast<std::size_t>(k)].NextRow();
+    }
   }
-  int running = count;
+  // Per pixel of a chunk: the M rows (-1 when outside the scored area) and the M columns
+  // (0 when outside: the outermost column scores nothing).
+  std::vector<std::int32_t> rows(static_cast<std::size_t>(kChunkPixels * m));
+  std::vector<std::int32_t> cols(static_cast<std::size_t>(kChunkPixels * m));
   const std::uint8_t* codes = table.codes.data();
   const std::uint32_t* values = table.values.data();
   const std::int64_t width = table.width;
-  for (std::int64_t y = 0; y < plan.newH && running > 0; ++y) {
-    if (y >= 1 && y <= plan.newH - 2) {
-      for (int b = 0; b < count; ++b) {
-        if (!complete[b]) continue;
-        std::uint64_t sum = scores[b];
-        cursors[b].Visit([&](std::int64_t, double u, double v) {
+  for (std::int64_t y = first; y <= last; ++y) {
+    for (std::int64_t x0 = 0; x0 < plan.newW; x0 += kChunkPixels) {
+      const std::int64_t n = std::min<std::int64_t>(kChunkPixels, plan.newW - x0);
+      for (int k = 0; k < m; ++k) {
+        AxisCursor& u = us[static_cast<std::size_t>(k)];
+        AxisCursor& v = vs[static_cast<std::size_t>(k)];
+        for (std::int64_t x = 0; x < n; ++x, u.NextPixel(), v.NextPixel()) {
           // Inside these bounds the position is also usable and its neighbours lie in the picture.
-          if (v >= 1 && v < wLimit && u >= 1 && u < hLimit) {
-            const std::int64_t row = static_cast<std::int64_t>(u);
-            const std::int64_t col = static_cast<std::int64_t>(v);
-            const std::uint8_t code = codes[row * width + col];
-            sum += code != kComputedCode ? values[((row >> kBandShift) << 8) + code]
-                                         : NeighbourScore(src, row * src.stride + 3 * col);
+          const double uu = u.At(), vv = v.At();
+          rows[static_cast<std::size_t>(x * m + k)] = uu >= 1 && uu < hLimit ? static_cast<std::int32_t>(uu) : -1;
+          cols[static_cast<std::size_t>(x * m + k)] = vv >= 1 && vv < wLimit ? static_cast<std::int32_t>(vv) : 0;
+        }
+      }
+      for (std::int64_t x = 0; x < n; ++x) {
+        const std::int32_t* pixelRows = rows.data() + x * m;
+        const std::int32_t* pixelCols = cols.data() + x * m;
+        for (int i = 0; i < m; ++i) {
+          const std::int64_t row = pixelRows[i];
+          if (row < 0) continue;
+          const std::uint8_t* line = codes + row * width;
+          const std::uint32_t* bandValues = values + ((row >> kBandShift) << 8);
+          std::uint64_t* s = sums + i * m;
+          for (int j = 0; j < m; ++j) {
+            const std::uint8_t code = line[pixelCols[j]];
+            s[j] += code != kComputedCode ? bandValues[code] : NeighbourScore(src, row * src.stride + 3 * pixelCols[j]);
           }
-        });
-        scores[b] = sum;
-        if (!canWin(sum, first + b)) {
-          complete[b] = false;
-          --running;
         }
       }
     }
-    for (int b = 0; b < count; ++b) cursors[b].Next();
+    for (int k = 0; k < m; ++k) {
+      us[static_cast<std::size_t>(k)].NextRow();
+      vs[static_cast<std::size_t>(k)].NextRow();
+    }
   }
 }
 
-// The winner is the lowest score, ties to the lowest index i x M + j, as in a search of
-// one candidate after the other. Candidates are ranked by (score, index) packed into one
-// key; one stops once its partial key ranks at or after the best so far. Progress is
-// reported on the calling thread, in step order, as the finished candidates form an
-// unbroken run from the first.
+// The candidate of lowest score, ties to the lowest index i x M + j: the same winner as
+// scoring one candidate after the other and dropping each as soon as it reaches the best so
+// far. The scored rows are shared out in bands; integer sums do not depend on the order.
+// Progress is reported on the calling thread, in step order, as bands are finished.
 PhaseOffset Search(const AppState& app, const FramePlan& plan, const ScoreTable& table, const SourceView& src,
                    int threads) {
   const int m = plan.M;
   const int candidates = m * m;
-  std::atomic<std::uint64_t> bestKey{std::numeric_limits<std::uint64_t>::max()};
-  std::vector<std::atomic<bool>> finished(static_cast<std::size_t>(candidates));
+  std::vector<Axis> uAxes, vAxes;
+  for (int k = 0; k < m; ++k) {
+    uAxes.push_back(PixelWalk(plan, k, 0).u);
+    vAxes.push_back(PixelWalk(plan, 0, k).v);
+  }
+  const std::int64_t scoredRows = std::max<std::int64_t>(0, std::int64_t{plan.newH} - 2);
+  const int bands = static_cast<int>((scoredRows + kSearchBandRows - 1) / kSearchBandRows);
+  const int steps = (m + 1) * (m + 1);
+  std::vector<std::uint64_t> totals(static_cast<std::size_t>(candidates), 0);
+  std::mutex totalsLock;
+  std::atomic<int> nextBand{0};
+  std::atomic<int> bandsDone{0};
   const std::thread::id caller = std::this_thread::get_id();
-  int reportedSteps = 0;  // steps (i, j) of the (M + 1) x (M + 1) sequence reported so far
-  int finishedRun = 0;    // candidates 0 .. finishedRun - 1 are all finished
-  auto reportUpTo = [&](int run) {
-    // Step (i, j) with j < M needs candidate i x M + j; step (i, M) needs the last of row i.
-    for (;; ++reportedSteps) {
-      const int i = reportedSteps / (m + 1);
-      const int j = reportedSteps % (m + 1);
-      if (i > m) break;
-      const int needs = i == m ? candidates : i * m + (j < m ? j : m - 1) + 1;
-      if (needs > run) break;
-      ReportProgress(app, StepPosition(i, j, m));
-    }
+  int reportedSteps = 0;
+  auto reportUpTo = [&](int stepCount) {
+    for (; reportedSteps < stepCount; ++reportedSteps)
+      ReportProgress(app, StepPosition(reportedSteps / (m + 1), reportedSteps % (m + 1), m));
   };
-  const int runs = (candidates + kRunLength - 1) / kRunLength;
-  ParallelFor(runs, threads, [&](int run) {
-    const int first = run * kRunLength;
-    const int count = std::min(kRunLength, candidates - first);
-    std::uint64_t scores[kRunLength];
-    bool complete[kRunLength];
-    ScoreRun(plan, table, src, first, count, scores, complete, [&](std::uint64_t s, int k) {
-      return ((s << kIndexBits) | static_cast<std::uint64_t>(k)) < bestKey.load(std::memory_order_relaxed);
-    });
-    for (int b = 0; b < count; ++b) {
-      if (!complete[b]) continue;
-      const std::uint64_t key = (scores[b] << kIndexBits) | static_cast<std::uint64_t>(first + b);
-      std::uint64_t current = bestKey.load(std::memory_order_relaxed);
-      while (key < current && !bestKey.compare_exchange_weak(current, key, std::memory_order_relaxed)) {
-      }
+  const int workers = std::max(1, std::min(threads, bands));
+  ParallelFor(workers, workers, [&](int) {
+    std::vector<std::uint64_t> sums(static_cast<std::size_t>(candidates), 0);
+    for (int band = nextBand.fetch_add(1); band < bands; band = nextBand.fetch_add(1)) {
+      const std::int64_t first = 1 + band * kSearchBandRows;
+      ScoreRows(plan, table, src, uAxes, vAxes, first, std::min(first + kSearchBandRows - 1, scoredRows), sums.data());
+      const int done = bandsDone.fetch_add(1) + 1;
+      if (std::this_thread::get_id() == caller)
+        reportUpTo(static_cast<int>(static_cast<std::int64_t>(steps - 1) * done / bands));
     }
-    for (int b = 0; b < count; ++b) finished[static_cast<std::size_t>(first + b)].store(true, std::memory_order_release);
-    if (std::this_thread::get_id() != caller) return;
-    while (finishedRun < candidates && finished[static_cast<std::size_t>(finishedRun)].load(std::memory_order_acquire))
-      ++finishedRun;
-    reportUpTo(finishedRun);
+    const std::lock_guard<std::mutex> hold(totalsLock);
+    for (int k = 0; k < candidates; ++k) totals[static_cast<std::size_t>(k)] += sums[static_cast<std::size_t>(k)];
   });
-  reportUpTo(candidates);
-  const std::uint64_t key = bestKey.load();
-  if (key == std::numeric_limits<std::uint64_t>::max()) return {};
-  const int index = static_cast<int>(key & ((1u << kIndexBits) - 1));
-  return {index / m, index % m};
+  reportUpTo(steps);
+  int best = 0;
+  for (int k = 1; k < candidates; ++k)
+    if (totals[static_cast<std::size_t>(k)] < totals[static_cast<std::size_t>(best)]) best = k;
+  return {best / m, best % m};
 }
 
 }  // namespace
