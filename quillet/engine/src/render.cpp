@@ -96,14 +96,21 @@ Walk HalfStepWalk(const FramePlan& plan, PhaseOffset offset) {
           2 * std::int64_t{plan.newW}};
 }
 
-// Calls visit(y, x, u, v) for every point of rows firstRow..lastRow, row by row.
-template <typename Visit>
-void WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit) {
+// Calls visit(y, x, u, v) for every point of rows firstRow..lastRow, row by row, and
+// endRow(y) after each of those rows.
+template <typename Visit, typename EndRow>
+void WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit, EndRow endRow) {
   AxisCursor u(walk.u), v(walk.v);
   for (std::int64_t y = 0; y < walk.rows; ++y, u.NextRow(), v.NextRow()) {
     if (y < firstRow || y > lastRow) continue;
     for (std::int64_t x = 0; x < walk.cols; ++x, u.NextPixel(), v.NextPixel()) visit(y, x, u.At(), v.At());
+    endRow(y);
   }
+}
+
+template <typename Visit>
+void WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit) {
+  WalkRows(walk, firstRow, lastRow, visit, [](std::int64_t) {});
 }
 
 constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
@@ -439,27 +446,45 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
   const double hLimit = src.height - 1;
   std::uint8_t* out = output.pixels;
   const Walk walk = HalfStepWalk(plan, offset);
+  // The detail colours of a row of sub-samples are read first, all at once, then the row is
+  // applied in order (each sub-sample sees what the ones before it wrote).
+  constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+  std::vector<std::uint32_t> details(static_cast<std::size_t>(walk.cols));
+  std::vector<std::int64_t> sourceAt(static_cast<std::size_t>(walk.cols));
   WalkRows(
       walk, 0, walk.rows - 1,
       [&](std::int64_t n, std::int64_t m, double u, double v) {
         const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
-        if (!(o - ds - 3 >= 0 && o + ds + 6 <= dstBytes && v >= 1 && u >= 1 && v < wLimit && u < hLimit)) return;
-        const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
-        if (!(so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes)) return;
-        // A lone detail: a colour found in none of the nine pixels around, on a flat spot
-        // (the four orthogonal neighbours like the pixel). Tests run cheapest first.
-        const std::uint32_t detail = PackColour(src.pixels + so);
-        const std::uint32_t here = PackColour(out + o);
-        if (detail == here) return;
-        const bool flat = here == PackColour(out + o + 3) && here == PackColour(out + o + ds) &&
-                          here == PackColour(out + o - 3) && here == PackColour(out + o - ds);
-        if (!flat) return;
-        const bool lone = detail != PackColour(out + o - ds - 3) && detail != PackColour(out + o - ds + 3) &&
-                          detail != PackColour(out + o + ds - 3) && detail != PackColour(out + o + ds + 3);
-        if (lone) {
-          out[o] = src.pixels[so];
-          out[o + 1] = src.pixels[so + 1];
-          out[o + 2] = src.pixels[so + 2];
+        std::uint32_t detail = kNone;
+        if (o - ds - 3 >= 0 && o + ds + 6 <= dstBytes && v >= 1 && u >= 1 && v < wLimit && u < hLimit) {
+          const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
+          if (so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes) {
+            detail = PackColour(src.pixels + so);
+            sourceAt[static_cast<std::size_t>(m)] = so;
+          }
+        }
+        details[static_cast<std::size_t>(m)] = detail;
+      },
+      [&](std::int64_t n) {
+        for (std::int64_t m = 0; m < walk.cols; ++m) {
+          const std::uint32_t detail = details[static_cast<std::size_t>(m)];
+          if (detail == kNone) continue;
+          // A lone detail: a colour found in none of the nine pixels around, on a flat spot
+          // (the four orthogonal neighbours like the pixel).
+          const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
+          const std::uint32_t here = PackColour(out + o);
+          if (detail == here) continue;
+          const bool flat = here == PackColour(out + o + 3) && here == PackColour(out + o + ds) &&
+                            here == PackColour(out + o - 3) && here == PackColour(out + o - ds);
+          if (!flat) continue;
+          const bool lone = detail != PackColour(out + o - ds - 3) && detail != PackColour(out + o - ds + 3) &&
+                            detail != PackColour(out + o + ds - 3) && detail != PackColour(out + o + ds + 3);
+          if (lone) {
+            const std::int64_t so = sourceAt[static_cast<std::size_t>(m)];
+            out[o] = src.pixels[so];
+            out[o + 1] = src.pixels[so + 1];
+            out[o + 2] = src.pixels[so + 2];
+          }
         }
       });
 }
