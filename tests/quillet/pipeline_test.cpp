@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -201,6 +204,39 @@ TEST_F(PipelineTest, AFrameThatCannotBeWrittenIsReported) {
   EXPECT_EQ(job.frames.framesWanted, 2);
   EXPECT_EQ(job.frames.framesWritten, 0);
   EXPECT_STREQ(job.frames.firstFailedName, "no/such/dir/out_1.bmp");
+}
+
+// The reload reads rows straight from the file: every layout, truncation and a pipe give
+// what the same bytes give from memory.
+TEST_F(PipelineTest, FileLoadsMatchLoadsFromMemory) {
+  testing::Picture big = testing::SpriteLike(701, 37, 5, 3);
+  std::vector<std::vector<std::uint8_t>> files;
+  for (bool topDown : {false, true})
+    for (bool omitLastPadding : {false, true}) files.push_back(testing::Bmp24File(big, {40, topDown, omitLastPadding}));
+  files.push_back(testing::Bmp24File(testing::Plain(3, 2, 0x102030), {12, false, false}));
+  const std::vector<std::uint8_t> whole = files[0];
+  for (std::size_t cut : {std::size_t{0}, std::size_t{10}, std::size_t{60}, whole.size() / 2, whole.size() - 4})
+    files.emplace_back(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    SCOPED_TRACE(k);
+    testing::WriteFile("load.bmp", files[k]);
+    WorkingBitmap fromMemory, fromFile;
+    const std::int32_t rows = LoadBitmapBytes(files[k].data(), files[k].size(), fromMemory);
+    fromFile.pixels.assign(100, 7);  // an earlier image is replaced
+    EXPECT_EQ(LoadBitmapFile("load.bmp", fromFile), rows);
+    EXPECT_EQ(fromFile.pixels, fromMemory.pixels);
+    EXPECT_EQ(0, std::memcmp(fromFile.header.get(), fromMemory.header.get(), kHeaderBlockBytes));
+    EXPECT_EQ(rows > 0, k < 5);
+  }
+  // A pipe cannot seek; it is read whole.
+  testing::WriteFile("load.bmp", files[0]);
+  ASSERT_EQ(mkfifo("fifo.bmp", 0600), 0);
+  std::FILE* writer = popen("cat load.bmp > fifo.bmp", "r");
+  ASSERT_NE(writer, nullptr);
+  WorkingBitmap fromPipe;
+  EXPECT_EQ(LoadBitmapFile("fifo.bmp", fromPipe), 37);
+  pclose(writer);
+  EXPECT_EQ(testing::PictureOf(fromPipe).colours, big.colours);
 }
 
 }  // namespace

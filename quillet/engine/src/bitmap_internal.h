@@ -48,4 +48,8 @@ LoadFailure ParseBmpHeaders(const std::uint8_t* data, std::size_t size, BmpFileL
 // Bytes that hold every header ParseBmpHeaders reads.
 inline constexpr std::size_t kBmpHeadersBytes = kFileHeaderBytes + 124;
 
+// LoadBitmapBytes of a whole file image held in bytes; the pixel block is made from bytes
+// itself (bytes is left empty when the load succeeds).
+std::int32_t LoadBitmapVector(std::vector<std::uint8_t>& bytes, WorkingBitmap& bitmap, LoadOutcome* outcome);
+
 }  // namespace quillet

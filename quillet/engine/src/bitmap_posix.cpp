@@ -47,6 +47,7 @@ LoadFailure ReadBitmapBytes(const char* fileName, std::vector<std::uint8_t>& byt
   if (failure != LoadFailure::kNone) return failure;
   const std::size_t wanted = static_cast<std::size_t>(
       std::min<std::uint64_t>(std::max<std::uint64_t>(layout.fileBytesNeeded, kHeadersAndTableBytes), kMaxFileBytes));
+  bytes.reserve(wanted + 4);  // room for the whole image, and for a last row's missing padding
   if (!ReadUpTo(file.get(), wanted, bytes)) {
     systemError = errno;
     return LoadFailure::kUnreadable;
@@ -62,10 +63,13 @@ void ReleasePlatformHandles(PlatformHandle& bitmap, PlatformHandle& deviceContex
 }
 
 std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap, LoadOutcome* outcome) {
+  // The record's earlier image goes first, and the file's buffer becomes the pixel block,
+  // so a large image is held only once.
+  bitmap.pixels = std::vector<std::uint8_t>();
   std::vector<std::uint8_t> bytes;
   int systemError = 0;
   const LoadFailure failure = fileName ? ReadBitmapBytes(fileName, bytes, systemError) : LoadFailure::kUnreadable;
-  if (failure == LoadFailure::kNone) return LoadBitmapBytes(bytes.data(), bytes.size(), bitmap, outcome);
+  if (failure == LoadFailure::kNone) return LoadBitmapVector(bytes, bitmap, outcome);
   LoadBitmapBytes(nullptr, 0, bitmap);
   if (outcome) {
     *outcome = LoadOutcome{};

@@ -139,8 +139,12 @@ LoadFailure ParseBmpHeaders(const std::uint8_t* data, std::size_t size, BmpFileL
   return ParseSized(data, size, info, layout);
 }
 
-std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap,
-                             LoadOutcome* outcome) {
+namespace {
+
+// LoadBitmapBytes; with owned (the vector that holds data), the rows are moved to its front
+// and it becomes the pixel block, so the image is never held twice.
+std::int32_t LoadImage(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap, LoadOutcome* outcome,
+                       std::vector<std::uint8_t>* owned) {
   ReleasePlatformHandles(bitmap.bitmap, bitmap.deviceContext);
   bitmap.pixels = std::vector<std::uint8_t>();
   bitmap.header = NewEmptyHeader();
@@ -182,17 +186,44 @@ std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, Working
 
   const std::size_t blockBytes = static_cast<std::size_t>(stride * rows);
   WriteLe32(header + kBiSizeImage, static_cast<std::uint32_t>(blockBytes));
-  bitmap.pixels.assign(blockBytes, 0);
-  const std::uint8_t* rowsStart = data + offBits;
   const std::size_t available = size - offBits;
-  for (std::int64_t r = 0; r < rows; ++r) {
-    const std::size_t from = static_cast<std::size_t>(r * stride);
-    const std::size_t count = std::min(static_cast<std::size_t>(stride), available - from);
-    const std::int64_t target = topDown ? rows - 1 - r : r;
-    std::memcpy(bitmap.pixels.data() + target * stride, rowsStart + from, count);
+  if (owned) {
+    std::uint8_t* block = owned->data();
+    for (std::int64_t r = 0; r < rows; ++r) {
+      const std::size_t from = static_cast<std::size_t>(r * stride);
+      std::memmove(block + from, block + offBits + from, std::min(static_cast<std::size_t>(stride), available - from));
+    }
+    const std::size_t filled = std::min(blockBytes, available);
+    owned->resize(blockBytes);
+    std::fill(owned->begin() + static_cast<std::ptrdiff_t>(filled), owned->end(), std::uint8_t{0});
+    if (topDown)
+      for (std::int64_t r = 0; r < rows / 2; ++r)
+        std::swap_ranges(owned->begin() + r * stride, owned->begin() + (r + 1) * stride,
+                         owned->begin() + (rows - 1 - r) * stride);
+    bitmap.pixels = std::move(*owned);
+  } else {
+    bitmap.pixels.assign(blockBytes, 0);
+    const std::uint8_t* rowsStart = data + offBits;
+    for (std::int64_t r = 0; r < rows; ++r) {
+      const std::size_t from = static_cast<std::size_t>(r * stride);
+      const std::size_t count = std::min(static_cast<std::size_t>(stride), available - from);
+      const std::int64_t target = topDown ? rows - 1 - r : r;
+      std::memcpy(bitmap.pixels.data() + target * stride, rowsStart + from, count);
+    }
   }
   result.failure = LoadFailure::kNone;
   return static_cast<std::int32_t>(rows);
+}
+
+}  // namespace
+
+std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap,
+                             LoadOutcome* outcome) {
+  return LoadImage(data, size, bitmap, outcome, nullptr);
+}
+
+std::int32_t LoadBitmapVector(std::vector<std::uint8_t>& bytes, WorkingBitmap& bitmap, LoadOutcome* outcome) {
+  return LoadImage(bytes.data(), bytes.size(), bitmap, outcome, &bytes);
 }
 
 }  // namespace quillet
