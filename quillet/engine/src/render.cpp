@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -170,12 +169,13 @@ class ValueCounts {
 };
 
 // Codes of the interior pixels of one band of rows and the band's list of values.
-void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std::vector<std::uint32_t>& scratch) {
+void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std::vector<std::uint32_t>& scratch,
+                ValueCounts& counts) {
   const std::int64_t first = std::max<std::int64_t>(1, band << kBandShift);
   const std::int64_t last = std::min<std::int64_t>(((band + 1) << kBandShift) - 1, src.height - 2);
   if (first > last) return;
-  scratch.assign(static_cast<std::size_t>((last - first + 1) * src.width), 0);
-  auto counts = std::make_unique<ValueCounts>();
+  std::fill(scratch.begin(), scratch.begin() + (last - first + 1) * src.width, 0u);
+  counts = ValueCounts{};
   for (std::int64_t row = first; row <= last; ++row) {
     const std::uint8_t* mid = src.pixels + row * src.stride;
     const std::uint8_t* up = mid - src.stride;
@@ -191,19 +191,19 @@ void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std
             right.mid == c && right.down == c)) {
         const std::uint32_t value = NeighbourScore(src, row * src.stride + 3 * col);
         out[col] = value;
-        if (value != 0) counts->Add(value);
+        if (value != 0) counts.Add(value);
       }
       left = centre;
       centre = right;
     }
   }
   std::uint32_t* values = table.values.data() + (band << 8);
-  counts->ChooseCodes(values);
+  counts.ChooseCodes(values);
   for (std::int64_t row = first; row <= last; ++row) {
     const std::uint32_t* scores = scratch.data() + (row - first) * src.width;
     std::uint8_t* codes = table.codes.data() + row * src.width;
     for (std::int64_t col = 1; col + 1 < src.width; ++col)
-      codes[col] = scores[col] == 0 ? 0 : counts->CodeOf(scores[col]);
+      codes[col] = scores[col] == 0 ? 0 : counts.CodeOf(scores[col]);
   }
 }
 
@@ -213,19 +213,30 @@ void BuildScoreTable(const WorkingBitmap& source, int threads, ScoreTable& table
   table = ScoreTable{};
   if (!HasImage24(source)) return;
   const SourceView src = ViewOf(source);
-  table.pixels = src.pixels;
-  table.width = src.width;
-  table.height = src.height;
-  table.codes.assign(static_cast<std::size_t>(src.width) * static_cast<std::size_t>(src.height), 0);
+  ScoreTable built;
+  built.width = src.width;
+  built.height = src.height;
+  built.codes.assign(static_cast<std::size_t>(src.width) * static_cast<std::size_t>(src.height), 0);
   const std::int64_t bands = ((std::int64_t{src.height} - 1) >> kBandShift) + 1;
-  table.values.assign(static_cast<std::size_t>(bands) << 8, 0);
-  if (src.width < 3 || src.height < 3) return;
-  if (threads <= 0) threads = HardwareThreads();
-  std::atomic<int> next{0};
-  ParallelFor(std::min<int>(threads, static_cast<int>(bands)), threads, [&](int) {
-    std::vector<std::uint32_t> scratch;
-    for (int band = next.fetch_add(1); band < bands; band = next.fetch_add(1)) EncodeBand(src, band, table, scratch);
-  });
+  built.values.assign(static_cast<std::size_t>(bands) << 8, 0);
+  if (src.width >= 3 && src.height >= 3) {
+    if (threads <= 0) threads = HardwareThreads();
+    // Every worker's buffers are made here, so that running out of memory is met on this thread.
+    const int workers = std::min<int>(threads, static_cast<int>(bands));
+    std::vector<std::vector<std::uint32_t>> scratch(static_cast<std::size_t>(workers));
+    for (auto& rows : scratch) rows.resize(static_cast<std::size_t>(src.width) << kBandShift);
+    std::vector<std::unique_ptr<ValueCounts>> counts(static_cast<std::size_t>(workers));
+    for (auto& c : counts) c = std::make_unique<ValueCounts>();
+    std::atomic<int> next{0};
+    ParallelFor(workers, workers, [&](int worker) {
+      const std::size_t w = static_cast<std::size_t>(worker);
+      for (int band = next.fetch_add(1); band < bands; band = next.fetch_add(1))
+        EncodeBand(src, band, built, scratch[w], *counts[w]);
+    });
+  }
+  // Marked as built from source only once whole, so a table left by a failure is never used.
+  built.pixels = src.pixels;
+  table = std::move(built);
 }
 
 bool ScoreTableFits(const ScoreTable& table, const WorkingBitmap& source) {
@@ -244,12 +255,22 @@ constexpr std::int64_t kChunkPixels = 256;   // pixels of a row whose positions 
 // candidate (i, j). A candidate's rows of the enlargement depend on i alone and its columns
 // on j alone, so each pixel needs M rows and M columns; the M x M scores it adds then lie in
 // a small block of the table.
+struct SearchBuffers {
+  std::vector<AxisCursor> us, vs;
+  std::vector<std::int32_t> rows, cols;
+  std::vector<std::uint64_t> sums;
+};
+
 void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView& src, const std::vector<Axis>& uAxes,
-               const std::vector<Axis>& vAxes, std::int64_t first, std::int64_t last, std::uint64_t* sums) {
+               const std::vector<Axis>& vAxes, std::int64_t first, std::int64_t last, SearchBuffers& buffers) {
+  std::vector<AxisCursor>& us = buffers.us;
+  std::vector<AxisCursor>& vs = buffers.vs;
+  std::vector<std::int32_t>& rows = buffers.rows;
+  std::vector<std::int32_t>& cols = buffers.cols;
+  std::uint64_t* sums = buffers.sums.data();
   const int m = plan.M;
   const double wLimit = plan.srcWidth - 1;
   const double hLimit = plan.srcHeight - 1;
-  std::vector<AxisCursor> us(static_cast<std::size_t>(m)), vs(static_cast<std::size_t>(m));
   for (int k = 0; k < m; ++k) {
     us[static_cast<std::size_t>(k)] = AxisCursor(uAxes[static_cast<std::size_t>(k)]);
     vs[static_cast<std::size_t>(k)] = AxisCursor(vAxes[static_cast<std::size_t>(k)]);
@@ -260,8 +281,6 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
   }
   // Per pixel of a chunk: the M rows (-1 when outside the scored area) and the M columns
   // (0 when outside: the outermost column scores nothing).
-  std::vector<std::int32_t> rows(static_cast<std::size_t>(kChunkPixels * m));
-  std::vector<std::int32_t> cols(static_cast<std::size_t>(kChunkPixels * m));
   const std::uint8_t* codes = table.codes.data();
   const std::uint32_t* values = table.values.data();
   const std::int64_t width = table.width;
@@ -317,8 +336,6 @@ PhaseOffset Search(const AppState& app, const FramePlan& plan, const ScoreTable&
   const std::int64_t scoredRows = std::max<std::int64_t>(0, std::int64_t{plan.newH} - 2);
   const int bands = static_cast<int>((scoredRows + kSearchBandRows - 1) / kSearchBandRows);
   const int steps = (m + 1) * (m + 1);
-  std::vector<std::uint64_t> totals(static_cast<std::size_t>(candidates), 0);
-  std::mutex totalsLock;
   std::atomic<int> nextBand{0};
   std::atomic<int> bandsDone{0};
   const std::thread::id caller = std::this_thread::get_id();
@@ -328,19 +345,29 @@ PhaseOffset Search(const AppState& app, const FramePlan& plan, const ScoreTable&
       ReportProgress(app, StepPosition(reportedSteps / (m + 1), reportedSteps % (m + 1), m));
   };
   const int workers = std::max(1, std::min(threads, bands));
-  ParallelFor(workers, workers, [&](int) {
-    std::vector<std::uint64_t> sums(static_cast<std::size_t>(candidates), 0);
+  // Every worker's buffers are made here, so that running out of memory is met on this thread.
+  std::vector<SearchBuffers> buffers(static_cast<std::size_t>(workers));
+  for (SearchBuffers& b : buffers) {
+    b.us.resize(static_cast<std::size_t>(m));
+    b.vs.resize(static_cast<std::size_t>(m));
+    b.rows.resize(static_cast<std::size_t>(kChunkPixels * m));
+    b.cols.resize(static_cast<std::size_t>(kChunkPixels * m));
+    b.sums.assign(static_cast<std::size_t>(candidates), 0);
+  }
+  ParallelFor(workers, workers, [&](int worker) {
+    SearchBuffers& mine = buffers[static_cast<std::size_t>(worker)];
     for (int band = nextBand.fetch_add(1); band < bands; band = nextBand.fetch_add(1)) {
       const std::int64_t first = 1 + band * kSearchBandRows;
-      ScoreRows(plan, table, src, uAxes, vAxes, first, std::min(first + kSearchBandRows - 1, scoredRows), sums.data());
+      ScoreRows(plan, table, src, uAxes, vAxes, first, std::min(first + kSearchBandRows - 1, scoredRows), mine);
       const int done = bandsDone.fetch_add(1) + 1;
       if (std::this_thread::get_id() == caller)
         reportUpTo(static_cast<int>(static_cast<std::int64_t>(steps - 1) * done / bands));
     }
-    const std::lock_guard<std::mutex> hold(totalsLock);
-    for (int k = 0; k < candidates; ++k) totals[static_cast<std::size_t>(k)] += sums[static_cast<std::size_t>(k)];
   });
   reportUpTo(steps);
+  std::vector<std::uint64_t> totals(static_cast<std::size_t>(candidates), 0);
+  for (const SearchBuffers& b : buffers)
+    for (int k = 0; k < candidates; ++k) totals[static_cast<std::size_t>(k)] += b.sums[static_cast<std::size_t>(k)];
   int best = 0;
   for (int k = 1; k < candidates; ++k)
     if (totals[static_cast<std::size_t>(k)] < totals[static_cast<std::size_t>(best)]) best = k;
