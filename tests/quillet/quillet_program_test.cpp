@@ -569,9 +569,9 @@ TEST_F(QuilletProgram, ExhaustedResourcesEndWithAMessage) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Output("alone.bmp"), expected);
 
-  // The eight-times enlargement (1280 x 1120) needs more than this address space leaves.
+  // The eight-times enlargement (8000 x 7200, 172 MB) alone needs more than this address space.
   processLimits = {"--as=" + std::to_string(std::uint64_t{160} << 20)};
-  const Picture larger = SpriteLike(600, 500, 6, 12);
+  const Picture larger = SpriteLike(1000, 900, 6, 12);
   WriteFile(job_ + "/larger.bmp", Bmp24File(larger));
   run = Run({"-in", "larger.bmp", "-out", "starved", "-angle", "30"});
   processLimits.clear();
