@@ -235,42 +235,52 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
 
   // One luma per source pixel: the luma tests read each pixel's luma many times over.
   std::vector<uint8_t> lumas(size_t{job.srcWidth} * job.srcHeight);
-  for (uint32_t y = 0; y < job.srcHeight; ++y) {
-    const uint32_t* row = job.srcPixels + size_t{y} * (job.srcPitch / 2);
-    uint8_t* out = lumas.data() + size_t{y} * job.srcWidth;
-    for (uint32_t x = 0; x < job.srcWidth; ++x) out[x] = static_cast<uint8_t>(Luma(row[x]));
-  }
+  auto lumaRows = [&](uint32_t first, uint32_t last) {
+    for (uint32_t y = first; y < last; ++y) {
+      const uint32_t* row = job.srcPixels + size_t{y} * (job.srcPitch / 2);
+      uint8_t* out = lumas.data() + size_t{y} * job.srcWidth;
+      for (uint32_t x = 0; x < job.srcWidth; ++x) out[x] = static_cast<uint8_t>(Luma(row[x]));
+    }
+  };
 
   const uint32_t chunks = (job.srcHeight + kRowsPerChunk - 1) / kRowsPerChunk;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = std::min<uint32_t>(threads, chunks);
   if (threads <= 1) {
+    lumaRows(0, job.srcHeight);
     ScaleRows(job, lumas.data(), 0, job.srcHeight, counts);
     return true;
   }
 
-  // Blocks depend only on the source, so chunks of rows go to whichever thread is free; the
-  // counts are sums and come out the same in any order.
-  std::atomic<uint32_t> next{0};
+  // The luma plane, then the blocks, each in chunks of rows that go to whichever thread is
+  // free. Blocks depend only on the source; the counts are sums and come out the same in any
+  // order.
   std::vector<ScalerCounts> partial(threads, ScalerCounts{});
-  auto work = [&](unsigned t) {
-    for (uint32_t chunk; (chunk = next.fetch_add(1)) < chunks;) {
-      const uint32_t first = chunk * kRowsPerChunk;
-      ScaleRows(job, lumas.data(), first, std::min(job.srcHeight, first + kRowsPerChunk), &partial[t]);
+  auto inParallel = [&](auto chunk) {
+    std::atomic<uint32_t> next{0};
+    auto work = [&](unsigned t) {
+      for (uint32_t c; (c = next.fetch_add(1)) < chunks;) {
+        const uint32_t first = c * kRowsPerChunk;
+        chunk(t, first, std::min(job.srcHeight, first + kRowsPerChunk));
+      }
+    };
+    std::vector<std::thread> pool;
+    pool.reserve(threads - 1);
+    // A thread that cannot start leaves its share to the others.
+    for (unsigned t = 1; t < threads; ++t) {
+      try {
+        pool.emplace_back(work, t);
+      } catch (const std::system_error&) {
+        break;
+      }
     }
+    work(0);
+    for (std::thread& th : pool) th.join();
   };
-  std::vector<std::thread> pool;
-  pool.reserve(threads - 1);
-  // A thread that cannot start leaves its share to the others.
-  for (unsigned t = 1; t < threads; ++t) {
-    try {
-      pool.emplace_back(work, t);
-    } catch (const std::system_error&) {
-      break;
-    }
-  }
-  work(0);
-  for (std::thread& th : pool) th.join();
+  inParallel([&](unsigned, uint32_t first, uint32_t last) { lumaRows(first, last); });
+  inParallel([&](unsigned t, uint32_t first, uint32_t last) {
+    ScaleRows(job, lumas.data(), first, last, &partial[t]);
+  });
   for (const ScalerCounts& c : partial) {
     counts->Level2Count += c.Level2Count;
     counts->Level3Count += c.Level3Count;
