@@ -1,5 +1,9 @@
 #include "quillet/enlarge.h"
 
+#include <algorithm>
+
+#include "parallel.h"
+
 namespace quillet {
 
 bool Similar(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
@@ -54,39 +58,45 @@ bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output) {
   const std::uint8_t* src = source.pixels.data();
   const std::uint32_t background = BackgroundColour(source);
 
-  for (std::int64_t y = 0; y < h; ++y) {
-    const std::uint8_t* rowPrev = src + (y > 0 ? y - 1 : 0) * srcStride;
-    const std::uint8_t* row = src + y * srcStride;
-    const std::uint8_t* rowNext = src + (y < h - 1 ? y + 1 : h - 1) * srcStride;
-    std::uint8_t* out0 = output.pixels + 2 * y * dstStride;
-    std::uint8_t* out1 = out0 + dstStride;
-    for (std::int64_t x = 0; x < w; ++x) {
-      const std::int64_t xl = 3 * (x > 0 ? x - 1 : 0);
-      const std::int64_t xc = 3 * x;
-      const std::int64_t xr = 3 * (x < w - 1 ? x + 1 : w - 1);
-      const Neighbourhood n{PackColour(row + xc),     PackColour(row + xl),     PackColour(row + xr),
-                            PackColour(rowPrev + xc), PackColour(rowNext + xc), PackColour(rowPrev + xl),
-                            PackColour(rowPrev + xr), PackColour(rowNext + xl), PackColour(rowNext + xr)};
-      std::uint8_t* p00 = out0 + 6 * x;
-      std::uint8_t* p01 = out1 + 6 * x;
-      if (KeepsCentre(n)) {
-        Put(p00, n.c);
-        Put(p00 + 3, n.c);
-        Put(p01, n.c);
-        Put(p01 + 3, n.c);
-        continue;
+  // Rows are independent: bands of them go to every core.
+  constexpr std::int64_t kBandRows = 16;
+  const std::int64_t bands = (h + kBandRows - 1) / kBandRows;
+  ParallelFor(static_cast<int>(bands), HardwareThreads(), [&](int band) {
+    const std::int64_t last = std::min<std::int64_t>(h, (band + 1) * kBandRows);
+    for (std::int64_t y = band * kBandRows; y < last; ++y) {
+      const std::uint8_t* rowPrev = src + (y > 0 ? y - 1 : 0) * srcStride;
+      const std::uint8_t* row = src + y * srcStride;
+      const std::uint8_t* rowNext = src + (y < h - 1 ? y + 1 : h - 1) * srcStride;
+      std::uint8_t* out0 = output.pixels + 2 * y * dstStride;
+      std::uint8_t* out1 = out0 + dstStride;
+      for (std::int64_t x = 0; x < w; ++x) {
+        const std::int64_t xl = 3 * (x > 0 ? x - 1 : 0);
+        const std::int64_t xc = 3 * x;
+        const std::int64_t xr = 3 * (x < w - 1 ? x + 1 : w - 1);
+        const Neighbourhood n{PackColour(row + xc),     PackColour(row + xl),     PackColour(row + xr),
+                              PackColour(rowPrev + xc), PackColour(rowNext + xc), PackColour(rowPrev + xl),
+                              PackColour(rowPrev + xr), PackColour(rowNext + xl), PackColour(rowNext + xr)};
+        std::uint8_t* p00 = out0 + 6 * x;
+        std::uint8_t* p01 = out1 + 6 * x;
+        if (KeepsCentre(n)) {
+          Put(p00, n.c);
+          Put(p00 + 3, n.c);
+          Put(p01, n.c);
+          Put(p01 + 3, n.c);
+          continue;
+        }
+        // Each corner takes the next neighbour in the cycle Left, Prev, Right, Next.
+        Put(p00, Corner(n, background, n.left, n.prev, n.prev, n.prevLeft, n.nextRight, n.prevRight, n.left,
+                        n.nextLeft));
+        Put(p00 + 3, Corner(n, background, n.prev, n.right, n.right, n.prevRight, n.nextLeft, n.nextRight,
+                            n.prev, n.prevLeft));
+        Put(p01, Corner(n, background, n.left, n.next, n.left, n.nextLeft, n.prevRight, n.prevLeft, n.next,
+                        n.nextRight));
+        Put(p01 + 3, Corner(n, background, n.next, n.right, n.next, n.nextRight, n.prevLeft, n.nextLeft,
+                            n.right, n.prevRight));
       }
-      // Each corner takes the next neighbour in the cycle Left, Prev, Right, Next.
-      Put(p00, Corner(n, background, n.left, n.prev, n.prev, n.prevLeft, n.nextRight, n.prevRight, n.left,
-                      n.nextLeft));
-      Put(p00 + 3, Corner(n, background, n.prev, n.right, n.right, n.prevRight, n.nextLeft, n.nextRight,
-                          n.prev, n.prevLeft));
-      Put(p01, Corner(n, background, n.left, n.next, n.left, n.nextLeft, n.prevRight, n.prevLeft, n.next,
-                      n.nextRight));
-      Put(p01 + 3, Corner(n, background, n.next, n.right, n.next, n.nextRight, n.prevLeft, n.nextLeft,
-                          n.right, n.prevRight));
     }
-  }
+  });
   return true;
 }
 
