@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "edge_scale.h"
+#include "output_file.h"
 #include "png_input.h"
 
 namespace mostel {
@@ -60,17 +61,35 @@ int RunMostel(int argc, const char* const* argv) {
       reinterpret_cast<const uint32_t*>(image), 2 * width, width, height,
       static_cast<uint32_t*>(destination),      6 * width, 3 * width, 3 * height,
   };
-  EdgeScale3x(&job);
-  std::fflush(stdout);
-
-  const unsigned error =
-      lodepng_encode32_file(outputPath, static_cast<const unsigned char*>(destination), 3 * width, 3 * height);
+  ScalerCounts counts;
+  EdgeScaleBlocks(job, 0, &counts);
   std::free(image);
+
+  // Encoded in memory at the settings of LodePNG's file call, so the bytes are the same, and
+  // written here, where every write is checked. The summary follows only a written file.
+  unsigned char* png = nullptr;
+  size_t pngBytes = 0;
+  const unsigned error = lodepng_encode32(&png, &pngBytes, static_cast<const unsigned char*>(destination),
+                                          3 * width, 3 * height);
   std::free(destination);
+  if (error == 83) {  // LodePNG's "memory allocation failed"
+    std::free(png);
+    std::fputs("ERR: memory exhausted\n", stderr);
+    return -1;
+  }
   if (error != 0) {
-    std::fprintf(stderr, "ERR: could not write %s: %s\n", outputPath, lodepng_error_text(error));
+    std::free(png);
+    std::fprintf(stderr, "ERR: could not encode %s: %s\n", outputPath, lodepng_error_text(error));
     return kExitBadOutput;
   }
+  WriteFailure failure;
+  const bool written = WriteOutputFile(outputPath, png, pngBytes, &failure);
+  std::free(png);
+  if (!written) {
+    std::fprintf(stderr, "ERR: could not write %s: %s\n", outputPath, failure.reason);
+    return kExitBadOutput;
+  }
+  std::printf("Success!\n%5d filtered pixels.\n", static_cast<int>(counts.Filtered()));
   return 0;
 }
 

@@ -2,6 +2,7 @@
 // leaves and its exit status.
 #include <gtest/gtest.h>
 #include <lodepng.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,12 +144,54 @@ TEST_F(MostelProgram, ScalesOnePixelAndIgnoresExtraArguments) {
 
 TEST_F(MostelProgram, FailsWhenOutputCannotBeWritten) {
   const std::string in = std::string(SAMPLES_DIR) + "/slime.png";
-  const std::string out = Path("no/such/dir/out.png");
-  const RunResult r = Mostel({in, out});
-  EXPECT_EQ(r.out.rfind("Success!\n", 0), 0u) << r.out;
-  EXPECT_NE(r.err.find(out), std::string::npos) << r.err;
-  EXPECT_EQ(r.status, 3);
-  EXPECT_FALSE(fs::exists(out));
+  for (const std::string& out : {Path("no/such/dir/out.png"), std::string("/dev/full")}) {
+    const RunResult r = Mostel({in, out});
+    EXPECT_EQ(r.out.find("Success!"), std::string::npos) << out << ": " << r.out;
+    EXPECT_NE(r.err.find(out), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, 3) << out;
+  }
+  EXPECT_FALSE(fs::exists(Path("no/such/dir/out.png")));
+  EXPECT_NE(Mostel({in, "/dev/full"}).err.find("No space left on device"), std::string::npos);
+}
+
+// A regular output is replaced whole and keeps its mode; a link is followed and stays a
+// link; a pipe is written in place; no file is left beside any of them.
+TEST_F(MostelProgram, OutputsAreReplacedWholeOrWrittenInPlace) {
+  const std::string in = std::string(SAMPLES_DIR) + "/slime.png";
+  ASSERT_EQ(Mostel({in, Path("plain.png")}).status, 0);
+  const std::string expected = ReadText(Path("plain.png"));
+  ASSERT_GT(expected.size(), 100u);
+
+  std::ofstream(Path("old.png")) << "old contents";
+  fs::permissions(Path("old.png"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_directory(Path("real"));
+  fs::create_symlink("real/target.png", Path("link.png"));  // dangling until written
+  fs::create_symlink("real/kept.png", Path("link2.png"));
+  std::ofstream(Path("real/kept.png")) << "to be replaced";
+  ASSERT_EQ(mkfifo(Path("pipe.png").c_str(), 0600), 0);
+
+  EXPECT_EQ(Mostel({in, Path("old.png")}).status, 0);
+  EXPECT_EQ(ReadText(Path("old.png")), expected);
+  EXPECT_EQ(fs::status(Path("old.png")).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  for (const char* link : {"link.png", "link2.png"}) {
+    EXPECT_EQ(Mostel({in, Path(link)}).status, 0) << link;
+    EXPECT_TRUE(fs::is_symlink(Path(link))) << link;
+    EXPECT_EQ(ReadText(Path(link)), expected) << link;
+  }
+
+  const std::string reader = "cat " + Quoted(Path("pipe.png")) + " > " + Quoted(Path("from-pipe")) + " &";
+  const std::string writer = Quoted(MOSTEL_PROGRAM) + " " + Quoted(in) + " " + Quoted(Path("pipe.png")) +
+                             " >/dev/null; status=$?; wait; exit $status";
+  const int raw = std::system((reader + " " + writer).c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+  EXPECT_EQ(ReadText(Path("from-pipe")), expected);
+  EXPECT_TRUE(fs::is_fifo(Path("pipe.png")));
+
+  std::string names;
+  for (const auto& entry : fs::directory_iterator(dir_)) names += entry.path().filename().string() + " ";
+  for (const auto& entry : fs::directory_iterator(Path("real"))) names += entry.path().filename().string() + " ";
+  EXPECT_EQ(names.find(".png."), std::string::npos) << names;
 }
 
 // Every corrupt file of the suite: the message tells whether the decoder got as far as the

@@ -1,0 +1,194 @@
+// Output files where names are paths of a POSIX file system: the new file is created beside
+// its target under a unique hidden name and renamed over it.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "output_file.h"
+
+namespace mostel {
+namespace {
+
+// The file being written beside the target, removed by a terminating signal.
+char pendingName[PATH_MAX + 64];
+volatile sig_atomic_t pendingSet = 0;
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void RemovePendingAndRaise(int signal) {
+  if (pendingSet) unlink(pendingName);
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  raise(signal);
+}
+
+// Installs the cleanup while a file beside the target exists; the destructor puts the
+// earlier handlers back.
+struct PendingFile {
+  struct sigaction previous[sizeof kCleanupSignals / sizeof kCleanupSignals[0]] = {};
+  bool active = false;
+
+  bool Claim(const std::string& name) {
+    if (name.size() >= sizeof pendingName) return false;
+    std::memcpy(pendingName, name.c_str(), name.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    pendingSet = 1;
+    struct sigaction action = {};
+    action.sa_handler = RemovePendingAndRaise;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t k = 0; k < sizeof kCleanupSignals / sizeof kCleanupSignals[0]; ++k) {
+      sigaction(kCleanupSignals[k], nullptr, &previous[k]);
+      // A signal the caller ignores stays ignored.
+      if (previous[k].sa_handler != SIG_IGN) sigaction(kCleanupSignals[k], &action, nullptr);
+    }
+    active = true;
+    return true;
+  }
+  ~PendingFile() {
+    if (!active) return;
+    for (std::size_t k = 0; k < sizeof kCleanupSignals / sizeof kCleanupSignals[0]; ++k)
+      sigaction(kCleanupSignals[k], &previous[k], nullptr);
+    pendingSet = 0;
+  }
+};
+
+bool Fail(WriteFailure* failure, int error) {
+  if (failure) std::snprintf(failure->reason, sizeof failure->reason, "%s", std::strerror(error));
+  return false;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t written = write(fd, bytes, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Follows the chain of symbolic links that name is, to the name that is not a link (it may
+// not exist yet). False after too many links.
+bool FollowLinks(const char* name, std::string& target) {
+  target = name;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+    char link[PATH_MAX];
+    const ssize_t length = readlink(target.c_str(), link, sizeof link - 1);
+    if (length < 0) return true;
+    link[length] = '\0';
+    if (link[0] == '/') {
+      target = link;
+    } else {
+      const std::size_t slash = target.rfind('/');
+      target = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + link;
+    }
+  }
+  errno = ELOOP;
+  return false;
+}
+
+std::string UniqueSuffix() {
+  static std::atomic<unsigned> counter{0};
+  struct timespec now = {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  unsigned long long mix = static_cast<unsigned long long>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+                           (static_cast<unsigned long long>(getpid()) << 20) ^ counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull;
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int k = 0; k < 8; ++k) {
+    suffix.push_back(kDigits[mix % 36]);
+    mix /= 36;
+  }
+  return suffix;
+}
+
+bool WriteInPlace(const char* name, const void* data, std::size_t size, WriteFailure* failure) {
+  const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return Fail(failure, errno);
+  const bool written = WriteAll(fd, data, size);
+  const int writeError = errno;
+  const bool closed = close(fd) == 0;
+  if (!written) return Fail(failure, writeError);
+  if (!closed) return Fail(failure, errno);
+  return true;
+}
+
+}  // namespace
+
+bool WriteOutputFile(const char* name, const void* data, std::size_t size, WriteFailure* failure) {
+  if (!name || name[0] == '\0') return Fail(failure, ENOENT);
+  std::string target;
+  if (!FollowLinks(name, target)) return Fail(failure, errno);
+
+  struct stat info;
+  const bool exists = stat(target.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) return Fail(failure, EISDIR);
+  // Devices, pipes and the process's own streams are written, never replaced.
+  if ((exists && !S_ISREG(info.st_mode)) || StartsWith(name, "/dev/") || StartsWith(name, "/proc/") ||
+      StartsWith(target, "/dev/") || StartsWith(target, "/proc/"))
+    return WriteInPlace(name, data, size, failure);
+  // A file the user may not write stays as it is.
+  if (exists && access(target.c_str(), W_OK) != 0) return Fail(failure, errno);
+
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string base = target.substr(folder.size()).substr(0, 200);
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = folder + "." + base + "." + UniqueSuffix();
+    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return Fail(failure, errno);
+
+  PendingFile pending;
+  pending.Claim(temporary);
+  if (exists) {
+    // The replacement keeps the mode of the file it replaces (and its owner, where allowed).
+    const bool modeKept = fchmod(fd, info.st_mode & 07777) == 0;
+    const bool ownerKept = geteuid() != 0 || fchown(fd, info.st_uid, info.st_gid) == 0;
+    (void)modeKept;
+    (void)ownerKept;
+  }
+  bool ok = WriteAll(fd, data, size);
+  int error = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && rename(temporary.c_str(), target.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    unlink(temporary.c_str());
+    return Fail(failure, error);
+  }
+  return true;
+}
+
+}  // namespace mostel
