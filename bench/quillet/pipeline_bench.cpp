@@ -45,7 +45,7 @@ double TemporaryFileSeconds(const ImagingApi& imaging) {
   const double decode = Fastest([&] { imaging.disposeImage(imaging.loadImage(kInput)); });
   testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
   WriteBitmapFile("sprite64.bmp", app.workingBitmap);
-  const double throughFiles = Fastest([&] { EnlargeImage(app, ImageImporter{}, "sprite64.bmp", kEnlargeTempName, true); });
+  const double throughFiles = Fastest([&] { EnlargeImage(app, ImageImporter{}, "sprite64.bmp", "_temp.bmp", true); });
   const double inMemory = Fastest([&] {
     testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
     testing::EnlargeInPlace(app.workingBitmap, 3);

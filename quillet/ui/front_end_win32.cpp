@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 
+#include "quillet/files.h"
 #include "quillet/front_end.h"
 #include "quillet/parameter_form.h"
 
@@ -41,7 +42,9 @@ static_assert(sizeof(void*) != 4 || kFileDialogRecordBytes == 76);
 
 HINSTANCE Instance(void* context) { return static_cast<HINSTANCE>(static_cast<AppState*>(context)->instance); }
 
+// The job's temporary files, and a frame half-written beside its name, go first.
 [[noreturn]] void EndProcess() {
+  RemoveTemporariesNow();
   TerminateProcess(GetCurrentProcess(), 0);
   ExitProcess(0);  // not reached: TerminateProcess on this process does not return
 }

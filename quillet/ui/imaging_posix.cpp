@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "quillet/bitmap.h"
+#include "quillet/files.h"
 #include "quillet/imaging.h"
 
 namespace quillet {
@@ -112,14 +113,6 @@ bool ReadImageFile(const char* fileName, std::vector<std::uint8_t>& bytes, const
   return !std::ferror(file.get()) && used <= kMaxImageFileBytes;
 }
 
-bool WriteImageFile(const char* fileName, const void* data, std::size_t size) {
-  std::FILE* file = std::fopen(fileName, "wb");
-  if (!file) return false;
-  const bool written = std::fwrite(data, 1, size, file) == size;
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
-}
-
 bool StartsWith(const std::vector<std::uint8_t>& bytes, const char* magic, std::size_t length) {
   return bytes.size() >= length && std::memcmp(bytes.data(), magic, length) == 0;
 }
@@ -177,7 +170,7 @@ bool SaveBlob(MagickWand* wand, const char* format, const char* fileName) {
   std::size_t size = 0;
   unsigned char* blob = magick.getImageBlob(wand, &size);
   if (!blob) return false;
-  const bool written = size > 0 && WriteImageFile(fileName, blob, size);
+  const bool written = size > 0 && WriteOutputFile(fileName, blob, size, OutputMode::kCreateNew);
   magick.relinquishMemory(blob);
   return written;
 }
@@ -231,7 +224,7 @@ bool SaveBmp24(ImageHandle image, const char* fileName) {
   WriteLe32(header + kBiHeight, static_cast<std::uint32_t>(height));
   WriteLe16(header + kBiPlanes, 1);
   WriteLe16(header + kBiBitCount, 24);
-  return WriteBitmapFile(fileName, header, nullptr, nullptr, pixels.data(), pixels.size());
+  return WriteBitmapFile(fileName, header, nullptr, nullptr, pixels.data(), pixels.size(), OutputMode::kCreateNew);
 }
 
 void DisposeImage(ImageHandle image) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "quillet/bitmap.h"
+#include "quillet/files.h"
 
 namespace quillet {
 namespace {
@@ -28,6 +29,14 @@ bool InspectThrough(void* context, const char* fileName, InputReport& report) {
   report.width = width > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(width);
   report.height = height > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(height);
   return true;
+}
+
+void ShowTemporaryFailure() {
+  char directory[kTempPathChars];
+  DirectoryOf(LastOutputFailure().path, directory);
+  char text[kTempPathChars + kFailureReasonChars + 64];
+  std::snprintf(text, sizeof text, "cannot create a temporary file in %s: %s", directory, LastOutputFailure().reason);
+  ShowError(kErrorCaption, text);
 }
 
 }  // namespace
@@ -78,20 +87,41 @@ bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName)
     }
   }
 
+  // The job's temporary files; a call outside a job makes a directory of its own.
+  JobTemporaries own;
+  const JobTemporaries* temporaries = app.temporaries;
+  if (!temporaries) {
+    if (!CreateJobTemporaries(own)) {
+      ShowTemporaryFailure();
+      return false;
+    }
+    temporaries = &own;
+  }
+  const char* tiffName = temporaries->importTiffName;
+  const char* bmpName = temporaries->importBmpName;
+
+  ClearOutputFailure();
   bool converted = false;
+  bool bmpSaved = false;  // this call created bmpName
   if (ImageHandle image = imaging.loadImage(fileName)) {
-    if (imaging.saveTiff24(image, kImportTiffName)) {
-      if (ImageHandle tiff = imaging.loadImage(kImportTiffName)) {
-        if (imaging.saveBmp24(tiff, kImportBmpName)) {
-          LoadBitmapFile(kImportBmpName, bitmap);
+    if (imaging.saveTiff24(image, tiffName)) {
+      if (ImageHandle tiff = imaging.loadImage(tiffName)) {
+        bmpSaved = imaging.saveBmp24(tiff, bmpName);
+        if (bmpSaved) {
+          LoadBitmapFile(bmpName, bitmap);
           converted = HasImage24(bitmap);
         }
         imaging.disposeImage(tiff);
-        std::remove(kImportTiffName);
+        std::remove(tiffName);
       }
     }
     imaging.disposeImage(image);
-    std::remove(kImportBmpName);
+    if (bmpSaved) std::remove(bmpName);
+  }
+  // A temporary file that could not be written is no fault of the image: the job says so.
+  if (!converted && OutputFailed()) {
+    if (!app.temporaries) ShowTemporaryFailure();
+    return false;
   }
   if (converted) {
     app.importReport = InputReport{};

@@ -107,6 +107,11 @@ int ReportInput(const char* name, const InputReport& input) {
 
 int ReportJobResult(const AppState& app, const JobResult& job) {
   const RunParameters& run = app.runParameters;
+  if (job.enlarge.temporaryFailed) {
+    std::fprintf(stderr, "quillet: cannot create a temporary file in \"%s\": %s\n", job.enlarge.temporaryDirectory,
+                 job.enlarge.temporaryReason);
+    return kExitOutputUnwritable;
+  }
   if (!job.enlarge.inputImported) return ReportInput(run.inputName, job.enlarge.input);
   if (job.enlarge.outOfMemory) {
     std::fprintf(stderr, "quillet: memory ran out while enlarging \"%s\"%s\n", run.inputName,
@@ -118,8 +123,7 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
     return kExitOutputUnwritable;
   }
   if (!job.enlarge.enlarged) {
-    std::fprintf(stderr, "quillet: could not write or read back \"%s\" in the current directory\n",
-                 kEnlargeTempName);
+    std::fprintf(stderr, "quillet: could not enlarge \"%s\"\n", run.inputName);
     return kExitOutputUnwritable;
   }
   const FramesResult& frames = job.frames;
@@ -137,8 +141,9 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
                      sizeof(void*) < 8 ? ": the frame is too large for the 32-bit program" : "");
         return kExitOutOfMemory;
       default:
-        std::fprintf(stderr, "quillet: could not write \"%s\" (%d of %d frames written)\n",
-                     frames.firstFailedName, frames.framesWritten, frames.framesWanted);
+        std::fprintf(stderr, "quillet: could not write \"%s\"%s%s (%d of %d frames written)\n",
+                     frames.firstFailedName, frames.failureReason[0] ? ": " : "", frames.failureReason,
+                     frames.framesWritten, frames.framesWanted);
         return kExitOutputUnwritable;
     }
   }

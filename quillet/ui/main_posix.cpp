@@ -6,18 +6,32 @@
 #include <new>
 
 #include "quillet/about.h"
+#include "quillet/files.h"
 #include "quillet/front_end.h"
 #include "quillet/imaging.h"
 #include "quillet/import.h"
 
 namespace {
 
-// Cancel ends the process at once with status 0, wherever the job stands; files written so
-// far stay. The line end leaves the shell's prompt below a half-drawn bar.
+// Cancel ends the process at once with status 0, wherever the job stands; frames written so
+// far stay, the job's temporary files and a frame half-written beside its name go. The line
+// end leaves the shell's prompt below a half-drawn bar.
 void Cancel(int) {
+  quillet::RemoveTemporariesNow();
   const ssize_t ignored = write(STDERR_FILENO, "\n", 1);
   (void)ignored;
   _exit(0);
+}
+
+// A request to end from outside removes the same files, then ends the process as the signal
+// would have.
+void Terminate(int signal) {
+  quillet::RemoveTemporariesNow();
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  raise(signal);
 }
 
 }  // namespace
@@ -30,6 +44,12 @@ int main(int argc, char** argv) {
   action.sa_handler = Cancel;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
+  action.sa_handler = Terminate;
+  for (const int signal : {SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction previous = {};
+    sigaction(signal, nullptr, &previous);
+    if (previous.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+  }
 
   quillet::AppState& app = quillet::TheAppState();
   const quillet::ImagingApi& imaging = quillet::LoadImagingLibrary();

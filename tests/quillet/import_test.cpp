@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "quillet/bitmap.h"
+#include "quillet/files.h"
 #include "scratch_dir.h"
 #include "test_images.h"
 
@@ -268,6 +269,7 @@ TEST_F(ImportTest, TheTiffStepWritesThreeEightBitSamples) {
     EXPECT_EQ(MagickGetImageAlphaChannel(wand), MagickFalse) << name;
     MagickRelinquishMemory(photometric);
     DestroyMagickWand(wand);
+    std::filesystem::remove("out.tif");  // the step only creates files
   }
 }
 
@@ -288,44 +290,82 @@ TEST_F(ImportTest, FileNamesAreTakenLiterally) {
   EXPECT_FALSE(ImportImage(app_, imaging, "list.svg"));  // not a raster format of the list
 }
 
-TEST_F(ImportTest, StaleTemporaryFilesAreOverwrittenThenDeleted) {
+// Files in the current directory under the names the conversion gives its temporary files
+// are left alone, and the conversion's own files are gone afterwards.
+TEST_F(ImportTest, FilesUnderTheTemporaryNamesAreLeftAlone) {
   const ImagingApi& imaging = Imaging();
   const Picture picture = testing::SpriteLike(9, 4, 3, 5);
   WriteWithMagick(picture, "PNG", "in.png");
-  testing::WriteFile(kImportBmpName, testing::Bmp24File(testing::Plain(3, 3, 0xff0000)));
-  WriteWithMagick(testing::Plain(3, 3, 0x00ff00), "TIFF", kImportTiffName);
+  const std::vector<std::uint8_t> bmp = testing::Bmp24File(testing::Plain(3, 3, 0xff0000));
+  testing::WriteFile("temp24.bmp", bmp);
+  WriteWithMagick(testing::Plain(3, 3, 0x00ff00), "TIFF", "temp24.tif");
+  const std::vector<std::uint8_t> tiff = testing::ReadFileBytes("temp24.tif");
   ASSERT_TRUE(ImportImage(app_, imaging, "in.png"));
   EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours);
-  EXPECT_EQ(Listing(), "in.png");
+  EXPECT_EQ(Listing(), "in.png temp24.bmp temp24.tif");
+  EXPECT_EQ(testing::ReadFileBytes("temp24.bmp"), bmp);
+  EXPECT_EQ(testing::ReadFileBytes("temp24.tif"), tiff);
+  EXPECT_EQ(TempListing(), "");
+}
+
+// A temporary file that cannot be created fails the import without blaming the image, and
+// what was planted under its name (a link here) is not written through.
+TEST_F(ImportTest, ATemporaryFileThatCannotBeCreatedIsNotTheImagesFault) {
+  const ImagingApi& imaging = Imaging();
+  WriteWithMagick(testing::SpriteLike(5, 5, 3, 2), "PNG", "in.png");
+  testing::WriteFile("victim", {'v'});
+  JobTemporaries temporaries;
+  ASSERT_TRUE(CreateJobTemporaries(temporaries));
+  std::filesystem::create_symlink(Dir() + "/victim", temporaries.importTiffName);
+  app_.temporaries = &temporaries;
+  EXPECT_FALSE(ImportImage(app_, imaging, "in.png"));
+  app_.temporaries = nullptr;
+  EXPECT_TRUE(errors_.texts.empty());  // the job reports it
+  EXPECT_TRUE(OutputFailed());
+  EXPECT_STREQ(LastOutputFailure().path, temporaries.importTiffName);
+  EXPECT_EQ(testing::ReadFileBytes("victim"), std::vector<std::uint8_t>{'v'});
+
+  // Outside a job the import says so itself.
+  const std::string missing = TempDir() + "/missing";
+  setenv("TMPDIR", missing.c_str(), 1);
+  EXPECT_FALSE(ImportImage(app_, imaging, "in.png"));
+  EXPECT_EQ(errors_.texts,
+            std::vector<std::string>{"cannot create a temporary file in " + TempDir() + ": No such file or directory"});
 }
 
 // A stand-in library that checks the order of the temporary files' lives.
 struct FakeLibrary {
-  static inline std::vector<std::string> calls;
+  static inline std::vector<std::string> calls;  // file names without their directories
   static inline bool failTiffSave = false;
   static inline bool failBmpSave = false;
+  static inline std::string tiffPath, bmpPath;
+  static std::string Base(const char* name) { return std::filesystem::path(name).filename().string(); }
   static ImageHandle Load(const char* name) {
-    calls.push_back(std::string("load ") + name);
-    return Exists(name) ? new std::string(name) : nullptr;
+    calls.push_back("load " + Base(name));
+    return Exists(name) ? new std::string(Base(name)) : nullptr;
   }
   static bool SaveTiff(ImageHandle, const char* name) {
-    calls.push_back(std::string("tiff ") + name);
+    calls.push_back("tiff " + Base(name));
+    tiffPath = name;
     testing::WriteFile(name, {'I', 'I', '*', 0});
     return !failTiffSave;
   }
   static bool SaveBmp(ImageHandle, const char* name) {
-    calls.push_back(std::string("bmp ") + name);
+    calls.push_back("bmp " + Base(name));
+    bmpPath = name;
     if (!failBmpSave) testing::WriteFile(name, testing::Bmp24File(testing::Plain(2, 2, 0x0000ff)));
     return !failBmpSave;
   }
   static void Dispose(ImageHandle image) {
     std::string* name = static_cast<std::string*>(image);
-    calls.push_back("dispose " + *name + (Exists(kImportTiffName) ? " tif" : "") +
-                    (Exists(kImportBmpName) ? " bmp" : ""));
+    calls.push_back("dispose " + *name + (!tiffPath.empty() && Exists(tiffPath) ? " tif" : "") +
+                    (!bmpPath.empty() && Exists(bmpPath) ? " bmp" : ""));
     delete name;
   }
   static ImagingApi Api() {
     calls.clear();
+    tiffPath.clear();
+    bmpPath.clear();
     failTiffSave = failBmpSave = false;
     ImagingApi api;
     api.available = true;
@@ -346,17 +386,18 @@ TEST_F(ImportTest, TemporaryFilesAreDeletedOnlyAfterTheirImagesAreReleased) {
             (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "load temp24.tif", "bmp temp24.bmp",
                                       "dispose temp24.tif tif bmp", "dispose in.gif bmp"}));
   EXPECT_EQ(Listing(), "in.gif");
+  EXPECT_EQ(TempListing(), "");
   EXPECT_TRUE(errors_.texts.empty());
 }
 
 TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   ImagingApi api = FakeLibrary::Api();
   testing::WriteFile("in.gif", {'G', 'I', 'F'});
-  testing::WriteFile(kImportBmpName, {'s', 't', 'a', 'l', 'e'});
   FakeLibrary::failTiffSave = true;
   EXPECT_FALSE(ImportImage(app_, api, "in.gif"));
-  EXPECT_EQ(FakeLibrary::calls, (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "dispose in.gif tif bmp"}));
-  EXPECT_EQ(Listing(), "in.gif temp24.tif");  // the TIFF stays when its save failed
+  EXPECT_EQ(FakeLibrary::calls, (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "dispose in.gif tif"}));
+  EXPECT_EQ(Listing(), "in.gif");
+  EXPECT_EQ(TempListing(), "");  // the half-saved TIFF went with the directory
   EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
 
   api = FakeLibrary::Api();
@@ -365,6 +406,7 @@ TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   EXPECT_FALSE(ImportImage(app_, api, "in.gif"));
   EXPECT_FALSE(HasImage24(app_.workingBitmap));
   EXPECT_EQ(Listing(), "in.gif");
+  EXPECT_EQ(TempListing(), "");
   EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
 }
 
@@ -378,6 +420,7 @@ TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
   EXPECT_TRUE(job.Succeeded());
   EXPECT_EQ(HeaderWidth(app_.workingBitmap.header.get()), 48);
   EXPECT_EQ(Listing(), "in.png out.bmp");
+  EXPECT_EQ(TempListing(), "");
 
   const std::vector<std::uint8_t> frame = testing::ReadFileBytes("out.bmp");
   std::snprintf(app_.runParameters.inputName, kPathChars, "in.gif");

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -106,7 +108,7 @@ class PipelineTest : public testing::ScratchDirTest {
 TEST_F(PipelineTest, EnlargeImageLeavesTheEightTimesImageAndNoTemporaryFile) {
   ProgressLog log;
   Watch(log);
-  const EnlargeResult result = EnlargeImage(app_, ImageImporter{}, "in.bmp", kEnlargeTempName, true);
+  const EnlargeResult result = EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true);
   EXPECT_TRUE(result.inputImported);
   EXPECT_TRUE(result.enlarged);
   EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, testing::PictureOf(Enlarged()).colours);
@@ -116,10 +118,11 @@ TEST_F(PipelineTest, EnlargeImageLeavesTheEightTimesImageAndNoTemporaryFile) {
   EXPECT_EQ(Listing(), "in.bmp");
 }
 
-// An earlier job, cancelled during its enlargement, left its temporary file behind.
+// A file in the current directory under the name the job gives its temporary file (here,
+// what an older build left there) is none of the job's business.
 TEST_F(PipelineTest, AFailedInputNeverPicksUpAStaleTemporaryFile) {
   const std::vector<std::uint8_t> stale = testing::Bmp24File(testing::Plain(16, 16, 0x123456));
-  testing::WriteFile(kEnlargeTempName, stale);
+  testing::WriteFile("_temp.bmp", stale);
   testing::SetPicture(app_.workingBitmap, testing::Plain(8, 8, 0x654321));  // the last job's image
   SetNames("missing.png", "out");
   ProgressLog log;
@@ -128,8 +131,9 @@ TEST_F(PipelineTest, AFailedInputNeverPicksUpAStaleTemporaryFile) {
   EXPECT_FALSE(job.enlarge.inputImported || job.enlarge.enlarged || job.Succeeded());
   EXPECT_EQ(job.frames.framesWritten, 0);
   EXPECT_STREQ(job.frames.firstFailedName, "out.bmp");
-  EXPECT_EQ(testing::ReadFileBytes(kEnlargeTempName), stale);  // neither read nor deleted
+  EXPECT_EQ(testing::ReadFileBytes("_temp.bmp"), stale);  // neither read nor deleted
   EXPECT_EQ(Listing(), "_temp.bmp in.bmp");
+  EXPECT_EQ(TempListing(), "");
   // The job still runs through all its steps.
   EXPECT_EQ(std::vector<int>(log.positions.begin(), log.positions.begin() + 10),
             (std::vector<int>{0, 5, 10, 25, 35, 50, 65, 80, 90, 100}));
@@ -140,10 +144,80 @@ TEST_F(PipelineTest, AStepThatCannotBeWrittenEndsTheEnlargementWithoutAnImage) {
   EXPECT_TRUE(result.inputImported);
   EXPECT_FALSE(result.enlarged);
   EXPECT_FALSE(HasImage24(app_.workingBitmap));  // not the input rendered as if enlarged
+  EXPECT_TRUE(result.temporaryFailed);
+  EXPECT_STREQ(result.temporaryDirectory, "no/such/dir");
+  EXPECT_STREQ(result.temporaryReason, "No such file or directory");
+}
+
+// A link or a file planted under the temporary name is neither followed, overwritten, read
+// nor deleted: the step fails instead.
+TEST_F(PipelineTest, APlantedTemporaryNameIsNeverWrittenThrough) {
+  testing::WriteFile("victim", {'k', 'e', 'e', 'p'});
+  for (const bool link : {true, false}) {
+    if (link) {
+      std::filesystem::create_symlink("victim", "_temp.bmp");
+    } else {
+      std::filesystem::copy_file("in.bmp", "_temp.bmp");
+    }
+    const EnlargeResult result = EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true);
+    EXPECT_FALSE(result.enlarged) << link;
+    EXPECT_TRUE(result.temporaryFailed) << link;
+    EXPECT_STREQ(result.temporaryReason, "File exists") << link;
+    EXPECT_EQ(std::filesystem::is_symlink("_temp.bmp"), link);
+    EXPECT_TRUE(Exists("_temp.bmp"));
+    EXPECT_EQ(testing::ReadFileBytes("victim"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+    std::filesystem::remove("_temp.bmp");
+  }
+}
+
+// The job's temporary files live in a directory of its own under TMPDIR, which only its
+// owner may enter and which is gone when the job ends.
+TEST_F(PipelineTest, TheJobWorksInAPrivateDirectoryThatItRemoves) {
+  struct Seen {
+    std::string directory;
+    std::filesystem::perms permissions = std::filesystem::perms::none;
+    int calls = 0;
+  } seen;
+  ImageImporter importer;
+  importer.context = &seen;
+  importer.import = [](void* context, AppState& app, const char* name) {
+    Seen& seen = *static_cast<Seen*>(context);
+    if (seen.calls++ == 0 && app.temporaries) {
+      seen.directory = app.temporaries->directory;
+      seen.permissions = std::filesystem::status(seen.directory).permissions();
+    }
+    LoadBitmapFile(name, app.workingBitmap);
+    return HasImage24(app.workingBitmap);
+  };
+  SetNames("in.bmp", "out");
+  const JobResult job = RunJob(app_, importer);
+  EXPECT_TRUE(job.Succeeded());
+  EXPECT_EQ(seen.calls, 4);  // the input, then each step read back
+  EXPECT_EQ(seen.directory.rfind(TempDir() + "/quillet-", 0), 0u) << seen.directory;
+  EXPECT_EQ(seen.permissions, std::filesystem::perms::owner_all);
+  EXPECT_EQ(TempListing(), "");
+  EXPECT_EQ(Listing(), "in.bmp out.bmp");
+  EXPECT_EQ(app_.temporaries, nullptr);
+}
+
+// Without a place for its temporary files the job does not start, and says where it looked.
+TEST_F(PipelineTest, ATemporaryLocationThatCannotBeUsedStopsTheJobBeforeItStarts) {
+  const std::string missing = TempDir() + "/missing";
+  setenv("TMPDIR", missing.c_str(), 1);
+  SetNames("in.bmp", "out");
+  ProgressLog log;
+  Watch(log);
+  const JobResult job = RunJob(app_, ImageImporter{});
+  EXPECT_TRUE(job.enlarge.temporaryFailed);
+  EXPECT_EQ(job.enlarge.temporaryDirectory, missing);
+  EXPECT_STREQ(job.enlarge.temporaryReason, "No such file or directory");
+  EXPECT_FALSE(job.Succeeded());
+  EXPECT_TRUE(log.positions.empty());
+  EXPECT_EQ(Listing(), "in.bmp");
 }
 
 TEST_F(PipelineTest, SingleFrameForCountsBelowTwoAtTheStartValues) {
-  EnlargeImage(app_, ImageImporter{}, "in.bmp", kEnlargeTempName, true);
+  EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true);
   app_.runParameters.angle = 22.5;
   app_.runParameters.scale = 1.5;
   app_.runParameters.endAngle = 90.0;
@@ -168,7 +242,7 @@ TEST_F(PipelineTest, SingleFrameForCountsBelowTwoAtTheStartValues) {
 }
 
 TEST_F(PipelineTest, SeriesRunsFromTheStartToTheEndValues) {
-  EnlargeImage(app_, ImageImporter{}, "in.bmp", kEnlargeTempName, true);
+  EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true);
   RunParameters& run = app_.runParameters;
   run.frameCount = 3;
   run.angle = 0.0;
@@ -196,14 +270,54 @@ TEST_F(PipelineTest, SeriesRunsFromTheStartToTheEndValues) {
   EXPECT_EQ(log.texts[2], "Generating \"" + Dir() + "/frames_3.bmp\"\n(angle 90 degrees) (scale 100%)");
 }
 
+// The series stops at the first frame that cannot be written, with the reason.
 TEST_F(PipelineTest, AFrameThatCannotBeWrittenIsReported) {
   SetNames("in.bmp", "no/such/dir/out");
-  app_.runParameters.frameCount = 2;
+  app_.runParameters.frameCount = 1000;
+  ProgressLog log;
+  Watch(log);
   const JobResult job = RunJob(app_, ImageImporter{});
   EXPECT_TRUE(job.enlarge.enlarged);
-  EXPECT_EQ(job.frames.framesWanted, 2);
+  EXPECT_EQ(job.frames.framesWanted, 1000);
   EXPECT_EQ(job.frames.framesWritten, 0);
-  EXPECT_STREQ(job.frames.firstFailedName, "no/such/dir/out_1.bmp");
+  EXPECT_STREQ(job.frames.firstFailedName, "no/such/dir/out_0001.bmp");
+  EXPECT_STREQ(job.frames.failureReason, "No such file or directory");
+  EXPECT_EQ(log.texts.size(), 2u);  // the import, and the one frame tried
+}
+
+// A frame that cannot be written whole leaves the file under its name as it was, and nothing
+// beside it; an existing frame is replaced whole, keeping its mode; a link's target is the
+// file replaced.
+TEST_F(PipelineTest, FramesAppearWholeOrNotAtAll) {
+  ASSERT_TRUE(EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true).enlarged);
+  SetNames("", "out");
+  ASSERT_EQ(RunFrames(app_).framesWritten, 1);
+  const std::vector<std::uint8_t> frame = testing::ReadFileBytes("out.bmp");
+
+  testing::WriteFile("old.bmp", {'o', 'l', 'd'});
+  std::filesystem::permissions("old.bmp", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                              std::filesystem::perms::others_read);
+  SetNames("", "old");
+  EXPECT_EQ(RunFrames(app_).framesWritten, 1);
+  EXPECT_EQ(testing::ReadFileBytes("old.bmp"), frame);
+  EXPECT_EQ(std::filesystem::status("old.bmp").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::others_read);
+
+  std::filesystem::create_directory("real");
+  std::filesystem::create_symlink("real/target.bmp", "link.bmp");
+  SetNames("", "link");
+  EXPECT_EQ(RunFrames(app_).framesWritten, 1);
+  EXPECT_TRUE(std::filesystem::is_symlink("link.bmp"));
+  EXPECT_EQ(testing::ReadFileBytes("real/target.bmp"), frame);
+
+  std::filesystem::create_symlink("/dev/full", "full.bmp");
+  SetNames("", "full");
+  const FramesResult full = RunFrames(app_);
+  EXPECT_EQ(full.framesWritten, 0);
+  EXPECT_STREQ(full.failureReason, "No space left on device");
+  EXPECT_EQ(Listing(), "full.bmp in.bmp link.bmp old.bmp out.bmp real");
+  EXPECT_EQ(TempListing(), "");
 }
 
 // The reload reads rows straight from the file: every layout, truncation and a pipe give

@@ -348,8 +348,10 @@ TEST_F(QuilletProgram, FailedOneShotJobSaysWhatAndEndsNonZero) {
 
   run = Run({"-in", "sprite.bmp", "-out", "no/such/folder/a.bmp", "-angle", "10", "-endangle", "20", "-frames", "2"});
   EXPECT_EQ(run.status, 3);
-  EXPECT_NE(run.err.find("could not write \"no/such/folder/a_1.bmp\" (0 of 2 frames written)"), std::string::npos)
+  EXPECT_NE(run.err.find("could not write \"no/such/folder/a_1.bmp\": No such file or directory (0 of 2 frames written)"),
+            std::string::npos)
       << run.err;
+  EXPECT_EQ(Count(run.err, "Generating"), 1) << run.err;  // the series stops at the first failure
 
   run = Run({"-in", std::string(kPathChars, 'n') + ".bmp", "-out", "a.bmp", "-angle", "10"});
   EXPECT_EQ(run.status, 2);

@@ -1,5 +1,5 @@
-// Runs each test in a fresh, empty current directory, since the job's temporary files are
-// relative names; the directory is removed afterwards.
+// Runs each test in a fresh, empty current directory, with TMPDIR pointing at another, so
+// that the files a job leaves in either can be seen; both are removed afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -32,15 +33,40 @@ class ScratchDirTest : public ::testing::Test {
     previous_ = cwd;
     dir_ = MakeTempDir();
     ASSERT_FALSE(dir_.empty());
+    tmp_ = MakeTempDir();
+    ASSERT_FALSE(tmp_.empty());
+    if (const char* given = std::getenv("TMPDIR")) {
+      hadTmpdir_ = true;
+      previousTmpdir_ = given;
+    }
+    setenv("TMPDIR", tmp_.c_str(), 1);
     ASSERT_EQ(chdir(dir_.c_str()), 0);
   }
   void TearDown() override {
     if (!previous_.empty()) {
       EXPECT_EQ(chdir(previous_.c_str()), 0);
     }
+    if (hadTmpdir_) {
+      setenv("TMPDIR", previousTmpdir_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
     std::error_code ignored;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+    if (!tmp_.empty()) std::filesystem::remove_all(tmp_, ignored);
   }
+  // Everything under TMPDIR, each path relative to it, sorted: empty once every job cleaned up.
+  std::string TempListing() const {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp_, ignored))
+      names.push_back(std::filesystem::relative(entry.path(), tmp_).string());
+    std::sort(names.begin(), names.end());
+    std::string all;
+    for (const std::string& name : names) all += (all.empty() ? "" : " ") + name;
+    return all;
+  }
+  const std::string& TempDir() const { return tmp_; }
   // Names of the files in the current directory, sorted.
   static std::string Listing() {
     std::vector<std::string> names;
@@ -55,6 +81,9 @@ class ScratchDirTest : public ::testing::Test {
  private:
   std::string previous_;
   std::string dir_;
+  std::string tmp_;
+  bool hadTmpdir_ = false;
+  std::string previousTmpdir_;
 };
 
 }  // namespace quillet::testing

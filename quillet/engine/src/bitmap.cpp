@@ -194,14 +194,14 @@ OutputBitmap& OutputBitmap::operator=(OutputBitmap&& other) noexcept {
 
 OutputBitmap::~OutputBitmap() { ReleasePlatformHandles(bitmap, deviceContext); }
 
-bool WriteBitmapFile(const char* fileName, OutputBitmap& output) {
+bool WriteBitmapFile(const char* fileName, OutputBitmap& output, OutputMode mode) {
   return WriteBitmapFile(fileName, output.header.get(), output.bitmap, output.deviceContext, output.pixels,
-                         output.pixelBytes);
+                         output.pixelBytes, mode);
 }
 
-bool WriteBitmapFile(const char* fileName, WorkingBitmap& bitmap) {
+bool WriteBitmapFile(const char* fileName, WorkingBitmap& bitmap, OutputMode mode) {
   return WriteBitmapFile(fileName, bitmap.header.get(), bitmap.bitmap, bitmap.deviceContext,
-                         bitmap.pixels.data(), bitmap.pixels.size());
+                         bitmap.pixels.data(), bitmap.pixels.size(), mode);
 }
 
 }  // namespace quillet

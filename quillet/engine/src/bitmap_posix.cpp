@@ -97,16 +97,12 @@ OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width,
 }
 
 bool WriteBitmapFile(const char* fileName, std::uint8_t* header, PlatformHandle /*bitmap*/,
-                     PlatformHandle /*deviceContext*/, const std::uint8_t* pixels, std::size_t pixelBytes) {
+                     PlatformHandle /*deviceContext*/, const std::uint8_t* pixels, std::size_t pixelBytes,
+                     OutputMode mode) {
   BitmapFileLayout layout;
   if (!fileName || !PrepareBitmapFile(header, pixels, pixelBytes, layout)) return false;
-  std::FILE* file = std::fopen(fileName, "wb");
-  if (!file) return false;
-  bool ok = std::fwrite(layout.fileHeader, 1, kFileHeaderBytes, file) == kFileHeaderBytes;
-  ok = ok && std::fwrite(header, 1, layout.infoBytes, file) == layout.infoBytes;
-  ok = ok && (layout.imageBytes == 0 || std::fwrite(pixels, 1, layout.imageBytes, file) == layout.imageBytes);
-  const bool closed = std::fclose(file) == 0;
-  return ok && closed;
+  const ByteRange parts[3] = {{layout.fileHeader, kFileHeaderBytes}, {header, layout.infoBytes}, {pixels, layout.imageBytes}};
+  return WriteOutputFile(fileName, parts, 3, mode);
 }
 
 }  // namespace quillet

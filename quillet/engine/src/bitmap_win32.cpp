@@ -16,18 +16,6 @@ HDC Dc(PlatformHandle handle) { return static_cast<HDC>(handle); }
 HBITMAP Bitmap(PlatformHandle handle) { return static_cast<HBITMAP>(handle); }
 BITMAPINFO* Info(std::uint8_t* header) { return reinterpret_cast<BITMAPINFO*>(header); }
 
-// Writes all of size bytes; false on a short or failed write.
-bool WriteAll(HANDLE file, const void* data, std::uint32_t size) {
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  while (size > 0) {
-    DWORD written = 0;
-    if (!WriteFile(file, bytes, size, &written, nullptr) || written == 0) return false;
-    bytes += written;
-    size -= written;
-  }
-  return true;
-}
-
 }  // namespace
 
 // Deleting the device context first detaches the bitmap from it; a bitmap still selected
@@ -109,22 +97,16 @@ OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width,
 }
 
 bool WriteBitmapFile(const char* fileName, std::uint8_t* header, PlatformHandle bitmap,
-                     PlatformHandle deviceContext, const std::uint8_t* pixels, std::size_t pixelBytes) {
+                     PlatformHandle deviceContext, const std::uint8_t* pixels, std::size_t pixelBytes,
+                     OutputMode mode) {
   if (!fileName || !header) return false;
   // The header's own bit count asks the platform for the image size of that format.
   if (bitmap && deviceContext && HeaderBitCount(header) != 0)
     GetDIBits(Dc(deviceContext), Bitmap(bitmap), 0, 0, nullptr, Info(header), DIB_RGB_COLORS);
   BitmapFileLayout layout;
   if (!PrepareBitmapFile(header, pixels, pixelBytes, layout)) return false;
-
-  const HANDLE file = CreateFileA(fileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool ok = WriteAll(file, layout.fileHeader, kFileHeaderBytes);
-  ok = ok && WriteAll(file, header, layout.infoBytes);
-  ok = ok && WriteAll(file, pixels, layout.imageBytes);
-  const bool closed = CloseHandle(file) != 0;
-  return ok && closed;
+  const ByteRange parts[3] = {{layout.fileHeader, kFileHeaderBytes}, {header, layout.infoBytes}, {pixels, layout.imageBytes}};
+  return WriteOutputFile(fileName, parts, 3, mode);
 }
 
 }  // namespace quillet

@@ -100,14 +100,14 @@ bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output) {
   return true;
 }
 
-bool EnlargeStep(const WorkingBitmap& source, const char* fileName) {
+bool EnlargeStep(const WorkingBitmap& source, const char* fileName, OutputMode mode) {
   if (!HasImage24(source)) return false;
   const std::int32_t w = HeaderWidth(source.header.get());
   const std::int32_t h = HeaderHeight(source.header.get());
   if (w > INT32_MAX / 2 || h > INT32_MAX / 2) return false;
   OutputBitmap output = CreateOutputBitmap(source, 2 * w, 2 * h);
   if (!EnlargeInto(source, output)) return false;
-  return WriteBitmapFile(fileName, output);
+  return WriteBitmapFile(fileName, output, mode);
 }
 
 }  // namespace quillet

@@ -6,6 +6,7 @@
 
 #include "quillet/bitmap.h"
 #include "quillet/enlarge.h"
+#include "quillet/files.h"
 #include "quillet/render.h"
 
 namespace quillet {
@@ -84,6 +85,13 @@ void ShowGenerating(const AppState& app, const char* fileName, double angle, dou
   ShowStatus(app, text);
 }
 
+// Keeps where and why a temporary file could not be written.
+void NoteTemporaryFailure(EnlargeResult& result) {
+  result.temporaryFailed = true;
+  DirectoryOf(LastOutputFailure().path, result.temporaryDirectory);
+  std::snprintf(result.temporaryReason, sizeof result.temporaryReason, "%s", LastOutputFailure().reason);
+}
+
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool HasBmpExtension(const char* name) {
@@ -143,6 +151,7 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
   // it is decoded; one whose header could not tell is checked once it is read.
   InputReport inspected;
   bool memoryOut = false;
+  ClearOutputFailure();
   if (InspectInput(importer, inputName, inspected) && !FitsEnlargement(inspected.width, inspected.height)) {
     app.workingBitmap = WorkingBitmap{};
     result.input = inspected;
@@ -163,23 +172,27 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
   }
   ReportProgress(app, 10);
 
+  if (!result.inputImported && OutputFailed()) NoteTemporaryFailure(result);
+
   // intact: the working bitmap holds this job's image at the size reached so far.
   bool intact = result.inputImported;
-  bool tempWritten = false;  // this call created or replaced tempName
   constexpr int kStepDone[3] = {25, 50, 80};
   constexpr int kReloadDone[3] = {35, 65, 90};
   for (int step = 0; step < 3; ++step) {
+    bool written = false;  // this call created tempName, whole
     if (intact) {
-      tempWritten = true;  // a failed write may still have left part of a file
-      intact = Guarded(memoryOut, [&] { return EnlargeStep(app.workingBitmap, tempName); });
+      ClearOutputFailure();
+      written = intact = Guarded(memoryOut, [&] {
+        return EnlargeStep(app.workingBitmap, tempName, OutputMode::kCreateNew);
+      });
+      if (!written && OutputFailed()) NoteTemporaryFailure(result);
     }
     ReportProgress(app, kStepDone[step]);
     if (step == 2 && !reload) break;
     if (intact) intact = Guarded(memoryOut, [&] { return Import(importer, app, tempName); });
+    if (written) std::remove(tempName);
     ReportProgress(app, kReloadDone[step]);
   }
-  if (reload && tempWritten) std::remove(tempName);
-  if (!reload && !intact && tempWritten) std::remove(tempName);
   if (!intact) app.workingBitmap = WorkingBitmap{};
   result.enlarged = intact;
   result.outOfMemory = result.inputImported && memoryOut;
@@ -201,6 +214,7 @@ FramesResult RunFrames(AppState& app, int threads) {
         PlanFrame(HeaderWidth(source.header.get()), HeaderHeight(source.header.get()), -angle, scale);
     FrameProblem problem = FrameProblem::kNone;
     bool memoryOut = false;
+    ClearOutputFailure();
     if (HasImage24(source) && !plan.valid) {
       problem = FrameProblem::kTooLarge;
       ReportProgress(app, 100);
@@ -209,12 +223,15 @@ FramesResult RunFrames(AppState& app, int threads) {
     }
     if (problem == FrameProblem::kNone) {
       ++result.framesWritten;
-    } else if (result.firstFailedName[0] == '\0') {
-      std::snprintf(result.firstFailedName, sizeof result.firstFailedName, "%s", fileName);
-      result.firstProblem = problem;
-      result.wantedWidth = plan.wantedW;
-      result.wantedHeight = plan.wantedH;
+      return true;
     }
+    // The series stops at the first frame that was not written.
+    std::snprintf(result.firstFailedName, sizeof result.firstFailedName, "%s", fileName);
+    std::snprintf(result.failureReason, sizeof result.failureReason, "%s", LastOutputFailure().reason);
+    result.firstProblem = problem;
+    result.wantedWidth = plan.wantedW;
+    result.wantedHeight = plan.wantedH;
+    return false;
   };
 
   if (run.frameCount <= 1) {
@@ -228,14 +245,27 @@ FramesResult RunFrames(AppState& app, int threads) {
     const double scale = Interpolate(run.scale, run.endScale, i, run.frameCount);
     char frameName[kFrameNameChars];
     FrameFileName(name, run.frameCount, i, frameName);
-    render(frameName, angle, scale);
+    if (!render(frameName, angle, scale)) break;
   }
   return result;
 }
 
 JobResult RunJob(AppState& app, const ImageImporter& importer) {
   JobResult result;
-  result.enlarge = EnlargeImage(app, importer, app.runParameters.inputName, kEnlargeTempName, true);
+  JobTemporaries temporaries;
+  ClearOutputFailure();
+  if (!CreateJobTemporaries(temporaries)) {
+    result.enlarge.temporaryFailed = true;
+    std::snprintf(result.enlarge.temporaryDirectory, sizeof result.enlarge.temporaryDirectory, "%s",
+                  temporaries.directory);
+    std::snprintf(result.enlarge.temporaryReason, sizeof result.enlarge.temporaryReason, "%s",
+                  LastOutputFailure().reason);
+    return result;
+  }
+  app.temporaries = &temporaries;
+  result.enlarge = EnlargeImage(app, importer, app.runParameters.inputName, temporaries.enlargeName, true);
+  app.temporaries = nullptr;
+  RemoveJobTemporaries(temporaries);
   result.frames = RunFrames(app);
   return result;
 }

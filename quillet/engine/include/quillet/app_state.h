@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "quillet/bitmap.h"
+#include "quillet/files.h"
 
 namespace quillet {
 
@@ -68,6 +69,8 @@ struct AppState {
   std::int32_t encoderColourDepth = 24;  // bits per pixel asked of the import conversion
   WorkingBitmap workingBitmap;
   InputReport importReport;  // set by each import of a job's input
+  // The running job's temporary files; none outside a job.
+  const JobTemporaries* temporaries = nullptr;
 };
 
 // The process-wide record the front ends use; tests may build their own AppState.

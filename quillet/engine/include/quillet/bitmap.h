@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "quillet/files.h"
+
 namespace quillet {
 
 using PlatformHandle = void*;  // device context or bitmap on Windows; always null elsewhere
@@ -150,10 +152,12 @@ OutputBitmap CreateOutputBitmap(const WorkingBitmap& source, std::int32_t width,
 
 // Writes header (14-byte file header, info header, biClrUsed colour entries) and
 // biSizeImage bytes of pixels; true only when the whole file was written and closed.
-// pixelBytes bounds what may be read from pixels.
+// pixelBytes bounds what may be read from pixels. The mode says how the file is created
+// (WriteOutputFile); a failed write leaves LastOutputFailure set.
 bool WriteBitmapFile(const char* fileName, std::uint8_t* header, PlatformHandle bitmap,
-                     PlatformHandle deviceContext, const std::uint8_t* pixels, std::size_t pixelBytes);
-bool WriteBitmapFile(const char* fileName, OutputBitmap& output);
-bool WriteBitmapFile(const char* fileName, WorkingBitmap& bitmap);
+                     PlatformHandle deviceContext, const std::uint8_t* pixels, std::size_t pixelBytes,
+                     OutputMode mode = OutputMode::kReplace);
+bool WriteBitmapFile(const char* fileName, OutputBitmap& output, OutputMode mode = OutputMode::kReplace);
+bool WriteBitmapFile(const char* fileName, WorkingBitmap& bitmap, OutputMode mode = OutputMode::kReplace);
 
 }  // namespace quillet

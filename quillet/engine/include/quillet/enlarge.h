@@ -16,7 +16,8 @@ bool Similar(std::uint32_t a, std::uint32_t b, std::uint32_t c);
 bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output);
 
 // Writes the 2x enlargement of source to fileName; the source is left unchanged.
-// False when source holds no 24-bit image (no file is written) or the write failed.
-bool EnlargeStep(const WorkingBitmap& source, const char* fileName);
+// False when source holds no 24-bit image (no file is written) or the write failed. The
+// mode says how the file is created (WriteOutputFile).
+bool EnlargeStep(const WorkingBitmap& source, const char* fileName, OutputMode mode = OutputMode::kReplace);
 
 }  // namespace quillet

@@ -1,5 +1,6 @@
 // One job of quillet: import the input, enlarge it eight times by three smart 2x steps
-// through a temporary BMP file, then render one frame or a numbered series of frames.
+// through a temporary BMP file of the job's own, then render one frame or a numbered series
+// of frames.
 #pragma once
 
 #include <cstddef>
@@ -8,9 +9,6 @@
 #include "quillet/app_state.h"
 
 namespace quillet {
-
-// The enlargement's temporary file; relative, so it lies in the current directory.
-inline constexpr char kEnlargeTempName[] = "_temp.bmp";
 
 // Room for a frame name: a base cut at index 251, "_", ten digits, ".bmp" and the terminator.
 inline constexpr std::size_t kFrameNameChars = 272;
@@ -45,6 +43,10 @@ struct EnlargeResult {
   // without the flag, the temporary file) holds the eight-times image. When false the
   // working bitmap holds no image, so no frame is rendered from a partial enlargement.
   bool enlarged = false;
+  // A temporary file could not be created or written: the directory meant for it, and why.
+  bool temporaryFailed = false;
+  char temporaryDirectory[kTempPathChars] = {};
+  char temporaryReason[kFailureReasonChars] = {};
 };
 
 enum class FrameProblem {
@@ -60,6 +62,7 @@ struct FramesResult {
   char firstFailedName[kFrameNameChars] = {};  // first frame not written; empty when none
   FrameProblem firstProblem = FrameProblem::kNone;  // why that frame was not written
   double wantedWidth = 0, wantedHeight = 0;        // its size, when it was too large
+  char failureReason[kFailureReasonChars] = {};  // why it was not written; empty when unknown
 };
 
 struct JobResult {
@@ -68,20 +71,24 @@ struct JobResult {
   bool Succeeded() const { return enlarge.enlarged && frames.framesWritten == frames.framesWanted; }
 };
 
-// Imports inputName, then runs three smart 2x steps, each written to tempName; the first
-// two are read back, and the third too when reload is set, after which tempName is
-// deleted. A step's file is read back only when this call has just written it, so a file
-// left by an earlier job is never taken for this one; tempName is deleted only when this
-// call wrote it. Reports 0, 5, 10, 25, 35, 50, 65, 80, (90,) 100.
+// Imports inputName, then runs three smart 2x steps, each written to tempName, which each
+// step creates anew (an existing file of that name fails the step, a link is not followed);
+// the first two are read back, and the third too when reload is set, each deleted once read
+// back. Without reload the third step's file stays for the caller. A file of that name that
+// this call did not write is neither read nor deleted. Reports 0, 5, 10, 25, 35, 50, 65, 80,
+// (90,) 100.
 EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const char* inputName,
                            const char* tempName, bool reload);
 
 // Settles the output name and renders each frame of app.runParameters from the working
-// bitmap; a series runs angle and scale evenly from the start values to the end values.
+// bitmap; a series runs angle and scale evenly from the start values to the end values,
+// and stops at the first frame that could not be written.
 // threads as for RenderFrame: 0 uses every core; the bytes do not depend on it.
 FramesResult RunFrames(AppState& app, int threads = 0);
 
-// EnlargeImage of the input name through kEnlargeTempName with reload, then RunFrames.
+// Makes the job's temporary directory (see JobTemporaries; app.temporaries points to it while
+// the job runs), runs EnlargeImage of the input name through its "_temp.bmp" with reload,
+// removes the directory, then runs RunFrames. Nothing runs when the directory cannot be made.
 JobResult RunJob(AppState& app, const ImageImporter& importer);
 
 // The output name with ".bmp" appended unless it counts as having it: its last '.' at

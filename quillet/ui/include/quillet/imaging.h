@@ -15,7 +15,8 @@ struct ImagingApi {
   bool available = false;
   // Loads an image file (its first picture when it holds several); null on failure.
   ImageHandle (*loadImage)(const char* fileName) = nullptr;
-  // Writes the image as a TIFF of 24 bits per pixel; false unless written whole.
+  // Writes the image as a TIFF of 24 bits per pixel to a file it creates; false unless
+// written whole.
   bool (*saveTiff24)(ImageHandle image, const char* fileName) = nullptr;
   // Writes the image as a BMP of 24 bits per pixel with a 40-byte info header, alpha
   // dropped and the stored colour kept; false unless written whole.

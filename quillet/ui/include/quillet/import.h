@@ -1,6 +1,6 @@
 // Bringing any image file into the working bitmap as a 24-bit bitmap: 24-bit BMP files
 // directly, everything else converted by the imaging library through "temp24.tif" and
-// "temp24.bmp" in the current directory.
+// "temp24.bmp" in the job's temporary directory.
 #pragma once
 
 #include "quillet/app_state.h"
@@ -8,9 +8,6 @@
 #include "quillet/pipeline.h"
 
 namespace quillet {
-
-inline constexpr char kImportTiffName[] = "temp24.tif";
-inline constexpr char kImportBmpName[] = "temp24.bmp";
 
 inline constexpr char kErrorCaption[] = "Error";
 inline constexpr char kLibraryMissingText[] =
@@ -34,9 +31,11 @@ void ShowError(const char* caption, const char* text);
 
 // Loads fileName into app.workingBitmap, converting it through imaging unless it is a
 // 24-bit BMP; true when the working bitmap then holds a 24-bit image. A file that cannot
-// be opened fails without a message; every other failure shows one through ShowError.
-// "temp24.bmp" is deleted whenever the library loaded the file, "temp24.tif" once its
-// reload worked; each only after the image read from or written to it was released.
+// be opened fails without a message; every other failure shows one through ShowError, but
+// for a temporary file that could not be written during a job, which the job reports. The
+// temporary files are those of app.temporaries, or of a directory made for this call outside
+// a job. "temp24.bmp" is deleted whenever this call wrote it, "temp24.tif" once its reload
+// worked; each only after the image read from or written to it was released.
 bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName);
 
 // The job's importer: ImportImage through imaging, which must outlive the importer.

@@ -1,0 +1,78 @@
+// Files the jobs write: outputs that appear under their names only when complete, and the
+// job's temporary files, private to it and removed on every way out.
+#pragma once
+
+#include <cstddef>
+
+namespace quillet {
+
+// Room for a temporary file's path with its terminator.
+inline constexpr std::size_t kTempPathChars = 1024;
+inline constexpr std::size_t kFailureReasonChars = 160;
+
+struct ByteRange {
+  const void* data = nullptr;
+  std::size_t size = 0;
+};
+
+enum class OutputMode {
+  // The user's output. A regular file, or a name that does not exist yet, is written to a
+  // new file beside it and renamed into place once complete; a symbolic link is followed
+  // and its target replaced. An existing file that is not a regular one (a device, a pipe)
+  // is written in place and never replaced. A read-only file is refused.
+  kReplace,
+  // A temporary file: created exclusively (an existing name fails, a link is never
+  // followed) and deleted again when the write fails.
+  kCreateNew,
+};
+
+// Why the last write of this thread failed, as the platform words it, and the file it was
+// writing; both empty when none failed since the last ClearOutputFailure.
+struct OutputFailure {
+  char path[kTempPathChars] = {};
+  char reason[kFailureReasonChars] = {};
+};
+const OutputFailure& LastOutputFailure();
+bool OutputFailed();
+void ClearOutputFailure();
+
+// Writes the parts one after the other as the file name; every write and the close are
+// checked. False when anything failed (see LastOutputFailure); the file under name is then
+// as it was, unless it was written in place.
+bool WriteOutputFile(const char* name, const ByteRange* parts, std::size_t count,
+                     OutputMode mode = OutputMode::kReplace);
+bool WriteOutputFile(const char* name, const void* data, std::size_t size,
+                     OutputMode mode = OutputMode::kReplace);
+
+// The temporary files of one job, in a directory of their own made for the job in the
+// system's temporary location. The destructor removes the files and the directory.
+struct JobTemporaries {
+  JobTemporaries() = default;
+  JobTemporaries(const JobTemporaries&) = delete;
+  JobTemporaries& operator=(const JobTemporaries&) = delete;
+  ~JobTemporaries();
+
+  bool created = false;
+  char directory[kTempPathChars] = {};  // the job's directory; before it exists, where it was asked for
+  char enlargeName[kTempPathChars] = {};     // "_temp.bmp": each smart 2x step
+  char importTiffName[kTempPathChars] = {};  // "temp24.tif": the import's first conversion
+  char importBmpName[kTempPathChars] = {};   // "temp24.bmp": the import's second conversion
+  int slots[4] = {-1, -1, -1, -1};           // registrations for RemoveTemporariesNow
+};
+
+// Makes the job's directory (readable by its owner alone) and sets the names; false with
+// LastOutputFailure set when the directory cannot be made.
+bool CreateJobTemporaries(JobTemporaries& temporaries);
+
+// Removes the files and the directory of the job; also done by the destructor.
+void RemoveJobTemporaries(JobTemporaries& temporaries);
+
+// Removes every temporary file and directory of the process that exists at this moment,
+// outputs half-written beside their targets included. Safe to call from a signal handler
+// or from another thread just before the process ends.
+void RemoveTemporariesNow();
+
+// The directory part of a path, without its last separator; "." when it has none.
+void DirectoryOf(const char* path, char (&directory)[kTempPathChars]);
+
+}  // namespace quillet

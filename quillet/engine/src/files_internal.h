@@ -1,0 +1,26 @@
+// Pieces shared by the platform files of the job's files.
+#pragma once
+
+#include "quillet/files.h"
+
+namespace quillet {
+
+// Keeps path for RemoveTemporariesNow until released; -1 when no slot is free or the path
+// does not fit (the file is then only removed by its owner).
+int RegisterTemporary(const char* path, bool directory);
+void ReleaseTemporary(int slot);
+
+// Sets LastOutputFailure.
+void RecordOutputFailure(const char* path, const char* reason);
+
+// Platform: the system's temporary location, without a trailing separator.
+bool SystemTempDirectory(char (&directory)[kTempPathChars]);
+// Platform: a new directory inside parent that only this user may enter; its path.
+bool MakePrivateDirectory(const char* parent, char (&directory)[kTempPathChars]);
+// Platform: removal calls that are safe in a signal handler; failures are ignored.
+void RemoveFileNow(const char* path);
+void RemoveDirectoryNow(const char* path);
+// Platform: the separator that joins a directory and a name.
+char PathSeparator();
+
+}  // namespace quillet

@@ -1,0 +1,199 @@
+// The quillet program's files under pressure: many jobs at once in one directory, inputs
+// named like temporary files, outputs that cannot be written, and jobs ended by a signal.
+// Every job's TMPDIR is a scratch directory, which must be empty once the jobs are gone.
+#include <fcntl.h>
+#include <lodepng.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "scratch_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace quillet::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WritePng(const std::string& path, const Picture& picture) {
+  std::vector<unsigned char> rgba;
+  for (std::int32_t y = picture.height - 1; y >= 0; --y)
+    for (std::int32_t x = 0; x < picture.width; ++x) {
+      const std::uint32_t c = picture.At(x, y);
+      rgba.insert(rgba.end(), {static_cast<unsigned char>(c >> 16), static_cast<unsigned char>(c >> 8),
+                               static_cast<unsigned char>(c), 255});
+    }
+  ASSERT_EQ(lodepng::encode(path, rgba, static_cast<unsigned>(picture.width), static_cast<unsigned>(picture.height)),
+            0u);
+}
+
+// Starts the program in the current directory with no standard input; its standard error goes
+// to errName.
+pid_t Start(const std::vector<std::string>& args, const std::string& errName) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(QUILLET_PROGRAM));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int err = open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || err < 0) _exit(126);
+    dup2(in, 0);
+    dup2(in, 1);
+    dup2(err, 2);
+    execv(QUILLET_PROGRAM, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The raw wait status of pid, killing it after the deadline.
+int Wait(pid_t pid, int seconds = 60) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+  int raw = 0;
+  while (waitpid(pid, &raw, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &raw, 0);
+      ADD_FAILURE() << "the program did not end in " << seconds << " s";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return raw;
+}
+
+int ExitStatus(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1; }
+
+int RunQuillet(const std::vector<std::string>& args, const std::string& errName = "err.txt") {
+  return ExitStatus(Wait(Start(args, errName)));
+}
+
+using FileSafety = ScratchDirTest;
+
+// Jobs on different sprites, BMP and PNG, started together in one directory, round after
+// round: each writes exactly what it writes alone.
+TEST_F(FileSafety, JobsRunAtOnceInOneDirectoryKeepToTheirOwnFiles) {
+  constexpr int kJobs = 8;
+  constexpr int kRounds = 12;
+  std::vector<std::string> inputs;
+  for (int k = 0; k < kJobs; ++k) {
+    const Picture sprite = SpriteLike(20 + k, 16 + 2 * k, 3 + k % 4, 100u + static_cast<std::uint32_t>(k));
+    inputs.push_back("in" + std::to_string(k) + (k % 2 ? ".png" : ".bmp"));
+    if (k % 2) {
+      WritePng(inputs.back(), sprite);
+    } else {
+      WriteFile(inputs.back(), Bmp24File(sprite));
+    }
+  }
+  auto args = [&](int k, const std::string& out) {
+    return std::vector<std::string>{"-in", inputs[static_cast<std::size_t>(k)], "-out", out,
+                                    "-angle", std::to_string(10 * k + 5), "-scale", "2"};
+  };
+  std::vector<std::vector<std::uint8_t>> alone;
+  for (int k = 0; k < kJobs; ++k) {
+    ASSERT_EQ(RunQuillet(args(k, "alone.bmp")), 0) << ReadText("err.txt");
+    alone.push_back(ReadFileBytes("alone.bmp"));
+    ASSERT_GT(alone.back().size(), 54u);
+    fs::remove("alone.bmp");
+  }
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<pid_t> jobs;
+    for (int k = 0; k < kJobs; ++k)
+      jobs.push_back(Start(args(k, "output" + std::to_string(k)), "err" + std::to_string(k) + ".txt"));
+    for (int k = 0; k < kJobs; ++k) {
+      const std::string name = "output" + std::to_string(k) + ".bmp";
+      EXPECT_EQ(ExitStatus(Wait(jobs[static_cast<std::size_t>(k)])), 0)
+          << "round " << round << ", job " << k << ": " << ReadText("err" + std::to_string(k) + ".txt");
+      EXPECT_EQ(ReadFileBytes(name), alone[static_cast<std::size_t>(k)]) << "round " << round << ", job " << k;
+      fs::remove(name);
+    }
+    ASSERT_EQ(TempListing(), "") << "round " << round;
+  }
+}
+
+// Inputs that carry the names the job once gave its temporary files are read, left as they
+// were, and turned as a copy under any other name would be.
+TEST_F(FileSafety, InputsNamedLikeTemporaryFilesSurvive) {
+  const Picture sprite = SpriteLike(14, 11, 4, 77);
+  WritePng("reference.png", sprite);
+  ASSERT_EQ(RunQuillet({"-in", "reference.png", "-out", "reference", "-angle", "30"}), 0) << ReadText("err.txt");
+  const std::vector<std::uint8_t> expected = ReadFileBytes("reference.bmp");
+  const std::vector<std::uint8_t> input = ReadFileBytes("reference.png");
+  for (const std::string name : {"temp24.bmp", "_temp.bmp", "temp24.tif"}) {
+    fs::copy_file("reference.png", name);
+    EXPECT_EQ(RunQuillet({"-in", name, "-out", "turned", "-angle", "30"}), 0) << name << ": " << ReadText("err.txt");
+    EXPECT_EQ(ReadFileBytes(name), input) << name;
+    EXPECT_EQ(ReadFileBytes("turned.bmp"), expected) << name;
+    fs::remove(name);
+    fs::remove("turned.bmp");
+  }
+  EXPECT_EQ(TempListing(), "");
+}
+
+// A frame that cannot be written ends the job with status 3 and a line that says why; a
+// temporary location that cannot be used says so, blaming neither the image nor the output.
+TEST_F(FileSafety, UnwritableFilesAreReportedWithTheirCause) {
+  WriteFile("in.bmp", Bmp24File(SpriteLike(9, 9, 3, 5)));
+  fs::create_symlink("/dev/full", "full.bmp");
+  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "full", "-angle", "10"}), 3);
+  EXPECT_NE(ReadText("err.txt").find("could not write \"full.bmp\": No space left on device"), std::string::npos)
+      << ReadText("err.txt");
+  EXPECT_TRUE(fs::is_symlink("full.bmp"));
+
+  setenv("TMPDIR", (TempDir() + "/missing").c_str(), 1);
+  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "out", "-angle", "10"}), 3);
+  EXPECT_NE(ReadText("err.txt").find("cannot create a temporary file in \"" + TempDir() + "/missing\""),
+            std::string::npos)
+      << ReadText("err.txt");
+  EXPECT_FALSE(Exists("out.bmp"));
+}
+
+// A job ended by SIGTERM or Ctrl-C (SIGINT) while it enlarges a large sheet leaves no
+// temporary file behind.
+TEST_F(FileSafety, ASignalDuringTheEnlargementRemovesTheTemporaryFiles) {
+  WriteFile("sheet.bmp", Bmp24File(SpriteLike(700, 700, 6, 3)));
+  for (const int signal : {SIGTERM, SIGINT}) {
+    const pid_t pid = Start({"-in", "sheet.bmp", "-out", "turned", "-angle", "10"}, "err.txt");
+    // Waits for the third step's file: the job is then deep in its enlargement.
+    bool seen = false;
+    for (const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
+         !seen && Clock::now() < deadline;) {
+      std::error_code ignored;
+      for (const auto& entry : fs::recursive_directory_iterator(TempDir(), ignored)) {
+        if (entry.path().filename() == "_temp.bmp" && fs::file_size(entry.path(), ignored) > 20'000'000) seen = true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(seen);
+    kill(pid, signal);
+    const int raw = Wait(pid);
+    if (signal == SIGTERM) {
+      EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM);
+    } else {
+      EXPECT_EQ(ExitStatus(raw), 0);  // a cancel
+    }
+    EXPECT_EQ(TempListing(), "") << signal;
+    EXPECT_EQ(Listing(), "err.txt sheet.bmp");
+  }
+}
+
+}  // namespace
+}  // namespace quillet::testing
