@@ -157,6 +157,21 @@ TEST_F(FileSafety, UnwritableFilesAreReportedWithTheirCause) {
   EXPECT_NE(ReadText("err.txt").find("could not write \"full.bmp\": No space left on device"), std::string::npos)
       << ReadText("err.txt");
   EXPECT_TRUE(fs::is_symlink("full.bmp"));
+  // PNG frames too; a link is followed, and a series stops at its first unwritable frame.
+  fs::create_symlink("/dev/full", "full.png");
+  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "full", "-angle", "10", "-format", "png"}), 3);
+  EXPECT_NE(ReadText("err.txt").find("could not write \"full.png\": No space left on device"), std::string::npos)
+      << ReadText("err.txt");
+  EXPECT_TRUE(fs::is_symlink("full.png"));
+  fs::create_directory("real");
+  fs::create_symlink("real/target.png", "link.png");
+  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "link", "-angle", "10", "-format", "png"}), 0) << ReadText("err.txt");
+  EXPECT_TRUE(fs::is_symlink("link.png"));
+  EXPECT_GT(ReadFileBytes("real/target.png").size(), 8u);
+  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "no/such/dir/f", "-angle", "10", "-endangle", "20", "-frames",
+                        "50", "-format", "png"}),
+            3);
+  EXPECT_NE(ReadText("err.txt").find("(0 of 50 frames written)"), std::string::npos) << ReadText("err.txt");
 
   setenv("TMPDIR", (TempDir() + "/missing").c_str(), 1);
   EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "out", "-angle", "10"}), 3);

@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "quillet/enlarge.h"
+#include "quillet/files.h"
 #include "quillet/render.h"
-#include "whole_file.h"
 
 namespace quillet {
 namespace {
@@ -242,7 +242,7 @@ bool WritePngFile(const char* fileName, const RgbaImage& image) {
                                         static_cast<unsigned>(image.height), &state);
   lodepng_state_cleanup(&state);
   LodeBuffer owned(encoded);
-  return error == 0 && encoded && WriteWholeFile(fileName, encoded, size);
+  return error == 0 && encoded && WriteOutputFile(fileName, encoded, size);
 }
 
 void PngOutputFileName(const char* outputName, char (&name)[kPathChars]) {
@@ -444,15 +444,20 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     }
     char frameName[kFrameNameChars];
     fileNameOf(k, frameName);
-    if (WritePngFile(frameName, cell)) {
-      ++result.frames.framesWritten;
-    } else if (result.frames.firstFailedName[0] == '\0') {
+    ClearOutputFailure();
+    if (!WritePngFile(frameName, cell)) {
+      // The series stops at the first frame that cannot be written.
       std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
       result.frames.firstProblem = FrameProblem::kNotWritten;
+      std::snprintf(result.frames.failureReason, sizeof result.frames.failureReason, "%s",
+                    LastOutputFailure().reason);
+      break;
     }
+    ++result.frames.framesWritten;
     ReportProgress(app, 100);
   }
   if (sheet) {
+    ClearOutputFailure();
     const RgbaImage laidOut = LayOutSheet(cells, run.sheetColumns);
     if (laidOut.width == 0) {
       result.frames.firstProblem = FrameProblem::kTooLarge;
@@ -466,6 +471,8 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     } else {
       result.frames.firstProblem = FrameProblem::kNotWritten;
       std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", name);
+      std::snprintf(result.frames.failureReason, sizeof result.frames.failureReason, "%s",
+                    LastOutputFailure().reason);
     }
     ReportProgress(app, 100);
   }
