@@ -10,6 +10,10 @@
 
 namespace quillet {
 
+// The name of the enlargement's temporary file; a job makes it in its own temporary
+// directory (RunJob), callers of EnlargeImage wherever they choose.
+inline constexpr char kEnlargeTempName[] = "_temp.bmp";
+
 // Room for a frame name: a base cut at index 251, "_", ten digits, ".bmp" and the terminator.
 inline constexpr std::size_t kFrameNameChars = 272;
 
