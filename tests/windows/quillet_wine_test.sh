@@ -91,6 +91,10 @@ for folder in $folders; do
     [ -e "$folder/$temp" ] && fail "$folder: $temp left behind"
   done
 done
+# Each job's own temporary folder goes when the job ends.
+for left in "$WINEPREFIX"/drive_c/users/*/Temp/quillet-* "$WINEPREFIX"/drive_c/windows/temp/quillet-*; do
+  [ -e "$left" ] && fail "temporary folder left behind: $left"
+done
 
 echo "quillet.exe compared under Wine, $failures failures"
 [ "$failures" -eq 0 ]
