@@ -5,26 +5,16 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include <atomic>
 #include <cstddef>
+#include <new>
 
+#include "dialogs_win32.h"
+#include "quillet/dialog_ids.h"
 #include "quillet/files.h"
-#include "quillet/front_end.h"
 #include "quillet/parameter_form.h"
 
 namespace quillet {
 namespace {
-
-constexpr int kParameterDialogId = 129;
-constexpr int kProgressDialogId = 130;
-
-constexpr int kFramesBox = 1004;
-constexpr int kEndAngleBox = 1005;
-constexpr int kEndScaleBox = 1007;
-
-constexpr int kStatusText = 1009;
-constexpr int kProgressBar = 1007;
-constexpr int kCancelButton = 1006;
 
 // Characters read from an edit box, terminator excluded.
 constexpr int kFramesTextChars = 515;
@@ -35,12 +25,18 @@ constexpr int kFieldTextChars = 255;
 constexpr UINT kStopProgressMessage = WM_APP + 1;
 constexpr INT_PTR kStoppedResult = 0x5170;
 
+// How long the main thread waits for the progress dialog to come up, and for its thread to
+// end after the job. Both are far above what a dialog needs, even under an emulated CPU;
+// they only keep a lost dialog from holding the job or the program for ever.
+constexpr DWORD kProgressOpenWaitMs = 60000;
+constexpr DWORD kProgressCloseWaitMs = 10000;
+
 // The 76-byte settings record of the file dialogs: the layout without the trailing
 // reserved fields.
 constexpr DWORD kFileDialogRecordBytes = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
 static_assert(sizeof(void*) != 4 || kFileDialogRecordBytes == 76);
 
-HINSTANCE Instance(void* context) { return static_cast<HINSTANCE>(static_cast<AppState*>(context)->instance); }
+WindowsDialogs& Dialogs(void* context) { return *static_cast<WindowsDialogs*>(context); }
 
 // The job's temporary files, and a frame half-written beside its name, go first.
 [[noreturn]] void EndProcess() {
@@ -53,7 +49,7 @@ bool ChooseFile(void* context, const FileChooserSettings& settings, char* fileBu
   OPENFILENAMEA dialog = {};
   dialog.lStructSize = kFileDialogRecordBytes;
   dialog.hwndOwner = nullptr;
-  dialog.hInstance = Instance(context);
+  dialog.hInstance = Dialogs(context).instance;
   dialog.lpstrFilter = settings.filter;
   dialog.nFilterIndex = 0;
   dialog.lpstrFile = fileBuffer;
@@ -75,18 +71,85 @@ bool ChooseOutput(void* context, const FileChooserSettings& settings, char* file
 // The end boxes serve a series only: enabled while the frame count reads above 1.
 void UpdateEndBoxes(HWND dialog) {
   char text[kFramesTextChars + 1];
-  GetDlgItemTextA(dialog, kFramesBox, text, sizeof text);
+  GetDlgItemTextA(dialog, QUILLET_FRAMES_BOX, text, sizeof text);
   const BOOL enable = EndFieldsEnabled(text) ? TRUE : FALSE;
-  EnableWindow(GetDlgItem(dialog, kEndAngleBox), enable);
-  EnableWindow(GetDlgItem(dialog, kEndScaleBox), enable);
+  EnableWindow(GetDlgItem(dialog, QUILLET_END_ANGLE_BOX), enable);
+  EnableWindow(GetDlgItem(dialog, QUILLET_END_SCALE_BOX), enable);
 }
 
-// lParam of WM_INITDIALOG is the RunParameters edited; Run stores into it.
+ParameterDialogState& ParameterState(HWND dialog) {
+  return *reinterpret_cast<ParameterDialogState*>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
+
+void EndParameterDialog(HWND dialog, INT_PTR result) {
+  ParameterState(dialog).result = result;
+  EndDialog(dialog, result);
+}
+
+bool EditParameters(void* context, RunParameters& run) {
+  ParameterDialogState state;
+  state.run = &run;
+  DialogBoxParamA(Dialogs(context).instance, MAKEINTRESOURCEA(QUILLET_PARAMETER_DIALOG), nullptr,
+                  ParameterDialogProc, reinterpret_cast<LPARAM>(&state));
+  return state.result == IDOK;
+}
+
+void SetPosition(void* context, int position) {
+  SendDlgItemMessageA(static_cast<HWND>(context), QUILLET_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void SetStatus(void* context, const char* text) {
+  SetDlgItemTextA(static_cast<HWND>(context), QUILLET_STATUS_TEXT, text);
+}
+
+ProgressDialog& ProgressOf(HWND dialog) {
+  return *reinterpret_cast<ProgressDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
+
+// Runs the progress dialog. A Cancel ends the process at once, wherever the main thread
+// stands; a dialog that could not be made lets the job run without one.
+DWORD WINAPI ProgressThread(void* parameter) {
+  ProgressDialog& progress = *static_cast<ProgressDialog*>(parameter);
+  const INT_PTR result = DialogBoxParamA(progress.instance, MAKEINTRESOURCEA(QUILLET_PROGRESS_DIALOG), nullptr,
+                                         ProgressDialogProc, reinterpret_cast<LPARAM>(&progress));
+  if (result == QUILLET_CANCEL_BUTTON) EndProcess();
+  SetEvent(progress.opened);  // for a dialog that never came up
+  return 0;
+}
+
+void StartProgress(void* context, AppState& app) {
+  WindowsDialogs& dialogs = Dialogs(context);
+  ProgressDialog* progress = new (std::nothrow) ProgressDialog;
+  if (!progress) return;  // the job runs without a display
+  progress->app = &app;
+  progress->instance = dialogs.instance;
+  if (!OpenProgressDialog(*progress, kProgressOpenWaitMs) && !progress->thread) {
+    delete progress;
+    return;
+  }
+  dialogs.progress = progress;
+}
+
+// A dialog thread that does not end in time keeps its record: it is left, not freed.
+void StopProgress(void* context, AppState& app) {
+  WindowsDialogs& dialogs = Dialogs(context);
+  if (dialogs.progress && CloseProgressDialog(*dialogs.progress, kProgressCloseWaitMs)) delete dialogs.progress;
+  dialogs.progress = nullptr;
+  app.progressWindow.store(nullptr);
+}
+
+void ShowErrorBox(void*, const char* caption, const char* text) {
+  MessageBoxA(nullptr, text, caption, MB_ICONERROR);
+}
+
+}  // namespace
+
+// lParam of WM_INITDIALOG is the ParameterDialogState; Run stores into its RunParameters.
 INT_PTR CALLBACK ParameterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
       SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-      const ParameterTexts texts = FormatParameters(*reinterpret_cast<RunParameters*>(lParam));
+      const ParameterTexts texts = FormatParameters(*reinterpret_cast<ParameterDialogState*>(lParam)->run);
       for (int field = 0; field < kParameterFieldCount; ++field)
         SetDlgItemTextA(dialog, kParameterFields[field].controlId, texts.field[field]);
       UpdateEndBoxes(dialog);
@@ -98,68 +161,56 @@ INT_PTR CALLBACK ParameterDialogProc(HWND dialog, UINT message, WPARAM wParam, L
           ParameterTexts texts;
           for (int field = 0; field < kParameterFieldCount; ++field)
             GetDlgItemTextA(dialog, kParameterFields[field].controlId, texts.field[field], kFieldTextChars + 1);
-          StoreParameters(texts, *reinterpret_cast<RunParameters*>(GetWindowLongPtrA(dialog, DWLP_USER)));
-          EndDialog(dialog, IDOK);
+          StoreParameters(texts, *ParameterState(dialog).run);
+          EndParameterDialog(dialog, IDOK);
           return TRUE;
         }
         case IDCANCEL:  // Quit, and the Esc key
-          EndProcess();
-        case kFramesBox:
+          EndParameterDialog(dialog, IDCANCEL);
+          return TRUE;
+        case QUILLET_FRAMES_BOX:
           if (HIWORD(wParam) == EN_CHANGE) UpdateEndBoxes(dialog);
           return FALSE;
         default:
           return FALSE;
       }
     case WM_CLOSE:
-      EndProcess();
+      EndParameterDialog(dialog, IDCANCEL);
+      return TRUE;
     default:
       return FALSE;
   }
 }
 
-bool EditParameters(void* context, RunParameters& run) {
-  const INT_PTR result = DialogBoxParamA(Instance(context), MAKEINTRESOURCEA(kParameterDialogId), nullptr,
-                                         ParameterDialogProc, reinterpret_cast<LPARAM>(&run));
-  return result == IDOK;
-}
-
-// The progress dialog of the running job. The dialog handle is written by the progress
-// thread and read by the main thread, which waits for it before the job starts.
-struct ProgressDialog {
-  AppState* app = nullptr;
-  std::atomic<HWND> window{nullptr};
-  std::atomic<bool> opened{false};       // the dialog was made
-  std::atomic<bool> unavailable{false};  // the dialog could not be made (no display)
-  HANDLE thread = nullptr;
-  ProgressDisplay display;
-};
-
-ProgressDialog theProgress;
-
-void SetPosition(void* context, int position) {
-  SendDlgItemMessageA(static_cast<HWND>(context), kProgressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
-void SetStatus(void* context, const char* text) { SetDlgItemTextA(static_cast<HWND>(context), kStatusText, text); }
-
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// The window is published before stopRequested is read, and CloseProgressDialog sets
+// stopRequested before it reads the window: so either this dialog sees the request or the
+// main thread sees the window and posts the stop, whichever comes first.
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      theProgress.display.setPosition = SetPosition;
-      theProgress.display.setStatus = SetStatus;
-      theProgress.display.context = dialog;
-      theProgress.opened.store(true);
-      theProgress.window.store(dialog);
-      SetDlgItemTextA(dialog, kStatusText, "");
-      SendDlgItemMessageA(dialog, kProgressBar, PBM_SETPOS, 0, 0);
-      SendDlgItemMessageA(dialog, kProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-      SendDlgItemMessageA(dialog, kProgressBar, PBM_SETBARCOLOR, 0, static_cast<LPARAM>(CLR_DEFAULT));
-      theProgress.app->progressWindow.store(&theProgress.display);
+    case WM_INITDIALOG: {
+      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+      ProgressDialog& progress = *reinterpret_cast<ProgressDialog*>(lParam);
+      progress.display.setPosition = SetPosition;
+      progress.display.setStatus = SetStatus;
+      progress.display.context = dialog;
+      SetDlgItemTextA(dialog, QUILLET_STATUS_TEXT, "");
+      SendDlgItemMessageA(dialog, QUILLET_PROGRESS_BAR, PBM_SETPOS, 0, 0);
+      SendDlgItemMessageA(dialog, QUILLET_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+      SendDlgItemMessageA(dialog, QUILLET_PROGRESS_BAR, PBM_SETBARCOLOR, 0, static_cast<LPARAM>(CLR_DEFAULT));
+      progress.window.store(dialog);
+      if (progress.stopRequested.load()) {
+        PostMessageA(dialog, kStopProgressMessage, 0, 0);
+      } else if (progress.app) {
+        progress.app->progressWindow.store(&progress.display);
+      }
+      if (progress.opened) SetEvent(progress.opened);
       return TRUE;
+    }
     case WM_COMMAND:
       // Esc and the close box arrive as IDCANCEL and are ignored: only Cancel ends the job.
-      if (LOWORD(wParam) == kCancelButton) {
-        EndDialog(dialog, kCancelButton);
+      if (LOWORD(wParam) == QUILLET_CANCEL_BUTTON) {
+        ProgressOf(dialog).endedBy.store(QUILLET_CANCEL_BUTTON);
+        EndDialog(dialog, QUILLET_CANCEL_BUTTON);
         return TRUE;
       }
       return FALSE;
@@ -171,55 +222,36 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
   }
 }
 
-// Runs the progress dialog. Any end of it but the job's own (Cancel) ends the process at
-// once, wherever the main thread stands. A dialog that could not be made at all (no display)
-// lets the job run without one.
-DWORD WINAPI ProgressThread(void*) {
-  const INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(theProgress.app->instance),
-                                         MAKEINTRESOURCEA(kProgressDialogId), nullptr, ProgressDialogProc, 0);
-  if (result != kStoppedResult && !theProgress.opened.load()) {
-    theProgress.unavailable.store(true);
-    return 0;
+bool OpenProgressDialog(ProgressDialog& progress, DWORD waitMs) {
+  if (progress.app) progress.app->progressWindow.store(nullptr);
+  progress.opened = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!progress.opened) return false;
+  progress.thread = CreateThread(nullptr, 0, ProgressThread, &progress, 0, nullptr);
+  if (!progress.thread) return false;
+  return WaitForSingleObject(progress.opened, waitMs) == WAIT_OBJECT_0 && progress.window.load() != nullptr;
+}
+
+// No thread is killed, so none can be stopped while it holds a lock of the process.
+bool CloseProgressDialog(ProgressDialog& progress, DWORD waitMs) {
+  progress.stopRequested.store(true);
+  if (const HWND window = progress.window.load()) PostMessageA(window, kStopProgressMessage, 0, 0);
+  bool ended = true;
+  if (progress.thread) {
+    ended = WaitForSingleObject(progress.thread, waitMs) == WAIT_OBJECT_0;
+    if (ended) {
+      CloseHandle(progress.thread);
+      progress.thread = nullptr;
+    }
   }
-  if (result != kStoppedResult) EndProcess();
-  return 0;
-}
-
-void StartProgress(void*, AppState& app) {
-  theProgress.app = &app;
-  theProgress.window.store(nullptr);
-  app.progressWindow.store(nullptr);
-  theProgress.opened.store(false);
-  theProgress.unavailable.store(false);
-  theProgress.thread = CreateThread(nullptr, 0, ProgressThread, nullptr, 0, nullptr);
-  if (!theProgress.thread) return;  // the job runs without a display
-  while (!theProgress.window.load() && !theProgress.unavailable.load()) Sleep(5);
-  if (theProgress.unavailable.load()) {  // so does it when the dialog cannot be shown
-    WaitForSingleObject(theProgress.thread, INFINITE);
-    CloseHandle(theProgress.thread);
-    theProgress.thread = nullptr;
+  if (ended && progress.opened) {
+    CloseHandle(progress.opened);
+    progress.opened = nullptr;
   }
+  if (progress.app) progress.app->progressWindow.store(nullptr);
+  return ended;
 }
 
-// Ends the dialog through its own thread, which then returns; no thread is killed, so none
-// can be stopped while it holds a lock of the process.
-void StopProgress(void*, AppState& app) {
-  app.progressWindow.store(nullptr);
-  if (!theProgress.thread) return;
-  if (const HWND window = theProgress.window.exchange(nullptr))
-    PostMessageA(window, kStopProgressMessage, 0, 0);
-  WaitForSingleObject(theProgress.thread, INFINITE);
-  CloseHandle(theProgress.thread);
-  theProgress.thread = nullptr;
-}
-
-void ShowErrorBox(void*, const char* caption, const char* text) {
-  MessageBoxA(nullptr, text, caption, MB_ICONERROR);
-}
-
-}  // namespace
-
-FrontEndPlatform PlatformFrontEnd() {
+FrontEndPlatform WindowsFrontEnd(WindowsDialogs& dialogs) {
   // The progress bar's window class.
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
@@ -231,7 +263,7 @@ FrontEndPlatform PlatformFrontEnd() {
   platform.startProgress = StartProgress;
   platform.stopProgress = StopProgress;
   platform.errorDisplay.show = ShowErrorBox;
-  platform.context = &TheAppState();
+  platform.context = &dialogs;
   return platform;
 }
 

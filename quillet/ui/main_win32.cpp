@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "dialogs_win32.h"
 #include "quillet/about.h"
 #include "quillet/front_end.h"
 #include "quillet/imaging.h"
@@ -19,7 +20,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   if (about != quillet::AboutRequest::kNone) return quillet::AnswerAboutRequest(about, stdout);
 
   quillet::AppState& app = quillet::TheAppState();
-  app.instance = instance;
   const quillet::ImagingApi& imaging = quillet::LoadImagingLibrary();
   const quillet::ImageImporter importer = quillet::ImporterFor(imaging);
   app.workingBitmap = quillet::WorkingBitmap{};
@@ -30,12 +30,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   std::vector<char> text(given, given + std::strlen(given) + 1);
   quillet::CommandLine line;
   line.text = text.data();
-  const quillet::FrontEndPlatform platform = quillet::PlatformFrontEnd();
+  quillet::WindowsDialogs dialogs;
+  dialogs.instance = instance;
+  const quillet::FrontEndPlatform platform = quillet::WindowsFrontEnd(dialogs);
   // The jobs guard their own allocations; one that fails elsewhere ends the program here.
   try {
     return quillet::RunJobs(app, line, platform, importer);
   } catch (const std::bad_alloc&) {
-    std::fputs("quillet: memory ran out\n", stderr);
+    std::fputs("quillet: memory ran out
+", stderr);
     return quillet::kExitOutOfMemory;
   }
 }

@@ -6,6 +6,7 @@
 
 #include "quillet/app_state.h"
 #include "quillet/command_line.h"
+#include "quillet/dialog_ids.h"
 #include "quillet/import.h"
 #include "quillet/pipeline.h"
 
@@ -31,7 +32,7 @@ inline constexpr FileChooserSettings kOutputChooser = {
     0x88804,  // explorer style, no read-only file, path must exist, hide read-only box; no overwrite prompt
     "bmp"};
 
-inline constexpr char kProgressDialogTitle[] = "quillet - Progress";
+inline constexpr char kProgressDialogTitle[] = QUILLET_PROGRESS_TITLE;
 
 // Status of a program whose last job failed, and of a refused command line.
 enum ExitStatus : int {

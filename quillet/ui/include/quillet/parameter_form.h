@@ -3,10 +3,11 @@
 #pragma once
 
 #include "quillet/app_state.h"
+#include "quillet/dialog_ids.h"
 
 namespace quillet {
 
-inline constexpr char kParameterDialogTitle[] = "Choose Parameters";
+inline constexpr char kParameterDialogTitle[] = QUILLET_PARAMETER_TITLE;
 
 // Fields in tab order.
 enum ParameterField { kAngleField, kScaleField, kFramesField, kEndAngleField, kEndScaleField, kParameterFieldCount };
@@ -17,11 +18,11 @@ struct ParameterFieldInfo {
 };
 
 inline constexpr ParameterFieldInfo kParameterFields[kParameterFieldCount] = {
-    {1003, "Rotation Angle (Degrees Counter-Clockwise)"},
-    {1006, "Scaling (Factor)"},
-    {1004, "Number of Frames to Export"},
-    {1005, "Final Angle"},
-    {1007, "Final Scale"},
+    {QUILLET_ANGLE_BOX, "Rotation Angle (Degrees Counter-Clockwise)"},
+    {QUILLET_SCALE_BOX, "Scaling (Factor)"},
+    {QUILLET_FRAMES_BOX, "Number of Frames to Export"},
+    {QUILLET_END_ANGLE_BOX, "Final Angle"},
+    {QUILLET_END_SCALE_BOX, "Final Scale"},
 };
 
 // Room for any double in fixed notation with six decimals ("%f" of 1e308 has 316 characters).
