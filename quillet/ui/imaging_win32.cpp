@@ -1,12 +1,11 @@
 // The imaging library on Windows: GDI+'s flat entry points, bound by name from
 // "gdiplus.dll" at start-up. Nothing links against it, so the program starts without it.
-#include "imaging_win32.h"
+#include <windows.h>
 
 #include <cstdint>
 #include <memory>
 #include <new>
 
-#include "quillet/app_state.h"
 #include "quillet/imaging.h"
 
 namespace quillet {
@@ -52,6 +51,8 @@ struct EncoderParameters {
 };
 
 constexpr ULONG kEncoderParameterValueTypeLong = 4;
+// Bits per pixel asked of the TIFF encoder.
+constexpr LONG kImportColourDepth = 24;
 // EncoderColorDepth {66087055-AD66-4C7C-9A18-38A2310B8337}
 constexpr GUID kEncoderColorDepth = {0x66087055, 0xAD66, 0x4C7C, {0x9A, 0x18, 0x38, 0xA2, 0x31, 0x0B, 0x83, 0x37}};
 
@@ -76,7 +77,7 @@ enum Entry {
   kBitmapLockBits, kBitmapUnlockBits, kSaveImageToFile, kLoadImageFromFile, kDisposeImage,
 };
 
-// Filled once at start-up, before any other thread exists; read-only afterwards.
+// One binding of the library: its module, entry points and start-up token.
 struct GdiplusApi {
   HMODULE module = nullptr;
   FARPROC entries[kEntryCount] = {};
@@ -84,6 +85,8 @@ struct GdiplusApi {
   bool available = false;
 };
 
+// The binding the image functions use: the first one that worked, kept until the process
+// ends. Set at start-up, before any other thread exists; read-only afterwards.
 GdiplusApi gdiplus;
 
 template <typename Function>
@@ -92,72 +95,29 @@ Function EntryAs(Entry entry) {
 }
 
 // Loads, binds and starts the library; never shut down or unloaded.
-void LoadGdiplus(const char* libraryName) {
-  gdiplus = GdiplusApi{};
-  gdiplus.module = LoadLibraryA(libraryName);
-  if (gdiplus.module) {
-    for (int k = 0; k < kEntryCount; ++k) gdiplus.entries[k] = GetProcAddress(gdiplus.module, kEntryNames[k]);
+GdiplusApi LoadGdiplus(const char* libraryName) {
+  GdiplusApi api;
+  api.module = LoadLibraryA(libraryName);
+  if (api.module) {
+    for (int k = 0; k < kEntryCount; ++k) api.entries[k] = GetProcAddress(api.module, kEntryNames[k]);
   }
-  gdiplus.available = true;
-  for (FARPROC entry : gdiplus.entries) {
-    if (!entry) {
-      gdiplus.available = false;
-      break;
-    }
+  for (FARPROC entry : api.entries) {
+    if (!entry) return api;
   }
-  if (!gdiplus.available) return;
   const GdiplusStartupInput input = {1, nullptr, FALSE, TRUE};
-  if (EntryAs<StartupFn>(kStartup)(&gdiplus.token, &input, nullptr) != kOk) {
-    EntryAs<ShutdownFn>(kShutdown)(gdiplus.token);
-    gdiplus.available = false;
+  if (reinterpret_cast<StartupFn>(reinterpret_cast<void*>(api.entries[kStartup]))(&api.token, &input, nullptr) != kOk) {
+    reinterpret_cast<ShutdownFn>(reinterpret_cast<void*>(api.entries[kShutdown]))(api.token);
+    return api;
   }
+  api.available = true;
+  return api;
 }
 
-ImageHandle LoadImage(const char* fileName) {
-  wchar_t name[kNameUnits];
-  if (!WidenBytes(fileName, name)) return nullptr;
-  void* image = nullptr;
-  if (EntryAs<LoadImageFromFileFn>(kLoadImageFromFile)(name, &image) != kOk) return nullptr;
-  return image;
-}
+// Room for a file name in either form, terminator included.
+constexpr int kNameUnits = 260;
 
-// An encoder that is not found fails the save instead of passing an unset identifier.
-bool SaveImage(ImageHandle image, const char* fileName, const wchar_t* mimeType,
-               const EncoderParameters* parameters) {
-  wchar_t name[kNameUnits];
-  CLSID encoder;
-  if (!image || !WidenBytes(fileName, name) || FindEncoderClsid(mimeType, encoder) < 0) return false;
-  return EntryAs<SaveImageToFileFn>(kSaveImageToFile)(image, name, &encoder, parameters) == kOk;
-}
-
-bool SaveTiff24(ImageHandle image, const char* fileName) {
-  LONG colourDepth = TheAppState().encoderColourDepth;
-  EncoderParameters parameters = {};
-  parameters.count = 1;
-  parameters.parameter[0].guid = kEncoderColorDepth;
-  parameters.parameter[0].numberOfValues = 1;
-  parameters.parameter[0].type = kEncoderParameterValueTypeLong;
-  parameters.parameter[0].value = &colourDepth;
-  return SaveImage(image, fileName, L"image/tiff", &parameters);
-}
-
-bool SaveBmp24(ImageHandle image, const char* fileName) {
-  return SaveImage(image, fileName, L"image/bmp", nullptr);
-}
-
-void DisposeImage(ImageHandle image) {
-  if (image) EntryAs<DisposeImageFn>(kDisposeImage)(image);
-}
-
-bool SameUnits(const wchar_t* a, const wchar_t* b) {
-  if (!a || !b) return false;
-  for (; *a && *a == *b; ++a, ++b) {
-  }
-  return *a == *b;
-}
-
-}  // namespace
-
+// 8-bit name (ANSI code page) to 16-bit units; false, with out empty, when it does not
+// convert or fit.
 bool WidenBytes(const char* bytes, wchar_t (&out)[kNameUnits]) {
   out[0] = L'\0';
   if (!bytes) return false;
@@ -168,18 +128,15 @@ bool WidenBytes(const char* bytes, wchar_t (&out)[kNameUnits]) {
   return true;
 }
 
-bool NarrowUnits(const wchar_t* units, char (&out)[kNameUnits]) {
-  out[0] = '\0';
-  if (!units) return false;
-  BOOL lossy = FALSE;
-  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, -1, out, kNameUnits, nullptr, &lossy) == 0 ||
-      lossy) {
-    out[0] = '\0';
-    return false;
+bool SameUnits(const wchar_t* a, const wchar_t* b) {
+  if (!a || !b) return false;
+  for (; *a && *a == *b; ++a, ++b) {
   }
-  return true;
+  return *a == *b;
 }
 
+// Index of the encoder for mimeType (exact match), its class identifier in clsid; -1 when
+// the library is not available or has no such encoder.
 int FindEncoderClsid(const wchar_t* mimeType, CLSID& clsid) {
   if (!gdiplus.available) return -1;
   UINT count = 0;
@@ -200,10 +157,50 @@ int FindEncoderClsid(const wchar_t* mimeType, CLSID& clsid) {
   return -1;
 }
 
+ImageHandle LoadImage(const char* fileName) {
+  wchar_t name[kNameUnits];
+  if (!WidenBytes(fileName, name)) return nullptr;
+  void* image = nullptr;
+  if (EntryAs<LoadImageFromFileFn>(kLoadImageFromFile)(name, &image) != kOk) return nullptr;
+  return image;
+}
+
+// An encoder that is not found fails the save instead of passing an unset identifier.
+bool SaveImage(ImageHandle image, const char* fileName, const wchar_t* mimeType,
+               const EncoderParameters* parameters) {
+  wchar_t name[kNameUnits];
+  CLSID encoder;
+  if (!image || !WidenBytes(fileName, name) || FindEncoderClsid(mimeType, encoder) < 0) return false;
+  return EntryAs<SaveImageToFileFn>(kSaveImageToFile)(image, name, &encoder, parameters) == kOk;
+}
+
+bool SaveTiff24(ImageHandle image, const char* fileName) {
+  LONG colourDepth = kImportColourDepth;
+  EncoderParameters parameters = {};
+  parameters.count = 1;
+  parameters.parameter[0].guid = kEncoderColorDepth;
+  parameters.parameter[0].numberOfValues = 1;
+  parameters.parameter[0].type = kEncoderParameterValueTypeLong;
+  parameters.parameter[0].value = &colourDepth;
+  return SaveImage(image, fileName, L"image/tiff", &parameters);
+}
+
+bool SaveBmp24(ImageHandle image, const char* fileName) {
+  return SaveImage(image, fileName, L"image/bmp", nullptr);
+}
+
+void DisposeImage(ImageHandle image) {
+  if (image) EntryAs<DisposeImageFn>(kDisposeImage)(image);
+}
+
+}  // namespace
+
 ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
-  LoadGdiplus(libraryName);
+  const GdiplusApi loaded = LoadGdiplus(libraryName);
   ImagingApi api;
-  if (!gdiplus.available) return api;
+  if (!loaded.available) return api;
+  // A later binding leaves the one in use alone, so records handed out earlier keep working.
+  if (!gdiplus.available) gdiplus = loaded;
   api.available = true;
   api.loadImage = LoadImage;
   api.saveTiff24 = SaveTiff24;

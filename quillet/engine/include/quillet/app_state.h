@@ -65,8 +65,6 @@ struct AppState {
   // None while no progress dialog is open; another thread may install or clear it
   // at any time, so every report reads it afresh.
   std::atomic<const ProgressDisplay*> progressWindow{nullptr};
-  PlatformHandle instance = nullptr;  // module instance, Windows only
-  std::int32_t encoderColourDepth = 24;  // bits per pixel asked of the import conversion
   WorkingBitmap workingBitmap;
   InputReport importReport;  // set by each import of a job's input
   // The running job's temporary files; none outside a job.
