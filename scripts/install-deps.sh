@@ -19,8 +19,9 @@ PROGRAM_PACKAGES="cmake g++ make pkg-config liblodepng-dev libmagickwand-6.q16-d
 # clang and its libFuzzer and sanitizer runtimes build the fuzz targets.
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev lintian clang libclang-rt-14-dev"
 # The 32-bit Windows build and its tests under Wine on a virtual display; dpkg-dev and patch
-# unpack LodePNG's source package for that build (dpkg-dev is among the test packages).
-WINDOWS_PACKAGES="g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth xdotool imagemagick patch qemu-user-static"
+# unpack LodePNG's source package for that build (dpkg-dev is among the test packages), and
+# googletest holds the GoogleTest sources that its test program is compiled with.
+WINDOWS_PACKAGES="g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth patch qemu-user-static googletest"
 SOURCES=/etc/apt/sources.list.d/pixeltools-src.sources
 
 case "$purpose" in

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs everything the tests use, builds with the given preset (release unless told
 # otherwise) and runs every test. After the release tests it also builds the 32-bit Windows
-# programs and runs their tests under Wine, which compare them with the release build, and
-# builds and runs the fuzz targets (scripts/fuzz.sh).
+# programs and their test program and runs them under Wine, and builds and runs the fuzz
+# targets (scripts/fuzz.sh).
 set -eu
 cd "$(dirname "$0")/.."
 preset="${1:-release}"

@@ -1,0 +1,115 @@
+// mostel.exe and quillet.exe, each started once as a user would, against the same work
+// done in this process; and a quillet.exe job cancelled from its progress dialog.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "quillet/dialog_ids.h"
+#include "quillet/import.h"
+#include "quillet/pipeline.h"
+#include "scratch_dir.h"
+#include "wine_process.h"
+
+namespace quillet {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::ScratchDirTest;
+
+// Far above a run's need, even where each process start takes a minute of emulation.
+constexpr DWORD kRunLimitMs = 600000;
+
+const std::string kSamples = testing::WindowsPath(SAMPLES_DIR);
+
+class Programs : public ScratchDirTest {
+ protected:
+  std::string Folder(const char* name) {
+    const std::string folder = Dir() + "\\" + name;
+    std::filesystem::create_directory(folder);
+    return folder;
+  }
+};
+
+TEST_F(Programs, MostelExeWritesWhatTheDriverWrites) {
+  const std::string input = kSamples + "\\sheet.png";
+  const char* arguments[] = {"mostel", input.c_str(), "driver.png"};
+  ASSERT_EQ(mostel::RunMostel(3, arguments), 0);
+
+  const std::string folder = Folder("exe");
+  testing::ChildProcess child = testing::StartChild(MOSTEL_EXE, {input, "out.png"}, folder);
+  ASSERT_TRUE(child.started);
+  const testing::ChildResult result = testing::FinishChild(child, kRunLimitMs);
+  ASSERT_TRUE(result.ended);
+  EXPECT_EQ(result.status, 0u);
+  EXPECT_EQ(result.output.rfind("Success!\r\n", 0), 0u) << result.output;
+  const std::vector<std::uint8_t> own = ReadFileBytes("driver.png");
+  ASSERT_FALSE(own.empty());
+  EXPECT_TRUE(ReadFileBytes(folder + "\\out.png") == own);
+}
+
+TEST_F(Programs, QuilletExeFromAFullCommandLineWritesTheSeriesOfAJobInProcess) {
+  const std::string input = kSamples + "\\slime.png";
+  AppState app;
+  RunParameters& run = app.runParameters;
+  run.angle = 0;
+  run.endAngle = 90;
+  run.scale = 1;
+  run.endScale = 2;
+  run.frameCount = 3;
+  std::snprintf(run.inputName, kPathChars, "%s", input.c_str());
+  std::snprintf(run.outputName, kPathChars, "own");
+  ASSERT_TRUE(RunJob(app, ImporterFor(LoadImagingLibrary())).Succeeded());
+
+  const std::string folder = Folder("exe");
+  testing::ChildProcess child = testing::StartChild(
+      QUILLET_EXE,
+      {"-in", input, "-out", "series", "-angle", "0", "-endangle", "90", "-scale", "1", "-endscale", "2", "-frames", "3"},
+      folder);
+  ASSERT_TRUE(child.started);
+  const testing::ChildResult result = testing::FinishChild(child, kRunLimitMs);
+  ASSERT_TRUE(result.ended);
+  EXPECT_EQ(result.status, 0u) << result.output;
+  for (int frame = 1; frame <= 3; ++frame) {
+    SCOPED_TRACE(frame);
+    const std::vector<std::uint8_t> own = ReadFileBytes("own_" + std::to_string(frame) + ".bmp");
+    ASSERT_FALSE(own.empty());
+    EXPECT_TRUE(ReadFileBytes(folder + "\\series_" + std::to_string(frame) + ".bmp") == own);
+  }
+}
+
+// The job asks for far more frames than it can write before the Cancel comes.
+TEST_F(Programs, QuilletExeCancelledFromItsProgressDialogEndsWithStatusZero) {
+  constexpr int kFrames = 400;
+  const std::string folder = Folder("exe");
+  testing::ChildProcess child = testing::StartChild(
+      QUILLET_EXE,
+      {"-in", kSamples + "\\sword.png", "-out", "many", "-angle", "0", "-endangle", "359", "-scale", "4", "-frames",
+       std::to_string(kFrames)},
+      folder);
+  ASSERT_TRUE(child.started);
+  // Polls for the dialog until the child ends or the limit passes; each poll waits on the
+  // child itself.
+  HWND dialog = nullptr;
+  const ULONGLONG deadline = GetTickCount64() + kRunLimitMs;
+  while (!(dialog = testing::FindChildWindow(child, QUILLET_PROGRESS_TITLE)) && GetTickCount64() < deadline) {
+    if (WaitForSingleObject(child.info.hProcess, 50) == WAIT_OBJECT_0) break;
+  }
+  ASSERT_NE(dialog, nullptr) << "no progress dialog appeared";
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(QUILLET_CANCEL_BUTTON, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, QUILLET_CANCEL_BUTTON)));
+  const testing::ChildResult result = testing::FinishChild(child, kRunLimitMs);
+  ASSERT_TRUE(result.ended);
+  EXPECT_EQ(result.status, 0u);
+  int frames = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().rfind("many_", 0) == 0) ++frames;
+  EXPECT_LT(frames, kFrames);
+}
+
+}  // namespace
+}  // namespace quillet
