@@ -41,7 +41,7 @@ double Fastest(Work work, int runs = 15) {
 // Seconds a job spends on its temporary files beyond the work they carry.
 double TemporaryFileSeconds(const ImagingApi& imaging) {
   AppState app;
-  const double import = Fastest([&] { ImportImage(app, imaging, kInput); });
+  const double import = Fastest([&] { ImportImage(app, imaging, ErrorDisplay{}, kInput); });
   const double decode = Fastest([&] { imaging.disposeImage(imaging.loadImage(kInput)); });
   testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
   WriteBitmapFile("sprite64.bmp", app.workingBitmap);
@@ -93,7 +93,9 @@ void BM_Job(benchmark::State& state) {
   run.endAngle = 350.0;
   std::snprintf(run.inputName, kPathChars, "%s", kInput);
   std::snprintf(run.outputName, kPathChars, "frame.bmp");
-  const ImageImporter importer = ImporterFor(imaging);
+  ImportSetup import;
+  import.imaging = &imaging;
+  const ImageImporter importer = ImporterFor(import);
   bool ok = true;
   for (auto _ : state) ok = ok && RunJob(app, importer).Succeeded();
   if (!ok) state.SkipWithError("a job failed");

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "quillet/ascii.h"
+
 namespace quillet {
 namespace {
 
@@ -18,7 +20,6 @@ const char* SkipSpace(const char* p) {
   return p;
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameOption(const char* token, const char* option) {
   for (; *token && *option; ++token, ++option) {

@@ -8,7 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "quillet/front_end.h"
+#include "front_end_posix.h"
+#include "quillet/ascii.h"
 #include "quillet/parameter_form.h"
 
 namespace quillet {
@@ -16,17 +17,6 @@ namespace {
 
 constexpr int kBarWidth = 40;
 constexpr int kBarLineChars = kBarWidth + 7;  // "[", the bar, "] ", "100%"
-
-// The open progress display; there is one at a time, as there is one job at a time.
-struct TerminalProgress {
-  bool active = false;      // between StartProgress and StopProgress
-  bool onTerminal = false;  // standard error is a terminal: the bar is drawn and redrawn
-  bool barShown = false;
-  int position = 0;
-  ProgressDisplay display;
-};
-
-TerminalProgress theProgress;
 
 // The dialog at which standard input, when it is not a terminal, ran out; null while it has not.
 const char* inputEndedAt = nullptr;
@@ -59,8 +49,10 @@ void EraseBar(TerminalProgress& progress) {
   progress.barShown = false;
 }
 
+TerminalProgress& Progress(void* context) { return *static_cast<TerminalProgress*>(context); }
+
 void SetPosition(void* context, int position) {
-  TerminalProgress& progress = *static_cast<TerminalProgress*>(context);
+  TerminalProgress& progress = Progress(context);
   if (position < 0) position = 0;
   if (position > 100) position = 100;
   if (!progress.onTerminal || (progress.barShown && position == progress.position)) return;
@@ -69,15 +61,15 @@ void SetPosition(void* context, int position) {
 }
 
 void SetStatus(void* context, const char* text) {
-  TerminalProgress& progress = *static_cast<TerminalProgress*>(context);
+  TerminalProgress& progress = Progress(context);
   EraseBar(progress);
   if (text[0] != '\0') std::fprintf(stderr, "%s\n", text);
   if (progress.onTerminal) DrawBar(progress);
   std::fflush(stderr);
 }
 
-void StartProgress(void*, AppState& app) {
-  TerminalProgress& progress = theProgress;
+void StartProgress(void* context, AppState& app) {
+  TerminalProgress& progress = Progress(context);
   progress.active = true;
   progress.onTerminal = isatty(STDERR_FILENO) == 1;
   progress.barShown = false;
@@ -91,16 +83,18 @@ void StartProgress(void*, AppState& app) {
   app.progressWindow.store(&progress.display);
 }
 
-void StopProgress(void*, AppState&) {
-  theProgress.active = false;
-  EraseBar(theProgress);
+void StopProgress(void* context, AppState&) {
+  TerminalProgress& progress = Progress(context);
+  progress.active = false;
+  EraseBar(progress);
   std::fflush(stderr);
 }
 
-void ShowErrorMessage(void*, const char* caption, const char* text) {
-  EraseBar(theProgress);
+void ShowErrorMessage(void* context, const char* caption, const char* text) {
+  TerminalProgress& progress = Progress(context);
+  EraseBar(progress);
   std::fprintf(stderr, "%s: %s\n", caption, text);
-  if (theProgress.active && theProgress.onTerminal) DrawBar(theProgress);
+  if (progress.active && progress.onTerminal) DrawBar(progress);
   std::fflush(stderr);
 }
 
@@ -140,13 +134,6 @@ std::string Trimmed(const std::string& text) {
   const std::size_t begin = text.find_first_not_of(" \t");
   if (begin == std::string::npos) return {};
   return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
 }
 
 bool LastNameHasExtension(const std::string& path) {
@@ -283,7 +270,8 @@ bool EditParameters(void*, RunParameters& run) {
         NoteEndOfInput(kParameterDialogTitle);
         return false;
       }
-      const std::string choice = LowerAscii(Trimmed(answer));
+      std::string choice = Trimmed(answer);
+      for (char& c : choice) c = LowerAscii(c);
       if (choice.empty() || choice == "r" || choice == "run") {
         StoreParameters(texts, run);
         return true;
@@ -296,7 +284,7 @@ bool EditParameters(void*, RunParameters& run) {
 
 }  // namespace
 
-FrontEndPlatform PlatformFrontEnd() {
+FrontEndPlatform TerminalFrontEnd(TerminalProgress& progress) {
   FrontEndPlatform platform;
   platform.chooseInput = ChooseInput;
   platform.chooseOutput = ChooseOutput;
@@ -306,6 +294,8 @@ FrontEndPlatform PlatformFrontEnd() {
   platform.endStatus = EndStatus;
   platform.unknownArgument.report = ReportUnknownArgument;
   platform.errorDisplay.show = ShowErrorMessage;
+  platform.errorDisplay.context = &progress;
+  platform.context = &progress;
   return platform;
 }
 

@@ -1,6 +1,5 @@
 #include "quillet/import.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -10,10 +9,9 @@
 namespace quillet {
 namespace {
 
-std::atomic<const ErrorDisplay*> installedErrorDisplay{nullptr};
-
 bool ImportThrough(void* context, AppState& app, const char* fileName) {
-  return ImportImage(app, *static_cast<const ImagingApi*>(context), fileName);
+  const ImportSetup& setup = *static_cast<const ImportSetup*>(context);
+  return ImportImage(app, *setup.imaging, setup.errors, fileName);
 }
 
 // The size from a BMP's headers, or from the library's reading of the header of another file.
@@ -41,19 +39,16 @@ void ShowTemporaryFailure() {
 
 }  // namespace
 
-void SetErrorDisplay(const ErrorDisplay* display) { installedErrorDisplay.store(display); }
-
-void ShowError(const char* caption, const char* text) {
-  const ErrorDisplay* display = installedErrorDisplay.load();
-  if (display && display->show) {
-    display->show(display->context, caption, text);
+void ShowError(const ErrorDisplay& errors, const char* caption, const char* text) {
+  if (errors.show) {
+    errors.show(errors.context, caption, text);
     return;
   }
   std::fprintf(stderr, "%s: %s\n", caption, text);
   std::fflush(stderr);
 }
 
-bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName) {
+bool ImportImage(AppState& app, const ImagingApi& imaging, const ErrorDisplay& errors, const char* fileName) {
   WorkingBitmap& bitmap = app.workingBitmap;
   LoadOutcome outcome;
   LoadBitmapFile(fileName, bitmap, &outcome);
@@ -71,7 +66,7 @@ bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName)
 
   if (!imaging.available) {
     app.importReport.problem = InputProblem::kNoLibrary;
-    ShowError(kErrorCaption, kLibraryMissingText);
+    ShowError(errors, kErrorCaption, kLibraryMissingText);
     return false;
   }
 
@@ -128,16 +123,16 @@ bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName)
   } else {
     // A BMP keeps what its own loader found; any other file is one the library could not take.
     if (outcome.failure == LoadFailure::kNotBmp) app.importReport.problem = InputProblem::kConversionFailed;
-    ShowError(kErrorCaption, kConversionFailedText);
+    ShowError(errors, kErrorCaption, kConversionFailedText);
   }
   return converted;
 }
 
-ImageImporter ImporterFor(const ImagingApi& imaging) {
+ImageImporter ImporterFor(const ImportSetup& setup) {
   ImageImporter importer;
   importer.import = ImportThrough;
   importer.inspect = InspectThrough;
-  importer.context = const_cast<ImagingApi*>(&imaging);
+  importer.context = const_cast<ImportSetup*>(&setup);
   return importer;
 }
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quillet/front_end.h"
+#include "quillet/job_loop.h"
 #include "quillet/sprite_job.h"
 
 namespace quillet {
@@ -161,7 +161,9 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
   return RunJob(app, CompositingImporter(import));
 }
 
-int LoopJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer) {
+}  // namespace
+
+int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer) {
   bool jobRan = false;
   for (;;) {
     switch (PrepareRound(app, line, platform)) {
@@ -189,15 +191,6 @@ int LoopJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform,
     app.runParameters.inputName[0] = '\0';
     app.runParameters.outputName[0] = '\0';
   }
-}
-
-}  // namespace
-
-int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer) {
-  if (platform.errorDisplay.show) SetErrorDisplay(&platform.errorDisplay);
-  const int status = LoopJobs(app, line, platform, importer);
-  if (platform.errorDisplay.show) SetErrorDisplay(nullptr);
-  return status;
 }
 
 }  // namespace quillet

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <new>
 
+#include "front_end_posix.h"
 #include "quillet/about.h"
 #include "quillet/files.h"
-#include "quillet/front_end.h"
+#include "quillet/job_loop.h"
 #include "quillet/imaging.h"
 #include "quillet/import.h"
 
@@ -53,16 +54,19 @@ int main(int argc, char** argv) {
 
   quillet::AppState& app = quillet::TheAppState();
   const quillet::ImagingApi& imaging = quillet::LoadImagingLibrary();
-  const quillet::ImageImporter importer = quillet::ImporterFor(imaging);
   app.workingBitmap = quillet::WorkingBitmap{};
 
   quillet::CommandLine line;
   line.arguments = argc > 1 ? argv + 1 : nullptr;
   line.argumentCount = argc > 1 ? argc - 1 : 0;
-  const quillet::FrontEndPlatform platform = quillet::PlatformFrontEnd();
+  quillet::TerminalProgress progress;
+  const quillet::FrontEndPlatform platform = quillet::TerminalFrontEnd(progress);
+  quillet::ImportSetup import;
+  import.imaging = &imaging;
+  import.errors = platform.errorDisplay;
   // The jobs guard their own allocations; one that fails elsewhere ends the program here.
   try {
-    return quillet::RunJobs(app, line, platform, importer);
+    return quillet::RunJobs(app, line, platform, quillet::ImporterFor(import));
   } catch (const std::bad_alloc&) {
     std::fputs("quillet: memory ran out\n", stderr);
     return quillet::kExitOutOfMemory;

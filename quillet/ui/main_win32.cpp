@@ -9,7 +9,7 @@
 
 #include "dialogs_win32.h"
 #include "quillet/about.h"
-#include "quillet/front_end.h"
+#include "quillet/job_loop.h"
 #include "quillet/imaging.h"
 #include "quillet/import.h"
 
@@ -21,7 +21,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
   quillet::AppState& app = quillet::TheAppState();
   const quillet::ImagingApi& imaging = quillet::LoadImagingLibrary();
-  const quillet::ImageImporter importer = quillet::ImporterFor(imaging);
   app.workingBitmap = quillet::WorkingBitmap{};
 
   // The parse splits the text in place and later jobs parse it again, so it lives as long
@@ -33,12 +32,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   quillet::WindowsDialogs dialogs;
   dialogs.instance = instance;
   const quillet::FrontEndPlatform platform = quillet::WindowsFrontEnd(dialogs);
+  quillet::ImportSetup import;
+  import.imaging = &imaging;
+  import.errors = platform.errorDisplay;
   // The jobs guard their own allocations; one that fails elsewhere ends the program here.
   try {
-    return quillet::RunJobs(app, line, platform, importer);
+    return quillet::RunJobs(app, line, platform, quillet::ImporterFor(import));
   } catch (const std::bad_alloc&) {
-    std::fputs("quillet: memory ran out
-", stderr);
+    std::fputs("quillet: memory ran out\n", stderr);
     return quillet::kExitOutOfMemory;
   }
 }

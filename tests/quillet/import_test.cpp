@@ -33,9 +33,7 @@ struct ShownErrors {
       EXPECT_STREQ(caption, "Error");
       static_cast<ShownErrors*>(c)->texts.push_back(text);
     };
-    SetErrorDisplay(&display);
   }
-  ~ShownErrors() { SetErrorDisplay(nullptr); }
 };
 
 // An 8-bit BMP with a colour table of the picture's colours (at most 256).
@@ -116,8 +114,15 @@ class ImportTest : public testing::ScratchDirTest {
     EXPECT_TRUE(imaging.available);
     return imaging;
   }
+  // The job's import through the library, its messages shown to errors_.
+  const ImportSetup& JobImport() {
+    setup_.imaging = &Imaging();
+    setup_.errors = errors_.display;
+    return setup_;
+  }
   AppState app_;
   ShownErrors errors_;
+  ImportSetup setup_;
 };
 
 TEST_F(ImportTest, LibraryIsUnavailableWhenMissingOrIncomplete) {
@@ -130,19 +135,19 @@ TEST_F(ImportTest, WithoutTheLibraryOnly24BitBmpFilesImport) {
   const ImagingApi none;
   const Picture picture = testing::SpriteLike(5, 3, 3, 2);
   testing::WriteFile("in.bmp", testing::Bmp24File(picture));
-  EXPECT_TRUE(ImportImage(app_, none, "in.bmp"));
+  EXPECT_TRUE(ImportImage(app_, none, errors_.display, "in.bmp"));
   EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours);
   EXPECT_TRUE(errors_.texts.empty());
 
   std::filesystem::copy_file(kPngDir + "/basn2c08.png", "in.png");
-  EXPECT_FALSE(ImportImage(app_, none, "in.png"));
+  EXPECT_FALSE(ImportImage(app_, none, errors_.display, "in.png"));
   EXPECT_FALSE(HasImage24(app_.workingBitmap));
   EXPECT_EQ(errors_.texts, std::vector<std::string>{kLibraryMissingText});
   EXPECT_EQ(std::string(kLibraryMissingText),
             "Image conversion failed because gdiplus.dll could not be found.\n"
             "Try saving the image as a 24-bit BMP in some other program, and importing that.");
-  EXPECT_FALSE(ImportImage(app_, none, "missing.png"));  // no message either way
-  EXPECT_FALSE(ImportImage(app_, Imaging(), "missing.png"));
+  EXPECT_FALSE(ImportImage(app_, none, errors_.display, "missing.png"));  // no message either way
+  EXPECT_FALSE(ImportImage(app_, Imaging(), errors_.display, "missing.png"));
   EXPECT_EQ(errors_.texts.size(), 1u);
   EXPECT_EQ(Listing(), "in.bmp in.png");
 }
@@ -156,7 +161,7 @@ TEST_F(ImportTest, GarbageFailsWithTheConversionMessage) {
   testing::WriteFile("empty.jpg", {});
   for (const char* name : {"garbage.png", "broken.png", "empty.jpg", "."}) {
     errors_.texts.clear();
-    EXPECT_FALSE(ImportImage(app_, imaging, name)) << name;
+    EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, name)) << name;
     EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText}) << name;
   }
   EXPECT_EQ(std::string(kConversionFailedText),
@@ -190,7 +195,7 @@ TEST_F(ImportTest, EveryPngSuiteImageImportsWithItsStoredColours) {
     if (entry.path().extension() != ".png") continue;
     errors_.texts.clear();
     const bool corrupt = name[0] == 'x';  // PngSuite's files that must not decode
-    EXPECT_EQ(ImportImage(app_, imaging, entry.path().c_str()), !corrupt) << name;
+    EXPECT_EQ(ImportImage(app_, imaging, errors_.display, entry.path().c_str()), !corrupt) << name;
     EXPECT_EQ(errors_.texts.size(), corrupt ? 1u : 0u) << name;
     EXPECT_EQ(Listing(), "") << name;
     if (corrupt) continue;
@@ -213,7 +218,7 @@ TEST_F(ImportTest, ThirtyTwoBitBmpsImportWithTheirStoredColours) {
     WorkingBitmap original;
     ASSERT_GT(LoadBitmapFile(entry.path().c_str(), original), 0) << name;
     ASSERT_EQ(HeaderBitCount(original.header.get()), 32) << name;
-    ASSERT_TRUE(ImportImage(app_, imaging, entry.path().c_str())) << name;
+    ASSERT_TRUE(ImportImage(app_, imaging, errors_.display, entry.path().c_str())) << name;
     const Picture got = testing::PictureOf(app_.workingBitmap);
     const std::int32_t width = HeaderWidth(original.header.get());
     const std::int32_t height = HeaderHeight(original.header.get());
@@ -243,10 +248,10 @@ TEST_F(ImportTest, OtherFormatsAndDepthsConvertToTheSamePicture) {
   WriteWithMagick(picture, "PNG", "in.png");
   WriteWithMagick(picture, "JPEG", "in.jpg");
   for (const char* name : {"in8.bmp", "in.gif", "in.tif", "in.png"}) {
-    ASSERT_TRUE(ImportImage(app_, imaging, name)) << name;
+    ASSERT_TRUE(ImportImage(app_, imaging, errors_.display, name)) << name;
     EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours) << name;
   }
-  ASSERT_TRUE(ImportImage(app_, imaging, "in.jpg"));
+  ASSERT_TRUE(ImportImage(app_, imaging, errors_.display, "in.jpg"));
   const Picture jpeg = testing::PictureOf(app_.workingBitmap);
   ASSERT_EQ(jpeg.width, picture.width);
   ASSERT_EQ(jpeg.height, picture.height);
@@ -281,13 +286,13 @@ TEST_F(ImportTest, FileNamesAreTakenLiterally) {
   for (const char* name : {"frame[1].png", "png:x", "@list", "|cat", "-"}) {
     std::filesystem::copy_file("plain.png", name);
     errors_.texts.clear();
-    EXPECT_TRUE(ImportImage(app_, imaging, name)) << name;
+    EXPECT_TRUE(ImportImage(app_, imaging, errors_.display, name)) << name;
     EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours) << name;
     EXPECT_TRUE(errors_.texts.empty()) << name;
     std::filesystem::remove(name);
   }
   testing::WriteFile("list.svg", std::vector<std::uint8_t>{'<', 's', 'v', 'g', '>'});
-  EXPECT_FALSE(ImportImage(app_, imaging, "list.svg"));  // not a raster format of the list
+  EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, "list.svg"));  // not a raster format of the list
 }
 
 // Files in the current directory under the names the conversion gives its temporary files
@@ -300,7 +305,7 @@ TEST_F(ImportTest, FilesUnderTheTemporaryNamesAreLeftAlone) {
   testing::WriteFile("temp24.bmp", bmp);
   WriteWithMagick(testing::Plain(3, 3, 0x00ff00), "TIFF", "temp24.tif");
   const std::vector<std::uint8_t> tiff = testing::ReadFileBytes("temp24.tif");
-  ASSERT_TRUE(ImportImage(app_, imaging, "in.png"));
+  ASSERT_TRUE(ImportImage(app_, imaging, errors_.display, "in.png"));
   EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours);
   EXPECT_EQ(Listing(), "in.png temp24.bmp temp24.tif");
   EXPECT_EQ(testing::ReadFileBytes("temp24.bmp"), bmp);
@@ -380,7 +385,7 @@ struct FakeLibrary {
 TEST_F(ImportTest, TemporaryFilesAreDeletedOnlyAfterTheirImagesAreReleased) {
   const ImagingApi api = FakeLibrary::Api();
   testing::WriteFile("in.gif", {'G', 'I', 'F'});
-  ASSERT_TRUE(ImportImage(app_, api, "in.gif"));
+  ASSERT_TRUE(ImportImage(app_, api, errors_.display, "in.gif"));
   EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, testing::Plain(2, 2, 0x0000ff).colours);
   EXPECT_EQ(FakeLibrary::calls,
             (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "load temp24.tif", "bmp temp24.bmp",
@@ -394,7 +399,7 @@ TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   ImagingApi api = FakeLibrary::Api();
   testing::WriteFile("in.gif", {'G', 'I', 'F'});
   FakeLibrary::failTiffSave = true;
-  EXPECT_FALSE(ImportImage(app_, api, "in.gif"));
+  EXPECT_FALSE(ImportImage(app_, api, errors_.display, "in.gif"));
   EXPECT_EQ(FakeLibrary::calls, (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "dispose in.gif tif"}));
   EXPECT_EQ(Listing(), "in.gif");
   EXPECT_EQ(TempListing(), "");  // the half-saved TIFF went with the directory
@@ -403,7 +408,7 @@ TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   api = FakeLibrary::Api();
   FakeLibrary::failBmpSave = true;
   errors_.texts.clear();
-  EXPECT_FALSE(ImportImage(app_, api, "in.gif"));
+  EXPECT_FALSE(ImportImage(app_, api, errors_.display, "in.gif"));
   EXPECT_FALSE(HasImage24(app_.workingBitmap));
   EXPECT_EQ(Listing(), "in.gif");
   EXPECT_EQ(TempListing(), "");
@@ -416,7 +421,7 @@ TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
   WriteWithMagick(picture, "PNG", "in.png");
   std::snprintf(app_.runParameters.inputName, kPathChars, "in.png");
   std::snprintf(app_.runParameters.outputName, kPathChars, "out");
-  const JobResult job = RunJob(app_, ImporterFor(Imaging()));
+  const JobResult job = RunJob(app_, ImporterFor(JobImport()));
   EXPECT_TRUE(job.Succeeded());
   EXPECT_EQ(HeaderWidth(app_.workingBitmap.header.get()), 48);
   EXPECT_EQ(Listing(), "in.png out.bmp");
@@ -425,7 +430,7 @@ TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
   const std::vector<std::uint8_t> frame = testing::ReadFileBytes("out.bmp");
   std::snprintf(app_.runParameters.inputName, kPathChars, "in.gif");
   testing::WriteFile("in.gif", {'G', 'I', 'F', '8', '9', 'a'});
-  const JobResult failed = RunJob(app_, ImporterFor(Imaging()));
+  const JobResult failed = RunJob(app_, ImporterFor(JobImport()));
   EXPECT_FALSE(failed.enlarge.inputImported);
   EXPECT_EQ(failed.frames.framesWritten, 0);
   EXPECT_EQ(testing::ReadFileBytes("out.bmp"), frame);  // the last job's frame is left alone

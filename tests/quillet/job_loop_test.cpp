@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "quillet/front_end.h"
+#include "quillet/job_loop.h"
 #include "scratch_dir.h"
 #include "test_images.h"
 

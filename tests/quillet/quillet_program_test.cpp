@@ -168,7 +168,9 @@ class QuilletProgram : public ScratchDirTest {
     RunParameters& run = app.runParameters;
     run = {angle, endAngle, scale, endScale, frames, {}, "frame.bmp"};
     std::snprintf(run.inputName, sizeof run.inputName, "%s/%s", job_.c_str(), input.c_str());
-    const JobResult job = RunJob(app, ImporterFor(LoadImagingLibrary()));
+    ImportSetup import;
+    import.imaging = &LoadImagingLibrary();
+    const JobResult job = RunJob(app, ImporterFor(import));
     EXPECT_TRUE(job.Succeeded());
     std::vector<std::vector<std::uint8_t>> files;
     for (int i = 0; i < job.frames.framesWanted; ++i) {

@@ -31,11 +31,6 @@ class GdiplusImport : public ScratchDirTest {
     ScratchDirTest::SetUp();
     display_.show = Record;
     display_.context = &shown_;
-    SetErrorDisplay(&display_);
-  }
-  void TearDown() override {
-    SetErrorDisplay(nullptr);
-    ScratchDirTest::TearDown();
   }
   ShownErrors shown_;
   ErrorDisplay display_;
@@ -58,7 +53,7 @@ TEST_F(GdiplusImport, ConvertsPngUnderAnAnsiNameAndRemovesItsFiles) {
   CloseHandle(file);
 
   AppState app;
-  ASSERT_TRUE(ImportImage(app, imaging, name));
+  ASSERT_TRUE(ImportImage(app, imaging, display_, name));
   EXPECT_TRUE(HasImage24(app.workingBitmap));
   EXPECT_EQ(HeaderWidth(app.workingBitmap.header.get()), 16);
   EXPECT_EQ(HeaderHeight(app.workingBitmap.header.get()), 16);
@@ -70,13 +65,13 @@ TEST_F(GdiplusImport, ConvertsPngUnderAnAnsiNameAndRemovesItsFiles) {
 TEST_F(GdiplusImport, SaysWhyAFileCouldNotBeConverted) {
   testing::WriteFile("garbage.png", std::vector<std::uint8_t>(100, 0x5A));
   AppState app;
-  EXPECT_FALSE(ImportImage(app, LoadImagingLibrary(), "garbage.png"));
+  EXPECT_FALSE(ImportImage(app, LoadImagingLibrary(), display_, "garbage.png"));
   ASSERT_EQ(shown_.texts.size(), 1u);
   EXPECT_EQ(shown_.captions[0], "Error");
   EXPECT_EQ(shown_.texts[0], kConversionFailedText);
 
   // A file that cannot be opened fails without a message.
-  EXPECT_FALSE(ImportImage(app, LoadImagingLibrary(), "absent.png"));
+  EXPECT_FALSE(ImportImage(app, LoadImagingLibrary(), display_, "absent.png"));
   EXPECT_EQ(shown_.texts.size(), 1u);
   EXPECT_FALSE(Exists(kImportTiffName));
   EXPECT_FALSE(Exists(kImportBmpName));
@@ -87,15 +82,15 @@ TEST_F(GdiplusImport, SaysSoWhenTheLibraryIsMissing) {
   EXPECT_FALSE(missing.available);
   testing::WriteFile("in.png", Sample("sword.png"));
   AppState app;
-  EXPECT_FALSE(ImportImage(app, missing, "in.png"));
+  EXPECT_FALSE(ImportImage(app, missing, display_, "in.png"));
   ASSERT_EQ(shown_.texts.size(), 1u);
   EXPECT_EQ(shown_.captions[0], "Error");
   EXPECT_EQ(shown_.texts[0], kLibraryMissingText);
   // A 24-bit BMP needs no library.
   AppState other;
-  ASSERT_TRUE(ImportImage(other, LoadImagingLibrary(), "in.png"));
+  ASSERT_TRUE(ImportImage(other, LoadImagingLibrary(), display_, "in.png"));
   ASSERT_TRUE(WriteBitmapFile("in.bmp", other.workingBitmap));
-  EXPECT_TRUE(ImportImage(app, missing, "in.bmp"));
+  EXPECT_TRUE(ImportImage(app, missing, display_, "in.bmp"));
   EXPECT_EQ(shown_.texts.size(), 1u);
 }
 

@@ -63,7 +63,9 @@ TEST_F(Programs, QuilletExeFromAFullCommandLineWritesTheSeriesOfAJobInProcess) {
   run.frameCount = 3;
   std::snprintf(run.inputName, kPathChars, "%s", input.c_str());
   std::snprintf(run.outputName, kPathChars, "own");
-  ASSERT_TRUE(RunJob(app, ImporterFor(LoadImagingLibrary())).Succeeded());
+  ImportSetup import;
+  import.imaging = &LoadImagingLibrary();
+  ASSERT_TRUE(RunJob(app, ImporterFor(import)).Succeeded());
 
   const std::string folder = Folder("exe");
   testing::ChildProcess child = testing::StartChild(

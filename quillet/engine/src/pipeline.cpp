@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "quillet/ascii.h"
 #include "quillet/bitmap.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
@@ -92,7 +93,6 @@ void NoteTemporaryFailure(EnlargeResult& result) {
   std::snprintf(result.temporaryReason, sizeof result.temporaryReason, "%s", LastOutputFailure().reason);
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool HasBmpExtension(const char* name) {
   const char* dot = std::strrchr(name, '.');

@@ -23,22 +23,26 @@ struct ErrorDisplay {
   void* context = nullptr;
 };
 
-// Installs the display that ShowError uses; null (the start) writes caption and text to
-// standard error. The display must outlive its installation.
-void SetErrorDisplay(const ErrorDisplay* display);
-
-void ShowError(const char* caption, const char* text);
+// Shows caption and text through errors, or writes them to standard error when it has no
+// show function.
+void ShowError(const ErrorDisplay& errors, const char* caption, const char* text);
 
 // Loads fileName into app.workingBitmap, converting it through imaging unless it is a
 // 24-bit BMP; true when the working bitmap then holds a 24-bit image. A file that cannot
-// be opened fails without a message; every other failure shows one through ShowError, but
+// be opened fails without a message; every other failure shows one through errors, but
 // for a temporary file that could not be written during a job, which the job reports. The
 // temporary files are those of app.temporaries, or of a directory made for this call outside
 // a job. "temp24.bmp" is deleted whenever this call wrote it, "temp24.tif" once its reload
 // worked; each only after the image read from or written to it was released.
-bool ImportImage(AppState& app, const ImagingApi& imaging, const char* fileName);
+bool ImportImage(AppState& app, const ImagingApi& imaging, const ErrorDisplay& errors, const char* fileName);
 
-// The job's importer: ImportImage through imaging, which must outlive the importer.
-ImageImporter ImporterFor(const ImagingApi& imaging);
+// What the job's importer works through.
+struct ImportSetup {
+  const ImagingApi* imaging = nullptr;
+  ErrorDisplay errors;  // the "Error" messages; without a show function, standard error
+};
+
+// The job's importer: ImportImage through setup, which must outlive the importer.
+ImageImporter ImporterFor(const ImportSetup& setup);
 
 }  // namespace quillet
