@@ -229,7 +229,7 @@ size_t DestinationBytes(uint32_t width, uint32_t height) {
 
 bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* counts) {
   *counts = ScalerCounts{};
-  if (3 * job.srcWidth > job.dstWidth || 3 * job.srcHeight > job.dstHeight) return false;
+  if (uint64_t{3} * job.srcWidth > job.dstWidth || uint64_t{3} * job.srcHeight > job.dstHeight) return false;
   WriteChannelMasks();
   if (job.srcWidth == 0 || job.srcHeight == 0) return true;
 
@@ -290,8 +290,9 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
 }
 
 uint32_t EdgeScale3x(const ScalerJob* job) {
-  if (3 * job->srcWidth > job->dstWidth) return 3 * job->srcWidth;
-  if (3 * job->srcHeight > job->dstHeight) return 3 * job->srcHeight;
+  // Sizes compare in 64 bits: three times a width above 1431655765 does not fit in 32.
+  if (uint64_t{3} * job->srcWidth > job->dstWidth) return 3 * job->srcWidth;
+  if (uint64_t{3} * job->srcHeight > job->dstHeight) return 3 * job->srcHeight;
   ScalerCounts counts;
   EdgeScaleBlocks(*job, 0, &counts);
   return static_cast<uint32_t>(std::printf("Success!\n%5d filtered pixels.\n", static_cast<int>(counts.Filtered())));

@@ -94,6 +94,12 @@ TEST(EdgeScale3x, RefusesTooSmallDestinationWithoutWriting) {
   EXPECT_EQ(EdgeScale3x(&job), 9u);
   job.dstWidth = 11;  // width is tested first
   EXPECT_EQ(EdgeScale3x(&job), 12u);
+  // Three times 0x55555556 is 2 in 32 bits: a huge source must not pass for a tiny one.
+  ScalerCounts counts;
+  for (const ScalerJob huge : {ScalerJob{src.px.data(), 8, 0x55555556u, 3, dst.data(), 24, 12, 9},
+                               ScalerJob{src.px.data(), 8, 4, 0x55555556u, dst.data(), 24, 12, 9}}) {
+    EXPECT_FALSE(EdgeScaleBlocks(huge, 1, &counts));
+  }
   for (uint32_t p : dst) ASSERT_EQ(p, 0xAAAAAAAAu);
 }
 

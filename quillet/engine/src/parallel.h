@@ -1,5 +1,5 @@
-// Runs independent pieces of work on several threads. Every platform provides its own
-// implementation file; the callers see only this.
+// Runs independent pieces of work on several threads, over std::thread on every platform
+// (parallel_stdthread.cpp).
 #pragma once
 
 #include <functional>
