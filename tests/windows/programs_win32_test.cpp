@@ -11,7 +11,7 @@
 #include "driver.h"
 #include "quillet/dialog_ids.h"
 #include "quillet/import.h"
-#include "quillet/pipeline.h"
+#include "quillet/job_loop.h"
 #include "scratch_dir.h"
 #include "wine_process.h"
 
@@ -52,20 +52,20 @@ TEST_F(Programs, MostelExeWritesWhatTheDriverWrites) {
   EXPECT_TRUE(ReadFileBytes(folder + "\\out.png") == own);
 }
 
-TEST_F(Programs, QuilletExeFromAFullCommandLineWritesTheSeriesOfAJobInProcess) {
+// The same command line through the job loop in this process, with a front end that shows
+// no progress, and through quillet.exe.
+TEST_F(Programs, QuilletExeFromAFullCommandLineWritesTheSeriesOfTheLoopInProcess) {
   const std::string input = kSamples + "\\slime.png";
-  AppState app;
-  RunParameters& run = app.runParameters;
-  run.angle = 0;
-  run.endAngle = 90;
-  run.scale = 1;
-  run.endScale = 2;
-  run.frameCount = 3;
-  std::snprintf(run.inputName, kPathChars, "%s", input.c_str());
-  std::snprintf(run.outputName, kPathChars, "own");
+  std::string text = "-in \"" + input + "\" -out own -angle 0 -endangle 90 -scale 1 -endscale 2 -frames 3";
+  CommandLine line;
+  line.text = text.data();
+  FrontEndPlatform quiet;
+  quiet.startProgress = [](void*, AppState&) {};
+  quiet.stopProgress = [](void*, AppState&) {};
   ImportSetup import;
   import.imaging = &LoadImagingLibrary();
-  ASSERT_TRUE(RunJob(app, ImporterFor(import)).Succeeded());
+  AppState app;
+  ASSERT_EQ(RunJobs(app, line, quiet, ImporterFor(import)), 0);
 
   const std::string folder = Folder("exe");
   testing::ChildProcess child = testing::StartChild(
