@@ -152,18 +152,25 @@ bool PrepareBitmapFile(std::uint8_t* header, const std::uint8_t* pixels, std::si
   return true;
 }
 
-WorkingBitmap::WorkingBitmap(WorkingBitmap&& other) noexcept
-    : deviceContext(std::exchange(other.deviceContext, nullptr)),
-      bitmap(std::exchange(other.bitmap, nullptr)),
-      header(std::move(other.header)),
-      pixels(std::move(other.pixels)) {}
+namespace {
+
+// Hands the platform objects and the header of one record to another, after releasing the
+// target's own; the source is left without them.
+template <typename Record>
+void TakeHandles(Record& to, Record& from) {
+  ReleasePlatformHandles(to.bitmap, to.deviceContext);
+  to.deviceContext = std::exchange(from.deviceContext, nullptr);
+  to.bitmap = std::exchange(from.bitmap, nullptr);
+  to.header = std::move(from.header);
+}
+
+}  // namespace
+
+WorkingBitmap::WorkingBitmap(WorkingBitmap&& other) noexcept { *this = std::move(other); }
 
 WorkingBitmap& WorkingBitmap::operator=(WorkingBitmap&& other) noexcept {
   if (this != &other) {
-    ReleasePlatformHandles(bitmap, deviceContext);
-    deviceContext = std::exchange(other.deviceContext, nullptr);
-    bitmap = std::exchange(other.bitmap, nullptr);
-    header = std::move(other.header);
+    TakeHandles(*this, other);
     pixels = std::move(other.pixels);
   }
   return *this;
@@ -171,20 +178,11 @@ WorkingBitmap& WorkingBitmap::operator=(WorkingBitmap&& other) noexcept {
 
 WorkingBitmap::~WorkingBitmap() { ReleasePlatformHandles(bitmap, deviceContext); }
 
-OutputBitmap::OutputBitmap(OutputBitmap&& other) noexcept
-    : deviceContext(std::exchange(other.deviceContext, nullptr)),
-      bitmap(std::exchange(other.bitmap, nullptr)),
-      header(std::move(other.header)),
-      pixels(std::exchange(other.pixels, nullptr)),
-      pixelBytes(std::exchange(other.pixelBytes, 0)),
-      storage(std::move(other.storage)) {}
+OutputBitmap::OutputBitmap(OutputBitmap&& other) noexcept { *this = std::move(other); }
 
 OutputBitmap& OutputBitmap::operator=(OutputBitmap&& other) noexcept {
   if (this != &other) {
-    ReleasePlatformHandles(bitmap, deviceContext);
-    deviceContext = std::exchange(other.deviceContext, nullptr);
-    bitmap = std::exchange(other.bitmap, nullptr);
-    header = std::move(other.header);
+    TakeHandles(*this, other);
     pixels = std::exchange(other.pixels, nullptr);
     pixelBytes = std::exchange(other.pixelBytes, 0);
     storage = std::move(other.storage);
