@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "quillet/command_line.h"
-#include "quillet/front_end.h"
+#include "quillet/job_loop.h"
 #include "quillet/parameter_form.h"
 
 namespace {

@@ -41,13 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (std::fclose(file) != 0 || !written) __builtin_trap();
 
   const quillet::ImagingApi& imaging = quillet::LoadImagingLibrary();
-  const quillet::ImageImporter importer = quillet::ImporterFor(imaging);
+  quillet::ImportSetup setup;
+  setup.imaging = &imaging;
+  const quillet::ImageImporter importer = quillet::ImporterFor(setup);
   quillet::InputReport report;
   if (importer.inspect(importer.context, inputName.c_str(), report) &&
       (!quillet::FitsEnlargement(report.width, report.height) || report.width * report.height > 256 * 256))
     return 0;
   quillet::AppState app;
-  if (quillet::ImportImage(app, imaging, inputName.c_str()) && !quillet::HasImage24(app.workingBitmap))
+  if (quillet::ImportImage(app, imaging, quillet::ErrorDisplay{}, inputName.c_str()) && !quillet::HasImage24(app.workingBitmap))
     __builtin_trap();
   return 0;
 }

@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quillet/front_end.h"
+#include "front_end_posix.h"
+#include "quillet/job_loop.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::clearerr(stdin);
   if (std::fseek(stdin, 0, SEEK_SET) != 0) __builtin_trap();
 
-  const quillet::FrontEndPlatform platform = quillet::PlatformFrontEnd();
+  quillet::TerminalProgress progress;
+  const quillet::FrontEndPlatform platform = quillet::TerminalFrontEnd(progress);
   char fileBuffer[quillet::kPathChars] = "output.bmp";
   if (platform.chooseOutput(platform.context, quillet::kOutputChooser, fileBuffer) &&
       strnlen(fileBuffer, sizeof fileBuffer) >= sizeof fileBuffer)

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "front_end_posix.h"
+#include "quillet/job_loop.h"
 #include "quillet/ascii.h"
 #include "quillet/parameter_form.h"
 

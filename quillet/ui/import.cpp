@@ -19,7 +19,7 @@ bool InspectThrough(void* context, const char* fileName, InputReport& report) {
   const LoadOutcome bmp = InspectBitmapFile(fileName);
   report = ReportOf(bmp);
   if (bmp.failure == LoadFailure::kNone || bmp.failure == LoadFailure::kTooLarge) return true;
-  const ImagingApi& imaging = *static_cast<const ImagingApi*>(context);
+  const ImagingApi& imaging = *static_cast<const ImportSetup*>(context)->imaging;
   if (bmp.failure == LoadFailure::kUnreadable || !imaging.available || !imaging.imageSize) return false;
   std::uint64_t width = 0, height = 0;
   if (!imaging.imageSize(fileName, &width, &height)) return false;

@@ -21,7 +21,7 @@
 #include <lodepng.h>
 
 #include "quillet/bitmap.h"
-#include "quillet/front_end.h"
+#include "quillet/job_loop.h"
 #include "quillet/imaging.h"
 #include "quillet/import.h"
 #include "quillet/pipeline.h"
