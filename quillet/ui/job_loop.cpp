@@ -1,6 +1,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "quillet/job_loop.h"
 #include "quillet/sprite_job.h"
@@ -190,6 +191,18 @@ int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, 
     if (!app.runAgain) return status;
     app.runParameters.inputName[0] = '\0';
     app.runParameters.outputName[0] = '\0';
+  }
+}
+
+int RunProgram(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImagingApi& imaging) {
+  ImportSetup import;
+  import.imaging = &imaging;
+  import.errors = platform.errorDisplay;
+  try {
+    return RunJobs(app, line, platform, ImporterFor(import));
+  } catch (const std::bad_alloc&) {
+    std::fputs("quillet: memory ran out\n", stderr);
+    return kExitOutOfMemory;
   }
 }
 

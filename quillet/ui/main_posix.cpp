@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <new>
 
 #include "front_end_posix.h"
 #include "quillet/about.h"
@@ -61,14 +60,5 @@ int main(int argc, char** argv) {
   line.argumentCount = argc > 1 ? argc - 1 : 0;
   quillet::TerminalProgress progress;
   const quillet::FrontEndPlatform platform = quillet::TerminalFrontEnd(progress);
-  quillet::ImportSetup import;
-  import.imaging = &imaging;
-  import.errors = platform.errorDisplay;
-  // The jobs guard their own allocations; one that fails elsewhere ends the program here.
-  try {
-    return quillet::RunJobs(app, line, platform, quillet::ImporterFor(import));
-  } catch (const std::bad_alloc&) {
-    std::fputs("quillet: memory ran out\n", stderr);
-    return quillet::kExitOutOfMemory;
-  }
+  return quillet::RunProgram(app, line, platform, imaging);
 }

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "dialogs_win32.h"
@@ -32,14 +31,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   quillet::WindowsDialogs dialogs;
   dialogs.instance = instance;
   const quillet::FrontEndPlatform platform = quillet::WindowsFrontEnd(dialogs);
-  quillet::ImportSetup import;
-  import.imaging = &imaging;
-  import.errors = platform.errorDisplay;
-  // The jobs guard their own allocations; one that fails elsewhere ends the program here.
-  try {
-    return quillet::RunJobs(app, line, platform, quillet::ImporterFor(import));
-  } catch (const std::bad_alloc&) {
-    std::fputs("quillet: memory ran out\n", stderr);
-    return quillet::kExitOutOfMemory;
-  }
+  return quillet::RunProgram(app, line, platform, imaging);
 }

@@ -30,6 +30,12 @@ void Command(HWND dialog, int control) {
 
 class DialogTest : public ::testing::Test {
  protected:
+  // Opens the dialog resource over record, modeless, as the test's own window.
+  void OpenDialog(int resource, DLGPROC procedure, void* record) {
+    dialog_ = CreateDialogParamA(Resources(), MAKEINTRESOURCEA(resource), nullptr, procedure,
+                                 reinterpret_cast<LPARAM>(record));
+    ASSERT_NE(dialog_, nullptr);
+  }
   static void SetUpTestSuite() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
@@ -44,9 +50,7 @@ class ParameterDialog : public DialogTest {
  protected:
   void Open() {
     state_.run = &run_;
-    dialog_ = CreateDialogParamA(Resources(), MAKEINTRESOURCEA(QUILLET_PARAMETER_DIALOG), nullptr, ParameterDialogProc,
-                                 reinterpret_cast<LPARAM>(&state_));
-    ASSERT_NE(dialog_, nullptr);
+    OpenDialog(QUILLET_PARAMETER_DIALOG, ParameterDialogProc, &state_);
   }
   RunParameters run_;
   ParameterDialogState state_;
@@ -126,9 +130,7 @@ class ProgressDialogTest : public DialogTest {
  protected:
   void Open() {
     progress_.app = &app_;
-    dialog_ = CreateDialogParamA(Resources(), MAKEINTRESOURCEA(QUILLET_PROGRESS_DIALOG), nullptr, ProgressDialogProc,
-                                 reinterpret_cast<LPARAM>(&progress_));
-    ASSERT_NE(dialog_, nullptr);
+    OpenDialog(QUILLET_PROGRESS_DIALOG, ProgressDialogProc, &progress_);
   }
   AppState app_;
   ProgressDialog progress_;

@@ -5,6 +5,7 @@
 #include "quillet/app_state.h"
 #include "quillet/command_line.h"
 #include "quillet/front_end.h"
+#include "quillet/imaging.h"
 #include "quillet/pipeline.h"
 
 namespace quillet {
@@ -48,5 +49,9 @@ int ReportJobResult(const AppState& app, const JobResult& job);
 // Runs jobs until one ends without app.runAgain, and returns the status of that job, or 0
 // when the user ended the program in a dialog.
 int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer);
+
+// The program's jobs: RunJobs with the import through imaging, its "Error" messages shown by
+// the platform. Memory that runs out beyond the jobs' own checks ends it with kExitOutOfMemory.
+int RunProgram(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImagingApi& imaging);
 
 }  // namespace quillet
