@@ -150,8 +150,9 @@ JobResult RunTransparentJob(AppState& app, const ImageImporter& importer, bool p
 void BM_TransparentSeries(benchmark::State& state) {
   PrepareDirectory();
   PrepareTransparentInput();
-  const ImagingApi& imaging = LoadImagingLibrary();
-  const ImageImporter importer = ImporterFor(imaging);
+  ImportSetup setup;
+  setup.imaging = &LoadImagingLibrary();
+  const ImageImporter importer = ImporterFor(setup);
   const bool png = state.range(0) == 1;
   AppState app;
   bool ok = true;

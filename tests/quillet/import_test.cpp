@@ -179,7 +179,7 @@ TEST_F(ImportTest, HugePicturesAreRefusedFromTheirHeader) {
   std::vector<unsigned char> png;
   ASSERT_EQ(lodepng::encode(png, std::vector<unsigned char>(3000 * 3000 / 8), 3000, 3000, LCT_GREY, 1), 0u);
   testing::WriteFile("huge.png", std::vector<std::uint8_t>(png.begin(), png.end()));
-  EXPECT_FALSE(ImportImage(app_, Imaging(), "huge.png"));
+  EXPECT_FALSE(ImportImage(app_, Imaging(), errors_.display, "huge.png"));
   EXPECT_EQ(app_.importReport.problem, InputProblem::kTooLarge);
   EXPECT_EQ(app_.importReport.width, 3000);
   EXPECT_EQ(app_.importReport.height, 3000);
