@@ -29,12 +29,12 @@ bool InspectThrough(void* context, const char* fileName, InputReport& report) {
   return true;
 }
 
-void ShowTemporaryFailure() {
+void ShowTemporaryFailure(const ErrorDisplay& errors) {
   char directory[kTempPathChars];
   DirectoryOf(LastOutputFailure().path, directory);
   char text[kTempPathChars + kFailureReasonChars + 64];
   std::snprintf(text, sizeof text, "cannot create a temporary file in %s: %s", directory, LastOutputFailure().reason);
-  ShowError(kErrorCaption, text);
+  ShowError(errors, kErrorCaption, text);
 }
 
 }  // namespace
@@ -87,7 +87,7 @@ bool ImportImage(AppState& app, const ImagingApi& imaging, const ErrorDisplay& e
   const JobTemporaries* temporaries = app.temporaries;
   if (!temporaries) {
     if (!CreateJobTemporaries(own)) {
-      ShowTemporaryFailure();
+      ShowTemporaryFailure(errors);
       return false;
     }
     temporaries = &own;
@@ -115,7 +115,7 @@ bool ImportImage(AppState& app, const ImagingApi& imaging, const ErrorDisplay& e
   }
   // A temporary file that could not be written is no fault of the image: the job says so.
   if (!converted && OutputFailed()) {
-    if (!app.temporaries) ShowTemporaryFailure();
+    if (!app.temporaries) ShowTemporaryFailure(errors);
     return false;
   }
   if (converted) {

@@ -323,7 +323,7 @@ TEST_F(ImportTest, ATemporaryFileThatCannotBeCreatedIsNotTheImagesFault) {
   ASSERT_TRUE(CreateJobTemporaries(temporaries));
   std::filesystem::create_symlink(Dir() + "/victim", temporaries.importTiffName);
   app_.temporaries = &temporaries;
-  EXPECT_FALSE(ImportImage(app_, imaging, "in.png"));
+  EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, "in.png"));
   app_.temporaries = nullptr;
   EXPECT_TRUE(errors_.texts.empty());  // the job reports it
   EXPECT_TRUE(OutputFailed());
@@ -333,7 +333,7 @@ TEST_F(ImportTest, ATemporaryFileThatCannotBeCreatedIsNotTheImagesFault) {
   // Outside a job the import says so itself.
   const std::string missing = TempDir() + "/missing";
   setenv("TMPDIR", missing.c_str(), 1);
-  EXPECT_FALSE(ImportImage(app_, imaging, "in.png"));
+  EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, "in.png"));
   EXPECT_EQ(errors_.texts,
             std::vector<std::string>{"cannot create a temporary file in " + TempDir() + ": No such file or directory"});
 }
