@@ -4,11 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "quillet/import.h"
-#include "scratch_dir.h"
+#include "scratch_win32.h"
 
 namespace quillet {
 namespace {
@@ -36,6 +37,11 @@ class GdiplusImport : public ScratchDirTest {
   ErrorDisplay display_;
 };
 
+void WriteBytes(const char* name, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
 std::vector<std::uint8_t> Sample(const char* name) { return testing::ReadFileBytes(std::string(SAMPLES_DIR) + "/" + name); }
 
 TEST_F(GdiplusImport, ConvertsPngUnderAnAnsiNameAndRemovesItsFiles) {
@@ -58,12 +64,11 @@ TEST_F(GdiplusImport, ConvertsPngUnderAnAnsiNameAndRemovesItsFiles) {
   EXPECT_EQ(HeaderWidth(app.workingBitmap.header.get()), 16);
   EXPECT_EQ(HeaderHeight(app.workingBitmap.header.get()), 16);
   EXPECT_TRUE(shown_.texts.empty());
-  EXPECT_FALSE(Exists(kImportTiffName));
-  EXPECT_FALSE(Exists(kImportBmpName));
+  EXPECT_EQ(TempListing(), "");
 }
 
 TEST_F(GdiplusImport, SaysWhyAFileCouldNotBeConverted) {
-  testing::WriteFile("garbage.png", std::vector<std::uint8_t>(100, 0x5A));
+  WriteBytes("garbage.png", std::vector<std::uint8_t>(100, 0x5A));
   AppState app;
   EXPECT_FALSE(ImportImage(app, LoadImagingLibrary(), display_, "garbage.png"));
   ASSERT_EQ(shown_.texts.size(), 1u);
@@ -73,14 +78,13 @@ TEST_F(GdiplusImport, SaysWhyAFileCouldNotBeConverted) {
   // A file that cannot be opened fails without a message.
   EXPECT_FALSE(ImportImage(app, LoadImagingLibrary(), display_, "absent.png"));
   EXPECT_EQ(shown_.texts.size(), 1u);
-  EXPECT_FALSE(Exists(kImportTiffName));
-  EXPECT_FALSE(Exists(kImportBmpName));
+  EXPECT_EQ(TempListing(), "");
 }
 
 TEST_F(GdiplusImport, SaysSoWhenTheLibraryIsMissing) {
   const ImagingApi missing = LoadImagingLibraryFrom("no_such_imaging_library.dll");
   EXPECT_FALSE(missing.available);
-  testing::WriteFile("in.png", Sample("sword.png"));
+  WriteBytes("in.png", Sample("sword.png"));
   AppState app;
   EXPECT_FALSE(ImportImage(app, missing, display_, "in.png"));
   ASSERT_EQ(shown_.texts.size(), 1u);

@@ -12,7 +12,7 @@
 #include "quillet/dialog_ids.h"
 #include "quillet/import.h"
 #include "quillet/job_loop.h"
-#include "scratch_dir.h"
+#include "scratch_win32.h"
 #include "wine_process.h"
 
 namespace quillet {
@@ -82,6 +82,7 @@ TEST_F(Programs, QuilletExeFromAFullCommandLineWritesTheSeriesOfTheLoopInProcess
     ASSERT_FALSE(own.empty());
     EXPECT_TRUE(ReadFileBytes(folder + "\\series_" + std::to_string(frame) + ".bmp") == own);
   }
+  EXPECT_EQ(TempListing(), "");
 }
 
 // The job asks for far more frames than it can write before the Cancel comes.
@@ -111,6 +112,7 @@ TEST_F(Programs, QuilletExeCancelledFromItsProgressDialogEndsWithStatusZero) {
   for (const auto& entry : std::filesystem::directory_iterator(folder))
     if (entry.path().filename().string().rfind("many_", 0) == 0) ++frames;
   EXPECT_LT(frames, kFrames);
+  EXPECT_EQ(TempListing(), "");  // the job's temporary folder went with the Cancel
 }
 
 }  // namespace
