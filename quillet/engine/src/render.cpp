@@ -100,8 +100,8 @@ Walk HalfStepWalk(const FramePlan& plan, PhaseOffset offset) {
 template <typename Visit, typename EndRow>
 void WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit, EndRow endRow) {
   AxisCursor u(walk.u), v(walk.v);
-  for (std::int64_t y = 0; y < walk.rows; ++y, u.NextRow(), v.NextRow()) {
-    if (y < firstRow || y > lastRow) continue;
+  for (std::int64_t y = 0; y < walk.rows && y <= lastRow; ++y, u.NextRow(), v.NextRow()) {
+    if (y < firstRow) continue;
     for (std::int64_t x = 0; x < walk.cols; ++x, u.NextPixel(), v.NextPixel()) visit(y, x, u.At(), v.At());
     endRow(y);
   }
@@ -255,18 +255,34 @@ constexpr std::int64_t kChunkPixels = 256;   // pixels of a row whose positions 
 // candidate (i, j). A candidate's rows of the enlargement depend on i alone and its columns
 // on j alone, so each pixel needs M rows and M columns; the M x M scores it adds then lie in
 // a small block of the table.
+// Each buffer keeps a cache line of unused room on both sides, so that what one worker
+// writes for every pixel never shares a line with another worker's buffers.
+template <typename T>
+class PaddedBuffer {
+ public:
+  static constexpr std::size_t kPad = (64 + sizeof(T) - 1) / sizeof(T);
+  void Assign(std::size_t count, const T& value) { items_.assign(count + 2 * kPad, value); }
+  T* data() { return items_.data() + kPad; }
+  const T* data() const { return items_.data() + kPad; }
+  T& operator[](std::size_t k) { return data()[k]; }
+  const T& operator[](std::size_t k) const { return data()[k]; }
+
+ private:
+  std::vector<T> items_;
+};
+
 struct SearchBuffers {
-  std::vector<AxisCursor> us, vs;
-  std::vector<std::int32_t> rows, cols;
-  std::vector<std::uint64_t> sums;
+  PaddedBuffer<AxisCursor> us, vs;
+  PaddedBuffer<std::int32_t> rows, cols;
+  PaddedBuffer<std::uint64_t> sums;
 };
 
 void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView& src, const std::vector<Axis>& uAxes,
                const std::vector<Axis>& vAxes, std::int64_t first, std::int64_t last, SearchBuffers& buffers) {
-  std::vector<AxisCursor>& us = buffers.us;
-  std::vector<AxisCursor>& vs = buffers.vs;
-  std::vector<std::int32_t>& rows = buffers.rows;
-  std::vector<std::int32_t>& cols = buffers.cols;
+  PaddedBuffer<AxisCursor>& us = buffers.us;
+  PaddedBuffer<AxisCursor>& vs = buffers.vs;
+  PaddedBuffer<std::int32_t>& rows = buffers.rows;
+  PaddedBuffer<std::int32_t>& cols = buffers.cols;
   std::uint64_t* sums = buffers.sums.data();
   const int m = plan.M;
   const double wLimit = plan.srcWidth - 1;
@@ -348,11 +364,11 @@ PhaseOffset Search(const AppState& app, const FramePlan& plan, const ScoreTable&
   // Every worker's buffers are made here, so that running out of memory is met on this thread.
   std::vector<SearchBuffers> buffers(static_cast<std::size_t>(workers));
   for (SearchBuffers& b : buffers) {
-    b.us.resize(static_cast<std::size_t>(m));
-    b.vs.resize(static_cast<std::size_t>(m));
-    b.rows.resize(static_cast<std::size_t>(kChunkPixels * m));
-    b.cols.resize(static_cast<std::size_t>(kChunkPixels * m));
-    b.sums.assign(static_cast<std::size_t>(candidates), 0);
+    b.us.Assign(static_cast<std::size_t>(m), AxisCursor());
+    b.vs.Assign(static_cast<std::size_t>(m), AxisCursor());
+    b.rows.Assign(static_cast<std::size_t>(kChunkPixels * m), 0);
+    b.cols.Assign(static_cast<std::size_t>(kChunkPixels * m), 0);
+    b.sums.Assign(static_cast<std::size_t>(candidates), 0);
   }
   ParallelFor(workers, workers, [&](int worker) {
     SearchBuffers& mine = buffers[static_cast<std::size_t>(worker)];
@@ -445,12 +461,22 @@ PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const 
   return Search(app, plan, table, src, threads);
 }
 
-void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output) {
+void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output,
+                  int threads) {
   const SourceView src = ViewOf(source);
   const std::int64_t dstStride = Stride24(plan.newW);
   const std::int64_t srcBytes = src.stride * src.height;
-  WalkRows(
-      PixelWalk(plan, offset.i, offset.j), 1, std::int64_t{plan.newH} - 2,
+  const Walk walk = PixelWalk(plan, offset.i, offset.j);
+  // Every output pixel is written once, from its own position, so bands of rows are
+  // independent; each band's walk starts from row 0, giving every band the same positions.
+  const std::int64_t lastRow = std::int64_t{plan.newH} - 2;
+  if (threads <= 0) threads = HardwareThreads();
+  constexpr std::int64_t kBandRows = 16;
+  const int bands = static_cast<int>(std::max<std::int64_t>(0, (lastRow + kBandRows - 1) / kBandRows));
+  ParallelFor(bands, threads, [&](int band) {
+    const std::int64_t first = 1 + band * kBandRows;
+    WalkRows(
+      walk, first, std::min(first + kBandRows - 1, lastRow),
       [&](std::int64_t y, std::int64_t x, double u, double v) {
         if (v >= 0 && u >= 0 && v < src.width && u < src.height) {
           const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
@@ -462,6 +488,7 @@ void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffse
           }
         }
       });
+  });
 }
 
 void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output) {
@@ -537,7 +564,7 @@ OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source,
   }
   const PhaseOffset offset = PhaseSearch(app, source, plan, threads, scores);
   ReportProgress(app, 90);
-  SamplingPass(source, plan, offset, output);
+  SamplingPass(source, plan, offset, output, threads);
   ReportProgress(app, 95);
   DetailPass(source, plan, offset, output);
   ReportProgress(app, 98);

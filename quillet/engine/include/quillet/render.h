@@ -64,9 +64,10 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
 PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const FramePlan& plan,
                         int threads, ScoreTable* scores = nullptr);
 
-// Copies one source pixel into each output pixel of rows 1..newH-2 at offset.
+// Copies one source pixel into each output pixel of rows 1..newH-2 at offset, in bands of
+// rows on up to `threads` threads (<= 0: every core); every thread count gives the same bytes.
 void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset,
-                  OutputBitmap& output);
+                  OutputBitmap& output, int threads = 1);
 
 // Brings back lone detail colours seen at half-pixel sub-samples; works in place.
 void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset,
