@@ -112,6 +112,12 @@ void WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Vis
   WalkRows(walk, firstRow, lastRow, visit, [](std::int64_t) {});
 }
 
+// Calls visit(y, x, u, v) for every point of row y, u and v standing at the row's first point.
+template <typename Visit>
+void WalkRow(const Walk& walk, std::int64_t y, AxisCursor u, AxisCursor v, Visit visit) {
+  for (std::int64_t x = 0; x < walk.cols; ++x, u.NextPixel(), v.NextPixel()) visit(y, x, u.At(), v.At());
+}
+
 constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
 constexpr int kBandShift = 6;  // rows 64 x b .. 64 x b + 63 share one list of values
 
@@ -468,16 +474,28 @@ void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffse
   const std::int64_t srcBytes = src.stride * src.height;
   const Walk walk = PixelWalk(plan, offset.i, offset.j);
   // Every output pixel is written once, from its own position, so bands of rows are
-  // independent; each band's walk starts from row 0, giving every band the same positions.
+  // independent; each band starts from cursors walked to its first row in order here, so
+  // it sees the same positions as one walk over all the rows.
   const std::int64_t lastRow = std::int64_t{plan.newH} - 2;
   if (threads <= 0) threads = HardwareThreads();
   constexpr std::int64_t kBandRows = 16;
   const int bands = static_cast<int>(std::max<std::int64_t>(0, (lastRow + kBandRows - 1) / kBandRows));
+  std::vector<std::pair<AxisCursor, AxisCursor>> bandStarts(static_cast<std::size_t>(bands));
+  {
+    AxisCursor u(walk.u), v(walk.v);
+    u.NextRow();
+    v.NextRow();
+    for (int band = 0; band < bands; ++band) {
+      bandStarts[static_cast<std::size_t>(band)] = {u, v};
+      for (std::int64_t k = 0; k < kBandRows; ++k, u.NextRow(), v.NextRow()) {}
+    }
+  }
   ParallelFor(bands, threads, [&](int band) {
     const std::int64_t first = 1 + band * kBandRows;
-    WalkRows(
-      walk, first, std::min(first + kBandRows - 1, lastRow),
-      [&](std::int64_t y, std::int64_t x, double u, double v) {
+    const std::int64_t last = std::min(first + kBandRows - 1, lastRow);
+    auto [rowU, rowV] = bandStarts[static_cast<std::size_t>(band)];
+    for (std::int64_t row = first; row <= last; ++row, rowU.NextRow(), rowV.NextRow())
+      WalkRow(walk, row, rowU, rowV, [&](std::int64_t y, std::int64_t x, double u, double v) {
         if (v >= 0 && u >= 0 && v < src.width && u < src.height) {
           const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
           if (so - src.stride >= 0 && so + src.stride < srcBytes) {
@@ -491,7 +509,8 @@ void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffse
   });
 }
 
-void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output) {
+void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output,
+                int threads) {
   const SourceView src = ViewOf(source);
   const std::int64_t ds = Stride24(plan.newW);
   const std::int64_t dstBytes = ds * plan.newH;
@@ -500,47 +519,66 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
   const double hLimit = src.height - 1;
   std::uint8_t* out = output.pixels;
   const Walk walk = HalfStepWalk(plan, offset);
-  // The detail colours of a row of sub-samples are read first, all at once, then the row is
-  // applied in order (each sub-sample sees what the ones before it wrote).
+  if (threads <= 0) threads = HardwareThreads();
+  // The detail colours of a block of rows of sub-samples depend on the source alone, so they
+  // are read first, rows shared out among the threads; the block is then applied in order
+  // on this thread (each sub-sample sees what the ones before it wrote).
   constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-  std::vector<std::uint32_t> details(static_cast<std::size_t>(walk.cols));
-  std::vector<std::int64_t> sourceAt(static_cast<std::size_t>(walk.cols));
-  WalkRows(
-      walk, 0, walk.rows - 1,
-      [&](std::int64_t n, std::int64_t m, double u, double v) {
+  // A block holds up to 128 rows and about a million sub-samples (one row at the least).
+  const std::size_t cols = static_cast<std::size_t>(walk.cols);
+  const std::int64_t blockLimit =
+      std::clamp<std::int64_t>(static_cast<std::int64_t>((std::size_t{1} << 20) / std::max<std::size_t>(cols, 1)), 1, 128);
+  std::vector<std::uint32_t> details(cols * static_cast<std::size_t>(blockLimit));
+  std::vector<std::int64_t> sourceAt(cols * static_cast<std::size_t>(blockLimit));
+  std::vector<std::pair<AxisCursor, AxisCursor>> rowStarts(static_cast<std::size_t>(blockLimit));
+  AxisCursor blockU(walk.u), blockV(walk.v);  // at the block's first row
+  for (std::int64_t block = 0; block < walk.rows; block += blockLimit) {
+    const std::int64_t blockRows = std::min(blockLimit, walk.rows - block);
+    for (std::int64_t k = 0; k < blockRows; ++k, blockU.NextRow(), blockV.NextRow())
+      rowStarts[static_cast<std::size_t>(k)] = {blockU, blockV};
+    ParallelFor(static_cast<int>(blockRows), threads, [&](int k) {
+      std::uint32_t* rowDetails = details.data() + static_cast<std::size_t>(k) * cols;
+      std::int64_t* rowSources = sourceAt.data() + static_cast<std::size_t>(k) * cols;
+      const auto& start = rowStarts[static_cast<std::size_t>(k)];
+      WalkRow(walk, block + k, start.first, start.second, [&](std::int64_t n, std::int64_t m, double u, double v) {
         const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
         std::uint32_t detail = kNone;
         if (o - ds - 3 >= 0 && o + ds + 6 <= dstBytes && v >= 1 && u >= 1 && v < wLimit && u < hLimit) {
           const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
           if (so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes) {
             detail = PackColour(src.pixels + so);
-            sourceAt[static_cast<std::size_t>(m)] = so;
+            rowSources[m] = so;
           }
         }
-        details[static_cast<std::size_t>(m)] = detail;
-      },
-      [&](std::int64_t n) {
-        for (std::int64_t m = 0; m < walk.cols; ++m) {
-          const std::uint32_t detail = details[static_cast<std::size_t>(m)];
-          if (detail == kNone) continue;
-          // A lone detail: a colour found in none of the nine pixels around, on a flat spot
-          // (the four orthogonal neighbours like the pixel).
-          const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
-          const std::uint32_t here = PackColour(out + o);
-          if (detail == here) continue;
-          const bool flat = here == PackColour(out + o + 3) && here == PackColour(out + o + ds) &&
-                            here == PackColour(out + o - 3) && here == PackColour(out + o - ds);
-          if (!flat) continue;
-          const bool lone = detail != PackColour(out + o - ds - 3) && detail != PackColour(out + o - ds + 3) &&
-                            detail != PackColour(out + o + ds - 3) && detail != PackColour(out + o + ds + 3);
-          if (lone) {
-            const std::int64_t so = sourceAt[static_cast<std::size_t>(m)];
-            out[o] = src.pixels[so];
-            out[o + 1] = src.pixels[so + 1];
-            out[o + 2] = src.pixels[so + 2];
-          }
-        }
+        rowDetails[m] = detail;
       });
+    });
+    for (std::int64_t k = 0; k < blockRows; ++k) {
+      const std::int64_t n = block + k;
+      const std::uint32_t* rowDetails = details.data() + static_cast<std::size_t>(k) * cols;
+      const std::int64_t* rowSources = sourceAt.data() + static_cast<std::size_t>(k) * cols;
+      for (std::int64_t m = 0; m < walk.cols; ++m) {
+        const std::uint32_t detail = rowDetails[m];
+        if (detail == kNone) continue;
+        // A lone detail: a colour found in none of the nine pixels around, on a flat spot
+        // (the four orthogonal neighbours like the pixel).
+        const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
+        const std::uint32_t here = PackColour(out + o);
+        if (detail == here) continue;
+        const bool flat = here == PackColour(out + o + 3) && here == PackColour(out + o + ds) &&
+                          here == PackColour(out + o - 3) && here == PackColour(out + o - ds);
+        if (!flat) continue;
+        const bool lone = detail != PackColour(out + o - ds - 3) && detail != PackColour(out + o - ds + 3) &&
+                          detail != PackColour(out + o + ds - 3) && detail != PackColour(out + o + ds + 3);
+        if (lone) {
+          const std::int64_t so = rowSources[m];
+          out[o] = src.pixels[so];
+          out[o + 1] = src.pixels[so + 1];
+          out[o + 2] = src.pixels[so + 2];
+        }
+      }
+    }
+  }
 }
 
 OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source, double angle, double scale,
@@ -566,7 +604,7 @@ OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source,
   ReportProgress(app, 90);
   SamplingPass(source, plan, offset, output, threads);
   ReportProgress(app, 95);
-  DetailPass(source, plan, offset, output);
+  DetailPass(source, plan, offset, output, threads);
   ReportProgress(app, 98);
   return output;
 }

@@ -69,9 +69,10 @@ PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const 
 void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset,
                   OutputBitmap& output, int threads = 1);
 
-// Brings back lone detail colours seen at half-pixel sub-samples; works in place.
+// Brings back lone detail colours seen at half-pixel sub-samples; works in place. The source
+// colours are read on up to `threads` threads (<= 0: every core); the same bytes for any count.
 void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset,
-                OutputBitmap& output);
+                OutputBitmap& output, int threads = 1);
 
 // Renders a frame into a fresh output bitmap, reporting 5, the search steps, 90, 95, 98; output.pixels is
 // null when the source holds no 24-bit image or the size is not valid.
