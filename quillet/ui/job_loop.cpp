@@ -25,6 +25,10 @@ bool ChooseFiles(AppState& app, const FrontEndPlatform& platform) {
       run.inputName[kPathChars - 1] = '\0';
     }
     if (run.outputName[0] != '\0') return true;
+    // PNG frames: the save chooser's untouched starting name gets the PNG ending.
+    if (run.format == OutputFormat::kPng && std::strcmp(app.saveFileName, "output.bmp") == 0) {
+      std::strcpy(app.saveFileName, "output.png");
+    }
     if (platform.chooseOutput(platform.context, kOutputChooser, app.saveFileName)) {
       std::memcpy(run.outputName, app.saveFileName, kPathChars);
       run.outputName[kPathChars - 1] = '\0';

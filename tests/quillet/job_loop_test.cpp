@@ -29,6 +29,7 @@ struct Answer {
 struct FakeDialogs {
   std::deque<Answer> answers;
   std::vector<std::string> asked;      // "input", "output", "parameters" in order
+  std::vector<std::string> outputStarts;  // the name each output chooser opened with
   std::vector<double> formAngles;      // the angle each parameter form opened with
   std::vector<double> formEndAngles;
   int progressOpen = 0;
@@ -70,6 +71,7 @@ FrontEndPlatform FakePlatform(FakeDialogs& fake) {
     return Choose(context, "input", buffer);
   };
   platform.chooseOutput = [](void* context, const FileChooserSettings&, char* buffer) {
+    Fake(context).outputStarts.push_back(buffer);
     return Choose(context, "output", buffer);
   };
   platform.editParameters = [](void* context, RunParameters& run) {
@@ -140,6 +142,16 @@ TEST_F(JobLoop, CancelledOutputChooserEndsTheProgramWhenTheInputWasGiven) {
   EXPECT_EQ(Run({"-in", "a.bmp", "-angle", "10"}), kExitSuccess);
   EXPECT_EQ(fake_.asked, (std::vector<std::string>{"output"}));
   EXPECT_EQ(fake_.jobs, 0);
+}
+
+// The save chooser starts from a name of the format being written.
+TEST_F(JobLoop, SaveChooserStartsFromANameOfTheOutputFormat) {
+  fake_.answers = {Cancel()};
+  EXPECT_EQ(Run({"-in", "a.bmp", "-angle", "10"}), kExitSuccess);
+  fake_.answers = {Chosen("turned")};
+  EXPECT_EQ(Run({"-in", "a.bmp", "-angle", "10", "-format", "png"}), kExitSuccess);
+  EXPECT_EQ(fake_.outputStarts, (std::vector<std::string>{"output.bmp", "output.png"}));
+  EXPECT_TRUE(Exists("turned.png"));
 }
 
 TEST_F(JobLoop, InteractiveRoundsStartFrom45To135ThenFromTheLastAnswers) {
