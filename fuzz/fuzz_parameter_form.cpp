@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::clearerr(stdin);
   if (std::fseek(stdin, 0, SEEK_SET) != 0) __builtin_trap();
 
-  quillet::TerminalProgress progress;
-  const quillet::FrontEndPlatform platform = quillet::TerminalFrontEnd(progress);
+  quillet::TerminalSession session;
+  const quillet::FrontEndPlatform platform = quillet::TerminalFrontEnd(session);
   char fileBuffer[quillet::kPathChars] = "output.bmp";
   if (platform.chooseOutput(platform.context, quillet::kOutputChooser, fileBuffer) &&
       strnlen(fileBuffer, sizeof fileBuffer) >= sizeof fileBuffer)

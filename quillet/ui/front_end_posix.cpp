@@ -19,18 +19,19 @@ namespace {
 constexpr int kBarWidth = 40;
 constexpr int kBarLineChars = kBarWidth + 7;  // "[", the bar, "] ", "100%"
 
-// The dialog at which standard input, when it is not a terminal, ran out; null while it has not.
-const char* inputEndedAt = nullptr;
+TerminalSession& Session(void* context) { return *static_cast<TerminalSession*>(context); }
 
 // Notes where the answers ran out, unless the user can type more (a terminal's Ctrl-D).
-void NoteEndOfInput(const char* dialog) {
-  if (isatty(STDIN_FILENO) != 1 && !inputEndedAt) inputEndedAt = dialog;
+void NoteEndOfInput(void* context, const char* dialog) {
+  TerminalSession& session = Session(context);
+  if (isatty(STDIN_FILENO) != 1 && !session.inputEndedAt) session.inputEndedAt = dialog;
 }
 
-int EndStatus(void*) {
-  if (!inputEndedAt) return kExitSuccess;
+int EndStatus(void* context) {
+  const char* endedAt = Session(context).inputEndedAt;
+  if (!endedAt) return kExitSuccess;
   std::fprintf(stderr, "quillet: standard input ended before \"%s\" was answered; no job was run\n",
-               inputEndedAt);
+               endedAt);
   return kExitInputEnded;
 }
 
@@ -50,7 +51,7 @@ void EraseBar(TerminalProgress& progress) {
   progress.barShown = false;
 }
 
-TerminalProgress& Progress(void* context) { return *static_cast<TerminalProgress*>(context); }
+TerminalProgress& Progress(void* context) { return Session(context).progress; }
 
 void SetPosition(void* context, int position) {
   TerminalProgress& progress = Progress(context);
@@ -77,7 +78,7 @@ void StartProgress(void* context, AppState& app) {
   progress.position = 0;
   progress.display.setPosition = SetPosition;
   progress.display.setStatus = SetStatus;
-  progress.display.context = &progress;
+  progress.display.context = context;  // the session, as every function here takes
   std::fprintf(stderr, "\n%s%s\n", kProgressDialogTitle, progress.onTerminal ? " (Ctrl-C cancels)" : "");
   if (progress.onTerminal) DrawBar(progress);
   std::fflush(stderr);
@@ -213,7 +214,7 @@ std::string Accept(const FileChooserSettings& settings, const std::string& name,
   return path;
 }
 
-bool ChooseFile(const FileChooserSettings& settings, char* fileBuffer, bool forOutput) {
+bool ChooseFile(void* context, const FileChooserSettings& settings, char* fileBuffer, bool forOutput) {
   std::fprintf(stderr, "\n%s\n", settings.title);
   for (const char* entry = settings.filter; *entry != '\0';) {
     const char* description = entry;
@@ -226,7 +227,7 @@ bool ChooseFile(const FileChooserSettings& settings, char* fileBuffer, bool forO
   for (;;) {
     const std::string prompt = std::string("File name [") + fileBuffer + "]: ";
     if (!Prompt(prompt.c_str(), answer)) {
-      NoteEndOfInput(settings.title);
+      NoteEndOfInput(context, settings.title);
       return false;
     }
     const std::string typed = Trimmed(answer);
@@ -237,17 +238,17 @@ bool ChooseFile(const FileChooserSettings& settings, char* fileBuffer, bool forO
   }
 }
 
-bool ChooseInput(void*, const FileChooserSettings& settings, char* fileBuffer) {
-  return ChooseFile(settings, fileBuffer, false);
+bool ChooseInput(void* context, const FileChooserSettings& settings, char* fileBuffer) {
+  return ChooseFile(context, settings, fileBuffer, false);
 }
 
-bool ChooseOutput(void*, const FileChooserSettings& settings, char* fileBuffer) {
-  return ChooseFile(settings, fileBuffer, true);
+bool ChooseOutput(void* context, const FileChooserSettings& settings, char* fileBuffer) {
+  return ChooseFile(context, settings, fileBuffer, true);
 }
 
 bool IsEndField(int field) { return field == kEndAngleField || field == kEndScaleField; }
 
-bool EditParameters(void*, RunParameters& run) {
+bool EditParameters(void* context, RunParameters& run) {
   ParameterTexts texts = FormatParameters(run);
   std::fprintf(stderr, "\n%s\n  (Enter keeps the value shown; end of input quits)\n", kParameterDialogTitle);
   std::string answer;
@@ -260,7 +261,7 @@ bool EditParameters(void*, RunParameters& run) {
       }
       const std::string prompt = std::string("  ") + kParameterFields[field].label + " [" + text + "]: ";
       if (!Prompt(prompt.c_str(), answer)) {
-        NoteEndOfInput(kParameterDialogTitle);
+        NoteEndOfInput(context, kParameterDialogTitle);
         return false;
       }
       if (answer.empty()) continue;
@@ -268,7 +269,7 @@ bool EditParameters(void*, RunParameters& run) {
     }
     for (;;) {
       if (!Prompt("Run, Edit or Quit? [Run]: ", answer)) {
-        NoteEndOfInput(kParameterDialogTitle);
+        NoteEndOfInput(context, kParameterDialogTitle);
         return false;
       }
       std::string choice = Trimmed(answer);
@@ -285,7 +286,7 @@ bool EditParameters(void*, RunParameters& run) {
 
 }  // namespace
 
-FrontEndPlatform TerminalFrontEnd(TerminalProgress& progress) {
+FrontEndPlatform TerminalFrontEnd(TerminalSession& session) {
   FrontEndPlatform platform;
   platform.chooseInput = ChooseInput;
   platform.chooseOutput = ChooseOutput;
@@ -295,8 +296,8 @@ FrontEndPlatform TerminalFrontEnd(TerminalProgress& progress) {
   platform.endStatus = EndStatus;
   platform.unknownArgument.report = ReportUnknownArgument;
   platform.errorDisplay.show = ShowErrorMessage;
-  platform.errorDisplay.context = &progress;
-  platform.context = &progress;
+  platform.errorDisplay.context = &session;
+  platform.context = &session;
   return platform;
 }
 

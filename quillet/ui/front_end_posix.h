@@ -15,7 +15,14 @@ struct TerminalProgress {
   ProgressDisplay display;
 };
 
-// The front end on the terminal over progress, which must outlive the record returned.
-FrontEndPlatform TerminalFrontEnd(TerminalProgress& progress);
+// What the terminal front end keeps between its dialogs.
+struct TerminalSession {
+  TerminalProgress progress;
+  // The dialog at which standard input, when it is not a terminal, ran out; null while it has not.
+  const char* inputEndedAt = nullptr;
+};
+
+// The front end on the terminal over session, which must outlive the record returned.
+FrontEndPlatform TerminalFrontEnd(TerminalSession& session);
 
 }  // namespace quillet

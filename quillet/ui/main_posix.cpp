@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   quillet::CommandLine line;
   line.arguments = argc > 1 ? argv + 1 : nullptr;
   line.argumentCount = argc > 1 ? argc - 1 : 0;
-  quillet::TerminalProgress progress;
-  const quillet::FrontEndPlatform platform = quillet::TerminalFrontEnd(progress);
+  quillet::TerminalSession session;
+  const quillet::FrontEndPlatform platform = quillet::TerminalFrontEnd(session);
   return quillet::RunProgram(app, line, platform, imaging);
 }
