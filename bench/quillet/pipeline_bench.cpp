@@ -53,20 +53,8 @@ double TemporaryFileSeconds(const ImagingApi& imaging) {
   return std::max(0.0, import - decode) + std::max(0.0, throughFiles - inMemory);
 }
 
-// Removes the benchmark's directory at exit.
-struct ScratchDirectory {
-  std::string path;
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
-  }
-};
-
 void PrepareDirectory() {
-  static ScratchDirectory directory;
-  if (!directory.path.empty()) return;
-  directory.path = testing::MakeTempDir();
-  if (directory.path.empty() || chdir(directory.path.c_str()) != 0) std::perror("benchmark directory");
+  if (!testing::EnterProcessScratchDir()) return;
   const testing::Picture picture = testing::SpriteLike(64, 64, 6, 11);
   std::vector<unsigned char> rgba;
   for (std::int32_t y = picture.height - 1; y >= 0; --y)

@@ -39,19 +39,8 @@ std::map<std::string, double>& Figures() {
   return figures;
 }
 
-struct ScratchDirectory {
-  std::string path;
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
-  }
-};
-
 void PrepareDirectory() {
-  static ScratchDirectory directory;
-  if (!directory.path.empty()) return;
-  directory.path = testing::MakeTempDir();
-  if (directory.path.empty() || chdir(directory.path.c_str()) != 0) std::perror("benchmark directory");
+  if (!testing::EnterProcessScratchDir()) return;
   WorkingBitmap bitmap;
   testing::SetPicture(bitmap, testing::SpriteLike(256, 256, 6, 11));
   WriteBitmapFile(kSprite, bitmap);

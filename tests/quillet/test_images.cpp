@@ -131,4 +131,22 @@ std::string MakeTempDir() {
   }
 }
 
+bool EnterProcessScratchDir() {
+  struct Holder {
+    std::string path;
+    ~Holder() {
+      std::error_code ignored;
+      if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+  };
+  static Holder directory;
+  if (!directory.path.empty()) return false;
+  directory.path = MakeTempDir();
+  std::error_code error;
+  if (directory.path.empty()) std::perror("scratch directory");
+  else std::filesystem::current_path(directory.path, error);
+  if (error) std::fprintf(stderr, "scratch directory: %s\n", error.message().c_str());
+  return true;
+}
+
 }  // namespace quillet::testing

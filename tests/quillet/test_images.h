@@ -51,4 +51,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 // A fresh, empty directory under the system's temporary directory.
 std::string MakeTempDir();
 
+// Makes a fresh directory the working directory for the rest of the process and removes it when
+// the process ends. True on the first call, which then writes its inputs there; false later.
+bool EnterProcessScratchDir();
+
 }  // namespace quillet::testing
