@@ -7,18 +7,65 @@
 #include <cstdlib>
 #include <utility>
 
-#include "edge_scale.h"
-#include "output_file.h"
-#include "png_input.h"
-
 namespace mostel {
 namespace {
 
 constexpr int kExitBadInput = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitBadOutput = 3;
+constexpr unsigned kLodepngAllocFailed = 83;
 
 }  // namespace
+
+Enlargement::~Enlargement() { FreeLargeBlock(pixels); }
+
+bool EnlargeInput(DecodedInput& input, Enlargement& out) {
+  unsigned char* image = std::exchange(input.pixels, nullptr);
+  const unsigned width = input.width, height = input.height;
+  const size_t bytes = DestinationBytes(width, height);
+  // Not cleared: the scaler writes every pixel, each thread its own rows, so the pages are
+  // first touched by the threads that write them.
+  void* destination = AllocateLargeBlock(bytes);
+  if (destination == nullptr) {
+    std::free(image);
+    return false;
+  }
+  const ScalerJob job = {
+      reinterpret_cast<const uint32_t*>(image), 2 * width, width, height,
+      static_cast<uint32_t*>(destination),      6 * width, 3 * width, 3 * height,
+  };
+  // The job fits its destination by construction: false means the planes found no memory.
+  const bool scaled = EdgeScaleBlocks(job, 0, &out.counts);
+  std::free(image);
+  if (!scaled) {
+    FreeLargeBlock(destination);
+    return false;
+  }
+  out.pixels = static_cast<uint32_t*>(destination);
+  out.width = 3 * width;
+  out.height = 3 * height;
+  return true;
+}
+
+OutputResult WriteEnlargement(Enlargement& picture, const char* path) {
+  // Encoded in memory at the settings of LodePNG's file call, so the bytes are the same, and
+  // written here, where every write is checked.
+  OutputResult result;
+  unsigned char* png = nullptr;
+  size_t pngBytes = 0;
+  const unsigned error = lodepng_encode32(&png, &pngBytes, reinterpret_cast<const unsigned char*>(picture.pixels),
+                                          picture.width, picture.height);
+  FreeLargeBlock(std::exchange(picture.pixels, nullptr));
+  if (error != 0) {
+    std::free(png);
+    result.status = error == kLodepngAllocFailed ? OutputStatus::kOutOfMemory : OutputStatus::kEncodeFailed;
+    result.encodeError = error;
+    return result;
+  }
+  if (!WriteOutputFile(path, png, pngBytes, &result.write)) result.status = OutputStatus::kWriteFailed;
+  std::free(png);
+  return result;
+}
 
 int RunMostel(int argc, const char* const* argv) {
   if (argc < 3) {
@@ -46,50 +93,29 @@ int RunMostel(int argc, const char* const* argv) {
     std::fprintf(stderr, "mostel: %s: %s\n", inputPath, input.reason.c_str());
     return kExitBadInput;
   }
-  unsigned char* image = std::exchange(input.pixels, nullptr);
-  const unsigned width = input.width, height = input.height;
 
-  const size_t bytes = DestinationBytes(width, height);
-  void* destination = bytes != 0 ? std::malloc(bytes) : nullptr;
-  if (destination == nullptr) {
-    std::fputs("ERR: memory exhausted\n", stderr);
-    std::free(image);
-    return -1;
-  }
-
-  const ScalerJob job = {
-      reinterpret_cast<const uint32_t*>(image), 2 * width, width, height,
-      static_cast<uint32_t*>(destination),      6 * width, 3 * width, 3 * height,
-  };
-  ScalerCounts counts;
-  EdgeScaleBlocks(job, 0, &counts);
-  std::free(image);
-
-  // Encoded in memory at the settings of LodePNG's file call, so the bytes are the same, and
-  // written here, where every write is checked. The summary follows only a written file.
-  unsigned char* png = nullptr;
-  size_t pngBytes = 0;
-  const unsigned error = lodepng_encode32(&png, &pngBytes, static_cast<const unsigned char*>(destination),
-                                          3 * width, 3 * height);
-  std::free(destination);
-  if (error == 83) {  // LodePNG's "memory allocation failed"
-    std::free(png);
+  Enlargement picture;
+  if (!EnlargeInput(input, picture)) {
     std::fputs("ERR: memory exhausted\n", stderr);
     return -1;
   }
-  if (error != 0) {
-    std::free(png);
-    std::fprintf(stderr, "ERR: could not encode %s: %s\n", outputPath, lodepng_error_text(error));
-    return kExitBadOutput;
+
+  // The summary follows only a written file.
+  const OutputResult output = WriteEnlargement(picture, outputPath);
+  switch (output.status) {
+    case OutputStatus::kWritten:
+      break;
+    case OutputStatus::kOutOfMemory:
+      std::fputs("ERR: memory exhausted\n", stderr);
+      return -1;
+    case OutputStatus::kEncodeFailed:
+      std::fprintf(stderr, "ERR: could not encode %s: %s\n", outputPath, lodepng_error_text(output.encodeError));
+      return kExitBadOutput;
+    case OutputStatus::kWriteFailed:
+      std::fprintf(stderr, "ERR: could not write %s: %s\n", outputPath, output.write.reason);
+      return kExitBadOutput;
   }
-  WriteFailure failure;
-  const bool written = WriteOutputFile(outputPath, png, pngBytes, &failure);
-  std::free(png);
-  if (!written) {
-    std::fprintf(stderr, "ERR: could not write %s: %s\n", outputPath, failure.reason);
-    return kExitBadOutput;
-  }
-  std::printf("Success!\n%5d filtered pixels.\n", static_cast<int>(counts.Filtered()));
+  std::printf("Success!\n%5d filtered pixels.\n", static_cast<int>(picture.counts.Filtered()));
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "colour.h"
+#include "large_block.h"
 
 namespace mostel {
 namespace {
@@ -121,10 +122,32 @@ bool Level4Steep(const Q& q) {
          4 * D(q(0, 1), q(1, -3)) <= D(q(1, 0), q(-3, 1));
 }
 
+// Whether EdgeTest holds at E, at F = P(1, 0) and at H = P(0, 1) of a corner's frame, worked
+// out on the spot where the rule reads it.
+struct EdgesOnTheSpot {
+  template <class Fr>
+  bool Here(const Fr& p) const { return EdgeTest(p); }
+  template <class Fr>
+  bool AtF(const Fr& p) const { return EdgeTest(p.At(1, 0)); }
+  template <class Fr>
+  bool AtH(const Fr& p) const { return EdgeTest(p.At(0, 1)); }
+};
+
+// The same three answers, read from the corner plane.
+struct EdgesKnown {
+  bool here, atF, atH;
+  template <class Fr>
+  bool Here(const Fr&) const { return here; }
+  template <class Fr>
+  bool AtF(const Fr&) const { return atF; }
+  template <class Fr>
+  bool AtH(const Fr&) const { return atH; }
+};
+
 // Decides one corner of E and writes the output pixels that belong to it.
-template <class Fr>
-void CornerRule(const Fr& p, uint32_t (&out)[9], ScalerCounts& counts) {
-  if (EdgeTest(p)) {
+template <class Fr, class Edges>
+void CornerRule(const Fr& p, const Edges& edges, uint32_t (&out)[9], ScalerCounts& counts) {
+  if (edges.Here(p)) {
     const uint32_t c = ChosenColour(p);
     out[Fr::Out(1, 1)] = c;
     const bool shallow = Shallow(p);
@@ -148,13 +171,13 @@ void CornerRule(const Fr& p, uint32_t (&out)[9], ScalerCounts& counts) {
   }
   // No edge at E's own corner: a line found at F or at H may run on into it.
   const Fr f = p.At(1, 0);
-  if (EdgeTest(f) && Shallow(f) && Level3Shallow(f) && (SlopeF(f) < 2 * SlopeH(f) || !GuardSteep(f)) &&
+  if (edges.AtF(p) && Shallow(f) && Level3Shallow(f) && (SlopeF(f) < 2 * SlopeH(f) || !GuardSteep(f)) &&
       Level4Shallow(f)) {
     out[Fr::Out(1, 1)] = ChosenColour(f);
     ++counts.NeighbourEdgeCount;
   }
   const Fr h = p.At(0, 1);
-  if (EdgeTest(h) && Steep(h) && Level3Steep(h) && (SlopeH(h) < 2 * SlopeF(h) || !GuardShallow(h)) &&
+  if (edges.AtH(p) && Steep(h) && Level3Steep(h) && (SlopeH(h) < 2 * SlopeF(h) || !GuardShallow(h)) &&
       Level4Steep(h)) {
     // Ties go to the pixel along h here, unlike ChosenColour.
     out[Fr::Out(1, 1)] = D(h(0, 0), p(0, 2)) <= D(h(0, 0), p(1, 1)) ? p(0, 2) : p(1, 1);
@@ -162,59 +185,187 @@ void CornerRule(const Fr& p, uint32_t (&out)[9], ScalerCounts& counts) {
   }
 }
 
-constexpr uint32_t kRowsPerChunk = 8;
+// The four corners, each in its own frame: f and h point from E to the two neighbours that
+// share the corner.
+using BottomRight = Frame<1, 0, 0, 1>;   // f right, h down
+using TopRight = Frame<0, -1, 1, 0>;     // f up, h right
+using TopLeft = Frame<-1, 0, 0, -1>;     // f left, h up
+using BottomLeft = Frame<0, 1, -1, 0>;   // f down, h left
 
-// Scales source rows [firstRow, endRow) and adds to the counts. `lumas` holds Luma of every
-// source pixel, srcWidth to a row.
-void ScaleRows(const ScalerJob& job, const uint8_t* lumas, uint32_t firstRow, uint32_t endRow, ScalerCounts* counts) {
-  const uint32_t width = job.srcWidth, height = job.srcHeight;
-  const size_t srcStride = job.srcPitch / 2, dstStride = job.dstPitch / 2;
-  ScalerCounts local = *counts;
+// Bits of the corner plane: which corners of a pixel EdgeTest finds an edge at, each in that
+// corner's frame.
+constexpr uint8_t kBottomRight = 1, kTopRight = 2, kTopLeft = 4, kBottomLeft = 8;
+
+// The squares of the pixels of one source row. Inside the picture a square points into the
+// source; near the border it points at a clamped copy, valid until the next call of At.
+struct SquareRow {
+  const uint32_t* px[7];
+  const uint8_t* luma[7];
+  uint32_t width;
   uint32_t borderPx[7][7];
   uint8_t borderLuma[7][7];
-  for (uint32_t y = firstRow; y < endRow; ++y) {
-    const uint32_t* rowPx[7];
-    const uint8_t* rowLuma[7];
-    for (int r = 0; r < 7; ++r) {
-      const size_t sy = static_cast<size_t>(std::clamp<int64_t>(int64_t{y} + r - 3, 0, int64_t{height} - 1));
-      rowPx[r] = job.srcPixels + sy * srcStride;
-      rowLuma[r] = lumas + sy * width;
-    }
-    uint32_t* dst = job.dstPixels + static_cast<size_t>(3) * y * dstStride;
-    for (uint32_t x = 0; x < width; ++x) {
-      Square sq;
-      if (x >= 3 && x + 3 < width) {
-        for (int r = 0; r < 7; ++r) {
-          sq.px[r] = rowPx[r] + (x - 3);
-          sq.luma[r] = rowLuma[r] + (x - 3);
-        }
-      } else {
-        for (int c = 0; c < 7; ++c) {
-          const size_t sx = static_cast<size_t>(std::clamp<int64_t>(int64_t{x} + c - 3, 0, int64_t{width} - 1));
-          for (int r = 0; r < 7; ++r) {
-            borderPx[r][c] = rowPx[r][sx];
-            borderLuma[r][c] = rowLuma[r][sx];
-          }
-        }
-        for (int r = 0; r < 7; ++r) {
-          sq.px[r] = borderPx[r];
-          sq.luma[r] = borderLuma[r];
-        }
-      }
+  Square sq;
 
+  SquareRow(const ScalerJob& job, const uint8_t* lumas, uint32_t y) : width(job.srcWidth) {
+    for (int r = 0; r < 7; ++r) {
+      const size_t sy = static_cast<size_t>(std::clamp<int64_t>(int64_t{y} + r - 3, 0, int64_t{job.srcHeight} - 1));
+      px[r] = job.srcPixels + sy * (job.srcPitch / 2);
+      luma[r] = lumas + sy * width;
+    }
+  }
+
+  const Square& At(uint32_t x) {
+    if (x >= 3 && x + 3 < width) {
+      for (int r = 0; r < 7; ++r) {
+        sq.px[r] = px[r] + (x - 3);
+        sq.luma[r] = luma[r] + (x - 3);
+      }
+      return sq;
+    }
+    for (int c = 0; c < 7; ++c) {
+      const size_t sx = static_cast<size_t>(std::clamp<int64_t>(int64_t{x} + c - 3, 0, int64_t{width} - 1));
+      for (int r = 0; r < 7; ++r) {
+        borderPx[r][c] = px[r][sx];
+        borderLuma[r][c] = luma[r][sx];
+      }
+    }
+    for (int r = 0; r < 7; ++r) {
+      sq.px[r] = borderPx[r];
+      sq.luma[r] = borderLuma[r];
+    }
+    return sq;
+  }
+};
+
+// Writes the 3 x 3 block of source pixel x of a row; `dst` is the block row's first pixel.
+inline void StoreBlock(uint32_t* dst, size_t dstStride, uint32_t x, const uint32_t (&out)[9]) {
+  uint32_t* block = dst + static_cast<size_t>(3) * x;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) block[r * dstStride + c] = out[r * 3 + c];
+}
+
+inline void StoreSolidBlock(uint32_t* dst, size_t dstStride, uint32_t x, uint32_t e) {
+  uint32_t* block = dst + static_cast<size_t>(3) * x;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) block[r * dstStride + c] = e;
+}
+
+constexpr uint32_t kRowsPerChunk = 8;
+
+// Scales source rows [firstRow, endRow) one pixel at a time, every test worked out where the
+// rule reads it, and adds to the counts. `lumas` holds Luma of every source pixel, srcWidth to
+// a row.
+void ScaleRowsOnTheSpot(const ScalerJob& job, const uint8_t* lumas, uint32_t firstRow, uint32_t endRow,
+                        ScalerCounts* counts) {
+  const size_t dstStride = job.dstPitch / 2;
+  ScalerCounts local = *counts;
+  const EdgesOnTheSpot edges;
+  for (uint32_t y = firstRow; y < endRow; ++y) {
+    SquareRow row(job, lumas, y);
+    uint32_t* dst = job.dstPixels + static_cast<size_t>(3) * y * dstStride;
+    for (uint32_t x = 0; x < job.srcWidth; ++x) {
+      const Square& sq = row.At(x);
       const uint32_t e = sq.px[3][3];
       uint32_t out[9] = {e, e, e, e, e, e, e, e, e};
-      CornerRule(Frame<1, 0, 0, 1>{sq}, out, local);    // bottom-right
-      CornerRule(Frame<0, -1, 1, 0>{sq}, out, local);   // top-right
-      CornerRule(Frame<-1, 0, 0, -1>{sq}, out, local);  // top-left
-      CornerRule(Frame<0, 1, -1, 0>{sq}, out, local);   // bottom-left
-
-      uint32_t* block = dst + static_cast<size_t>(3) * x;
-      for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) block[r * dstStride + c] = out[r * 3 + c];
+      CornerRule(BottomRight{sq}, edges, out, local);
+      CornerRule(TopRight{sq}, edges, out, local);
+      CornerRule(TopLeft{sq}, edges, out, local);
+      CornerRule(BottomLeft{sq}, edges, out, local);
+      StoreBlock(dst, dstStride, x, out);
     }
   }
   *counts = local;
+}
+
+// Fills rows [firstRow, endRow) of the corner plane: one byte per source pixel, srcWidth to a
+// row. EdgeTest fails at once where E equals F or H, so the square is looked at only where
+// neither neighbour of a corner equals E.
+void CornerRows(const ScalerJob& job, const uint8_t* lumas, uint8_t* corners, uint32_t firstRow, uint32_t endRow) {
+  const uint32_t width = job.srcWidth, height = job.srcHeight;
+  const size_t srcStride = job.srcPitch / 2;
+  for (uint32_t y = firstRow; y < endRow; ++y) {
+    SquareRow row(job, lumas, y);
+    const uint32_t* here = job.srcPixels + y * srcStride;
+    const uint32_t* up = job.srcPixels + (y > 0 ? y - 1 : 0) * srcStride;
+    const uint32_t* down = job.srcPixels + (y + 1 < height ? y + 1 : y) * srcStride;
+    uint8_t* out = corners + size_t{y} * width;
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint32_t e = here[x];
+      const bool l = e != here[x > 0 ? x - 1 : 0], r = e != here[x + 1 < width ? x + 1 : x];
+      const bool u = e != up[x], d = e != down[x];
+      uint8_t bits = 0;
+      if ((l || r) && (u || d)) {
+        const Square& sq = row.At(x);
+        if (r && d && EdgeTest(BottomRight{sq})) bits |= kBottomRight;
+        if (u && r && EdgeTest(TopRight{sq})) bits |= kTopRight;
+        if (l && u && EdgeTest(TopLeft{sq})) bits |= kTopLeft;
+        if (d && l && EdgeTest(BottomLeft{sq})) bits |= kBottomLeft;
+      }
+      out[x] = bits;
+    }
+  }
+}
+
+// Decides the four corners of the pixel at x of `row` from its corner bits `c` and those of
+// its neighbours (left, right, up, down; 0 beyond the border), and writes its block. Out of
+// line, so that the loop over a row stays small for the solid blocks, most of a picture.
+[[gnu::noinline]] void ScalePixel(SquareRow& row, uint32_t x, uint8_t c, uint8_t l, uint8_t r, uint8_t u, uint8_t d,
+                                  uint32_t* dst, size_t dstStride, ScalerCounts& counts) {
+  const Square& sq = row.At(x);
+  const uint32_t e = sq.px[3][3];
+  uint32_t out[9] = {e, e, e, e, e, e, e, e, e};
+  CornerRule(BottomRight{sq}, EdgesKnown{(c & kBottomRight) != 0, (r & kBottomRight) != 0, (d & kBottomRight) != 0},
+             out, counts);
+  CornerRule(TopRight{sq}, EdgesKnown{(c & kTopRight) != 0, (u & kTopRight) != 0, (r & kTopRight) != 0}, out,
+             counts);
+  CornerRule(TopLeft{sq}, EdgesKnown{(c & kTopLeft) != 0, (l & kTopLeft) != 0, (u & kTopLeft) != 0}, out, counts);
+  CornerRule(BottomLeft{sq}, EdgesKnown{(c & kBottomLeft) != 0, (d & kBottomLeft) != 0, (l & kBottomLeft) != 0}, out,
+             counts);
+  StoreBlock(dst, dstStride, x, out);
+}
+
+// Scales source rows [firstRow, endRow) with EdgeTest read from the corner plane, and adds to
+// the counts. A corner's rule can write only where EdgeTest holds at E, or at F or H of that
+// corner; a pixel where none does is a solid block. EdgeTest never holds at a neighbour
+// beyond the border: there F (or H) repeats E.
+void ScaleRows(const ScalerJob& job, const uint8_t* lumas, const uint8_t* corners, uint32_t firstRow,
+               uint32_t endRow, ScalerCounts* counts) {
+  const uint32_t width = job.srcWidth, height = job.srcHeight;
+  const size_t srcStride = job.srcPitch / 2, dstStride = job.dstPitch / 2;
+  ScalerCounts local = *counts;
+  for (uint32_t y = firstRow; y < endRow; ++y) {
+    const uint32_t* src = job.srcPixels + y * srcStride;
+    const uint8_t* here = corners + size_t{y} * width;
+    const uint8_t* up = y > 0 ? here - width : nullptr;
+    const uint8_t* down = y + 1 < height ? here + width : nullptr;
+    uint32_t* dst = job.dstPixels + static_cast<size_t>(3) * y * dstStride;
+    SquareRow row(job, lumas, y);
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint8_t c = here[x];
+      const uint8_t l = x > 0 ? here[x - 1] : 0, r = x + 1 < width ? here[x + 1] : 0;
+      const uint8_t u = up ? up[x] : 0, d = down ? down[x] : 0;
+      const uint8_t wanted = c | (r & (kBottomRight | kTopRight)) | (d & (kBottomRight | kBottomLeft)) |
+                             (u & (kTopRight | kTopLeft)) | (l & (kTopLeft | kBottomLeft));
+      if (wanted == 0) {
+        StoreSolidBlock(dst, dstStride, x, src[x]);
+      } else {
+        ScalePixel(row, x, c, l, r, u, d, dst, dstStride, local);
+      }
+    }
+  }
+  *counts = local;
+}
+
+void LumaRows(const ScalerJob& job, uint8_t* lumas, uint32_t firstRow, uint32_t endRow) {
+  for (uint32_t y = firstRow; y < endRow; ++y) {
+    const uint32_t* row = job.srcPixels + size_t{y} * (job.srcPitch / 2);
+    uint8_t* out = lumas + size_t{y} * job.srcWidth;
+    for (uint32_t x = 0; x < job.srcWidth; ++x) out[x] = static_cast<uint8_t>(Luma(row[x]));
+  }
+}
+
+bool JobFits(const ScalerJob& job) {
+  return uint64_t{3} * job.srcWidth <= job.dstWidth && uint64_t{3} * job.srcHeight <= job.dstHeight;
 }
 
 }  // namespace
@@ -229,32 +380,32 @@ size_t DestinationBytes(uint32_t width, uint32_t height) {
 
 bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* counts) {
   *counts = ScalerCounts{};
-  if (uint64_t{3} * job.srcWidth > job.dstWidth || uint64_t{3} * job.srcHeight > job.dstHeight) return false;
+  if (!JobFits(job)) return false;
   WriteChannelMasks();
   if (job.srcWidth == 0 || job.srcHeight == 0) return true;
 
-  // One luma per source pixel: the luma tests read each pixel's luma many times over.
-  std::vector<uint8_t> lumas(size_t{job.srcWidth} * job.srcHeight);
-  auto lumaRows = [&](uint32_t first, uint32_t last) {
-    for (uint32_t y = first; y < last; ++y) {
-      const uint32_t* row = job.srcPixels + size_t{y} * (job.srcPitch / 2);
-      uint8_t* out = lumas.data() + size_t{y} * job.srcWidth;
-      for (uint32_t x = 0; x < job.srcWidth; ++x) out[x] = static_cast<uint8_t>(Luma(row[x]));
-    }
-  };
+  // One luma per source pixel: the luma tests read each pixel's luma many times over. One
+  // byte of corner bits per source pixel: each EdgeTest is read by three rules (its own
+  // pixel's and two neighbours'). Neither is cleared: every byte is written before it is read.
+  const size_t planeBytes = size_t{job.srcWidth} * job.srcHeight;
+  const LargeBlock<uint8_t> planes(static_cast<uint8_t*>(AllocateLargeBlock(2 * planeBytes)));
+  if (!planes) return false;
+  uint8_t* const lumaPlane = planes.get();
+  uint8_t* const cornerPlane = planes.get() + planeBytes;
 
   const uint32_t chunks = (job.srcHeight + kRowsPerChunk - 1) / kRowsPerChunk;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = std::min<uint32_t>(threads, chunks);
   if (threads <= 1) {
-    lumaRows(0, job.srcHeight);
-    ScaleRows(job, lumas.data(), 0, job.srcHeight, counts);
+    LumaRows(job, lumaPlane, 0, job.srcHeight);
+    CornerRows(job, lumaPlane, cornerPlane, 0, job.srcHeight);
+    ScaleRows(job, lumaPlane, cornerPlane, 0, job.srcHeight, counts);
     return true;
   }
 
-  // The luma plane, then the blocks, each in chunks of rows that go to whichever thread is
-  // free. Blocks depend only on the source; the counts are sums and come out the same in any
-  // order.
+  // The luma plane, the corner plane, then the blocks, each in chunks of rows that go to
+  // whichever thread is free. Blocks depend only on the source; the counts are sums and come
+  // out the same in any order.
   std::vector<ScalerCounts> partial(threads, ScalerCounts{});
   auto inParallel = [&](auto chunk) {
     std::atomic<uint32_t> next{0};
@@ -277,9 +428,10 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
     work(0);
     for (std::thread& th : pool) th.join();
   };
-  inParallel([&](unsigned, uint32_t first, uint32_t last) { lumaRows(first, last); });
+  inParallel([&](unsigned, uint32_t first, uint32_t last) { LumaRows(job, lumaPlane, first, last); });
+  inParallel([&](unsigned, uint32_t first, uint32_t last) { CornerRows(job, lumaPlane, cornerPlane, first, last); });
   inParallel([&](unsigned t, uint32_t first, uint32_t last) {
-    ScaleRows(job, lumas.data(), first, last, &partial[t]);
+    ScaleRows(job, lumaPlane, cornerPlane, first, last, &partial[t]);
   });
   for (const ScalerCounts& c : partial) {
     counts->Level2Count += c.Level2Count;
@@ -289,12 +441,24 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
   return true;
 }
 
+bool EdgeScaleBlocksOnTheSpot(const ScalerJob& job, ScalerCounts* counts) {
+  *counts = ScalerCounts{};
+  if (!JobFits(job)) return false;
+  WriteChannelMasks();
+  if (job.srcWidth == 0 || job.srcHeight == 0) return true;
+  const LargeBlock<uint8_t> lumas(static_cast<uint8_t*>(AllocateLargeBlock(size_t{job.srcWidth} * job.srcHeight)));
+  if (!lumas) return false;
+  LumaRows(job, lumas.get(), 0, job.srcHeight);
+  ScaleRowsOnTheSpot(job, lumas.get(), 0, job.srcHeight, counts);
+  return true;
+}
+
 uint32_t EdgeScale3x(const ScalerJob* job) {
   // Sizes compare in 64 bits: three times a width above 1431655765 does not fit in 32.
   if (uint64_t{3} * job->srcWidth > job->dstWidth) return 3 * job->srcWidth;
   if (uint64_t{3} * job->srcHeight > job->dstHeight) return 3 * job->srcHeight;
   ScalerCounts counts;
-  EdgeScaleBlocks(*job, 0, &counts);
+  if (!EdgeScaleBlocks(*job, 0, &counts)) return 0;
   return static_cast<uint32_t>(std::printf("Success!\n%5d filtered pixels.\n", static_cast<int>(counts.Filtered())));
 }
 

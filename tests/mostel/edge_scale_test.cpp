@@ -259,6 +259,48 @@ TEST(EdgeScale3x, ThreadsGiveTheSameBlocksAndCounts) {
   }
 }
 
+// The corner plane and the solid-block shortcut must give exactly what working out every test
+// where the rule reads it gives: every picture size from 1 x 1 up (where most squares are
+// clamped), few colours with runs, colours that differ only in alpha, noise, staircases, on
+// several thread counts.
+TEST(EdgeScale3x, FastPathEqualsTestsWorkedOutOnTheSpot) {
+  auto check = [](const Image& src, const char* what) {
+    Scaled plain;
+    plain.image = Image(3 * src.width, 3 * src.height, 0x12345678u);
+    const ScalerJob job = {src.px.data(),         2 * src.width, src.width,     src.height,
+                           plain.image.px.data(), 6 * src.width, 3 * src.width, 3 * src.height};
+    ASSERT_TRUE(EdgeScaleBlocksOnTheSpot(job, &plain.counts));
+    for (unsigned threads : {1u, 2u, 3u}) {
+      const Scaled fast = Scale(src, threads);
+      ASSERT_EQ(fast.image, plain.image) << what << " " << src.width << "x" << src.height << ", " << threads;
+      ASSERT_EQ(fast.counts.Level2Count, plain.counts.Level2Count) << what;
+      ASSERT_EQ(fast.counts.Level3Count, plain.counts.Level3Count) << what;
+      ASSERT_EQ(fast.counts.NeighbourEdgeCount, plain.counts.NeighbourEdgeCount) << what;
+    }
+  };
+  const uint32_t palette[] = {kBlack, kWhite, 0x00FFFFFFu, 0xFF2040E0u, 0xFF30B060u, 0x7F2040E0u};
+  std::mt19937 rng(42);
+  for (uint32_t h = 1; h <= 10; ++h)
+    for (uint32_t w = 1; w <= 10; ++w)
+      for (int variant = 0; variant < 3; ++variant) {
+        Image img(w, h);
+        const uint32_t colours = 2 + variant * 2;
+        for (uint32_t y = 0; y < h; ++y)
+          for (uint32_t x = 0; x < w; ++x)
+            img.at(x, y) = rng() % 3 == 0 || x == 0 ? palette[rng() % colours] : img.at(x - 1, y);
+        check(img, "runs");
+      }
+  for (uint32_t seed = 0; seed < 4; ++seed) {
+    check(SpriteSheet(61 + seed, 47, seed), "sheet");
+    check(Transposed(SpriteSheet(40, 33 + seed, seed + 9)), "sheet");
+    check(Noise(19, 23 + seed, seed), "noise");
+  }
+  for (uint32_t run : {1u, 2u, 3u, 4u, 6u}) {
+    check(Staircase(45, 20, run, 1), "stairs");
+    check(Transposed(Staircase(45, 20, run, 3)), "stairs");
+  }
+}
+
 }  // namespace
 }  // namespace mostel
 
