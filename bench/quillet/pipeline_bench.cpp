@@ -42,7 +42,7 @@ double Fastest(Work work, int runs = 15) {
 double TemporaryFileSeconds(const ImagingApi& imaging) {
   AppState app;
   const double import = Fastest([&] { ImportImage(app, imaging, ErrorDisplay{}, kInput); });
-  const double decode = Fastest([&] { imaging.disposeImage(imaging.loadImage(kInput)); });
+  const double decode = Fastest([&] { imaging.disposeImage(imaging.context, imaging.loadImage(imaging.context, kInput)); });
   testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
   WriteBitmapFile("sprite64.bmp", app.workingBitmap);
   const double throughFiles = Fastest([&] { EnlargeImage(app, ImageImporter{}, "sprite64.bmp", "_temp.bmp", true); });

@@ -9,10 +9,12 @@
 #include <wand/MagickWand.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "quillet/bitmap.h"
@@ -52,8 +54,21 @@ struct MagickEntryPoints {
   decltype(&MagickExportImagePixels) exportImagePixels = nullptr;
 };
 
-// Bound once by the first successful load; read-only afterwards.
-MagickEntryPoints magick;
+// The context of one load's record: its entry points, read-only once bound. Bindings are
+// chained here and never freed, so every record handed out stays valid.
+struct MagickBinding {
+  MagickEntryPoints entries;
+  MagickBinding* next = nullptr;
+};
+std::atomic<MagickBinding*> keptBindings{nullptr};
+
+void Keep(MagickBinding* binding) {
+  binding->next = keptBindings.load();
+  while (!keptBindings.compare_exchange_weak(binding->next, binding)) {
+  }
+}
+
+const MagickEntryPoints& EntriesOf(void* context) { return static_cast<const MagickBinding*>(context)->entries; }
 
 template <typename Function>
 bool Bind(void* module, const char* name, Function& entry) {
@@ -130,7 +145,8 @@ const char* CoderFor(const std::vector<std::uint8_t>& bytes) {
 
 MagickWand* Wand(ImageHandle image) { return static_cast<MagickWand*>(image); }
 
-ImageHandle LoadImage(const char* fileName) {
+ImageHandle LoadImage(void* context, const char* fileName) {
+  const MagickEntryPoints& magick = EntriesOf(context);
   std::vector<std::uint8_t> bytes;
   const char* coder = nullptr;
   if (!fileName || !ReadImageFile(fileName, bytes, coder)) return nullptr;
@@ -146,7 +162,8 @@ ImageHandle LoadImage(const char* fileName) {
 }
 
 // The first picture's size as the coder reads it from the header, without its pixels.
-bool ImageSize(const char* fileName, std::uint64_t* width, std::uint64_t* height) {
+bool ImageSize(void* context, const char* fileName, std::uint64_t* width, std::uint64_t* height) {
+  const MagickEntryPoints& magick = EntriesOf(context);
   std::vector<std::uint8_t> bytes;
   const char* coder = nullptr;
   if (!fileName || !ReadImageFile(fileName, bytes, coder)) return false;
@@ -165,7 +182,7 @@ bool ImageSize(const char* fileName, std::uint64_t* width, std::uint64_t* height
 
 // Writes the current picture of the wand as one file in the given format; the wand's own
 // format, set for reading, would otherwise win over the picture's.
-bool SaveBlob(MagickWand* wand, const char* format, const char* fileName) {
+bool SaveBlob(const MagickEntryPoints& magick, MagickWand* wand, const char* format, const char* fileName) {
   if (!magick.setFormat(wand, format) || !magick.setImageFormat(wand, format)) return false;
   std::size_t size = 0;
   unsigned char* blob = magick.getImageBlob(wand, &size);
@@ -177,7 +194,7 @@ bool SaveBlob(MagickWand* wand, const char* format, const char* fileName) {
 
 // Red, green and blue as the file stores them. Grey and RGB images are only relabelled,
 // so no gamma the file declares changes a value; other models (CMYK, YCbCr) convert.
-bool ToStoredRgb(MagickWand* wand) {
+bool ToStoredRgb(const MagickEntryPoints& magick, MagickWand* wand) {
   switch (magick.getColorspace(wand)) {
     case UndefinedColorspace:
     case RGBColorspace:
@@ -191,18 +208,20 @@ bool ToStoredRgb(MagickWand* wand) {
   }
 }
 
-bool SaveTiff24(ImageHandle image, const char* fileName) {
+bool SaveTiff24(void* context, ImageHandle image, const char* fileName) {
+  const MagickEntryPoints& magick = EntriesOf(context);
   MagickWand* wand = Wand(image);
   if (!wand || !fileName) return false;
   // Three 8-bit samples per pixel: no alpha (its colour is kept), no palette, no grey.
-  return ToStoredRgb(wand) && magick.setAlphaChannel(wand, DeactivateAlphaChannel) &&
+  return ToStoredRgb(magick, wand) && magick.setAlphaChannel(wand, DeactivateAlphaChannel) &&
          magick.setImageType(wand, TrueColorType) && magick.setType(wand, TrueColorType) &&
-         magick.setImageDepth(wand, 8) && SaveBlob(wand, "TIFF", fileName);
+         magick.setImageDepth(wand, 8) && SaveBlob(magick, wand, "TIFF", fileName);
 }
 
 // The rows go out as the engine's own BMP writer lays them down: 40-byte info header,
 // bottom-up, blue green red, each row padded to 4 bytes.
-bool SaveBmp24(ImageHandle image, const char* fileName) {
+bool SaveBmp24(void* context, ImageHandle image, const char* fileName) {
+  const MagickEntryPoints& magick = EntriesOf(context);
   MagickWand* wand = Wand(image);
   if (!wand || !fileName) return false;
   const std::size_t width = magick.getImageWidth(wand);
@@ -210,7 +229,7 @@ bool SaveBmp24(ImageHandle image, const char* fileName) {
   if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) return false;
   const std::uint64_t stride = static_cast<std::uint64_t>(Stride24(static_cast<std::int64_t>(width)));
   if (stride * height > kMaxPixelBlockBytes) return false;
-  if (!ToStoredRgb(wand)) return false;
+  if (!ToStoredRgb(magick, wand)) return false;
 
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(stride * height), 0);
   for (std::size_t row = 0; row < height; ++row) {
@@ -227,8 +246,8 @@ bool SaveBmp24(ImageHandle image, const char* fileName) {
   return WriteBitmapFile(fileName, header, nullptr, nullptr, pixels.data(), pixels.size(), OutputMode::kCreateNew);
 }
 
-void DisposeImage(ImageHandle image) {
-  if (image) magick.destroyWand(Wand(image));
+void DisposeImage(void* context, ImageHandle image) {
+  if (image) EntriesOf(context).destroyWand(Wand(image));
 }
 
 }  // namespace
@@ -241,8 +260,11 @@ ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
   if (!BindAll(module, bound)) return api;
   bound.wandGenesis();
   if (bound.isWandInstantiated() != MagickTrue) return api;
-  if (!magick.newWand) magick = bound;
+  MagickBinding* binding = new (std::nothrow) MagickBinding{bound, nullptr};
+  if (!binding) return api;
+  Keep(binding);
   api.available = true;
+  api.context = binding;
   api.loadImage = LoadImage;
   api.saveTiff24 = SaveTiff24;
   api.saveBmp24 = SaveBmp24;

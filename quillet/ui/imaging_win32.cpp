@@ -2,6 +2,7 @@
 // "gdiplus.dll" at start-up. Nothing links against it, so the program starts without it.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -77,20 +78,28 @@ enum Entry {
   kBitmapLockBits, kBitmapUnlockBits, kSaveImageToFile, kLoadImageFromFile, kDisposeImage,
 };
 
-// One binding of the library: its module, entry points and start-up token.
+// One binding of the library: its module, entry points and start-up token. A record's
+// context is the binding its load made, read-only once started; bindings are chained from
+// keptBindings and never freed, so every record handed out stays valid.
 struct GdiplusApi {
   HMODULE module = nullptr;
   FARPROC entries[kEntryCount] = {};
   ULONG_PTR token = 0;
   bool available = false;
+  GdiplusApi* next = nullptr;
 };
+std::atomic<GdiplusApi*> keptBindings{nullptr};
 
-// The binding the image functions use: the first one that worked, kept until the process
-// ends. Set at start-up, before any other thread exists; read-only afterwards.
-GdiplusApi gdiplus;
+void Keep(GdiplusApi* binding) {
+  binding->next = keptBindings.load();
+  while (!keptBindings.compare_exchange_weak(binding->next, binding)) {
+  }
+}
+
+const GdiplusApi& BindingOf(void* context) { return *static_cast<const GdiplusApi*>(context); }
 
 template <typename Function>
-Function EntryAs(Entry entry) {
+Function EntryAs(const GdiplusApi& gdiplus, Entry entry) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(gdiplus.entries[entry]));
 }
 
@@ -137,17 +146,17 @@ bool SameUnits(const wchar_t* a, const wchar_t* b) {
 
 // Index of the encoder for mimeType (exact match), its class identifier in clsid; -1 when
 // the library is not available or has no such encoder.
-int FindEncoderClsid(const wchar_t* mimeType, CLSID& clsid) {
+int FindEncoderClsid(const GdiplusApi& gdiplus, const wchar_t* mimeType, CLSID& clsid) {
   if (!gdiplus.available) return -1;
   UINT count = 0;
   UINT size = 0;
-  EntryAs<GetImageEncodersSizeFn>(kGetImageEncodersSize)(&count, &size);
+  EntryAs<GetImageEncodersSizeFn>(gdiplus, kGetImageEncodersSize)(&count, &size);
   if (size == 0 || count == 0 || size < count * sizeof(ImageCodecInfo)) return -1;
   // The records come first in the block; the texts they point to follow them.
   std::unique_ptr<ImageCodecInfo[]> block(new (std::nothrow) ImageCodecInfo[(size + sizeof(ImageCodecInfo) - 1) /
                                                                             sizeof(ImageCodecInfo)]);
   if (!block) return -1;
-  EntryAs<GetImageEncodersFn>(kGetImageEncoders)(count, size, block.get());
+  EntryAs<GetImageEncodersFn>(gdiplus, kGetImageEncoders)(count, size, block.get());
   for (UINT k = 0; k < count; ++k) {
     if (SameUnits(block[k].mimeType, mimeType)) {
       clsid = block[k].clsid;
@@ -157,24 +166,24 @@ int FindEncoderClsid(const wchar_t* mimeType, CLSID& clsid) {
   return -1;
 }
 
-ImageHandle LoadImage(const char* fileName) {
+ImageHandle LoadImage(void* context, const char* fileName) {
   wchar_t name[kNameUnits];
   if (!WidenBytes(fileName, name)) return nullptr;
   void* image = nullptr;
-  if (EntryAs<LoadImageFromFileFn>(kLoadImageFromFile)(name, &image) != kOk) return nullptr;
+  if (EntryAs<LoadImageFromFileFn>(BindingOf(context), kLoadImageFromFile)(name, &image) != kOk) return nullptr;
   return image;
 }
 
 // An encoder that is not found fails the save instead of passing an unset identifier.
-bool SaveImage(ImageHandle image, const char* fileName, const wchar_t* mimeType,
+bool SaveImage(const GdiplusApi& gdiplus, ImageHandle image, const char* fileName, const wchar_t* mimeType,
                const EncoderParameters* parameters) {
   wchar_t name[kNameUnits];
   CLSID encoder;
-  if (!image || !WidenBytes(fileName, name) || FindEncoderClsid(mimeType, encoder) < 0) return false;
-  return EntryAs<SaveImageToFileFn>(kSaveImageToFile)(image, name, &encoder, parameters) == kOk;
+  if (!image || !WidenBytes(fileName, name) || FindEncoderClsid(gdiplus, mimeType, encoder) < 0) return false;
+  return EntryAs<SaveImageToFileFn>(gdiplus, kSaveImageToFile)(image, name, &encoder, parameters) == kOk;
 }
 
-bool SaveTiff24(ImageHandle image, const char* fileName) {
+bool SaveTiff24(void* context, ImageHandle image, const char* fileName) {
   LONG colourDepth = kImportColourDepth;
   EncoderParameters parameters = {};
   parameters.count = 1;
@@ -182,15 +191,15 @@ bool SaveTiff24(ImageHandle image, const char* fileName) {
   parameters.parameter[0].numberOfValues = 1;
   parameters.parameter[0].type = kEncoderParameterValueTypeLong;
   parameters.parameter[0].value = &colourDepth;
-  return SaveImage(image, fileName, L"image/tiff", &parameters);
+  return SaveImage(BindingOf(context), image, fileName, L"image/tiff", &parameters);
 }
 
-bool SaveBmp24(ImageHandle image, const char* fileName) {
-  return SaveImage(image, fileName, L"image/bmp", nullptr);
+bool SaveBmp24(void* context, ImageHandle image, const char* fileName) {
+  return SaveImage(BindingOf(context), image, fileName, L"image/bmp", nullptr);
 }
 
-void DisposeImage(ImageHandle image) {
-  if (image) EntryAs<DisposeImageFn>(kDisposeImage)(image);
+void DisposeImage(void* context, ImageHandle image) {
+  if (image) EntryAs<DisposeImageFn>(BindingOf(context), kDisposeImage)(image);
 }
 
 }  // namespace
@@ -199,9 +208,11 @@ ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
   const GdiplusApi loaded = LoadGdiplus(libraryName);
   ImagingApi api;
   if (!loaded.available) return api;
-  // A later binding leaves the one in use alone, so records handed out earlier keep working.
-  if (!gdiplus.available) gdiplus = loaded;
+  GdiplusApi* binding = new (std::nothrow) GdiplusApi(loaded);
+  if (!binding) return api;
+  Keep(binding);
   api.available = true;
+  api.context = binding;
   api.loadImage = LoadImage;
   api.saveTiff24 = SaveTiff24;
   api.saveBmp24 = SaveBmp24;

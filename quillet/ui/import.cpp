@@ -22,7 +22,7 @@ bool InspectThrough(void* context, const char* fileName, InputReport& report) {
   const ImagingApi& imaging = *static_cast<const ImportSetup*>(context)->imaging;
   if (bmp.failure == LoadFailure::kUnreadable || !imaging.available || !imaging.imageSize) return false;
   std::uint64_t width = 0, height = 0;
-  if (!imaging.imageSize(fileName, &width, &height)) return false;
+  if (!imaging.imageSize(imaging.context, fileName, &width, &height)) return false;
   report = InputReport{};
   report.width = width > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(width);
   report.height = height > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(height);
@@ -73,7 +73,7 @@ bool ImportImage(AppState& app, const ImagingApi& imaging, const ErrorDisplay& e
   // The library decodes nothing whose header gives a size over the job's limit (a few hundred
   // bytes of PNG can hold a picture of gigabytes); the job's report names the size.
   std::uint64_t width = 0, height = 0;
-  if (imaging.imageSize && imaging.imageSize(fileName, &width, &height)) {
+  if (imaging.imageSize && imaging.imageSize(imaging.context, fileName, &width, &height)) {
     const std::int64_t w = width > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(width);
     const std::int64_t h = height > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(height);
     if (!FitsEnlargement(w, h)) {
@@ -98,19 +98,19 @@ bool ImportImage(AppState& app, const ImagingApi& imaging, const ErrorDisplay& e
   ClearOutputFailure();
   bool converted = false;
   bool bmpSaved = false;  // this call created bmpName
-  if (ImageHandle image = imaging.loadImage(fileName)) {
-    if (imaging.saveTiff24(image, tiffName)) {
-      if (ImageHandle tiff = imaging.loadImage(tiffName)) {
-        bmpSaved = imaging.saveBmp24(tiff, bmpName);
+  if (ImageHandle image = imaging.loadImage(imaging.context, fileName)) {
+    if (imaging.saveTiff24(imaging.context, image, tiffName)) {
+      if (ImageHandle tiff = imaging.loadImage(imaging.context, tiffName)) {
+        bmpSaved = imaging.saveBmp24(imaging.context, tiff, bmpName);
         if (bmpSaved) {
           LoadBitmapFile(bmpName, bitmap);
           converted = HasImage24(bitmap);
         }
-        imaging.disposeImage(tiff);
+        imaging.disposeImage(imaging.context, tiff);
         std::remove(tiffName);
       }
     }
-    imaging.disposeImage(image);
+    imaging.disposeImage(imaging.context, image);
     if (bmpSaved) std::remove(bmpName);
   }
   // A temporary file that could not be written is no fault of the image: the job says so.

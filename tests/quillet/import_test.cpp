@@ -125,10 +125,24 @@ class ImportTest : public testing::ScratchDirTest {
   ImportSetup setup_;
 };
 
-TEST_F(ImportTest, LibraryIsUnavailableWhenMissingOrIncomplete) {
+// Every load binds the library for its own record: records from earlier loads keep working
+// whatever later loads find.
+TEST_F(ImportTest, EachLoadMakesARecordOfItsOwn) {
+  const ImagingApi first = LoadImagingLibraryFrom("libMagickWand-6.Q16.so.6");
+  ASSERT_TRUE(first.available);
   EXPECT_FALSE(LoadImagingLibraryFrom("libquillet-no-such-library.so.6").available);
   EXPECT_FALSE(LoadImagingLibraryFrom("libc.so.6").available);  // loads, but has no entry points
-  EXPECT_TRUE(LoadImagingLibrary().available);
+  const ImagingApi second = LoadImagingLibraryFrom("libMagickWand-6.Q16.so.6");
+  ASSERT_TRUE(second.available);
+  EXPECT_TRUE(Imaging().available);
+  const Picture picture = testing::SpriteLike(7, 5, 3, 4);
+  WriteWithMagick(picture, "PNG", "in.png");
+  for (const ImagingApi* imaging : {&first, &second, &first}) {
+    AppState app;
+    ASSERT_TRUE(ImportImage(app, *imaging, errors_.display, "in.png"));
+    EXPECT_EQ(testing::PictureOf(app.workingBitmap).colours, picture.colours);
+  }
+  EXPECT_TRUE(errors_.texts.empty());
 }
 
 TEST_F(ImportTest, WithoutTheLibraryOnly24BitBmpFilesImport) {
@@ -263,9 +277,9 @@ TEST_F(ImportTest, OtherFormatsAndDepthsConvertToTheSamePicture) {
 TEST_F(ImportTest, TheTiffStepWritesThreeEightBitSamples) {
   const ImagingApi& imaging = Imaging();
   for (const char* name : {"basn0g01.png", "basn3p02.png", "basn4a16.png", "basn6a08.png"}) {
-    ImageHandle image = imaging.loadImage((kPngDir + "/" + name).c_str());
-    ASSERT_TRUE(image && imaging.saveTiff24(image, "out.tif")) << name;
-    imaging.disposeImage(image);
+    ImageHandle image = imaging.loadImage(imaging.context, (kPngDir + "/" + name).c_str());
+    ASSERT_TRUE(image && imaging.saveTiff24(imaging.context, image, "out.tif")) << name;
+    imaging.disposeImage(imaging.context, image);
     MagickWand* wand = NewMagickWand();
     ASSERT_TRUE(MagickReadImage(wand, "TIFF:out.tif")) << name;
     char* photometric = MagickGetImageProperty(wand, "tiff:photometric");
@@ -338,42 +352,45 @@ TEST_F(ImportTest, ATemporaryFileThatCannotBeCreatedIsNotTheImagesFault) {
             std::vector<std::string>{"cannot create a temporary file in " + TempDir() + ": No such file or directory"});
 }
 
-// A stand-in library that checks the order of the temporary files' lives.
+// A stand-in library that checks the order of the temporary files' lives. Its state is the
+// record's context, so two fakes never see each other's calls.
 struct FakeLibrary {
-  static inline std::vector<std::string> calls;  // file names without their directories
-  static inline bool failTiffSave = false;
-  static inline bool failBmpSave = false;
-  static inline std::string tiffPath, bmpPath;
+  std::vector<std::string> calls;  // file names without their directories
+  bool failTiffSave = false;
+  bool failBmpSave = false;
+  std::string tiffPath, bmpPath;
+
+  static FakeLibrary& Of(void* context) { return *static_cast<FakeLibrary*>(context); }
   static std::string Base(const char* name) { return std::filesystem::path(name).filename().string(); }
-  static ImageHandle Load(const char* name) {
-    calls.push_back("load " + Base(name));
+  static ImageHandle Load(void* context, const char* name) {
+    Of(context).calls.push_back("load " + Base(name));
     return Exists(name) ? new std::string(Base(name)) : nullptr;
   }
-  static bool SaveTiff(ImageHandle, const char* name) {
-    calls.push_back("tiff " + Base(name));
-    tiffPath = name;
+  static bool SaveTiff(void* context, ImageHandle, const char* name) {
+    FakeLibrary& fake = Of(context);
+    fake.calls.push_back("tiff " + Base(name));
+    fake.tiffPath = name;
     testing::WriteFile(name, {'I', 'I', '*', 0});
-    return !failTiffSave;
+    return !fake.failTiffSave;
   }
-  static bool SaveBmp(ImageHandle, const char* name) {
-    calls.push_back("bmp " + Base(name));
-    bmpPath = name;
-    if (!failBmpSave) testing::WriteFile(name, testing::Bmp24File(testing::Plain(2, 2, 0x0000ff)));
-    return !failBmpSave;
+  static bool SaveBmp(void* context, ImageHandle, const char* name) {
+    FakeLibrary& fake = Of(context);
+    fake.calls.push_back("bmp " + Base(name));
+    fake.bmpPath = name;
+    if (!fake.failBmpSave) testing::WriteFile(name, testing::Bmp24File(testing::Plain(2, 2, 0x0000ff)));
+    return !fake.failBmpSave;
   }
-  static void Dispose(ImageHandle image) {
+  static void Dispose(void* context, ImageHandle image) {
+    FakeLibrary& fake = Of(context);
     std::string* name = static_cast<std::string*>(image);
-    calls.push_back("dispose " + *name + (!tiffPath.empty() && Exists(tiffPath) ? " tif" : "") +
-                    (!bmpPath.empty() && Exists(bmpPath) ? " bmp" : ""));
+    fake.calls.push_back("dispose " + *name + (!fake.tiffPath.empty() && Exists(fake.tiffPath) ? " tif" : "") +
+                         (!fake.bmpPath.empty() && Exists(fake.bmpPath) ? " bmp" : ""));
     delete name;
   }
-  static ImagingApi Api() {
-    calls.clear();
-    tiffPath.clear();
-    bmpPath.clear();
-    failTiffSave = failBmpSave = false;
+  ImagingApi Api() {
     ImagingApi api;
     api.available = true;
+    api.context = this;
     api.loadImage = Load;
     api.saveTiff24 = SaveTiff;
     api.saveBmp24 = SaveBmp;
@@ -383,11 +400,11 @@ struct FakeLibrary {
 };
 
 TEST_F(ImportTest, TemporaryFilesAreDeletedOnlyAfterTheirImagesAreReleased) {
-  const ImagingApi api = FakeLibrary::Api();
+  FakeLibrary fake;
   testing::WriteFile("in.gif", {'G', 'I', 'F'});
-  ASSERT_TRUE(ImportImage(app_, api, errors_.display, "in.gif"));
+  ASSERT_TRUE(ImportImage(app_, fake.Api(), errors_.display, "in.gif"));
   EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, testing::Plain(2, 2, 0x0000ff).colours);
-  EXPECT_EQ(FakeLibrary::calls,
+  EXPECT_EQ(fake.calls,
             (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "load temp24.tif", "bmp temp24.bmp",
                                       "dispose temp24.tif tif bmp", "dispose in.gif bmp"}));
   EXPECT_EQ(Listing(), "in.gif");
@@ -395,21 +412,27 @@ TEST_F(ImportTest, TemporaryFilesAreDeletedOnlyAfterTheirImagesAreReleased) {
   EXPECT_TRUE(errors_.texts.empty());
 }
 
+// Each import works through the record it is given: two fakes failing at different steps.
 TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
-  ImagingApi api = FakeLibrary::Api();
+  FakeLibrary tiffFails, bmpFails;
+  tiffFails.failTiffSave = true;
+  bmpFails.failBmpSave = true;
+  const ImagingApi first = tiffFails.Api();
+  const ImagingApi second = bmpFails.Api();
   testing::WriteFile("in.gif", {'G', 'I', 'F'});
-  FakeLibrary::failTiffSave = true;
-  EXPECT_FALSE(ImportImage(app_, api, errors_.display, "in.gif"));
-  EXPECT_EQ(FakeLibrary::calls, (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "dispose in.gif tif"}));
+  EXPECT_FALSE(ImportImage(app_, first, errors_.display, "in.gif"));
+  EXPECT_EQ(tiffFails.calls, (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "dispose in.gif tif"}));
   EXPECT_EQ(Listing(), "in.gif");
   EXPECT_EQ(TempListing(), "");  // the half-saved TIFF went with the directory
   EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
 
-  api = FakeLibrary::Api();
-  FakeLibrary::failBmpSave = true;
   errors_.texts.clear();
-  EXPECT_FALSE(ImportImage(app_, api, errors_.display, "in.gif"));
+  EXPECT_FALSE(ImportImage(app_, second, errors_.display, "in.gif"));
   EXPECT_FALSE(HasImage24(app_.workingBitmap));
+  EXPECT_EQ(bmpFails.calls, (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "load temp24.tif",
+                                                      "bmp temp24.bmp", "dispose temp24.tif tif",
+                                                      "dispose in.gif"}));
+  EXPECT_EQ(tiffFails.calls.size(), 3u);
   EXPECT_EQ(Listing(), "in.gif");
   EXPECT_EQ(TempListing(), "");
   EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});

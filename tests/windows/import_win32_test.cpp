@@ -98,5 +98,24 @@ TEST_F(GdiplusImport, SaysSoWhenTheLibraryIsMissing) {
   EXPECT_EQ(shown_.texts.size(), 1u);
 }
 
+// Every load binds the library for its own record: records from earlier loads keep working
+// whatever later loads find.
+TEST_F(GdiplusImport, EachLoadMakesARecordOfItsOwn) {
+  const ImagingApi first = LoadImagingLibraryFrom("gdiplus.dll");
+  ASSERT_TRUE(first.available);
+  EXPECT_FALSE(LoadImagingLibraryFrom("no_such_imaging_library.dll").available);
+  const ImagingApi second = LoadImagingLibraryFrom("gdiplus.dll");
+  ASSERT_TRUE(second.available);
+  ASSERT_TRUE(LoadImagingLibrary().available);
+  WriteBytes("in.png", Sample("sword.png"));
+  for (const ImagingApi* imaging : {&first, &second, &first}) {
+    AppState app;
+    ASSERT_TRUE(ImportImage(app, *imaging, display_, "in.png"));
+    EXPECT_TRUE(HasImage24(app.workingBitmap));
+  }
+  EXPECT_TRUE(shown_.texts.empty());
+  EXPECT_EQ(TempListing(), "");
+}
+
 }  // namespace
 }  // namespace quillet
