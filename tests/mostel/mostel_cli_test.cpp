@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <lodepng.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,32 +17,21 @@
 #include <vector>
 
 #include "edge_scale.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 
 namespace mostel {
 namespace {
 
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
+using pixeltools::testing::Command;
+using RunResult = pixeltools::testing::ProcessResult;
 
 std::string ReadText(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-std::string Quoted(const std::string& s) {
-  std::string q(1, '\'');
-  for (char c : s) {
-    if (c == '\'') q.append("'\\''");
-    else q.push_back(c);
-  }
-  q.push_back('\'');
-  return q;
 }
 
 class MostelProgram : public testing::Test {
@@ -56,21 +44,13 @@ class MostelProgram : public testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // The program, or the launcher given (its options first in args) running it.
-  RunResult Mostel(const std::vector<std::string>& args, const std::string& launcher = "") {
-    std::string cmd = launcher.empty() ? Quoted(MOSTEL_PROGRAM) : launcher;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      if (!launcher.empty() && i == args.size() - 2) cmd.append(1, ' ').append(Quoted(MOSTEL_PROGRAM));
-      cmd.append(1, ' ').append(Quoted(args[i]));
-    }
-    cmd.append(" >").append(Quoted((dir_ / "stdout").string()));
-    cmd.append(" 2>").append(Quoted((dir_ / "stderr").string())).append(" </dev/null");
-    RunResult r;
-    const int raw = std::system(cmd.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1000;
-    r.out = ReadText(dir_ / "stdout");
-    r.err = ReadText(dir_ / "stderr");
-    return r;
+  // The program with nothing on standard input, behind the launcher given (prlimit and its options).
+  RunResult Mostel(const std::vector<std::string>& args, const std::vector<std::string>& launcher = {}) {
+    Command command;
+    command.launcher = launcher;
+    command.argv = {MOSTEL_PROGRAM};
+    command.argv.insert(command.argv.end(), args.begin(), args.end());
+    return RunProcess(command);
   }
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
@@ -115,9 +95,13 @@ TEST_F(MostelProgram, AnswersHelpAndVersionInsteadOfRunning) {
   EXPECT_EQ(Mostel({"--help=x", Path("out.png")}).out, "File not found: --help=x\n");
 
   for (const char* ask : {"--help", "--version"}) {
-    const std::string cmd = Quoted(MOSTEL_PROGRAM) + " " + ask + " >/dev/full 2>/dev/null";
-    const int raw = std::system(cmd.c_str());
-    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) != 0) << ask;
+    Command command;
+    command.argv = {MOSTEL_PROGRAM, ask};
+    command.outputFile = "/dev/full";
+    const RunResult r = RunProcess(command);
+    EXPECT_EQ(r.signal, 0) << ask;
+    EXPECT_FALSE(r.timedOut) << ask;
+    EXPECT_NE(r.status, 0) << ask;
   }
 }
 
@@ -181,12 +165,13 @@ TEST_F(MostelProgram, OutputsAreReplacedWholeOrWrittenInPlace) {
     EXPECT_EQ(ReadText(Path(link)), expected) << link;
   }
 
-  const std::string reader = "cat " + Quoted(Path("pipe.png")) + " > " + Quoted(Path("from-pipe")) + " &";
-  const std::string writer = Quoted(MOSTEL_PROGRAM) + " " + Quoted(in) + " " + Quoted(Path("pipe.png")) +
-                             " >/dev/null; status=$?; wait; exit $status";
-  const int raw = std::system((reader + " " + writer).c_str());
-  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
-  EXPECT_EQ(ReadText(Path("from-pipe")), expected);
+  Command cat;
+  cat.argv = {"cat", Path("pipe.png")};
+  pixeltools::testing::Process reader = pixeltools::testing::Start(cat);
+  EXPECT_EQ(Mostel({in, Path("pipe.png")}).status, 0);
+  const RunResult read = pixeltools::testing::Finish(reader);
+  EXPECT_EQ(read.status, 0) << read.err;
+  EXPECT_EQ(read.out, expected);
   EXPECT_TRUE(fs::is_fifo(Path("pipe.png")));
 
   std::string names;
@@ -346,7 +331,7 @@ TEST_F(MostelProgram, SurvivesExhaustedResources) {
   const RunResult plain = Mostel({Path("noise.png"), Path("plain.png")});
   ASSERT_EQ(plain.status, 0);
   // Each thread's stack would take 8 GiB of a 4 GiB address space.
-  RunResult r = Mostel({"--stack=8589934592", "--as=4294967296", Path("noise.png"), Path("alone.png")}, "prlimit");
+  RunResult r = Mostel({Path("noise.png"), Path("alone.png")}, {"prlimit", "--stack=8589934592", "--as=4294967296"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, plain.out);
   EXPECT_EQ(ReadText(Path("alone.png")), ReadText(Path("plain.png")));
@@ -354,7 +339,7 @@ TEST_F(MostelProgram, SurvivesExhaustedResources) {
   // 4000 x 4000: the destination alone needs 576 MB.
   std::vector<unsigned char> flat(size_t{4000} * 4000 * 4, 200);
   ASSERT_EQ(lodepng_encode32_file(Path("flat.png").c_str(), flat.data(), 4000, 4000), 0u);
-  r = Mostel({"--as=" + std::to_string(300u << 20), Path("flat.png"), Path("out.png")}, "prlimit");
+  r = Mostel({Path("flat.png"), Path("out.png")}, {"prlimit", "--as=" + std::to_string(300u << 20)});
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err, "ERR: memory exhausted\n");
   EXPECT_FALSE(fs::exists(Path("out.png")));

@@ -1,20 +1,16 @@
 // The quillet program's files under pressure: many jobs at once in one directory, inputs
 // named like temporary files, outputs that cannot be written, and jobs ended by a signal.
 // Every job's TMPDIR is a scratch directory, which must be empty once the jobs are gone.
-#include <fcntl.h>
 #include <lodepng.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "process.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -23,13 +19,9 @@ namespace quillet::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using pixeltools::testing::Command;
+using pixeltools::testing::Process;
+using pixeltools::testing::ProcessResult;
 
 void WritePng(const std::string& path, const Picture& picture) {
   std::vector<unsigned char> rgba;
@@ -43,48 +35,27 @@ void WritePng(const std::string& path, const Picture& picture) {
             0u);
 }
 
-// Starts the program in the current directory with no standard input; its standard error goes
-// to errName.
-pid_t Start(const std::vector<std::string>& args, const std::string& errName) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(QUILLET_PROGRAM));
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int err = open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || err < 0) _exit(126);
-    dup2(in, 0);
-    dup2(in, 1);
-    dup2(err, 2);
-    execv(QUILLET_PROGRAM, argv.data());
-    _exit(127);
-  }
-  return pid;
+// The program in the current directory, with nothing on standard input.
+Command Quillet(const std::vector<std::string>& args) {
+  Command command;
+  command.argv = {QUILLET_PROGRAM};
+  command.argv.insert(command.argv.end(), args.begin(), args.end());
+  return command;
 }
 
-// The raw wait status of pid, killing it after the deadline.
-int Wait(pid_t pid, int seconds = 60) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
-  int raw = 0;
-  while (waitpid(pid, &raw, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &raw, 0);
-      ADD_FAILURE() << "the program did not end in " << seconds << " s";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return raw;
+// How the process ended; one that had to be killed when its time was up fails the test.
+ProcessResult Ended(Process& process) {
+  const ProcessResult result = Finish(process);
+  if (result.timedOut) ADD_FAILURE() << "the program did not end in time: " << result.err;
+  return result;
 }
 
-int ExitStatus(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1; }
-
-int RunQuillet(const std::vector<std::string>& args, const std::string& errName = "err.txt") {
-  return ExitStatus(Wait(Start(args, errName)));
+ProcessResult RunQuillet(const Command& command) {
+  Process process = Start(command);
+  return Ended(process);
 }
+
+ProcessResult RunQuillet(const std::vector<std::string>& args) { return RunQuillet(Quillet(args)); }
 
 using FileSafety = ScratchDirTest;
 
@@ -109,19 +80,19 @@ TEST_F(FileSafety, JobsRunAtOnceInOneDirectoryKeepToTheirOwnFiles) {
   };
   std::vector<std::vector<std::uint8_t>> alone;
   for (int k = 0; k < kJobs; ++k) {
-    ASSERT_EQ(RunQuillet(args(k, "alone.bmp")), 0) << ReadText("err.txt");
+    const ProcessResult run = RunQuillet(args(k, "alone.bmp"));
+    ASSERT_EQ(run.status, 0) << run.err;
     alone.push_back(ReadFileBytes("alone.bmp"));
     ASSERT_GT(alone.back().size(), 54u);
     fs::remove("alone.bmp");
   }
   for (int round = 0; round < kRounds; ++round) {
-    std::vector<pid_t> jobs;
-    for (int k = 0; k < kJobs; ++k)
-      jobs.push_back(Start(args(k, "output" + std::to_string(k)), "err" + std::to_string(k) + ".txt"));
+    std::vector<Process> jobs;
+    for (int k = 0; k < kJobs; ++k) jobs.push_back(Start(Quillet(args(k, "output" + std::to_string(k)))));
     for (int k = 0; k < kJobs; ++k) {
       const std::string name = "output" + std::to_string(k) + ".bmp";
-      EXPECT_EQ(ExitStatus(Wait(jobs[static_cast<std::size_t>(k)])), 0)
-          << "round " << round << ", job " << k << ": " << ReadText("err" + std::to_string(k) + ".txt");
+      const ProcessResult run = Ended(jobs[static_cast<std::size_t>(k)]);
+      EXPECT_EQ(run.status, 0) << "round " << round << ", job " << k << ": " << run.err;
       EXPECT_EQ(ReadFileBytes(name), alone[static_cast<std::size_t>(k)]) << "round " << round << ", job " << k;
       fs::remove(name);
     }
@@ -134,12 +105,14 @@ TEST_F(FileSafety, JobsRunAtOnceInOneDirectoryKeepToTheirOwnFiles) {
 TEST_F(FileSafety, InputsNamedLikeTemporaryFilesSurvive) {
   const Picture sprite = SpriteLike(14, 11, 4, 77);
   WritePng("reference.png", sprite);
-  ASSERT_EQ(RunQuillet({"-in", "reference.png", "-out", "reference", "-angle", "30"}), 0) << ReadText("err.txt");
+  const ProcessResult reference = RunQuillet({"-in", "reference.png", "-out", "reference", "-angle", "30"});
+  ASSERT_EQ(reference.status, 0) << reference.err;
   const std::vector<std::uint8_t> expected = ReadFileBytes("reference.bmp");
   const std::vector<std::uint8_t> input = ReadFileBytes("reference.png");
   for (const std::string name : {"temp24.bmp", "_temp.bmp", "temp24.tif"}) {
     fs::copy_file("reference.png", name);
-    EXPECT_EQ(RunQuillet({"-in", name, "-out", "turned", "-angle", "30"}), 0) << name << ": " << ReadText("err.txt");
+    const ProcessResult run = RunQuillet({"-in", name, "-out", "turned", "-angle", "30"});
+    EXPECT_EQ(run.status, 0) << name << ": " << run.err;
     EXPECT_EQ(ReadFileBytes(name), input) << name;
     EXPECT_EQ(ReadFileBytes("turned.bmp"), expected) << name;
     fs::remove(name);
@@ -153,31 +126,33 @@ TEST_F(FileSafety, InputsNamedLikeTemporaryFilesSurvive) {
 TEST_F(FileSafety, UnwritableFilesAreReportedWithTheirCause) {
   WriteFile("in.bmp", Bmp24File(SpriteLike(9, 9, 3, 5)));
   fs::create_symlink("/dev/full", "full.bmp");
-  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "full", "-angle", "10"}), 3);
-  EXPECT_NE(ReadText("err.txt").find("could not write \"full.bmp\": No space left on device"), std::string::npos)
-      << ReadText("err.txt");
+  ProcessResult run = RunQuillet({"-in", "in.bmp", "-out", "full", "-angle", "10"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("could not write \"full.bmp\": No space left on device"), std::string::npos) << run.err;
   EXPECT_TRUE(fs::is_symlink("full.bmp"));
   // PNG frames too; a link is followed, and a series stops at its first unwritable frame.
   fs::create_symlink("/dev/full", "full.png");
-  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "full", "-angle", "10", "-format", "png"}), 3);
-  EXPECT_NE(ReadText("err.txt").find("could not write \"full.png\": No space left on device"), std::string::npos)
-      << ReadText("err.txt");
+  run = RunQuillet({"-in", "in.bmp", "-out", "full", "-angle", "10", "-format", "png"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("could not write \"full.png\": No space left on device"), std::string::npos) << run.err;
   EXPECT_TRUE(fs::is_symlink("full.png"));
   fs::create_directory("real");
   fs::create_symlink("real/target.png", "link.png");
-  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "link", "-angle", "10", "-format", "png"}), 0) << ReadText("err.txt");
+  run = RunQuillet({"-in", "in.bmp", "-out", "link", "-angle", "10", "-format", "png"});
+  EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(fs::is_symlink("link.png"));
   EXPECT_GT(ReadFileBytes("real/target.png").size(), 8u);
-  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "no/such/dir/f", "-angle", "10", "-endangle", "20", "-frames",
-                        "50", "-format", "png"}),
-            3);
-  EXPECT_NE(ReadText("err.txt").find("(0 of 50 frames written)"), std::string::npos) << ReadText("err.txt");
+  run = RunQuillet({"-in", "in.bmp", "-out", "no/such/dir/f", "-angle", "10", "-endangle", "20", "-frames", "50",
+                    "-format", "png"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("(0 of 50 frames written)"), std::string::npos) << run.err;
 
-  setenv("TMPDIR", (TempDir() + "/missing").c_str(), 1);
-  EXPECT_EQ(RunQuillet({"-in", "in.bmp", "-out", "out", "-angle", "10"}), 3);
-  EXPECT_NE(ReadText("err.txt").find("cannot create a temporary file in \"" + TempDir() + "/missing\""),
-            std::string::npos)
-      << ReadText("err.txt");
+  Command missingTemp = Quillet({"-in", "in.bmp", "-out", "out", "-angle", "10"});
+  missingTemp.environment = {"TMPDIR=" + TempDir() + "/missing"};
+  run = RunQuillet(missingTemp);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("cannot create a temporary file in \"" + TempDir() + "/missing\""), std::string::npos)
+      << run.err;
   EXPECT_FALSE(Exists("out.bmp"));
 }
 
@@ -186,7 +161,7 @@ TEST_F(FileSafety, UnwritableFilesAreReportedWithTheirCause) {
 TEST_F(FileSafety, ASignalDuringTheEnlargementRemovesTheTemporaryFiles) {
   WriteFile("sheet.bmp", Bmp24File(SpriteLike(700, 700, 6, 3)));
   for (const int signal : {SIGTERM, SIGINT}) {
-    const pid_t pid = Start({"-in", "sheet.bmp", "-out", "turned", "-angle", "10"}, "err.txt");
+    Process job = Start(Quillet({"-in", "sheet.bmp", "-out", "turned", "-angle", "10"}));
     // Waits for the third step's file: the job is then deep in its enlargement.
     bool seen = false;
     for (const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
@@ -198,15 +173,15 @@ TEST_F(FileSafety, ASignalDuringTheEnlargementRemovesTheTemporaryFiles) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_TRUE(seen);
-    kill(pid, signal);
-    const int raw = Wait(pid);
+    kill(job.child.pid, signal);
+    const ProcessResult run = Ended(job);
     if (signal == SIGTERM) {
-      EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM);
+      EXPECT_EQ(run.signal, SIGTERM) << Describe(run);
     } else {
-      EXPECT_EQ(ExitStatus(raw), 0);  // a cancel
+      EXPECT_EQ(run.status, 0) << Describe(run);  // a cancel
     }
     EXPECT_EQ(TempListing(), "") << signal;
-    EXPECT_EQ(Listing(), "err.txt sheet.bmp");
+    EXPECT_EQ(Listing(), "sheet.bmp");
   }
 }
 

@@ -1,20 +1,12 @@
 // Runs the quillet program as a script or a person would: full command lines, sessions fed
 // through standard input, and a pseudo-terminal for the progress bar and Ctrl-C. Each run
 // has a fresh current directory; frames are compared with the engine's own job.
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +18,7 @@
 #include "quillet/import.h"
 #include "quillet/pipeline.h"
 #include "quillet/sprite_job.h"
+#include "process.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -35,53 +28,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct ProgramRun {
-  int status = -1;  // exit status; -1 when killed or timed out
-  bool timedOut = false;
-  std::string err;
-};
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using pixeltools::testing::Command;
+using pixeltools::testing::ProcessResult;
+using pixeltools::testing::RunProcess;
 
 int Count(const std::string& text, const std::string& part) {
   int count = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
   return count;
-}
-
-// Limits for the program's process, as prlimit options ("--as=...", "--stack=..."); none when empty.
-std::vector<std::string> processLimits;
-
-std::vector<char*> Argv(std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (std::string& limit : processLimits) {
-    if (argv.empty()) argv.push_back(const_cast<char*>("/usr/bin/prlimit"));
-    argv.push_back(limit.data());
-  }
-  argv.push_back(const_cast<char*>(QUILLET_PROGRAM));
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  return argv;
-}
-
-// Waits for pid until the deadline; kills it after.
-void Reap(pid_t pid, Clock::time_point deadline, ProgramRun& run) {
-  int raw = 0;
-  while (waitpid(pid, &raw, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      run.timedOut = true;
-      kill(pid, SIGKILL);
-      waitpid(pid, &raw, 0);
-      break;
-    }
-    usleep(2000);
-  }
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 RgbaImage OpaqueRgba(const Picture& picture) {
@@ -108,55 +62,26 @@ class QuilletProgram : public ScratchDirTest {
     WriteFile(job_ + "/sprite.bmp", Bmp24File(sprite_));
   }
 
-  // The program with standard input from `input`, standard error captured.
-  ProgramRun Run(std::vector<std::string> args, const std::string& input = "") {
-    std::ofstream(Dir() + "/stdin", std::ios::binary) << input;
-    std::vector<char*> argv = Argv(args);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int in = open((Dir() + "/stdin").c_str(), O_RDONLY);
-      const int err = open((Dir() + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int out = open("/dev/null", O_WRONLY);
-      if (in < 0 || err < 0 || out < 0 || chdir(job_.c_str()) != 0) _exit(126);
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(err, 2);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    ProgramRun run;
-    Reap(pid, Clock::now() + std::chrono::seconds(60), run);
-    run.err = ReadText(Dir() + "/stderr");
-    return run;
+  // The program in the job directory, with `input` on its standard input.
+  Command Quillet(const std::vector<std::string>& args, const std::string& input = "") const {
+    Command command;
+    command.argv = {QUILLET_PROGRAM};
+    command.argv.insert(command.argv.end(), args.begin(), args.end());
+    command.input = input;
+    command.directory = job_;
+    return command;
+  }
+
+  ProcessResult Run(const std::vector<std::string>& args, const std::string& input = "") const {
+    return RunProcess(Quillet(args, input));
   }
 
   // The program on a pseudo-terminal; onOutput sees all output so far and may type.
-  ProgramRun RunOnTerminal(std::vector<std::string> args, int seconds,
-                           const std::function<void(const std::string&, int master)>& onOutput) {
-    std::vector<char*> argv = Argv(args);
-    int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-      if (chdir(job_.c_str()) != 0) _exit(126);
-      execv(QUILLET_PROGRAM, argv.data());
-      _exit(127);
-    }
-    ProgramRun run;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
-    for (;;) {
-      pollfd ready = {master, POLLIN, 0};
-      if (poll(&ready, 1, 50) > 0) {
-        char buffer[4096];
-        const ssize_t got = read(master, buffer, sizeof buffer);
-        if (got <= 0) break;  // EIO once the program has gone
-        run.err.append(buffer, static_cast<std::size_t>(got));
-        onOutput(run.err, master);
-      }
-      if (Clock::now() > deadline) break;
-    }
-    Reap(pid, deadline, run);
-    close(master);
-    return run;
+  ProcessResult RunOnTerminal(const std::vector<std::string>& args, int seconds,
+                           const std::function<void(const std::string&, int terminal)>& onOutput) const {
+    Command command = Quillet(args);
+    command.timeout = std::chrono::seconds(seconds);
+    return pixeltools::testing::RunOnTerminal(command, onOutput);
   }
 
   // The frames the engine writes for these parameters, in order.
@@ -205,7 +130,7 @@ class QuilletProgram : public ScratchDirTest {
 };
 
 TEST_F(QuilletProgram, FullCommandLineRunsOnceWithoutDialogs) {
-  ProgramRun run = Run({"-in", "sprite.bmp", "-out", "first.bmp", "-angle", "30"});
+  ProcessResult run = Run({"-in", "sprite.bmp", "-out", "first.bmp", "-angle", "30"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err.find("Choose"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find('\r'), std::string::npos) << "no bar off a terminal";
@@ -234,7 +159,7 @@ TEST_F(QuilletProgram, FullCommandLineRunsOnceWithoutDialogs) {
 TEST_F(QuilletProgram, NamesAreTakenWholeAndPngIsImported) {
   // An opaque PNG goes through the imaging library exactly as before.
   WritePng(job_ + "/my sprite.png", OpaqueRgba(sprite_));
-  const ProgramRun run = Run({"-in", "my sprite.png", "-out", "out \"1\"", "-angle", "45"});
+  const ProcessResult run = Run({"-in", "my sprite.png", "-out", "out \"1\"", "-angle", "45"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Output("out \"1\".bmp"), Expected("my sprite.png", 45, 45, 1, 1, 1)[0]);
   EXPECT_EQ(JobListing(), "my sprite.png out \"1\".bmp sprite.bmp");
@@ -259,7 +184,7 @@ TEST_F(QuilletProgram, TransparentInputLiesOverTheBackgroundInBmpFrames) {
     WriteFile(job_ + "/laid.bmp", Bmp24File(laid));
     std::vector<std::string> args = {"-in", "slime.png", "-out", "turned", "-angle", "30"};
     if (background[1] != 'f') args.insert(args.end(), {"-background", background});
-    const ProgramRun run = Run(args);
+    const ProcessResult run = Run(args);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Output("turned.bmp"), Expected("laid.bmp", 30, 30, 1, 1, 1)[0]) << background;
   }
@@ -269,7 +194,7 @@ TEST_F(QuilletProgram, PngFramesShareOneCanvasAndMakeASheet) {
   RgbaImage slime;
   ASSERT_TRUE(ReadPngFile(SAMPLES_DIR "/slime.png", slime));
   fs::copy_file(SAMPLES_DIR "/slime.png", job_ + "/slime.png");
-  ProgramRun run = Run({"-in", "slime.png", "-out", "turn.PNG", "-angle", "0", "-endangle", "270", "-frames", "4",
+  ProcessResult run = Run({"-in", "slime.png", "-out", "turn.PNG", "-angle", "0", "-endangle", "270", "-frames", "4",
                         "-format", "PNG"});
   EXPECT_EQ(run.status, 0) << run.err;
   std::vector<RgbaImage> frames;
@@ -300,7 +225,7 @@ TEST_F(QuilletProgram, PngFramesShareOneCanvasAndMakeASheet) {
 
 // PNG frames refuse what BMP frames refuse, with the same causes and statuses.
 TEST_F(QuilletProgram, PngFramesRefuseMissingAndOversizedInputs) {
-  ProgramRun run = Run({"-in", "missing.png", "-out", "a", "-angle", "10", "-format", "png"});
+  ProcessResult run = Run({"-in", "missing.png", "-out", "a", "-angle", "10", "-format", "png"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("cannot read \"missing.png\""), std::string::npos) << run.err;
 
@@ -331,7 +256,7 @@ TEST_F(QuilletProgram, BadFormatSheetOrBackgroundIsRefused) {
   for (std::size_t k = 0; k < refused.size(); ++k) {
     std::vector<std::string> args = {"-in", "sprite.bmp", "-out", "out", "-angle", "10"};
     args.insert(args.end(), refused[k].begin(), refused[k].end());
-    const ProgramRun run = Run(args);
+    const ProcessResult run = Run(args);
     EXPECT_EQ(run.status, 2) << k;
     EXPECT_NE(run.err.find(messages[k]), std::string::npos) << run.err;
   }
@@ -339,7 +264,7 @@ TEST_F(QuilletProgram, BadFormatSheetOrBackgroundIsRefused) {
 }
 
 TEST_F(QuilletProgram, FailedOneShotJobSaysWhatAndEndsNonZero) {
-  ProgramRun run = Run({"-in", "missing.png", "-out", "a.bmp", "-angle", "10"});
+  ProcessResult run = Run({"-in", "missing.png", "-out", "a.bmp", "-angle", "10"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("cannot read \"missing.png\": No such file or directory"), std::string::npos) << run.err;
 
@@ -364,7 +289,7 @@ TEST_F(QuilletProgram, FailedOneShotJobSaysWhatAndEndsNonZero) {
 // End of input in a chooser is its cancel; the dialogs shown depend on what the line gave.
 TEST_F(QuilletProgram, ChoosersAskOnlyForMissingNames) {
   // Standard input that is not a terminal and ends before a job ran is no user's choice.
-  ProgramRun run = Run({"-out", "b.bmp", "-angle", "10"});
+  ProcessResult run = Run({"-out", "b.bmp", "-angle", "10"});
   EXPECT_EQ(run.status, kExitInputEnded);
   EXPECT_NE(run.err.find("standard input ended before \"Choose Input Image File\" was answered; no job was run"),
             std::string::npos) << run.err;
@@ -391,7 +316,7 @@ TEST_F(QuilletProgram, ChoosersAskOnlyForMissingNames) {
 
 // Two jobs from an empty line: the second starts from the first one's choices.
 TEST_F(QuilletProgram, InteractiveSessionCarriesChoicesToTheNextJob) {
-  const ProgramRun run = Run({}, "sprite.bmp\nseries\n30\n\n3\n90\n\nrun\n"  // first job
+  const ProcessResult run = Run({}, "sprite.bmp\nseries\n30\n\n3\n90\n\nrun\n"  // first job
                                  "\n\n\n\n\n\n\n\n");                       // second job, then end of input
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Count(run.err, "Choose Parameters"), 2);
@@ -415,7 +340,7 @@ TEST_F(QuilletProgram, InteractiveSessionCarriesChoicesToTheNextJob) {
 TEST_F(QuilletProgram, EndValueWithoutFrameCountAsksForParameters) {
   // One frame: the end fields are shown but skipped, so the fourth line answers Run. Then
   // the program has become interactive, and the next job asks for files again.
-  ProgramRun run = Run({"-in", "sprite.bmp", "-out", "asked.bmp", "-angle", "0", "-endangle", "90"}, "\n\n\nrun\n");
+  ProcessResult run = Run({"-in", "sprite.bmp", "-out", "asked.bmp", "-angle", "0", "-endangle", "90"}, "\n\n\nrun\n");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("Final Angle [90.000000] (used with more than 1 frame)\n"), std::string::npos) << run.err;
   EXPECT_EQ(Output("asked.bmp"), Expected("sprite.bmp", 0, 90, 1, 1, 1)[0]);
@@ -439,20 +364,20 @@ TEST_F(QuilletProgram, EndValueWithoutFrameCountAsksForParameters) {
 }
 
 TEST_F(QuilletProgram, TerminalShowsTheBarRedrawnInPlace) {
-  const ProgramRun run = RunOnTerminal({"-in", "sprite.bmp", "-out", "s", "-angle", "0", "-endangle", "90",
+  const ProcessResult run = RunOnTerminal({"-in", "sprite.bmp", "-out", "s", "-angle", "0", "-endangle", "90",
                                         "-frames", "3"},
                                        60, [](const std::string&, int) {});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.err.find("quillet - Progress (Ctrl-C cancels)"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("\r[" + std::string(40, '#') + "] 100%"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("\r[....................................."), std::string::npos) << run.err;
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("quillet - Progress (Ctrl-C cancels)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\r[" + std::string(40, '#') + "] 100%"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\r[....................................."), std::string::npos) << run.out;
   EXPECT_EQ(Series("s", 3), Expected("sprite.bmp", 0, 90, 1, 1, 3));
 }
 
 // Ctrl-D in the save chooser goes back to the open chooser, which must still read the terminal.
 TEST_F(QuilletProgram, CancelledSaveChooserAsksForTheInputAgainOnTerminal) {
   int opens = 0, saves = 0;
-  const ProgramRun run = RunOnTerminal({}, 30, [&](const std::string& output, int master) {
+  const ProcessResult run = RunOnTerminal({}, 30, [&](const std::string& output, int master) {
     const auto count = [&output](const char* text) {
       int n = 0;
       for (size_t at = output.find(text); at != std::string::npos; at = output.find(text, at + 1)) ++n;
@@ -470,16 +395,16 @@ TEST_F(QuilletProgram, CancelledSaveChooserAsksForTheInputAgainOnTerminal) {
       ASSERT_EQ(write(master, "\x04", 1), 1);
     }
   });
-  EXPECT_FALSE(run.timedOut) << run.err;
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(opens, 2) << run.err;
-  EXPECT_EQ(saves, 1) << run.err;
+  EXPECT_FALSE(run.timedOut) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(opens, 2) << run.out;
+  EXPECT_EQ(saves, 1) << run.out;
 }
 
 TEST_F(QuilletProgram, CtrlCCancelsALongJobAtOnce) {
   bool typed = false;
   Clock::time_point typedAt;
-  const ProgramRun run = RunOnTerminal(
+  const ProcessResult run = RunOnTerminal(
       {"-in", "sprite.bmp", "-out", "long", "-angle", "0", "-endangle", "360", "-frames", "9999"}, 120,
       [&](const std::string& output, int master) {
         if (!typed && output.find("long_0003.bmp") != std::string::npos) {
@@ -488,9 +413,9 @@ TEST_F(QuilletProgram, CtrlCCancelsALongJobAtOnce) {
           ASSERT_EQ(write(master, "\x03", 1), 1);
         }
       });
-  ASSERT_TRUE(typed) << run.err;
+  ASSERT_TRUE(typed) << run.out;
   EXPECT_FALSE(run.timedOut);
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_LT(Clock::now() - typedAt, std::chrono::seconds(10));
   EXPECT_FALSE(Exists(job_ + "/long_9999.bmp"));
   EXPECT_TRUE(Exists(job_ + "/long_0001.bmp"));
@@ -500,7 +425,7 @@ TEST_F(QuilletProgram, CtrlCCancelsALongJobAtOnce) {
 // A mistyped option leaves the parameters open; answers that run out end non-zero, answers
 // that come through the pipe still run the job, and values that are no numbers are refused.
 TEST_F(QuilletProgram, UnfinishedOrImpossibleRequestsEndNonZero) {
-  ProgramRun run = Run({"-in", "sprite.bmp", "-out", "typo", "-angel", "30"});
+  ProcessResult run = Run({"-in", "sprite.bmp", "-out", "typo", "-angel", "30"});
   EXPECT_EQ(run.status, kExitInputEnded) << run.err;
   EXPECT_NE(run.err.find("unknown commandline arg \"-angel\""), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("before \"Choose Parameters\" was answered"), std::string::npos) << run.err;
@@ -549,7 +474,7 @@ TEST_F(QuilletProgram, RefusedInputsSayWhy) {
   };
   for (const Case& c : cases) {
     const Clock::time_point start = Clock::now();
-    const ProgramRun run = Run({"-in", c.input, "-out", "o", "-angle", "5"});
+    const ProcessResult run = Run({"-in", c.input, "-out", "o", "-angle", "5"});
     EXPECT_EQ(run.status, kExitInputUnreadable) << c.input;
     EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(20)) << c.input;
@@ -567,18 +492,18 @@ TEST_F(QuilletProgram, ExhaustedResourcesEndWithAMessage) {
   WriteFile(job_ + "/big.bmp", Bmp24File(big));
   const std::vector<std::uint8_t> expected = Expected("big.bmp", 30, 30, 1, 1, 1)[0];
   // Each thread's stack would take 8 GiB of a 4 GiB address space: none can start.
-  processLimits = {"--stack=8589934592", "--as=4294967296"};
-  ProgramRun run = Run({"-in", "big.bmp", "-out", "alone", "-angle", "30"});
-  processLimits.clear();
+  Command command = Quillet({"-in", "big.bmp", "-out", "alone", "-angle", "30"});
+  command.launcher = {"prlimit", "--stack=8589934592", "--as=4294967296"};
+  ProcessResult run = RunProcess(command);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Output("alone.bmp"), expected);
 
   // The eight-times enlargement (8000 x 7200, 172 MB) alone needs more than this address space.
-  processLimits = {"--as=" + std::to_string(std::uint64_t{160} << 20)};
   const Picture larger = SpriteLike(1000, 900, 6, 12);
   WriteFile(job_ + "/larger.bmp", Bmp24File(larger));
-  run = Run({"-in", "larger.bmp", "-out", "starved", "-angle", "30"});
-  processLimits.clear();
+  command = Quillet({"-in", "larger.bmp", "-out", "starved", "-angle", "30"});
+  command.launcher = {"prlimit", "--as=" + std::to_string(std::uint64_t{160} << 20)};
+  run = RunProcess(command);
   EXPECT_EQ(run.status, kExitOutOfMemory) << run.err;
   EXPECT_NE(run.err.find("quillet: memory ran out"), std::string::npos) << run.err;
   EXPECT_FALSE(Exists(job_ + "/starved.bmp"));
