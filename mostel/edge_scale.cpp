@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -16,9 +17,30 @@ namespace {
 // The 7 x 7 square around the centre pixel E, as seven row addresses that each point at the
 // column of E minus 3, with the lumas of the same pixels beside them. Inside the picture the
 // addresses point into the source itself; near the border they point at a clamped copy.
+// ColourDistance of pairs of pixels seen lately. Pixel art has few colours, so a few pairs
+// make up most of what the rule measures. A slot holds a pair and its distance; every slot
+// starts as the pair (0, 0), whose distance is 0.
+struct DistanceMemo {
+  static constexpr int kSlotBits = 8;
+  uint32_t first[1 << kSlotBits] = {};
+  uint32_t second[1 << kSlotBits] = {};
+  int16_t distance[1 << kSlotBits] = {};
+
+  int Distance(uint32_t a, uint32_t b) {
+    const uint32_t slot = ((a ^ (b * 0x9E3779B1u)) * 0x85EBCA6Bu) >> (32 - kSlotBits);
+    if (first[slot] == a && second[slot] == b) return distance[slot];
+    const int d = ColourDistance(a, b);
+    first[slot] = a;
+    second[slot] = b;
+    distance[slot] = static_cast<int16_t>(d);
+    return d;
+  }
+};
+
 struct Square {
   const uint32_t* px[7];
   const uint8_t* luma[7];
+  DistanceMemo* memo;
 };
 
 // A view of the square in one corner's frame: P(a, b) is the pixel at E + a*f + b*h, and the
@@ -31,6 +53,8 @@ struct Frame {
 
   uint32_t operator()(int a, int b) const { return sq.px[Row(a, b)][Col(a, b)]; }
   int L(int a, int b) const { return sq.luma[Row(a, b)][Col(a, b)]; }
+  // ColourDistance of two pixels.
+  int D(uint32_t p, uint32_t q) const { return sq.memo->Distance(p, q); }
   Frame At(int a, int b) const { return Frame{sq, qa + a, qb + b}; }
   // Index into the output block E0..E8 of the output pixel at a*f + b*h from the centre.
   static constexpr int Out(int a, int b) { return (1 + a * FY + b * HY) * 3 + (1 + a * FX + b * HX); }
@@ -40,7 +64,6 @@ struct Frame {
   int Col(int a, int b) const { return 3 + (a + qa) * FX + (b + qb) * HX; }
 };
 
-inline int D(uint32_t p, uint32_t q) { return ColourDistance(p, q); }
 // LumaClose on the square's precomputed lumas: Q(a1, b1) against Q(a2, b2).
 template <int Limit, class Q>
 bool Close(const Q& q, int a1, int b1, int a2, int b2) {
@@ -56,12 +79,12 @@ bool Close20(const Q& q, int a1, int b1, int a2, int b2) { return Close<20>(q, a
 
 template <class Q>
 uint32_t ChosenColour(const Q& q) {
-  return D(q(0, 0), q(1, 0)) <= D(q(0, 0), q(0, 1)) ? q(1, 0) : q(0, 1);
+  return q.D(q(0, 0), q(1, 0)) <= q.D(q(0, 0), q(0, 1)) ? q(1, 0) : q(0, 1);
 }
 template <class Q>
-int SlopeF(const Q& q) { return D(q(1, 0), q(-1, 1)); }
+int SlopeF(const Q& q) { return q.D(q(1, 0), q(-1, 1)); }
 template <class Q>
-int SlopeH(const Q& q) { return D(q(0, 1), q(1, -1)); }
+int SlopeH(const Q& q) { return q.D(q(0, 1), q(1, -1)); }
 
 template <class Q>
 bool GuardShallow(const Q& q) {
@@ -92,8 +115,8 @@ bool EdgeTest(const Q& q) {
       !Close50(q, 0, 0, 1, -1))
     return false;
   const uint32_t g = q(1, 1);
-  const int wEdge = 4 * D(h, f) + D(e, q(1, -1)) + D(e, q(-1, 1)) + D(g, q(0, 2)) + D(g, q(2, 0));
-  const int wCross = 4 * D(e, g) + D(h, q(-1, 0)) + D(h, q(1, 2)) + D(f, q(2, 1)) + D(f, q(0, -1));
+  const int wEdge = 4 * q.D(h, f) + q.D(e, q(1, -1)) + q.D(e, q(-1, 1)) + q.D(g, q(0, 2)) + q.D(g, q(2, 0));
+  const int wCross = 4 * q.D(e, g) + q.D(h, q(-1, 0)) + q.D(h, q(1, 2)) + q.D(f, q(2, 1)) + q.D(f, q(0, -1));
   return wEdge < wCross;
 }
 
@@ -101,25 +124,25 @@ template <class Q>
 bool Level3Shallow(const Q& q) {
   return q(0, 0) != q(-2, 1) && q(-2, 0) != q(-2, 1) &&
          (Close20(q, -1, 0, -2, 0) || Close20(q, -1, 1, -2, 1)) &&
-         4 * D(q(1, 0), q(-2, 1)) <= D(q(0, 1), q(1, -2));
+         4 * q.D(q(1, 0), q(-2, 1)) <= q.D(q(0, 1), q(1, -2));
 }
 template <class Q>
 bool Level3Steep(const Q& q) {
   return q(0, 0) != q(1, -2) && q(0, -2) != q(1, -2) &&
          (Close20(q, 0, -1, 0, -2) || Close20(q, 1, -1, 1, -2)) &&
-         4 * D(q(0, 1), q(1, -2)) <= D(q(1, 0), q(-2, 1));
+         4 * q.D(q(0, 1), q(1, -2)) <= q.D(q(1, 0), q(-2, 1));
 }
 template <class Q>
 bool Level4Shallow(const Q& q) {
   return q(0, 0) != q(-3, 1) && q(-3, 0) != q(-3, 1) &&
          (Close20(q, -2, 0, -3, 0) || Close20(q, -2, 1, -3, 1)) &&
-         4 * D(q(1, 0), q(-3, 1)) <= D(q(0, 1), q(1, -3));
+         4 * q.D(q(1, 0), q(-3, 1)) <= q.D(q(0, 1), q(1, -3));
 }
 template <class Q>
 bool Level4Steep(const Q& q) {
   return q(0, 0) != q(1, -3) && q(0, -3) != q(1, -3) &&
          (Close20(q, 0, -2, 0, -3) || Close20(q, 1, -2, 1, -3)) &&
-         4 * D(q(0, 1), q(1, -3)) <= D(q(1, 0), q(-3, 1));
+         4 * q.D(q(0, 1), q(1, -3)) <= q.D(q(1, 0), q(-3, 1));
 }
 
 // Whether EdgeTest holds at E, at F = P(1, 0) and at H = P(0, 1) of a corner's frame, worked
@@ -180,7 +203,7 @@ void CornerRule(const Fr& p, const Edges& edges, uint32_t (&out)[9], ScalerCount
   if (edges.AtH(p) && Steep(h) && Level3Steep(h) && (SlopeH(h) < 2 * SlopeF(h) || !GuardShallow(h)) &&
       Level4Steep(h)) {
     // Ties go to the pixel along h here, unlike ChosenColour.
-    out[Fr::Out(1, 1)] = D(h(0, 0), p(0, 2)) <= D(h(0, 0), p(1, 1)) ? p(0, 2) : p(1, 1);
+    out[Fr::Out(1, 1)] = p.D(h(0, 0), p(0, 2)) <= p.D(h(0, 0), p(1, 1)) ? p(0, 2) : p(1, 1);
     ++counts.NeighbourEdgeCount;
   }
 }
@@ -206,7 +229,8 @@ struct SquareRow {
   uint8_t borderLuma[7][7];
   Square sq;
 
-  SquareRow(const ScalerJob& job, const uint8_t* lumas, uint32_t y) : width(job.srcWidth) {
+  SquareRow(const ScalerJob& job, const uint8_t* lumas, uint32_t y, DistanceMemo& memo) : width(job.srcWidth) {
+    sq.memo = &memo;
     for (int r = 0; r < 7; ++r) {
       const size_t sy = static_cast<size_t>(std::clamp<int64_t>(int64_t{y} + r - 3, 0, int64_t{job.srcHeight} - 1));
       px[r] = job.srcPixels + sy * (job.srcPitch / 2);
@@ -260,8 +284,9 @@ void ScaleRowsOnTheSpot(const ScalerJob& job, const uint8_t* lumas, uint32_t fir
   const size_t dstStride = job.dstPitch / 2;
   ScalerCounts local = *counts;
   const EdgesOnTheSpot edges;
+  DistanceMemo memo;
   for (uint32_t y = firstRow; y < endRow; ++y) {
-    SquareRow row(job, lumas, y);
+    SquareRow row(job, lumas, y, memo);
     uint32_t* dst = job.dstPixels + static_cast<size_t>(3) * y * dstStride;
     for (uint32_t x = 0; x < job.srcWidth; ++x) {
       const Square& sq = row.At(x);
@@ -277,31 +302,65 @@ void ScaleRowsOnTheSpot(const ScalerJob& job, const uint8_t* lumas, uint32_t fir
   *counts = local;
 }
 
-// Fills rows [firstRow, endRow) of the corner plane: one byte per source pixel, srcWidth to a
-// row. EdgeTest fails at once where E equals F or H, so the square is looked at only where
-// neither neighbour of a corner equals E.
-void CornerRows(const ScalerJob& job, const uint8_t* lumas, uint8_t* corners, uint32_t firstRow, uint32_t endRow) {
+// The corner plane: one byte of corner bits per source pixel, with a border of zero bytes
+// one pixel wide all round, so that neighbours are read without tests.
+struct CornerPlane {
+  uint8_t* origin;  // the border's top-left byte
+  size_t stride;    // srcWidth + 2
+  uint8_t* Row(uint32_t y) const { return origin + (size_t{y} + 1) * stride + 1; }
+};
+
+// Pixels are taken a segment at a time: the cheap tests of a whole segment first, in a loop
+// without branches, then the pixels they leave.
+constexpr uint32_t kSegment = 256;
+
+// Which corners of the pixel at x have neither neighbour equal to it, the neighbours clamped
+// to the picture. EdgeTest fails at once at every other corner.
+inline uint8_t OpenCorners(const uint32_t* here, const uint32_t* up, const uint32_t* down, uint32_t x, uint32_t width) {
+  const uint32_t e = here[x];
+  const uint8_t l = e != here[x > 0 ? x - 1 : 0], r = e != here[x + 1 < width ? x + 1 : x];
+  const uint8_t u = e != up[x], d = e != down[x];
+  return static_cast<uint8_t>((r & d) | (u & r) << 1 | (l & u) << 2 | (d & l) << 3);
+}
+
+// EdgeTest at the open corners of the pixel at x, as corner bits.
+[[gnu::noinline]] uint8_t CornerBits(SquareRow& row, uint32_t x, uint8_t open) {
+  const Square& sq = row.At(x);
+  uint8_t bits = 0;
+  if ((open & kBottomRight) && EdgeTest(BottomRight{sq})) bits |= kBottomRight;
+  if ((open & kTopRight) && EdgeTest(TopRight{sq})) bits |= kTopRight;
+  if ((open & kTopLeft) && EdgeTest(TopLeft{sq})) bits |= kTopLeft;
+  if ((open & kBottomLeft) && EdgeTest(BottomLeft{sq})) bits |= kBottomLeft;
+  return bits;
+}
+
+// Fills rows [firstRow, endRow) of the corner plane, their border bytes included.
+void CornerRows(const ScalerJob& job, const uint8_t* lumas, const CornerPlane& plane, uint32_t firstRow,
+                uint32_t endRow) {
   const uint32_t width = job.srcWidth, height = job.srcHeight;
   const size_t srcStride = job.srcPitch / 2;
+  DistanceMemo memo;
   for (uint32_t y = firstRow; y < endRow; ++y) {
-    SquareRow row(job, lumas, y);
+    SquareRow row(job, lumas, y, memo);
     const uint32_t* here = job.srcPixels + y * srcStride;
     const uint32_t* up = job.srcPixels + (y > 0 ? y - 1 : 0) * srcStride;
     const uint32_t* down = job.srcPixels + (y + 1 < height ? y + 1 : y) * srcStride;
-    uint8_t* out = corners + size_t{y} * width;
-    for (uint32_t x = 0; x < width; ++x) {
-      const uint32_t e = here[x];
-      const bool l = e != here[x > 0 ? x - 1 : 0], r = e != here[x + 1 < width ? x + 1 : x];
-      const bool u = e != up[x], d = e != down[x];
-      uint8_t bits = 0;
-      if ((l || r) && (u || d)) {
-        const Square& sq = row.At(x);
-        if (r && d && EdgeTest(BottomRight{sq})) bits |= kBottomRight;
-        if (u && r && EdgeTest(TopRight{sq})) bits |= kTopRight;
-        if (l && u && EdgeTest(TopLeft{sq})) bits |= kTopLeft;
-        if (d && l && EdgeTest(BottomLeft{sq})) bits |= kBottomLeft;
+    uint8_t* out = plane.Row(y);
+    out[-1] = 0;
+    out[width] = 0;
+    for (uint32_t x0 = 0; x0 < width; x0 += kSegment) {
+      const uint32_t end = std::min(width, x0 + kSegment);
+      uint8_t open[kSegment];
+      // Away from the left and right edges the neighbours need no clamping.
+      const uint32_t inner0 = std::max(x0, 1u), inner1 = std::max(inner0, std::min(end, width - 1));
+      for (uint32_t x = x0; x < inner0; ++x) open[x - x0] = OpenCorners(here, up, down, x, width);
+      for (uint32_t x = inner0; x < inner1; ++x) {
+        const uint32_t e = here[x];
+        const uint8_t l = e != here[x - 1], r = e != here[x + 1], u = e != up[x], d = e != down[x];
+        open[x - x0] = static_cast<uint8_t>((r & d) | (u & r) << 1 | (l & u) << 2 | (d & l) << 3);
       }
-      out[x] = bits;
+      for (uint32_t x = inner1; x < end; ++x) open[x - x0] = OpenCorners(here, up, down, x, width);
+      for (uint32_t x = x0; x < end; ++x) out[x] = open[x - x0] != 0 ? CornerBits(row, x, open[x - x0]) : 0;
     }
   }
 }
@@ -327,29 +386,34 @@ void CornerRows(const ScalerJob& job, const uint8_t* lumas, uint8_t* corners, ui
 // Scales source rows [firstRow, endRow) with EdgeTest read from the corner plane, and adds to
 // the counts. A corner's rule can write only where EdgeTest holds at E, or at F or H of that
 // corner; a pixel where none does is a solid block. EdgeTest never holds at a neighbour
-// beyond the border: there F (or H) repeats E.
-void ScaleRows(const ScalerJob& job, const uint8_t* lumas, const uint8_t* corners, uint32_t firstRow,
+// beyond the border (there F, or H, repeats E): the plane's border reads as no edge.
+void ScaleRows(const ScalerJob& job, const uint8_t* lumas, const CornerPlane& plane, uint32_t firstRow,
                uint32_t endRow, ScalerCounts* counts) {
-  const uint32_t width = job.srcWidth, height = job.srcHeight;
+  const uint32_t width = job.srcWidth;
   const size_t srcStride = job.srcPitch / 2, dstStride = job.dstPitch / 2;
   ScalerCounts local = *counts;
+  DistanceMemo memo;
   for (uint32_t y = firstRow; y < endRow; ++y) {
     const uint32_t* src = job.srcPixels + y * srcStride;
-    const uint8_t* here = corners + size_t{y} * width;
-    const uint8_t* up = y > 0 ? here - width : nullptr;
-    const uint8_t* down = y + 1 < height ? here + width : nullptr;
+    const uint8_t* here = plane.Row(y);
+    const uint8_t* left = here - 1;  // x - 1 would wrap round at x = 0
+    const uint8_t* right = here + 1;
+    const uint8_t* up = here - plane.stride;
+    const uint8_t* down = here + plane.stride;
     uint32_t* dst = job.dstPixels + static_cast<size_t>(3) * y * dstStride;
-    SquareRow row(job, lumas, y);
-    for (uint32_t x = 0; x < width; ++x) {
-      const uint8_t c = here[x];
-      const uint8_t l = x > 0 ? here[x - 1] : 0, r = x + 1 < width ? here[x + 1] : 0;
-      const uint8_t u = up ? up[x] : 0, d = down ? down[x] : 0;
-      const uint8_t wanted = c | (r & (kBottomRight | kTopRight)) | (d & (kBottomRight | kBottomLeft)) |
-                             (u & (kTopRight | kTopLeft)) | (l & (kTopLeft | kBottomLeft));
-      if (wanted == 0) {
-        StoreSolidBlock(dst, dstStride, x, src[x]);
-      } else {
-        ScalePixel(row, x, c, l, r, u, d, dst, dstStride, local);
+    SquareRow row(job, lumas, y, memo);
+    for (uint32_t x0 = 0; x0 < width; x0 += kSegment) {
+      const uint32_t end = std::min(width, x0 + kSegment);
+      uint8_t wanted[kSegment];
+      for (uint32_t x = x0; x < end; ++x)
+        wanted[x - x0] = here[x] | (right[x] & (kBottomRight | kTopRight)) | (down[x] & (kBottomRight | kBottomLeft)) |
+                         (up[x] & (kTopRight | kTopLeft)) | (left[x] & (kTopLeft | kBottomLeft));
+      for (uint32_t x = x0; x < end; ++x) {
+        if (wanted[x - x0] == 0) {
+          StoreSolidBlock(dst, dstStride, x, src[x]);
+        } else {
+          ScalePixel(row, x, here[x], left[x], right[x], up[x], down[x], dst, dstStride, local);
+        }
       }
     }
   }
@@ -387,11 +451,20 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
   // One luma per source pixel: the luma tests read each pixel's luma many times over. One
   // byte of corner bits per source pixel: each EdgeTest is read by three rules (its own
   // pixel's and two neighbours'). Neither is cleared: every byte is written before it is read.
-  const size_t planeBytes = size_t{job.srcWidth} * job.srcHeight;
-  const LargeBlock<uint8_t> planes(static_cast<uint8_t*>(AllocateLargeBlock(2 * planeBytes)));
+  // The corner plane's rows are one byte longer on each side, and it has a row more above and
+  // below; the workers write the side bytes, the two outer rows are cleared here.
+  const size_t lumaBytes = size_t{job.srcWidth} * job.srcHeight;
+  const size_t cornerStride = size_t{job.srcWidth} + 2;
+  size_t cornerBytes = 0, bytes = 0;
+  if (__builtin_mul_overflow(cornerStride, size_t{job.srcHeight} + 2, &cornerBytes) ||
+      __builtin_add_overflow(lumaBytes, cornerBytes, &bytes))
+    return false;
+  const LargeBlock<uint8_t> planes(static_cast<uint8_t*>(AllocateLargeBlock(bytes)));
   if (!planes) return false;
   uint8_t* const lumaPlane = planes.get();
-  uint8_t* const cornerPlane = planes.get() + planeBytes;
+  const CornerPlane cornerPlane = {planes.get() + lumaBytes, cornerStride};
+  std::memset(cornerPlane.origin, 0, cornerStride);
+  std::memset(cornerPlane.origin + (size_t{job.srcHeight} + 1) * cornerStride, 0, cornerStride);
 
   const uint32_t chunks = (job.srcHeight + kRowsPerChunk - 1) / kRowsPerChunk;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());

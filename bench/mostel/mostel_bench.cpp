@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -92,8 +93,11 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 // ratio of the whole run to them is what the scaler adds.
 struct RunTimes {
   double decode = 0, scale = 0, encode = 0;
+  double scaleCpu = 0;  // processor time of every thread of the process during the scale step
   double Ratio() const { return (decode + scale + encode) / (decode + encode); }
 };
+
+double CpuSeconds(std::clock_t since) { return double(std::clock() - since) / CLOCKS_PER_SEC; }
 
 bool TimeOneRun(const std::string& in, const std::string& out, RunTimes& times, unsigned& filtered) {
   auto t = std::chrono::steady_clock::now();
@@ -103,9 +107,11 @@ bool TimeOneRun(const std::string& in, const std::string& out, RunTimes& times, 
   if (input.failure != mostel::InputFailure::kNone) return false;
 
   t = std::chrono::steady_clock::now();
+  const std::clock_t cpu = std::clock();
   mostel::Enlargement picture;
   const bool enlarged = mostel::EnlargeInput(input, picture);
   times.scale = Seconds(t);
+  times.scaleCpu = CpuSeconds(cpu);
   if (!enlarged) return false;
   filtered = picture.counts.Filtered();
 
@@ -141,8 +147,8 @@ void PrintShareOfWholeRun() {
   std::printf("\nWhole runs on a %ux%u sprite sheet (%u filtered pixels), %d cores:\n", sheet.width, sheet.height,
               filtered, kCores);
   for (const RunTimes& r : runs)
-    std::printf("  decode %.3f s, scale %.3f s, encode %.3f s; whole run / (decode + encode) = %.3f\n", r.decode,
-                r.scale, r.encode, r.Ratio());
+    std::printf("  decode %.3f s, scale %.3f s (processor %.3f s), encode %.3f s; whole run / (decode + encode) = %.3f\n",
+                r.decode, r.scale, r.scaleCpu, r.encode, r.Ratio());
   std::sort(runs.begin(), runs.end(), [](const RunTimes& a, const RunTimes& b) { return a.Ratio() < b.Ratio(); });
   const RunTimes& median = runs[runs.size() / 2];
   std::printf("Median: decode %.3f s, scale %.3f s, encode %.3f s; whole run / (decode + encode) = %.3f\n",
