@@ -38,7 +38,7 @@ uint32_t EdgeScale3x(const ScalerJob* job);
 
 // The same scaling without the summary, on the given number of threads (0: one per core).
 // The blocks and counts do not depend on the thread count. Returns false when the destination
-// is too small, or when memory for the scaler's planes (two bytes per source pixel) ran out;
+// is too small, or when memory for the scaler's planes (about two bytes per source pixel) ran out;
 // nothing is written then.
 bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* counts);
 
