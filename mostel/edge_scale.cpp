@@ -40,12 +40,13 @@ struct DistanceMemo {
 struct Square {
   const uint32_t* px[7];
   const uint8_t* luma[7];
-  DistanceMemo* memo;
+  DistanceMemo* memo;  // for frames that remember distances
 };
 
 // A view of the square in one corner's frame: P(a, b) is the pixel at E + a*f + b*h, and the
-// view may be recentred on a neighbour of E (Q = P(qa, qb)).
-template <int FX, int FY, int HX, int HY>
+// view may be recentred on a neighbour of E (Q = P(qa, qb)). With Remember, distances go
+// through the square's memo.
+template <int FX, int FY, int HX, int HY, bool Remember>
 struct Frame {
   const Square& sq;
   int qa = 0;
@@ -54,7 +55,10 @@ struct Frame {
   uint32_t operator()(int a, int b) const { return sq.px[Row(a, b)][Col(a, b)]; }
   int L(int a, int b) const { return sq.luma[Row(a, b)][Col(a, b)]; }
   // ColourDistance of two pixels.
-  int D(uint32_t p, uint32_t q) const { return sq.memo->Distance(p, q); }
+  int D(uint32_t p, uint32_t q) const {
+    if constexpr (Remember) return sq.memo->Distance(p, q);
+    return ColourDistance(p, q);
+  }
   Frame At(int a, int b) const { return Frame{sq, qa + a, qb + b}; }
   // Index into the output block E0..E8 of the output pixel at a*f + b*h from the centre.
   static constexpr int Out(int a, int b) { return (1 + a * FY + b * HY) * 3 + (1 + a * FX + b * HX); }
@@ -210,10 +214,14 @@ void CornerRule(const Fr& p, const Edges& edges, uint32_t (&out)[9], ScalerCount
 
 // The four corners, each in its own frame: f and h point from E to the two neighbours that
 // share the corner.
-using BottomRight = Frame<1, 0, 0, 1>;   // f right, h down
-using TopRight = Frame<0, -1, 1, 0>;     // f up, h right
-using TopLeft = Frame<-1, 0, 0, -1>;     // f left, h up
-using BottomLeft = Frame<0, 1, -1, 0>;   // f down, h left
+template <bool Remember = true>
+using BottomRight = Frame<1, 0, 0, 1, Remember>;  // f right, h down
+template <bool Remember = true>
+using TopRight = Frame<0, -1, 1, 0, Remember>;  // f up, h right
+template <bool Remember = true>
+using TopLeft = Frame<-1, 0, 0, -1, Remember>;  // f left, h up
+template <bool Remember = true>
+using BottomLeft = Frame<0, 1, -1, 0, Remember>;  // f down, h left
 
 // Bits of the corner plane: which corners of a pixel EdgeTest finds an edge at, each in that
 // corner's frame.
@@ -229,8 +237,8 @@ struct SquareRow {
   uint8_t borderLuma[7][7];
   Square sq;
 
-  SquareRow(const ScalerJob& job, const uint8_t* lumas, uint32_t y, DistanceMemo& memo) : width(job.srcWidth) {
-    sq.memo = &memo;
+  SquareRow(const ScalerJob& job, const uint8_t* lumas, uint32_t y, DistanceMemo* memo) : width(job.srcWidth) {
+    sq.memo = memo;
     for (int r = 0; r < 7; ++r) {
       const size_t sy = static_cast<size_t>(std::clamp<int64_t>(int64_t{y} + r - 3, 0, int64_t{job.srcHeight} - 1));
       px[r] = job.srcPixels + sy * (job.srcPitch / 2);
@@ -276,26 +284,25 @@ inline void StoreSolidBlock(uint32_t* dst, size_t dstStride, uint32_t x, uint32_
 
 constexpr uint32_t kRowsPerChunk = 8;
 
-// Scales source rows [firstRow, endRow) one pixel at a time, every test worked out where the
-// rule reads it, and adds to the counts. `lumas` holds Luma of every source pixel, srcWidth to
+// Scales source rows [firstRow, endRow) one pixel at a time, every test and every distance
+// worked out where the rule reads it, and adds to the counts. `lumas` holds Luma of every source pixel, srcWidth to
 // a row.
 void ScaleRowsOnTheSpot(const ScalerJob& job, const uint8_t* lumas, uint32_t firstRow, uint32_t endRow,
                         ScalerCounts* counts) {
   const size_t dstStride = job.dstPitch / 2;
   ScalerCounts local = *counts;
   const EdgesOnTheSpot edges;
-  DistanceMemo memo;
   for (uint32_t y = firstRow; y < endRow; ++y) {
-    SquareRow row(job, lumas, y, memo);
+    SquareRow row(job, lumas, y, nullptr);
     uint32_t* dst = job.dstPixels + static_cast<size_t>(3) * y * dstStride;
     for (uint32_t x = 0; x < job.srcWidth; ++x) {
       const Square& sq = row.At(x);
       const uint32_t e = sq.px[3][3];
       uint32_t out[9] = {e, e, e, e, e, e, e, e, e};
-      CornerRule(BottomRight{sq}, edges, out, local);
-      CornerRule(TopRight{sq}, edges, out, local);
-      CornerRule(TopLeft{sq}, edges, out, local);
-      CornerRule(BottomLeft{sq}, edges, out, local);
+      CornerRule(BottomRight<false>{sq}, edges, out, local);
+      CornerRule(TopRight<false>{sq}, edges, out, local);
+      CornerRule(TopLeft<false>{sq}, edges, out, local);
+      CornerRule(BottomLeft<false>{sq}, edges, out, local);
       StoreBlock(dst, dstStride, x, out);
     }
   }
@@ -327,10 +334,10 @@ inline uint8_t OpenCorners(const uint32_t* here, const uint32_t* up, const uint3
 [[gnu::noinline]] uint8_t CornerBits(SquareRow& row, uint32_t x, uint8_t open) {
   const Square& sq = row.At(x);
   uint8_t bits = 0;
-  if ((open & kBottomRight) && EdgeTest(BottomRight{sq})) bits |= kBottomRight;
-  if ((open & kTopRight) && EdgeTest(TopRight{sq})) bits |= kTopRight;
-  if ((open & kTopLeft) && EdgeTest(TopLeft{sq})) bits |= kTopLeft;
-  if ((open & kBottomLeft) && EdgeTest(BottomLeft{sq})) bits |= kBottomLeft;
+  if ((open & kBottomRight) && EdgeTest(BottomRight<>{sq})) bits |= kBottomRight;
+  if ((open & kTopRight) && EdgeTest(TopRight<>{sq})) bits |= kTopRight;
+  if ((open & kTopLeft) && EdgeTest(TopLeft<>{sq})) bits |= kTopLeft;
+  if ((open & kBottomLeft) && EdgeTest(BottomLeft<>{sq})) bits |= kBottomLeft;
   return bits;
 }
 
@@ -341,7 +348,7 @@ void CornerRows(const ScalerJob& job, const uint8_t* lumas, const CornerPlane& p
   const size_t srcStride = job.srcPitch / 2;
   DistanceMemo memo;
   for (uint32_t y = firstRow; y < endRow; ++y) {
-    SquareRow row(job, lumas, y, memo);
+    SquareRow row(job, lumas, y, &memo);
     const uint32_t* here = job.srcPixels + y * srcStride;
     const uint32_t* up = job.srcPixels + (y > 0 ? y - 1 : 0) * srcStride;
     const uint32_t* down = job.srcPixels + (y + 1 < height ? y + 1 : y) * srcStride;
@@ -373,12 +380,12 @@ void CornerRows(const ScalerJob& job, const uint8_t* lumas, const CornerPlane& p
   const Square& sq = row.At(x);
   const uint32_t e = sq.px[3][3];
   uint32_t out[9] = {e, e, e, e, e, e, e, e, e};
-  CornerRule(BottomRight{sq}, EdgesKnown{(c & kBottomRight) != 0, (r & kBottomRight) != 0, (d & kBottomRight) != 0},
+  CornerRule(BottomRight<>{sq}, EdgesKnown{(c & kBottomRight) != 0, (r & kBottomRight) != 0, (d & kBottomRight) != 0},
              out, counts);
-  CornerRule(TopRight{sq}, EdgesKnown{(c & kTopRight) != 0, (u & kTopRight) != 0, (r & kTopRight) != 0}, out,
+  CornerRule(TopRight<>{sq}, EdgesKnown{(c & kTopRight) != 0, (u & kTopRight) != 0, (r & kTopRight) != 0}, out,
              counts);
-  CornerRule(TopLeft{sq}, EdgesKnown{(c & kTopLeft) != 0, (l & kTopLeft) != 0, (u & kTopLeft) != 0}, out, counts);
-  CornerRule(BottomLeft{sq}, EdgesKnown{(c & kBottomLeft) != 0, (d & kBottomLeft) != 0, (l & kBottomLeft) != 0}, out,
+  CornerRule(TopLeft<>{sq}, EdgesKnown{(c & kTopLeft) != 0, (l & kTopLeft) != 0, (u & kTopLeft) != 0}, out, counts);
+  CornerRule(BottomLeft<>{sq}, EdgesKnown{(c & kBottomLeft) != 0, (d & kBottomLeft) != 0, (l & kBottomLeft) != 0}, out,
              counts);
   StoreBlock(dst, dstStride, x, out);
 }
@@ -401,7 +408,7 @@ void ScaleRows(const ScalerJob& job, const uint8_t* lumas, const CornerPlane& pl
     const uint8_t* up = here - plane.stride;
     const uint8_t* down = here + plane.stride;
     uint32_t* dst = job.dstPixels + static_cast<size_t>(3) * y * dstStride;
-    SquareRow row(job, lumas, y, memo);
+    SquareRow row(job, lumas, y, &memo);
     for (uint32_t x0 = 0; x0 < width; x0 += kSegment) {
       const uint32_t end = std::min(width, x0 + kSegment);
       uint8_t wanted[kSegment];

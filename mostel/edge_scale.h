@@ -42,8 +42,9 @@ uint32_t EdgeScale3x(const ScalerJob* job);
 // nothing is written then.
 bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* counts);
 
-// The same blocks and counts on one thread, one pixel at a time, with every test of the rule
-// worked out where the rule reads it: the plain form that EdgeScaleBlocks must equal.
+// The same blocks and counts on one thread, one pixel at a time, with every test and colour
+// distance of the rule worked out where the rule reads it: the plain form that EdgeScaleBlocks
+// must equal.
 bool EdgeScaleBlocksOnTheSpot(const ScalerJob& job, ScalerCounts* counts);
 
 }  // namespace mostel

@@ -259,10 +259,10 @@ TEST(EdgeScale3x, ThreadsGiveTheSameBlocksAndCounts) {
   }
 }
 
-// The corner plane and the solid-block shortcut must give exactly what working out every test
-// where the rule reads it gives: every picture size from 1 x 1 up (where most squares are
-// clamped), few colours with runs, colours that differ only in alpha, noise, staircases, on
-// several thread counts.
+// The corner plane, the solid-block shortcut and the remembered distances must give exactly
+// what working out every test where the rule reads it gives: every picture size up to 10 x 10
+// (where most squares are clamped) and pictures wider than a row segment; few colours with
+// runs, colours that differ only in alpha, noise, staircases; on several thread counts.
 TEST(EdgeScale3x, FastPathEqualsTestsWorkedOutOnTheSpot) {
   auto check = [](const Image& src, const char* what) {
     Scaled plain;
@@ -295,6 +295,9 @@ TEST(EdgeScale3x, FastPathEqualsTestsWorkedOutOnTheSpot) {
     check(Transposed(SpriteSheet(40, 33 + seed, seed + 9)), "sheet");
     check(Noise(19, 23 + seed, seed), "noise");
   }
+  // Rows are taken in segments of a few hundred pixels: pictures wider than one.
+  check(SpriteSheet(600, 11, 5), "wide sheet");
+  check(Noise(513, 4, 6), "wide noise");
   for (uint32_t run : {1u, 2u, 3u, 4u, 6u}) {
     check(Staircase(45, 20, run, 1), "stairs");
     check(Transposed(Staircase(45, 20, run, 3)), "stairs");
