@@ -28,7 +28,13 @@ struct DistanceMemo {
 
   int Distance(uint32_t a, uint32_t b) {
     const uint32_t slot = ((a ^ (b * 0x9E3779B1u)) * 0x85EBCA6Bu) >> (32 - kSlotBits);
-    if (first[slot] == a && second[slot] == b) return distance[slot];
+    if (first[slot] == a && second[slot] == b) [[likely]]
+      return distance[slot];
+    return Fill(slot, a, b);
+  }
+
+  // Out of line, so that the lookup above stays small enough to inline everywhere.
+  [[gnu::noinline]] int Fill(uint32_t slot, uint32_t a, uint32_t b) {
     const int d = ColourDistance(a, b);
     first[slot] = a;
     second[slot] = b;
@@ -361,13 +367,28 @@ void CornerRows(const ScalerJob& job, const uint8_t* lumas, const CornerPlane& p
       // Away from the left and right edges the neighbours need no clamping.
       const uint32_t inner0 = std::max(x0, 1u), inner1 = std::max(inner0, std::min(end, width - 1));
       for (uint32_t x = x0; x < inner0; ++x) open[x - x0] = OpenCorners(here, up, down, x, width);
-      for (uint32_t x = inner0; x < inner1; ++x) {
-        const uint32_t e = here[x];
-        const uint8_t l = e != here[x - 1], r = e != here[x + 1], u = e != up[x], d = e != down[x];
-        open[x - x0] = static_cast<uint8_t>((r & d) | (u & r) << 1 | (l & u) << 2 | (d & l) << 3);
+      {
+        const uint32_t *h = here + inner0, *hl = h - 1, *hr = h + 1, *hu = up + inner0, *hd = down + inner0;
+        uint8_t* o = open + (inner0 - x0);
+        for (size_t i = 0, n = inner1 - inner0; i < n; ++i) {
+          const uint32_t e = h[i];
+          const uint8_t l = e != hl[i], r = e != hr[i], u = e != hu[i], d = e != hd[i];
+          o[i] = static_cast<uint8_t>((r & d) | (u & r) << 1 | (l & u) << 2 | (d & l) << 3);
+        }
       }
       for (uint32_t x = inner1; x < end; ++x) open[x - x0] = OpenCorners(here, up, down, x, width);
-      for (uint32_t x = x0; x < end; ++x) out[x] = open[x - x0] != 0 ? CornerBits(row, x, open[x - x0]) : 0;
+      // Most pixels have no open corner: eight of them are passed over at once.
+      for (uint32_t x = x0; x < end;) {
+        uint64_t eight = 1;
+        if (end - x >= 8) std::memcpy(&eight, open + (x - x0), 8);
+        if (eight == 0) {
+          std::memset(out + x, 0, 8);
+          x += 8;
+        } else {
+          out[x] = open[x - x0] != 0 ? CornerBits(row, x, open[x - x0]) : 0;
+          ++x;
+        }
+      }
     }
   }
 }
