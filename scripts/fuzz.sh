@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the libFuzzer targets (preset fuzz), replays every input of fuzz/regressions/<target>/,
+# Installs everything the tests use (clang and its fuzzing runtime among them), builds the
+# libFuzzer targets (preset fuzz), replays every input of fuzz/regressions/<target>/,
 # then fuzzes each target for a bounded time (seconds, 60 unless told) from a scratch corpus
 # seeded with those inputs and the samples. A crash, a leak or a sanitizer report fails it; the
 # input that caused it is left in the scratch directory, which is named.
@@ -7,6 +8,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 root=$(pwd)
+scripts/install-deps.sh tests
 cmake --preset fuzz
 cmake --build --preset fuzz -j "$(nproc)"
 
