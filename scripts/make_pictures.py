@@ -19,12 +19,14 @@ GAP = 4                     # pixels between frames, before the zoom
 
 
 def write_png(path, rows):
-    """rows: lists of (r, g, b) tuples."""
+    """rows: lists of (r, g, b) tuples, or of (r, g, b, a) tuples for a picture with alpha."""
     def chunk(tag, data):
         return struct.pack('>I', len(data)) + tag + data + struct.pack('>I', zlib.crc32(tag + data))
+    colour_type = 6 if len(rows[0][0]) == 4 else 2
     raw = b''.join(b'\x00' + bytes(v for px in row for v in px) for row in rows)
     with open(path, 'wb') as f:
-        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', len(rows[0]), len(rows), 8, 2, 0, 0, 0))
+        f.write(b'\x89PNG\r\n\x1a\n'
+                + chunk(b'IHDR', struct.pack('>IIBBBBB', len(rows[0]), len(rows), 8, colour_type, 0, 0, 0))
                 + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
@@ -113,16 +115,6 @@ WHITE = (255, 255, 255)
 SHADOW = (0, 0, 0, 96)
 
 
-def write_rgba_png(path, rows):
-    """rows: lists of (r, g, b, a) tuples."""
-    def chunk(tag, data):
-        return struct.pack('>I', len(data)) + tag + data + struct.pack('>I', zlib.crc32(tag + data))
-    raw = b''.join(b'\x00' + bytes(v for px in row for v in px) for row in rows)
-    with open(path, 'wb') as f:
-        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', len(rows[0]), len(rows), 8, 6, 0, 0, 0))
-                + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
-
-
 def with_shadow(rows):
     """A soft shadow one pixel right of and below every opaque pixel, on a transparent pixel."""
     out = [list(row) for row in rows]
@@ -208,7 +200,7 @@ def main():
         # each of its own size, above the PNG frames, which keep the transparency and share
         # one canvas (shown on a checkerboard, cell borders dotted).
         shadowed = os.path.join(work, 'sword-shadow.png')
-        write_rgba_png(shadowed, with_shadow(read_png(os.path.join(samples, 'sword.png'))))
+        write_png(shadowed, with_shadow(read_png(os.path.join(samples, 'sword.png'))))
         steps = ['-angle', '0', '-endangle', '150', '-frames', '6']
         run(quillet, '-in', shadowed, '-out', 'before', *steps)
         run(quillet, '-in', shadowed, '-out', 'after', '-format', 'png', *steps)

@@ -55,15 +55,7 @@ double TemporaryFileSeconds(const ImagingApi& imaging) {
 
 void PrepareDirectory() {
   if (!testing::EnterProcessScratchDir()) return;
-  const testing::Picture picture = testing::SpriteLike(64, 64, 6, 11);
-  std::vector<unsigned char> rgba;
-  for (std::int32_t y = picture.height - 1; y >= 0; --y)
-    for (std::int32_t x = 0; x < picture.width; ++x) {
-      const std::uint32_t c = picture.At(x, y);
-      rgba.insert(rgba.end(), {static_cast<unsigned char>(c >> 16), static_cast<unsigned char>(c >> 8),
-                               static_cast<unsigned char>(c), 255});
-    }
-  lodepng::encode(kInput, rgba, 64, 64);
+  lodepng::encode(kInput, testing::OpaqueRgbaBytes(testing::SpriteLike(64, 64, 6, 11)), 64, 64);
 }
 
 // frames: 1 for one frame at 30 degrees, 36 for 0, 10, ..., 350 degrees

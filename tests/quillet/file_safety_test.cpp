@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "process.h"
+#include "quillet_command.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -19,28 +19,11 @@ namespace quillet::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using pixeltools::testing::Command;
-using pixeltools::testing::Process;
-using pixeltools::testing::ProcessResult;
 
 void WritePng(const std::string& path, const Picture& picture) {
-  std::vector<unsigned char> rgba;
-  for (std::int32_t y = picture.height - 1; y >= 0; --y)
-    for (std::int32_t x = 0; x < picture.width; ++x) {
-      const std::uint32_t c = picture.At(x, y);
-      rgba.insert(rgba.end(), {static_cast<unsigned char>(c >> 16), static_cast<unsigned char>(c >> 8),
-                               static_cast<unsigned char>(c), 255});
-    }
-  ASSERT_EQ(lodepng::encode(path, rgba, static_cast<unsigned>(picture.width), static_cast<unsigned>(picture.height)),
+  ASSERT_EQ(lodepng::encode(path, OpaqueRgbaBytes(picture), static_cast<unsigned>(picture.width),
+                            static_cast<unsigned>(picture.height)),
             0u);
-}
-
-// The program in the current directory, with nothing on standard input.
-Command Quillet(const std::vector<std::string>& args) {
-  Command command;
-  command.argv = {QUILLET_PROGRAM};
-  command.argv.insert(command.argv.end(), args.begin(), args.end());
-  return command;
 }
 
 // How the process ended; one that had to be killed when its time was up fails the test.
@@ -55,7 +38,7 @@ ProcessResult RunQuillet(const Command& command) {
   return Ended(process);
 }
 
-ProcessResult RunQuillet(const std::vector<std::string>& args) { return RunQuillet(Quillet(args)); }
+ProcessResult RunQuillet(const std::vector<std::string>& args) { return RunQuillet(QuilletCommand(args)); }
 
 using FileSafety = ScratchDirTest;
 
@@ -88,7 +71,7 @@ TEST_F(FileSafety, JobsRunAtOnceInOneDirectoryKeepToTheirOwnFiles) {
   }
   for (int round = 0; round < kRounds; ++round) {
     std::vector<Process> jobs;
-    for (int k = 0; k < kJobs; ++k) jobs.push_back(Start(Quillet(args(k, "output" + std::to_string(k)))));
+    for (int k = 0; k < kJobs; ++k) jobs.push_back(Start(QuilletCommand(args(k, "output" + std::to_string(k)))));
     for (int k = 0; k < kJobs; ++k) {
       const std::string name = "output" + std::to_string(k) + ".bmp";
       const ProcessResult run = Ended(jobs[static_cast<std::size_t>(k)]);
@@ -147,7 +130,7 @@ TEST_F(FileSafety, UnwritableFilesAreReportedWithTheirCause) {
   EXPECT_EQ(run.status, 3);
   EXPECT_NE(run.err.find("(0 of 50 frames written)"), std::string::npos) << run.err;
 
-  Command missingTemp = Quillet({"-in", "in.bmp", "-out", "out", "-angle", "10"});
+  Command missingTemp = QuilletCommand({"-in", "in.bmp", "-out", "out", "-angle", "10"});
   missingTemp.environment = {"TMPDIR=" + TempDir() + "/missing"};
   run = RunQuillet(missingTemp);
   EXPECT_EQ(run.status, 3);
@@ -161,7 +144,7 @@ TEST_F(FileSafety, UnwritableFilesAreReportedWithTheirCause) {
 TEST_F(FileSafety, ASignalDuringTheEnlargementRemovesTheTemporaryFiles) {
   WriteFile("sheet.bmp", Bmp24File(SpriteLike(700, 700, 6, 3)));
   for (const int signal : {SIGTERM, SIGINT}) {
-    Process job = Start(Quillet({"-in", "sheet.bmp", "-out", "turned", "-angle", "10"}));
+    Process job = Start(QuilletCommand({"-in", "sheet.bmp", "-out", "turned", "-angle", "10"}));
     // Waits for the third step's file: the job is then deep in its enlargement.
     bool seen = false;
     for (const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
@@ -173,7 +156,7 @@ TEST_F(FileSafety, ASignalDuringTheEnlargementRemovesTheTemporaryFiles) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_TRUE(seen);
-    kill(job.child.pid, signal);
+    kill(job.child.id, signal);
     const ProcessResult run = Ended(job);
     if (signal == SIGTERM) {
       EXPECT_EQ(run.signal, SIGTERM) << Describe(run);

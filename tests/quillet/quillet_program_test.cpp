@@ -18,7 +18,7 @@
 #include "quillet/import.h"
 #include "quillet/pipeline.h"
 #include "quillet/sprite_job.h"
-#include "process.h"
+#include "quillet_command.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -27,10 +27,6 @@ namespace quillet::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-using pixeltools::testing::Command;
-using pixeltools::testing::ProcessResult;
-using pixeltools::testing::RunProcess;
 
 int Count(const std::string& text, const std::string& part) {
   int count = 0;
@@ -64,9 +60,7 @@ class QuilletProgram : public ScratchDirTest {
 
   // The program in the job directory, with `input` on its standard input.
   Command Quillet(const std::vector<std::string>& args, const std::string& input = "") const {
-    Command command;
-    command.argv = {QUILLET_PROGRAM};
-    command.argv.insert(command.argv.end(), args.begin(), args.end());
+    Command command = QuilletCommand(args);
     command.input = input;
     command.directory = job_;
     return command;

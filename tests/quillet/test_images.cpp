@@ -48,6 +48,18 @@ Picture Replicate(const Picture& picture, int factor) {
   return out;
 }
 
+std::vector<std::uint8_t> OpaqueRgbaBytes(const Picture& picture) {
+  std::vector<std::uint8_t> rgba;
+  rgba.reserve(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4);
+  for (std::int32_t y = picture.height - 1; y >= 0; --y)
+    for (std::int32_t x = 0; x < picture.width; ++x) {
+      const std::uint32_t c = picture.At(x, y);
+      rgba.insert(rgba.end(), {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                               static_cast<std::uint8_t>(c), 255});
+    }
+  return rgba;
+}
+
 void SetPicture(WorkingBitmap& bitmap, const Picture& picture) {
   std::vector<std::uint8_t> file = Bmp24File(picture);
   LoadBitmapBytes(file.data(), file.size(), bitmap);

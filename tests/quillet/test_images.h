@@ -27,6 +27,9 @@ Picture SpriteLike(std::int32_t width, std::int32_t height, int colours, std::ui
 // Each pixel becomes a factor x factor block.
 Picture Replicate(const Picture& picture, int factor);
 
+// The picture as opaque 8-bit RGBA, rows top-down, as a PNG encoder takes it.
+std::vector<std::uint8_t> OpaqueRgbaBytes(const Picture& picture);
+
 // Puts a 24-bit picture into the record as the loader would leave it.
 void SetPicture(WorkingBitmap& bitmap, const Picture& picture);
 

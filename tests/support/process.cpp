@@ -88,6 +88,15 @@ Launch Prepare(const Command& command) {
   _exit(127);
 }
 
+// The descriptor moved above the three standard ones, which may be closed in the test process:
+// putting the child's own in place then never overwrites one still to be put.
+int AboveStandard(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  close(fd);
+  return moved;
+}
+
 std::string ReadAll(int fd) {
   std::string text;
   char buffer[65536];
@@ -111,51 +120,30 @@ void SetEnded(int raw, ProcessResult& result) {
 void Reap(Child& child, Clock::time_point deadline, ProcessResult& result, const std::function<void()>& pause) {
   int raw = 0;
   for (;;) {
-    const pid_t ended = waitpid(child.pid, &raw, WNOHANG);
-    if (ended == child.pid || (ended < 0 && errno != EINTR)) break;
+    const pid_t ended = waitpid(child.id, &raw, WNOHANG);
+    if (ended == child.id || (ended < 0 && errno != EINTR)) break;
     if (Clock::now() > deadline) {
       result.timedOut = true;
-      kill(child.pid, SIGKILL);
-      while (waitpid(child.pid, &raw, 0) < 0 && errno == EINTR) {
+      kill(child.id, SIGKILL);
+      while (waitpid(child.id, &raw, 0) < 0 && errno == EINTR) {
       }
       break;
     }
     pause();
   }
-  child.pid = -1;
+  child.id = -1;  // reaped
   SetEnded(raw, result);
 }
 
 }  // namespace
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd = std::exchange(other.fd, -1);
-  }
-  return *this;
-}
+void CloseDescriptor(int fd) { close(fd); }
 
-void Fd::Close() {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
-Child& Child::operator=(Child&& other) noexcept {
-  if (this != &other) {
-    Kill();
-    pid = std::exchange(other.pid, -1);
+void KillAndReap(int pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
-  return *this;
-}
-
-void Child::Kill() {
-  if (pid > 0) {
-    kill(pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
-  pid = -1;
 }
 
 std::string Describe(const ProcessResult& result) {
@@ -168,7 +156,6 @@ Process Start(const Command& command) {
   // Input the program does not read must not end the test process.
   signal(SIGPIPE, SIG_IGN);
   Process process;
-  process.timeout = command.timeout;
   process.deadline = Clock::now() + command.timeout;
   const Launch launch = Prepare(command);
   int inPipe[2];
@@ -176,31 +163,31 @@ Process Start(const Command& command) {
     process.startFailure = std::string("no pipe: ") + std::strerror(errno);
     return process;
   }
-  Fd readEnd(inPipe[0]);
-  process.input = Fd(inPipe[1]);
-  process.out = Fd(command.outputFile.empty()
-                       ? memfd_create("stdout", MFD_CLOEXEC)
-                       : open(command.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  process.err = Fd(memfd_create("stderr", MFD_CLOEXEC));
-  if (process.out.fd < 0 || process.err.fd < 0) {
-    process.startFailure = std::string("cannot keep the output: ") + std::strerror(errno);
+  Fd readEnd(AboveStandard(inPipe[0]));
+  process.input = Fd(AboveStandard(inPipe[1]));
+  process.out = Fd(AboveStandard(command.outputFile.empty() ? memfd_create("stdout", MFD_CLOEXEC)
+                                                            : open(command.outputFile.c_str(),
+                                                                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)));
+  process.err = Fd(AboveStandard(memfd_create("stderr", MFD_CLOEXEC)));
+  if (readEnd.id < 0 || process.input.id < 0 || process.out.id < 0 || process.err.id < 0) {
+    process.startFailure = std::string("cannot set up its descriptors: ") + std::strerror(errno);
     return process;
   }
   process.child = Child(fork());
-  if (process.child.pid == 0) {
-    if (dup2(readEnd.fd, 0) < 0 || dup2(process.out.fd, 1) < 0 || dup2(process.err.fd, 2) < 0) _exit(126);
+  if (process.child.id == 0) {
+    if (dup2(readEnd.id, 0) < 0 || dup2(process.out.id, 1) < 0 || dup2(process.err.id, 2) < 0) _exit(126);
     Exec(launch);
   }
-  if (process.child.pid < 0) {
+  if (process.child.id < 0) {
     process.startFailure = std::string("fork failed: ") + std::strerror(errno);
     return process;
   }
-  if (!command.outputFile.empty()) process.out.Close();
+  if (!command.outputFile.empty()) process.out.Reset();
   process.pending = command.input;
   if (process.pending.empty()) {
-    process.input.Close();
+    process.input.Reset();
   } else {
-    fcntl(process.input.fd, F_SETFL, fcntl(process.input.fd, F_GETFL) | O_NONBLOCK);
+    fcntl(process.input.id, F_SETFL, fcntl(process.input.id, F_GETFL) | O_NONBLOCK);
   }
   return process;
 }
@@ -208,30 +195,30 @@ Process Start(const Command& command) {
 // Writes what the pipe takes of the input left; closes it when all is written or the program
 // closed its end.
 void Feed(Process& process) {
-  while (process.input.fd >= 0) {
-    const ssize_t put = write(process.input.fd, process.pending.data() + process.written,
+  while (process.input.id >= 0) {
+    const ssize_t put = write(process.input.id, process.pending.data() + process.written,
                               process.pending.size() - process.written);
     if (put < 0 && errno == EINTR) continue;
     if (put > 0) process.written += static_cast<std::size_t>(put);
-    if ((put < 0 && errno != EAGAIN) || process.written == process.pending.size()) process.input.Close();
+    if ((put < 0 && errno != EAGAIN) || process.written == process.pending.size()) process.input.Reset();
     if (put <= 0) break;
   }
 }
 
 ProcessResult Finish(Process& process) {
   ProcessResult result;
-  if (process.child.pid <= 0) {
+  if (process.child.id <= 0) {
     result.err = process.startFailure;
     return result;
   }
   Reap(process.child, process.deadline, result, [&process] {
     Feed(process);
-    pollfd writable = {process.input.fd, POLLOUT, 0};
+    pollfd writable = {process.input.id, POLLOUT, 0};
     poll(&writable, 1, 2);  // a closed input (fd -1) is passed over: just the pause
   });
-  process.input.Close();
-  if (process.out.fd >= 0) result.out = ReadAll(process.out.fd);
-  result.err = ReadAll(process.err.fd);
+  process.input.Reset();
+  if (process.out.id >= 0) result.out = ReadAll(process.out.id);
+  result.err = ReadAll(process.err.id);
   return result;
 }
 
@@ -247,8 +234,8 @@ ProcessResult RunOnTerminal(const Command& command,
   const Clock::time_point deadline = Clock::now() + command.timeout;
   int master = -1;
   Child child(forkpty(&master, nullptr, nullptr, nullptr));
-  if (child.pid == 0) Exec(launch);
-  if (child.pid < 0) {
+  if (child.id == 0) Exec(launch);
+  if (child.id < 0) {
     result.err = std::string("forkpty failed: ") + std::strerror(errno);
     return result;
   }

@@ -31,41 +31,46 @@ struct ProcessResult {
   std::string err;        // standard error
 };
 
-// "exit status 3", "ended by signal 15" or "killed after 60 s", for failure messages.
+// "exit status 3", "ended by signal 15" or "killed when its time was up", for failure messages.
 std::string Describe(const ProcessResult& result);
 
-// An open file descriptor, closed when the record goes.
-struct Fd {
-  int fd = -1;
-  Fd() = default;
-  explicit Fd(int given) : fd(given) {}
-  Fd(Fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
-  Fd& operator=(Fd&& other) noexcept;
-  ~Fd() { Close(); }
-  void Close();
+// A descriptor or a process id, given back when the record goes: `Release` closes it or kills
+// and reaps it.
+template <void (*Release)(int)>
+struct Owned {
+  int id = -1;
+  Owned() = default;
+  explicit Owned(int given) : id(given) {}
+  Owned(Owned&& other) noexcept : id(other.id) { other.id = -1; }
+  Owned& operator=(Owned&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      id = other.id;
+      other.id = -1;
+    }
+    return *this;
+  }
+  ~Owned() { Reset(); }
+  void Reset() {
+    if (id >= 0) Release(id);
+    id = -1;
+  }
 };
 
-// A child process; one still running when the record goes is killed and reaped.
-struct Child {
-  pid_t pid = -1;
-  Child() = default;
-  explicit Child(pid_t given) : pid(given) {}
-  Child(Child&& other) noexcept : pid(other.pid) { other.pid = -1; }
-  Child& operator=(Child&& other) noexcept;
-  ~Child() { Kill(); }
-  void Kill();
-};
+void CloseDescriptor(int fd);
+void KillAndReap(int pid);  // passes over 0, the child's own view of fork
+using Fd = Owned<CloseDescriptor>;
+using Child = Owned<KillAndReap>;  // one still running when the record goes is killed
 
 // A started process.
 struct Process {
   Child child;
   Fd input;  // the write end of its standard input, while bytes are left to feed
-  Fd out;    // where its standard output and error are kept until it ends
-  Fd err;
+  Fd out;    // where its standard output and error are kept until it ends (no out with an
+  Fd err;    // output file)
   std::string pending;  // the input not yet written
   std::size_t written = 0;
   std::chrono::steady_clock::time_point deadline;
-  std::chrono::seconds timeout{0};
   std::string startFailure;  // why it could not be started; empty once it was
 };
 

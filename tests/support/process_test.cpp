@@ -92,7 +92,7 @@ TEST(Process, ReportsSignalsAndKillsWhatOutlivesItsTime) {
   Process second = Start(Shell("echo two"));
   EXPECT_EQ(Finish(second).out, "two\n");
   EXPECT_EQ(Finish(first).out, "one\n");
-  const pid_t pid = slow.child.pid;
+  const pid_t pid = slow.child.id;
   slow = Process();
   EXPECT_NE(kill(pid, 0), 0);
 }
