@@ -302,6 +302,25 @@ TEST(EdgeScale3x, FastPathEqualsTestsWorkedOutOnTheSpot) {
     check(Staircase(45, 20, run, 1), "stairs");
     check(Transposed(Staircase(45, 20, run, 3)), "stairs");
   }
+
+  // Rows longer than the picture, in the source and in the destination: the same blocks, and
+  // the destination's spare pixels untouched.
+  const Image src = SpriteSheet(37, 23, 8);
+  const Scaled packed = Scale(src);
+  const uint32_t srcStride = 41, dstStride = 3 * 37 + 5;
+  std::vector<uint32_t> wideSrc(size_t{srcStride} * src.height, 0xDEADBEEFu);
+  for (uint32_t y = 0; y < src.height; ++y)
+    for (uint32_t x = 0; x < src.width; ++x) wideSrc[size_t{y} * srcStride + x] = src.at(x, y);
+  std::vector<uint32_t> wideDst(size_t{dstStride} * 3 * src.height, 0xAAAAAAAAu);
+  const ScalerJob job = {wideSrc.data(), 2 * srcStride, src.width,     src.height,
+                         wideDst.data(), 2 * dstStride, 3 * src.width, 3 * src.height};
+  ScalerCounts counts;
+  ASSERT_TRUE(EdgeScaleBlocks(job, 2, &counts));
+  EXPECT_EQ(counts.Filtered(), packed.counts.Filtered());
+  for (uint32_t y = 0; y < packed.image.height; ++y)
+    for (uint32_t x = 0; x < dstStride; ++x)
+      ASSERT_EQ(wideDst[size_t{y} * dstStride + x], x < packed.image.width ? packed.image.at(x, y) : 0xAAAAAAAAu)
+          << x << "," << y;
 }
 
 }  // namespace
