@@ -135,6 +135,21 @@ inline constexpr PinnedHash kPinnedHashes[] = {
     {"job/pin-job-series_4.bmp", 0x79495fda614783cbull},
     {"job/pin-job-series_5.bmp", 0x49b086b87ae6e2e3ull},
     {"job/pin-job-series_6.bmp", 0x0d5e9d9e603d7fffull},
+    {"step1/islands96x80", 0x5a911db7c950b261ull},
+    {"step2/islands96x80", 0xb830b538bcb1e563ull},
+    {"step3/islands96x80", 0x6b00781045d0c3a8ull},
+    {"frame/islands96x80/0/0.5", 0x95dc0643622f990bull},
+    {"frame/islands96x80/0/1", 0x07089f273353e9f3ull},
+    {"frame/islands96x80/0/3", 0xe91b9a920c531033ull},
+    {"frame/islands96x80/30/0.5", 0x0853c286f493e57eull},
+    {"frame/islands96x80/30/1", 0x67702b004bf05cb7ull},
+    {"frame/islands96x80/30/3", 0xeea47ec9961767b5ull},
+    {"frame/islands96x80/-17.5/0.5", 0x8211473170787e6bull},
+    {"frame/islands96x80/-17.5/1", 0xd25b51dfe2cae0a7ull},
+    {"frame/islands96x80/-17.5/3", 0x67239526b95cfc86ull},
+    {"frame/islands96x80/90/0.5", 0x02d6ee870217e8b1ull},
+    {"frame/islands96x80/90/1", 0x495a426131022773ull},
+    {"frame/islands96x80/90/3", 0x2b0461fdbec140a2ull},
 };
 
 }  // namespace quillet

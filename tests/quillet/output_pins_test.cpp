@@ -109,6 +109,22 @@ Picture TouchingEdges(std::int32_t w, std::int32_t h) {
   return p;
 }
 
+// Wide flat background around a patch of noise, a patch of few colours and a few stray
+// pixels: most of the enlargement scores 0, with every kind of score next to it.
+Picture Islands(std::int32_t w, std::int32_t h) {
+  Picture p = testing::Plain(w, h, 0x2040A0);
+  const Picture noise = Noise(w / 4, h / 4, 17);
+  const Picture few = FewColours(w / 3, h / 3, 4, 41);
+  for (std::int32_t y = 0; y < noise.height; ++y)
+    for (std::int32_t x = 0; x < noise.width; ++x) p.At(w / 8 + x, h / 2 + y) = noise.At(x, y);
+  for (std::int32_t y = 0; y < few.height; ++y)
+    for (std::int32_t x = 0; x < few.width; ++x) p.At(w / 2 + x, h / 8 + y) = few.At(x, y);
+  p.At(w - 5, h - 6) = 0xF0F0F0;
+  p.At(4, 3) = 0x000000;
+  p.At(w / 2, h - 3) = 0x2040A1;
+  return p;
+}
+
 struct Sprite {
   const char* name;
   Picture picture;
@@ -124,6 +140,7 @@ const std::vector<Sprite>& Sprites() {
       {"few64x48", FewColours(64, 48, 5, 23)},
       {"noise33x9", Noise(33, 9, 99)},
       {"few256", FewColours(256, 256, 6, 31)},
+      {"islands96x80", Islands(96, 80)},
   };
   return sprites;
 }
@@ -248,6 +265,8 @@ TEST(OutputPins, LargeFrames) {
   cases.push_back({"few64x48", -17.5, 1.5});
   cases.push_back({"few256", 30, 1});
   cases.push_back({"few256", -17.5, 0.5});
+  for (double angle : {0.0, 30.0, -17.5, 90.0})
+    for (double scale : {0.5, 1.0, 3.0}) cases.push_back({"islands96x80", angle, scale});
   CheckFrames(cases);
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -120,6 +121,8 @@ void WalkRow(const Walk& walk, std::int64_t y, AxisCursor u, AxisCursor v, Visit
 
 constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
 constexpr int kBandShift = 6;  // rows 64 x b .. 64 x b + 63 share one list of values
+constexpr int kBlockShift = 3;  // blocks of 8 x 8 codes
+static_assert(kBlockShift <= kBandShift, "a band must hold whole rows of blocks");
 
 // Packed colours of one column of three pixels.
 struct Column {
@@ -205,11 +208,16 @@ void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std
   }
   std::uint32_t* values = table.values.data() + (band << 8);
   counts.ChooseCodes(values);
+  // A band's rows start on a block boundary, so its blocks are its own.
   for (std::int64_t row = first; row <= last; ++row) {
     const std::uint32_t* scores = scratch.data() + (row - first) * src.width;
     std::uint8_t* codes = table.codes.data() + row * src.width;
-    for (std::int64_t col = 1; col + 1 < src.width; ++col)
-      codes[col] = scores[col] == 0 ? 0 : counts.CodeOf(scores[col]);
+    std::uint8_t* blocks = table.blocks.data() + (row >> kBlockShift) * table.blockColumns;
+    for (std::int64_t col = 1; col + 1 < src.width; ++col) {
+      const std::uint8_t code = scores[col] == 0 ? 0 : counts.CodeOf(scores[col]);
+      codes[col] = code;
+      blocks[col >> kBlockShift] |= code;
+    }
   }
 }
 
@@ -225,6 +233,8 @@ void BuildScoreTable(const WorkingBitmap& source, int threads, ScoreTable& table
   built.codes.assign(static_cast<std::size_t>(src.width) * static_cast<std::size_t>(src.height), 0);
   const std::int64_t bands = ((std::int64_t{src.height} - 1) >> kBandShift) + 1;
   built.values.assign(static_cast<std::size_t>(bands) << 8, 0);
+  built.blockColumns = ((src.width - 1) >> kBlockShift) + 1;
+  built.blocks.assign(static_cast<std::size_t>(built.blockColumns) * static_cast<std::size_t>(((src.height - 1) >> kBlockShift) + 1), 0);
   if (src.width >= 3 && src.height >= 3) {
     if (threads <= 0) threads = HardwareThreads();
     // Every worker's buffers are made here, so that running out of memory is met on this thread.
@@ -251,6 +261,41 @@ bool ScoreTableFits(const ScoreTable& table, const WorkingBitmap& source) {
 }
 
 namespace {
+
+// True when any of the n >= 1 bytes from p is not 0.
+bool AnyNonZero(const std::uint8_t* p, std::int64_t n) {
+  if (n < 8) {
+    unsigned any = 0;
+    for (std::int64_t k = 0; k < n; ++k) any |= p[k];
+    return any != 0;
+  }
+  std::uint64_t any = 0, word = 0;
+  for (std::int64_t k = 0; k + 8 < n; k += 8) {
+    std::memcpy(&word, p + k, 8);
+    any |= word;
+  }
+  std::memcpy(&word, p + n - 8, 8);
+  return (any | word) != 0;
+}
+
+// Asks for the cache line at p to be loaded, without waiting for it.
+inline void PrefetchRead(const void* p) { __builtin_prefetch(p, 0, 3); }
+
+// Sub-samples or pixels between a read's start and its use.
+constexpr std::int64_t kReadAhead = 16;
+constexpr std::int64_t kPixelsAhead = 4;  // the same for the search, whose pixels do far more
+
+// True when a code of rows firstRow..lastRow, columns firstCol..lastCol may be other than 0.
+bool AnyBlockCoded(const ScoreTable& table, std::int32_t firstRow, std::int32_t lastRow, std::int32_t firstCol,
+                   std::int32_t lastCol) {
+  const std::int32_t left = firstCol >> kBlockShift, right = lastCol >> kBlockShift;
+  for (std::int32_t row = firstRow >> kBlockShift; row <= lastRow >> kBlockShift; ++row) {
+    const std::uint8_t* blocks = table.blocks.data() + std::int64_t{row} * table.blockColumns;
+    for (std::int32_t col = left; col <= right; ++col)
+      if (blocks[col] != 0) return true;
+  }
+  return false;
+}
 
 int StepPosition(int i, int j, int m) { return 5 + 85 * (i * m + j) / (m * m); }
 
@@ -322,10 +367,35 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
       for (std::int64_t x = 0; x < n; ++x) {
         const std::int32_t* pixelRows = rows.data() + x * m;
         const std::int32_t* pixelCols = cols.data() + x * m;
+        if (x + kPixelsAhead < n) {  // the codes a later pixel reads, asked for now
+          const std::int32_t* aheadRows = pixelRows + kPixelsAhead * m;
+          const std::int64_t aheadCol = pixelCols[kPixelsAhead * m + m / 2];
+          for (int i = 0; i < m; ++i)
+            if (aheadRows[i] >= 0) PrefetchRead(codes + aheadRows[i] * width + aheadCol);
+        }
+        // The columns inside the scored area span first..last; a row whose codes there are
+        // all 0 adds nothing (code 0 is the score 0), and neither do the columns outside.
+        std::int32_t firstCol = std::numeric_limits<std::int32_t>::max(), lastCol = 0;
+        for (int j = 0; j < m; ++j) {
+          const std::int32_t col = pixelCols[j];
+          if (col == 0) continue;
+          firstCol = std::min(firstCol, col);
+          lastCol = std::max(lastCol, col);
+        }
+        if (lastCol == 0) continue;
+        std::int32_t firstRow = std::numeric_limits<std::int32_t>::max(), lastRow = -1;
+        for (int i = 0; i < m; ++i) {
+          const std::int32_t row = pixelRows[i];
+          if (row < 0) continue;
+          firstRow = std::min(firstRow, row);
+          lastRow = std::max(lastRow, row);
+        }
+        if (lastRow < 0 || !AnyBlockCoded(table, firstRow, lastRow, firstCol, lastCol)) continue;
         for (int i = 0; i < m; ++i) {
           const std::int64_t row = pixelRows[i];
           if (row < 0) continue;
           const std::uint8_t* line = codes + row * width;
+          if (!AnyNonZero(line + firstCol, lastCol - firstCol + 1)) continue;
           const std::uint32_t* bandValues = values + ((row >> kBandShift) << 8);
           std::uint64_t* s = sums + i * m;
           for (int j = 0; j < m; ++j) {
@@ -540,18 +610,24 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
       std::uint32_t* rowDetails = details.data() + static_cast<std::size_t>(k) * cols;
       std::int64_t* rowSources = sourceAt.data() + static_cast<std::size_t>(k) * cols;
       const auto& start = rowStarts[static_cast<std::size_t>(k)];
+      // First where each sub-sample reads (-1: nowhere), then the reads, each started a few
+      // sub-samples ahead: they land all over the enlargement and mostly miss the caches.
       WalkRow(walk, block + k, start.first, start.second, [&](std::int64_t n, std::int64_t m, double u, double v) {
         const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
-        std::uint32_t detail = kNone;
+        std::int64_t at = -1;
         if (o - ds - 3 >= 0 && o + ds + 6 <= dstBytes && v >= 1 && u >= 1 && v < wLimit && u < hLimit) {
           const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
-          if (so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes) {
-            detail = PackColour(src.pixels + so);
-            rowSources[m] = so;
-          }
+          if (so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes) at = so;
         }
-        rowDetails[m] = detail;
+        rowSources[m] = at;
       });
+      const std::int64_t count = walk.cols;
+      for (std::int64_t m = 0; m < count; ++m) {
+        if (m + kReadAhead < count && rowSources[m + kReadAhead] >= 0)
+          PrefetchRead(src.pixels + rowSources[m + kReadAhead]);
+        const std::int64_t so = rowSources[m];
+        rowDetails[m] = so >= 0 ? PackColour(src.pixels + so) : kNone;
+      }
     });
     for (std::int64_t k = 0; k < blockRows; ++k) {
       const std::int64_t n = block + k;

@@ -43,6 +43,10 @@ struct ScoreTable {
   std::int32_t width = 0, height = 0;
   std::vector<std::uint8_t> codes;       // width x height, row by row
   std::vector<std::uint32_t> values;     // 256 per band; code 0 is 0 (all nine pixels alike)
+  // One byte per block of 8 x 8 codes (blocks of the last row and column may be cut short),
+  // 0 exactly when every code of the block is 0; blockColumns to a row of blocks.
+  std::vector<std::uint8_t> blocks;
+  std::int32_t blockColumns = 0;
 };
 
 // Fills table from source's 24-bit image (empty when it holds none); threads <= 0 uses every core.
