@@ -150,6 +150,17 @@ inline constexpr PinnedHash kPinnedHashes[] = {
     {"frame/islands96x80/90/0.5", 0x02d6ee870217e8b1ull},
     {"frame/islands96x80/90/1", 0x495a426131022773ull},
     {"frame/islands96x80/90/3", 0x2b0461fdbec140a2ull},
+    {"job/pin-job-islands_01.bmp", 0x8311ed6bed33098eull},
+    {"job/pin-job-islands_02.bmp", 0xd1da05ca69cdab34ull},
+    {"job/pin-job-islands_03.bmp", 0x21c76934f27fbcdaull},
+    {"job/pin-job-islands_04.bmp", 0xc0795877aaf5d315ull},
+    {"job/pin-job-islands_05.bmp", 0x13351dcc53753676ull},
+    {"job/pin-job-islands_06.bmp", 0x54460b4110d44f2eull},
+    {"job/pin-job-islands_07.bmp", 0x5b398e0b53872ac9ull},
+    {"job/pin-job-islands_08.bmp", 0x832b74e1cb3e042cull},
+    {"job/pin-job-islands_09.bmp", 0x8641588579eb6126ull},
+    {"job/pin-job-islands_10.bmp", 0xd2353515dd699df1ull},
+    {"job/pin-job-islands_11.bmp", 0xd1b063f50c669158ull},
 };
 
 }  // namespace quillet

@@ -288,7 +288,7 @@ bool ImportForJob(void* context, AppState& app, const char* fileName) {
 }
 
 void RunPinnedJob(const char* sprite, const char* outputName, const RunParameters& parameters,
-                  const std::vector<std::string>& frameFiles,
+                  const std::vector<std::string>& frameFiles, int threads,
                   std::vector<std::pair<std::string, std::uint64_t>>& seen) {
   AppState app;
   app.runParameters = parameters;
@@ -299,8 +299,8 @@ void RunPinnedJob(const char* sprite, const char* outputName, const RunParameter
   const std::string tempName = std::string(outputName) + "_temp.bmp";
   const EnlargeResult enlarged = EnlargeImage(app, importer, app.runParameters.inputName, tempName.c_str(), true);
   ASSERT_TRUE(enlarged.enlarged) << sprite;
-  const FramesResult frames = RunFrames(app);
-  EXPECT_EQ(frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName;
+  const FramesResult frames = RunFrames(app, threads);
+  EXPECT_EQ(frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName << " threads " << threads;
   for (const std::string& file : frameFiles) {
     WorkingBitmap written;
     LoadBitmapFile(file.c_str(), written);
@@ -309,25 +309,43 @@ void RunPinnedJob(const char* sprite, const char* outputName, const RunParameter
   }
 }
 
+// Every job on 1, 2 and 3 threads; series frames may be made side by side, written in order.
 TEST(OutputPins, WholeJobs) {
-  std::vector<std::pair<std::string, std::uint64_t>> seen;
-  RunParameters single;
-  single.angle = 30;
-  single.endAngle = 30;
-  single.scale = 1.5;
-  single.endScale = 1.5;
-  RunPinnedJob("edges24x20", "pin-job-single", single, {"pin-job-single.bmp"}, seen);
-
-  RunParameters series;
-  series.angle = -17.5;
-  series.endAngle = 359.9;
-  series.scale = 0.5;
-  series.endScale = 3;
-  series.frameCount = 6;
   std::vector<std::string> files;
-  for (int k = 1; k <= 6; ++k) files.push_back("pin-job-series_" + std::to_string(k) + ".bmp");
-  RunPinnedJob("few64x48", "pin-job-series.bmp", series, files, seen);
-  ExpectPinned(seen);
+  for (int threads : {1, 2, 3}) {
+    std::vector<std::pair<std::string, std::uint64_t>> seen;
+    RunParameters single;
+    single.angle = 30;
+    single.endAngle = 30;
+    single.scale = 1.5;
+    single.endScale = 1.5;
+    RunPinnedJob("edges24x20", "pin-job-single", single, {"pin-job-single.bmp"}, threads, seen);
+
+    RunParameters series;
+    series.angle = -17.5;
+    series.endAngle = 359.9;
+    series.scale = 0.5;
+    series.endScale = 3;
+    series.frameCount = 6;
+    files.clear();
+    for (int k = 1; k <= 6; ++k) files.push_back("pin-job-series_" + std::to_string(k) + ".bmp");
+    RunPinnedJob("few64x48", "pin-job-series.bmp", series, files, threads, seen);
+
+    RunParameters islands;
+    islands.angle = 10;
+    islands.endAngle = -290;
+    islands.scale = 1;
+    islands.endScale = 0.75;
+    islands.frameCount = 11;
+    files.clear();
+    for (int k = 1; k <= 11; ++k) {
+      char file[64];
+      std::snprintf(file, sizeof file, "pin-job-islands_%02d.bmp", k);
+      files.push_back(file);
+    }
+    RunPinnedJob("islands96x80", "pin-job-islands.bmp", islands, files, threads, seen);
+    ExpectPinned(seen);
+  }
 }
 
 }  // namespace
