@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -268,6 +269,73 @@ TEST_F(PipelineTest, SeriesRunsFromTheStartToTheEndValues) {
   ASSERT_EQ(log.texts.size(), 3u);
   EXPECT_EQ(log.texts[1], "Generating \"" + Dir() + "/frames_2.bmp\"\n(angle 45 degrees) (scale 100%)");
   EXPECT_EQ(log.texts[2], "Generating \"" + Dir() + "/frames_3.bmp\"\n(angle 90 degrees) (scale 100%)");
+}
+
+// A series made on several threads (frames side by side) shows the same texts and positions
+// in the same order, writes the same files and stops at the same frame as on one thread: at
+// a frame that cannot be written, and at one too large to make.
+TEST_F(PipelineTest, SeriesOnSeveralThreadsMatchesOneThread) {
+  ASSERT_TRUE(EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true).enlarged);
+  RunParameters& run = app_.runParameters;
+  run.frameCount = 8;
+  run.angle = 5;
+  run.endAngle = -300;
+  run.scale = 2;
+  run.endScale = 0.5;
+  struct Seen {
+    std::vector<int> positions;
+    std::vector<std::string> texts, files;
+    int written = 0;
+    std::string failed, reason;
+    FrameProblem problem = FrameProblem::kNone;
+  };
+  auto runOn = [&](int threads) {
+    ProgressLog log;
+    Watch(log);
+    const FramesResult result = RunFrames(app_, threads);
+    app_.progressWindow.store(nullptr);
+    Seen seen{log.positions, log.texts, {}, result.framesWritten, result.firstFailedName, result.failureReason,
+              result.firstProblem};
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+      if (entry.path().filename().string().rfind("frames_", 0) == 0 && entry.is_regular_file()) {
+        seen.files.push_back(entry.path().filename().string() + ":" +
+                             std::to_string(testing::ReadFileBytes(entry.path().string()).size()));
+        std::filesystem::remove(entry.path());
+      }
+    std::sort(seen.files.begin(), seen.files.end());
+    return seen;
+  };
+  auto expectSame = [](const Seen& a, const Seen& b, int threads) {
+    EXPECT_EQ(a.positions, b.positions) << threads;
+    EXPECT_EQ(a.texts, b.texts) << threads;
+    EXPECT_EQ(a.files, b.files) << threads;
+    EXPECT_EQ(a.written, b.written) << threads;
+    EXPECT_EQ(a.failed, b.failed) << threads;
+    EXPECT_EQ(a.reason, b.reason) << threads;
+    EXPECT_EQ(a.problem, b.problem) << threads;
+  };
+
+  SetNames("", "frames");
+  const Seen whole = runOn(1);
+  EXPECT_EQ(whole.written, 8);
+  EXPECT_EQ(whole.files.size(), 8u);
+  EXPECT_EQ(std::count(whole.positions.begin(), whole.positions.end(), 100), 8);
+  for (int threads : {2, 3}) expectSame(runOn(threads), whole, threads);
+
+  std::filesystem::create_directory("frames_5.bmp");  // frame 5 cannot be written
+  const Seen blocked = runOn(1);
+  EXPECT_EQ(blocked.written, 4);
+  EXPECT_EQ(blocked.failed, "frames_5.bmp");
+  EXPECT_EQ(blocked.problem, FrameProblem::kNotWritten);
+  EXPECT_EQ(blocked.texts.size(), 5u);
+  for (int threads : {2, 3}) expectSame(runOn(threads), blocked, threads);
+  std::filesystem::remove("frames_5.bmp");
+
+  run.endScale = 1e12;  // from frame 2 on, too large to make
+  const Seen tooLarge = runOn(1);
+  EXPECT_EQ(tooLarge.written, 1);
+  EXPECT_EQ(tooLarge.problem, FrameProblem::kTooLarge);
+  for (int threads : {2, 3}) expectSame(runOn(threads), tooLarge, threads);
 }
 
 // The series stops at the first frame that cannot be written, with the reason.

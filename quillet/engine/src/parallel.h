@@ -3,6 +3,8 @@
 #pragma once
 
 #include <functional>
+#include <thread>
+#include <vector>
 
 namespace quillet {
 
@@ -12,5 +14,22 @@ int HardwareThreads();
 // Calls body(k) once for each k in [0, count), spread over up to `threads` threads
 // (the caller's included); returns when all calls have returned.
 void ParallelFor(int count, int threads, const std::function<void(int)>& body);
+
+// Up to `count` threads, each running body(k) with its own k; joined at Join or destruction.
+// A thread that cannot be started is left out (Started tells how many run).
+class WorkerThreads {
+ public:
+  WorkerThreads(int count, std::function<void(int)> body);
+  ~WorkerThreads() { Join(); }
+  WorkerThreads(const WorkerThreads&) = delete;
+  WorkerThreads& operator=(const WorkerThreads&) = delete;
+
+  int Started() const { return static_cast<int>(threads_.size()); }
+  void Join();
+
+ private:
+  std::function<void(int)> body_;
+  std::vector<std::thread> threads_;
+};
 
 }  // namespace quillet

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <system_error>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,22 @@ void ParallelFor(int count, int threads, const std::function<void(int)>& body) {
   }
   run();
   for (std::thread& thread : pool) thread.join();
+}
+
+WorkerThreads::WorkerThreads(int count, std::function<void(int)> body) : body_(std::move(body)) {
+  threads_.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  for (int k = 0; k < count; ++k) {
+    try {
+      threads_.emplace_back([this, k] { body_(k); });
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+}
+
+void WorkerThreads::Join() {
+  for (std::thread& thread : threads_)
+    if (thread.joinable()) thread.join();
 }
 
 }  // namespace quillet

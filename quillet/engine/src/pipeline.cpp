@@ -1,14 +1,21 @@
 #include "quillet/pipeline.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "quillet/ascii.h"
 #include "quillet/bitmap.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
 #include "quillet/render.h"
+#include "parallel.h"
 
 namespace quillet {
 namespace {
@@ -200,52 +207,301 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
   return result;
 }
 
+namespace {
+
+// One frame of a job: where it goes and how it is turned.
+struct FrameTask {
+  char fileName[kFrameNameChars] = {};
+  double angle = 0, scale = 1;  // as the user gave them
+};
+
+FrameTask TaskOf(const RunParameters& run, const char* name, int index) {
+  FrameTask task;
+  if (run.frameCount <= 1) {
+    std::snprintf(task.fileName, sizeof task.fileName, "%s", name);
+    task.angle = run.angle;
+    task.scale = run.scale;
+  } else {
+    FrameFileName(name, run.frameCount, index, task.fileName);
+    task.angle = Interpolate(run.angle, run.endAngle, index, run.frameCount);
+    task.scale = Interpolate(run.scale, run.endScale, index, run.frameCount);
+  }
+  return task;
+}
+
+FramePlan PlanOf(const WorkingBitmap& source, const FrameTask& task) {
+  return PlanFrame(HeaderWidth(source.header.get()), HeaderHeight(source.header.get()), -task.angle, task.scale);
+}
+
+// Records the first frame that was not written; the series stops there.
+void NoteFailure(FramesResult& result, const FrameTask& task, const FramePlan& plan, FrameProblem problem) {
+  std::snprintf(result.firstFailedName, sizeof result.firstFailedName, "%s", task.fileName);
+  std::snprintf(result.failureReason, sizeof result.failureReason, "%s", LastOutputFailure().reason);
+  result.firstProblem = problem;
+  result.wantedWidth = plan.wantedW;
+  result.wantedHeight = plan.wantedH;
+}
+
+// Passes progress positions on to app, after dropping the first `skip` of them.
+struct SkippingRelay {
+  const AppState* app = nullptr;
+  std::size_t skip = 0;
+  static void SetPosition(void* context, int position) {
+    SkippingRelay& relay = *static_cast<SkippingRelay*>(context);
+    if (relay.skip > 0) {
+      --relay.skip;
+    } else {
+      ReportProgress(*relay.app, position);
+    }
+  }
+};
+
+// Renders and writes one frame on this thread with `threads` threads, after its status text
+// (unless shown already) and the first `reported` positions of its progress (when shown
+// already). False when the frame was not written; the failure is then noted.
+bool RenderInOrder(AppState& app, const FrameTask& task, int threads, ScoreTable& scores, FramesResult& result,
+                   bool shown = false, std::size_t reported = 0) {
+  if (!shown) ShowGenerating(app, task.fileName, task.angle, task.scale);
+  const WorkingBitmap& source = app.workingBitmap;
+  const FramePlan plan = PlanOf(source, task);
+  FrameProblem problem = FrameProblem::kNone;
+  bool memoryOut = false;
+  ClearOutputFailure();
+  if (HasImage24(source) && !plan.valid) {
+    problem = FrameProblem::kTooLarge;
+    ReportProgress(app, 100);
+  } else {
+    SkippingRelay relay{&app, reported};
+    const ProgressDisplay display{SkippingRelay::SetPosition, nullptr, &relay};
+    AppState relayed;
+    relayed.progressWindow.store(&display);
+    const AppState& reportTo = reported > 0 ? relayed : app;
+    const bool written = Guarded(memoryOut, [&] {
+      OutputBitmap output = RenderFrameBitmap(reportTo, source, -task.angle, task.scale, threads, &scores);
+      const bool done = output.pixels && WriteBitmapFile(task.fileName, output);
+      ReportProgress(app, 100);
+      return done;
+    });
+    if (!written) problem = memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten;
+  }
+  if (problem == FrameProblem::kNone) {
+    ++result.framesWritten;
+    return true;
+  }
+  NoteFailure(result, task, plan, problem);
+  return false;
+}
+
+// Frames of a series rendered several at a time, each on one worker thread, and written in
+// order on the calling thread, which also passes each frame's progress on in order: the same
+// files, texts and positions as rendering one frame after the other. Only a few frames are
+// in memory at once.
+class FramePipeline {
+ public:
+  enum class Outcome { kFinished, kStopped, kContinueInOrder };
+
+  FramePipeline(AppState& app, const char* name, ScoreTable& scores, int workers, FramesResult& result)
+      : app_(app), name_(name), scores_(scores), result_(result), slots_(static_cast<std::size_t>(workers) + 1) {
+    for (FrameSlot& slot : slots_) slot.positions.reserve(64);
+  }
+  ~FramePipeline() { Stop(); }
+
+  // Runs frames first.. of the series. kContinueInOrder: frame `resume` was not finished here
+  // (shown: its status text is shown, and `reported` positions of its progress); it and the
+  // rest go one at a time.
+  Outcome Run(int first, int workers, int& resume, bool& shown, std::size_t& reported) {
+    next_ = first;
+    consumed_ = first;
+    count_ = app_.runParameters.frameCount;
+    threads_ = std::make_unique<WorkerThreads>(workers, [this](int) { Work(); });
+    resume = first;
+    shown = false;
+    reported = 0;
+    if (threads_->Started() == 0) return Outcome::kContinueInOrder;
+    for (int k = first; k < count_; ++k) {
+      const FrameTask task = TaskOf(app_.runParameters, name_, k);
+      resume = k;
+      shown = true;
+      ShowGenerating(app_, task.fileName, task.angle, task.scale);
+      const FramePlan plan = PlanOf(app_.workingBitmap, task);
+      ClearOutputFailure();
+      if (!plan.valid) {
+        ReportProgress(app_, 100);
+        NoteFailure(result_, task, plan, FrameProblem::kTooLarge);
+        return Outcome::kStopped;
+      }
+      OutputBitmap output;
+      if (!Collect(k, output, reported)) {  // memory ran out beside the other frames
+        Stop();
+        return Outcome::kContinueInOrder;
+      }
+      bool memoryOut = false;
+      const bool written =
+          Guarded(memoryOut, [&] { return output.pixels && WriteBitmapFile(task.fileName, output); });
+      output = OutputBitmap{};
+      ReportProgress(app_, 100);
+      if (!written) {
+        NoteFailure(result_, task, plan, memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten);
+        return Outcome::kStopped;
+      }
+      ++result_.framesWritten;
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        consumed_ = k + 1;
+      }
+      changed_.notify_all();
+    }
+    return Outcome::kFinished;
+  }
+
+ private:
+  enum class State { kFree, kRendering, kDone, kOutOfMemory };
+  struct FrameSlot {
+    int index = -1;
+    State state = State::kFree;
+    OutputBitmap output;
+    std::vector<int> positions;  // reported while rendering, in order
+  };
+  struct Relay {
+    FramePipeline* pipeline;
+    FrameSlot* slot;
+  };
+
+  static void Record(void* context, int position) {
+    const Relay& relay = *static_cast<const Relay*>(context);
+    const std::lock_guard<std::mutex> lock(relay.pipeline->mutex_);
+    relay.slot->positions.push_back(position);
+  }
+
+  FrameSlot& SlotOf(int index) { return slots_[static_cast<std::size_t>(index) % slots_.size()]; }
+
+  // A worker: takes the next frame while it is within reach of the one to be written next.
+  void Work() {
+    Relay relay{this, nullptr};
+    const ProgressDisplay display{Record, nullptr, &relay};
+    AppState relayed;
+    relayed.progressWindow.store(&display);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] {
+        return stop_ || next_ >= count_ || next_ < consumed_ + static_cast<int>(slots_.size());
+      });
+      if (stop_ || next_ >= count_) return;
+      const int index = next_++;
+      FrameSlot& slot = SlotOf(index);
+      slot.index = index;
+      slot.state = State::kRendering;
+      slot.output = OutputBitmap{};
+      slot.positions.clear();
+      relay.slot = &slot;
+      const FrameTask task = TaskOf(app_.runParameters, name_, index);
+      lock.unlock();
+      OutputBitmap output;
+      State state = State::kDone;
+      try {
+        output = RenderFrameBitmap(relayed, app_.workingBitmap, -task.angle, task.scale, 1, &scores_);
+      } catch (const std::bad_alloc&) {
+        state = State::kOutOfMemory;
+      }
+      lock.lock();
+      slot.output = std::move(output);
+      slot.state = state;
+      changed_.notify_all();
+    }
+  }
+
+  // Waits for frame index, passing its progress on as it comes; false when memory ran out.
+  bool Collect(int index, OutputBitmap& output, std::size_t& reported) {
+    FrameSlot& slot = SlotOf(index);
+    std::unique_lock<std::mutex> lock(mutex_);
+    reported = 0;
+    for (;;) {
+      const bool mine = slot.index == index;
+      const bool finished = mine && slot.state != State::kRendering;
+      while (mine && reported < slot.positions.size()) {
+        const int position = slot.positions[reported++];
+        lock.unlock();
+        ReportProgress(app_, position);
+        lock.lock();
+      }
+      if (finished) break;
+      // Progress is passed on a few dozen times a second, and at once when the frame is done.
+      changed_.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    if (slot.state == State::kOutOfMemory) return false;
+    output = std::move(slot.output);
+    slot.state = State::kFree;
+    return true;
+  }
+
+  void Stop() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    if (threads_) threads_->Join();
+  }
+
+  AppState& app_;
+  const char* name_;
+  ScoreTable& scores_;
+  FramesResult& result_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<FrameSlot> slots_;
+  int next_ = 0;      // the next frame a worker takes
+  int consumed_ = 0;  // frames before this one are written (or the series stopped)
+  int count_ = 0;
+  bool stop_ = false;
+  std::unique_ptr<WorkerThreads> threads_;  // last: its threads use everything above
+};
+
+// Frames larger than this are made one at a time, each with every thread.
+constexpr std::uint64_t kSideBySideFrameBytes = std::uint64_t{16} << 20;
+
+// True when frames first.. of the series are small enough to be made side by side.
+bool SmallFrames(const AppState& app, const char* name, int first) {
+  for (int k = first; k < app.runParameters.frameCount; ++k) {
+    const FramePlan plan = PlanOf(app.workingBitmap, TaskOf(app.runParameters, name, k));
+    if (plan.valid &&
+        static_cast<std::uint64_t>(Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH) > kSideBySideFrameBytes)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 FramesResult RunFrames(AppState& app, int threads) {
   const RunParameters& run = app.runParameters;
   FramesResult result;
   char name[kPathChars];
   OutputFileName(run.outputName, name);
   ScoreTable scores;  // built by the first frame, shared by the rest
+  if (threads <= 0) threads = HardwareThreads();
 
-  auto render = [&](const char* fileName, double angle, double scale) {
-    ShowGenerating(app, fileName, angle, scale);
-    const WorkingBitmap& source = app.workingBitmap;
-    const FramePlan plan =
-        PlanFrame(HeaderWidth(source.header.get()), HeaderHeight(source.header.get()), -angle, scale);
-    FrameProblem problem = FrameProblem::kNone;
+  result.framesWanted = run.frameCount <= 1 ? 1 : run.frameCount;
+  // The first frame on its own, with every thread (it builds the score table).
+  if (!RenderInOrder(app, TaskOf(run, name, 0), threads, scores, result) || run.frameCount <= 1) return result;
+  int resume = 1;
+  std::size_t reported = 0;
+  bool shown = false;
+  if (threads > 1 && run.frameCount > 2 && SmallFrames(app, name, 1)) {
     bool memoryOut = false;
-    ClearOutputFailure();
-    if (HasImage24(source) && !plan.valid) {
-      problem = FrameProblem::kTooLarge;
-      ReportProgress(app, 100);
-    } else if (!Guarded(memoryOut, [&] { return RenderFrame(app, -angle, scale, fileName, threads, &scores); })) {
-      problem = memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten;
-    }
-    if (problem == FrameProblem::kNone) {
-      ++result.framesWritten;
+    FramePipeline::Outcome outcome = FramePipeline::Outcome::kContinueInOrder;
+    const int workers = std::min(threads, run.frameCount - 1);
+    Guarded(memoryOut, [&] {
+      FramePipeline pipeline(app, name, scores, workers, result);
+      outcome = pipeline.Run(1, workers, resume, shown, reported);
       return true;
-    }
-    // The series stops at the first frame that was not written.
-    std::snprintf(result.firstFailedName, sizeof result.firstFailedName, "%s", fileName);
-    std::snprintf(result.failureReason, sizeof result.failureReason, "%s", LastOutputFailure().reason);
-    result.firstProblem = problem;
-    result.wantedWidth = plan.wantedW;
-    result.wantedHeight = plan.wantedH;
-    return false;
-  };
-
-  if (run.frameCount <= 1) {
-    result.framesWanted = 1;
-    render(name, run.angle, run.scale);
-    return result;
+    });
+    if (outcome != FramePipeline::Outcome::kContinueInOrder) return result;
   }
-  result.framesWanted = run.frameCount;
-  for (int i = 0; i < run.frameCount; ++i) {
-    const double angle = Interpolate(run.angle, run.endAngle, i, run.frameCount);
-    const double scale = Interpolate(run.scale, run.endScale, i, run.frameCount);
-    char frameName[kFrameNameChars];
-    FrameFileName(name, run.frameCount, i, frameName);
-    if (!render(frameName, angle, scale)) break;
+  for (int i = resume; i < run.frameCount; ++i) {
+    const bool first = i == resume;
+    if (!RenderInOrder(app, TaskOf(run, name, i), threads, scores, result, first && shown, first ? reported : 0))
+      break;
   }
   return result;
 }
