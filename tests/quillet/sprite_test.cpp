@@ -287,7 +287,9 @@ TEST_F(TurnSpriteTest, SeriesSharesOneCanvasWithTheCentreInPlace) {
   }
 }
 
-TEST_F(TurnSpriteTest, SameFramesWithOneAndTwoThreads) {
+// Frames of a series share the enlargement's scores; each is the frame it would be if turned
+// first (with the same smallest scale, so the same margin), on any number of threads.
+TEST_F(TurnSpriteTest, SameFramesWithOneAndTwoThreadsAndAlone) {
   const RgbaImage sprite = Sprite(24, 20);
   const std::vector<FrameRequest> requests = {{17, 1}, {100, 1.5}, {250, 0.75}};
   const std::vector<SpriteFrame> one = Turn(sprite, requests, 1);
@@ -296,6 +298,8 @@ TEST_F(TurnSpriteTest, SameFramesWithOneAndTwoThreads) {
     EXPECT_EQ(one[k].image.pixels, two[k].image.pixels) << k;
     EXPECT_EQ(one[k].centreX, two[k].centreX);
     EXPECT_EQ(one[k].centreY, two[k].centreY);
+    const SpriteFrame alone = Turn(sprite, {requests[k], {1, 0.75}}, 2)[0];
+    EXPECT_EQ(alone.image.pixels, one[k].image.pixels) << k;
   }
 }
 

@@ -167,7 +167,7 @@ SpriteFrame Cropped(SpriteFrame frame) {
 
 // One frame of the enlarged stand-ins at a user angle; false when its size is not valid.
 bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const ProxyMap& map,
-                       const FrameRequest& request, int threads, SpriteFrame& frame) {
+                       ScoreTable& scores, const FrameRequest& request, int threads, SpriteFrame& frame) {
   const FramePlan plan = PlanFrame(HeaderWidth(enlarged.header.get()), HeaderHeight(enlarged.header.get()),
                                    -request.angle, request.scale);
   ReportProgress(app, 5);
@@ -182,11 +182,11 @@ bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const
       p[1] = static_cast<std::uint8_t>(map.key >> 8);
       p[2] = static_cast<std::uint8_t>(map.key >> 16);
     }
-  const PhaseOffset offset = PhaseSearch(app, enlarged, plan, threads);
+  const PhaseOffset offset = PhaseSearch(app, enlarged, plan, threads, &scores);
   ReportProgress(app, 90);
-  SamplingPass(enlarged, plan, offset, output);
+  SamplingPass(enlarged, plan, offset, output, threads);
   ReportProgress(app, 95);
-  DetailPass(enlarged, plan, offset, output);
+  DetailPass(enlarged, plan, offset, output, threads);
   ReportProgress(app, 98);
   if (!RgbaFromProxies(output.header.get(), output.pixels, output.pixelBytes, map, frame.image)) return false;
 
@@ -329,7 +329,7 @@ bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requ
   return true;
 }
 
-bool TurnOnce(const AppState& app, const RgbaImage& sprite, const SpriteTurner& turner, const FrameRequest& request,
+bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame) {
   SpriteFrame turned;
   const int quarters = ExactQuarters(request);
@@ -338,7 +338,7 @@ bool TurnOnce(const AppState& app, const RgbaImage& sprite, const SpriteTurner& 
     turned.centreX = turned.image.width / 2.0;
     turned.centreY = turned.image.height / 2.0;
   } else if (!HasImage24(turner.enlarged) ||
-             !RenderSpriteFrame(app, turner.enlarged, turner.map, request, threads, turned)) {
+             !RenderSpriteFrame(app, turner.enlarged, turner.map, turner.scores, request, threads, turned)) {
     return false;
   }
   frame = Cropped(std::move(turned));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quillet/app_state.h"
+#include "quillet/render.h"
 #include "quillet/pipeline.h"
 #include "quillet/sprite.h"
 
@@ -60,9 +61,10 @@ bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<
 struct SpriteTurner {
   ProxyMap map;
   WorkingBitmap enlarged;  // holds no image when every request is an exact quarter turn
+  ScoreTable scores;       // of enlarged: built by the first turn that needs it, shared by the rest
 };
 bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner);
-bool TurnOnce(const AppState& app, const RgbaImage& sprite, const SpriteTurner& turner, const FrameRequest& request,
+bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame);
 
 // The requests of app.runParameters: one, or a series from the start to the end values.
