@@ -120,7 +120,7 @@ void WalkRow(const Walk& walk, std::int64_t y, AxisCursor u, AxisCursor v, Visit
 }
 
 constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
-constexpr int kBandShift = 6;  // rows 64 x b .. 64 x b + 63 share one list of values
+constexpr int kBandShift = 4;  // rows 16 x b .. 16 x b + 15 share one list of values
 constexpr int kBlockShift = 3;  // blocks of 8 x 8 codes
 static_assert(kBlockShift <= kBandShift, "a band must hold whole rows of blocks");
 

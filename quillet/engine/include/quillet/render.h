@@ -35,7 +35,7 @@ struct PhaseOffset {
 
 // The neighbour score of every interior pixel of an enlargement (the sum over its eight
 // neighbours of the squared colour distance), one byte each: a code into the value list of
-// its band of 64 rows, or 255 for a score worked out from the pixels when read. It depends
+// its band of 16 rows, or 255 for a score worked out from the pixels when read. It depends
 // only on the enlargement, so every frame of a series shares one; the enlargement must not
 // change while it is used.
 struct ScoreTable {
