@@ -121,7 +121,12 @@ void Reap(Child& child, Clock::time_point deadline, ProcessResult& result, const
   int raw = 0;
   for (;;) {
     const pid_t ended = waitpid(child.id, &raw, WNOHANG);
-    if (ended == child.id || (ended < 0 && errno != EINTR)) break;
+    if (ended == child.id) break;
+    if (ended < 0 && errno != EINTR) {  // not ours to wait for: how it ended is unknown
+      result.err += std::string("cannot wait for the process: ") + std::strerror(errno) + "\n";
+      child.id = -1;
+      return;
+    }
     if (Clock::now() > deadline) {
       result.timedOut = true;
       kill(child.id, SIGKILL);
@@ -218,7 +223,7 @@ ProcessResult Finish(Process& process) {
   });
   process.input.Reset();
   if (process.out.id >= 0) result.out = ReadAll(process.out.id);
-  result.err = ReadAll(process.err.id);
+  result.err = ReadAll(process.err.id) + result.err;
   return result;
 }
 

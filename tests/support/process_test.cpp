@@ -78,6 +78,13 @@ TEST(Process, ReportsSignalsAndKillsWhatOutlivesItsTime) {
   EXPECT_EQ(r.status, -1);
   EXPECT_EQ(Describe(r), "ended by signal 15");
 
+  // A child the system reaped by itself ended in a way nobody can know: never a success.
+  signal(SIGCHLD, SIG_IGN);
+  r = RunProcess(Shell("exit 3"));
+  signal(SIGCHLD, SIG_DFL);
+  EXPECT_EQ(r.status, -1);
+  EXPECT_NE(r.err.find("cannot wait"), std::string::npos) << r.err;
+
   Command command = Shell("sleep 30");
   command.timeout = std::chrono::seconds(1);
   const auto start = std::chrono::steady_clock::now();
