@@ -564,8 +564,16 @@ void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffse
     const std::int64_t first = 1 + band * kBandRows;
     const std::int64_t last = std::min(first + kBandRows - 1, lastRow);
     auto [rowU, rowV] = bandStarts[static_cast<std::size_t>(band)];
-    for (std::int64_t row = first; row <= last; ++row, rowU.NextRow(), rowV.NextRow())
+    for (std::int64_t row = first; row <= last; ++row, rowU.NextRow(), rowV.NextRow()) {
+      // A second walk runs a few pixels ahead, asking for the source pixels to come.
+      AxisCursor aheadU = rowU, aheadV = rowV;
+      for (std::int64_t k = 0; k < kReadAhead; ++k, aheadU.NextPixel(), aheadV.NextPixel()) {}
       WalkRow(walk, row, rowU, rowV, [&](std::int64_t y, std::int64_t x, double u, double v) {
+        const double nextU = aheadU.At(), nextV = aheadV.At();
+        aheadU.NextPixel();
+        aheadV.NextPixel();
+        if (nextV >= 0 && nextU >= 0 && nextV < src.width && nextU < src.height)
+          PrefetchRead(src.pixels + static_cast<std::int64_t>(nextU) * src.stride + 3 * static_cast<std::int64_t>(nextV));
         if (v >= 0 && u >= 0 && v < src.width && u < src.height) {
           const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
           if (so - src.stride >= 0 && so + src.stride < srcBytes) {
@@ -576,6 +584,7 @@ void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffse
           }
         }
       });
+    }
   });
 }
 
