@@ -354,14 +354,23 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
   for (std::int64_t y = first; y <= last; ++y) {
     for (std::int64_t x0 = 0; x0 < plan.newW; x0 += kChunkPixels) {
       const std::int64_t n = std::min<std::int64_t>(kChunkPixels, plan.newW - x0);
-      for (int k = 0; k < m; ++k) {
-        AxisCursor& u = us[static_cast<std::size_t>(k)];
-        AxisCursor& v = vs[static_cast<std::size_t>(k)];
-        for (std::int64_t x = 0; x < n; ++x, u.NextPixel(), v.NextPixel()) {
+      // Pixel by pixel, all M cursors of each axis at once: each cursor's additions still come
+      // in its own order, and the M chains of additions overlap instead of waiting on each other.
+      for (std::int64_t x = 0; x < n; ++x) {
+        std::int32_t* pixelRows = rows.data() + x * m;
+        std::int32_t* pixelCols = cols.data() + x * m;
+        for (int k = 0; k < m; ++k) {
           // Inside these bounds the position is also usable and its neighbours lie in the picture.
-          const double uu = u.At(), vv = v.At();
-          rows[static_cast<std::size_t>(x * m + k)] = uu >= 1 && uu < hLimit ? static_cast<std::int32_t>(uu) : -1;
-          cols[static_cast<std::size_t>(x * m + k)] = vv >= 1 && vv < wLimit ? static_cast<std::int32_t>(vv) : 0;
+          AxisCursor& u = us[static_cast<std::size_t>(k)];
+          const double uu = u.At();
+          pixelRows[k] = uu >= 1 && uu < hLimit ? static_cast<std::int32_t>(uu) : -1;
+          u.NextPixel();
+        }
+        for (int k = 0; k < m; ++k) {
+          AxisCursor& v = vs[static_cast<std::size_t>(k)];
+          const double vv = v.At();
+          pixelCols[k] = vv >= 1 && vv < wLimit ? static_cast<std::int32_t>(vv) : 0;
+          v.NextPixel();
         }
       }
       for (std::int64_t x = 0; x < n; ++x) {
