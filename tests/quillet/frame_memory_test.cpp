@@ -1,0 +1,110 @@
+// A frame of a series that runs out of memory while frames are made side by side is made
+// again alone: the job writes the same files and shows the same progress as on one thread.
+// Memory is made to run out by failing large allocations on every thread but the test's
+// own, through this program's replacement of the global allocation functions.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quillet/pipeline.h"
+#include "quillet/render.h"
+#include "scratch_dir.h"
+#include "test_images.h"
+
+namespace {
+
+std::atomic<bool> failOffMainThread{false};
+std::thread::id mainThread;
+constexpr std::size_t kLargeBytes = std::size_t{64} << 10;  // a frame's pixels, not a thread's bookkeeping
+std::atomic<int> refused{0};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (failOffMainThread.load() && size >= kLargeBytes && std::this_thread::get_id() != mainThread) {
+    refused.fetch_add(1);
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace quillet {
+namespace {
+
+struct ProgressLog {
+  std::vector<int> positions;
+  std::vector<std::string> texts;
+  ProgressDisplay display;
+  ProgressLog() {
+    display.context = this;
+    display.setPosition = [](void* c, int p) { static_cast<ProgressLog*>(c)->positions.push_back(p); };
+    display.setStatus = [](void* c, const char* t) { static_cast<ProgressLog*>(c)->texts.push_back(t); };
+  }
+};
+
+class FrameMemoryTest : public testing::ScratchDirTest {};
+
+TEST_F(FrameMemoryTest, AFrameThatRunsOutBesideOthersIsMadeAgainAlone) {
+  mainThread = std::this_thread::get_id();
+  AppState app;
+  testing::SetPicture(app.workingBitmap, testing::SpriteLike(40, 30, 5, 3));
+  testing::EnlargeInPlace(app.workingBitmap, 3);
+  RunParameters& run = app.runParameters;
+  run.frameCount = 5;
+  run.angle = 10;
+  run.endAngle = 200;
+  std::snprintf(run.outputName, kPathChars, "frames");
+
+  struct Seen {
+    std::vector<int> positions;
+    std::vector<std::string> texts;
+    std::vector<std::vector<std::uint8_t>> files;
+    int written = 0;
+  };
+  auto runOn = [&](int threads) {
+    ProgressLog log;
+    app.progressWindow.store(&log.display);
+    const FramesResult result = RunFrames(app, threads);
+    app.progressWindow.store(nullptr);
+    Seen seen{log.positions, log.texts, {}, result.framesWritten};
+    for (int k = 1; k <= run.frameCount; ++k) {
+      const std::string name = "frames_" + std::to_string(k) + ".bmp";
+      seen.files.push_back(testing::ReadFileBytes(name));
+      std::filesystem::remove(name);
+    }
+    return seen;
+  };
+
+  // At scale 4 a worker's frame runs out as its pixels are made, before it reports anything;
+  // at scale 1 the pixels fit and it runs out in the detail pass, after the search's reports.
+  for (double scale : {4.0, 1.0}) {
+    SCOPED_TRACE(scale);
+    run.scale = scale;
+    run.endScale = scale;
+    const Seen alone = runOn(1);
+    ASSERT_EQ(alone.written, 5);
+    refused.store(0);
+    failOffMainThread.store(true);
+    const Seen sideBySide = runOn(2);
+    failOffMainThread.store(false);
+    EXPECT_GT(refused.load(), 0);  // a worker's frame did run out
+    EXPECT_EQ(sideBySide.written, 5);
+    EXPECT_EQ(sideBySide.positions, alone.positions);
+    EXPECT_EQ(sideBySide.texts, alone.texts);
+    EXPECT_TRUE(sideBySide.files == alone.files);
+  }
+}
+
+}  // namespace
+}  // namespace quillet
