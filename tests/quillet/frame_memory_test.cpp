@@ -58,7 +58,7 @@ class FrameMemoryTest : public testing::ScratchDirTest {};
 TEST_F(FrameMemoryTest, AFrameThatRunsOutBesideOthersIsMadeAgainAlone) {
   mainThread = std::this_thread::get_id();
   AppState app;
-  testing::SetPicture(app.workingBitmap, testing::SpriteLike(40, 30, 5, 3));
+  testing::SetPicture(app.workingBitmap, testing::SpriteLike(96, 24, 5, 3));
   testing::EnlargeInPlace(app.workingBitmap, 3);
   RunParameters& run = app.runParameters;
   run.frameCount = 5;

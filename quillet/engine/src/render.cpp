@@ -617,7 +617,6 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
   const std::int64_t blockLimit =
       std::clamp<std::int64_t>(static_cast<std::int64_t>((std::size_t{1} << 20) / std::max<std::size_t>(cols, 1)), 1, 128);
   std::vector<std::uint32_t> details(cols * static_cast<std::size_t>(blockLimit));
-  std::vector<std::int64_t> sourceAt(cols * static_cast<std::size_t>(blockLimit));
   std::vector<std::pair<AxisCursor, AxisCursor>> rowStarts(static_cast<std::size_t>(blockLimit));
   AxisCursor blockU(walk.u), blockV(walk.v);  // at the block's first row
   for (std::int64_t block = 0; block < walk.rows; block += blockLimit) {
@@ -626,31 +625,29 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
       rowStarts[static_cast<std::size_t>(k)] = {blockU, blockV};
     ParallelFor(static_cast<int>(blockRows), threads, [&](int k) {
       std::uint32_t* rowDetails = details.data() + static_cast<std::size_t>(k) * cols;
-      std::int64_t* rowSources = sourceAt.data() + static_cast<std::size_t>(k) * cols;
       const auto& start = rowStarts[static_cast<std::size_t>(k)];
-      // First where each sub-sample reads (-1: nowhere), then the reads, each started a few
-      // sub-samples ahead: they land all over the enlargement and mostly miss the caches.
+      // A second walk runs a few sub-samples ahead, asking for the source pixels to come: the
+      // reads land all over the enlargement and mostly miss the caches.
+      AxisCursor aheadU = start.first, aheadV = start.second;
+      for (std::int64_t a = 0; a < kReadAhead; ++a, aheadU.NextPixel(), aheadV.NextPixel()) {}
       WalkRow(walk, block + k, start.first, start.second, [&](std::int64_t n, std::int64_t m, double u, double v) {
+        const double nextU = aheadU.At(), nextV = aheadV.At();
+        aheadU.NextPixel();
+        aheadV.NextPixel();
+        if (nextV >= 1 && nextU >= 1 && nextV < wLimit && nextU < hLimit)
+          PrefetchRead(src.pixels + static_cast<std::int64_t>(nextU) * src.stride + 3 * static_cast<std::int64_t>(nextV));
         const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
-        std::int64_t at = -1;
+        std::uint32_t detail = kNone;
         if (o - ds - 3 >= 0 && o + ds + 6 <= dstBytes && v >= 1 && u >= 1 && v < wLimit && u < hLimit) {
           const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
-          if (so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes) at = so;
+          if (so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes) detail = PackColour(src.pixels + so);
         }
-        rowSources[m] = at;
+        rowDetails[m] = detail;
       });
-      const std::int64_t count = walk.cols;
-      for (std::int64_t m = 0; m < count; ++m) {
-        if (m + kReadAhead < count && rowSources[m + kReadAhead] >= 0)
-          PrefetchRead(src.pixels + rowSources[m + kReadAhead]);
-        const std::int64_t so = rowSources[m];
-        rowDetails[m] = so >= 0 ? PackColour(src.pixels + so) : kNone;
-      }
     });
     for (std::int64_t k = 0; k < blockRows; ++k) {
       const std::int64_t n = block + k;
       const std::uint32_t* rowDetails = details.data() + static_cast<std::size_t>(k) * cols;
-      const std::int64_t* rowSources = sourceAt.data() + static_cast<std::size_t>(k) * cols;
       for (std::int64_t m = 0; m < walk.cols; ++m) {
         const std::uint32_t detail = rowDetails[m];
         if (detail == kNone) continue;
@@ -664,11 +661,10 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
         if (!flat) continue;
         const bool lone = detail != PackColour(out + o - ds - 3) && detail != PackColour(out + o - ds + 3) &&
                           detail != PackColour(out + o + ds - 3) && detail != PackColour(out + o + ds + 3);
-        if (lone) {
-          const std::int64_t so = rowSources[m];
-          out[o] = src.pixels[so];
-          out[o + 1] = src.pixels[so + 1];
-          out[o + 2] = src.pixels[so + 2];
+        if (lone) {  // the three bytes of the source pixel
+          out[o] = static_cast<std::uint8_t>(detail);
+          out[o + 1] = static_cast<std::uint8_t>(detail >> 8);
+          out[o + 2] = static_cast<std::uint8_t>(detail >> 16);
         }
       }
     }
