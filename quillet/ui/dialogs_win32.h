@@ -41,7 +41,8 @@ struct ProgressDialog {
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Starts the dialog's thread and waits at most waitMs for the dialog to come up. The job
-// runs without a display when it does not: false then. A Cancel ends the process.
+// runs without a display when it does not: false then. A Cancel ends the process at the
+// job's next report.
 bool OpenProgressDialog(ProgressDialog& progress, DWORD waitMs);
 
 // Ends the dialog through its own thread and waits at most waitMs for that thread; false

@@ -30,6 +30,10 @@ constexpr INT_PTR kStoppedResult = 0x5170;
 // they only keep a lost dialog from holding the job or the program for ever.
 constexpr DWORD kProgressOpenWaitMs = 60000;
 constexpr DWORD kProgressCloseWaitMs = 10000;
+// After a Cancel the job ends the process at its next report, between two file operations,
+// so no temporary is held open when they are deleted; if no report comes in this time, the
+// dialog's thread ends it wherever the job stands.
+constexpr DWORD kCancelGraceMs = 5000;
 
 // The 76-byte settings record of the file dialogs: the layout without the trailing
 // reserved fields.
@@ -94,25 +98,38 @@ bool EditParameters(void* context, RunParameters& run) {
   return state.result == IDOK;
 }
 
+// The job reports from its own thread, never while it holds a file open: the place to end
+// the process after a Cancel.
+ProgressDialog& ReportedTo(void* context) {
+  ProgressDialog& progress = *static_cast<ProgressDialog*>(context);
+  if (progress.endedBy.load() == QUILLET_CANCEL_BUTTON) EndProcess();
+  return progress;
+}
+
 void SetPosition(void* context, int position) {
-  SendDlgItemMessageA(static_cast<HWND>(context), QUILLET_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  SendDlgItemMessageA(ReportedTo(context).window.load(), QUILLET_PROGRESS_BAR, PBM_SETPOS,
+                      static_cast<WPARAM>(position), 0);
 }
 
 void SetStatus(void* context, const char* text) {
-  SetDlgItemTextA(static_cast<HWND>(context), QUILLET_STATUS_TEXT, text);
+  SetDlgItemTextA(ReportedTo(context).window.load(), QUILLET_STATUS_TEXT, text);
 }
 
 ProgressDialog& ProgressOf(HWND dialog) {
   return *reinterpret_cast<ProgressDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
-// Runs the progress dialog. A Cancel ends the process at once, wherever the main thread
-// stands; a dialog that could not be made lets the job run without one.
+// Runs the progress dialog. After a Cancel the job's next report ends the process (within
+// kCancelGraceMs, else this thread does); a dialog that could not be made lets the job run
+// without one.
 DWORD WINAPI ProgressThread(void* parameter) {
   ProgressDialog& progress = *static_cast<ProgressDialog*>(parameter);
   const INT_PTR result = DialogBoxParamA(progress.instance, MAKEINTRESOURCEA(QUILLET_PROGRESS_DIALOG), nullptr,
                                          ProgressDialogProc, reinterpret_cast<LPARAM>(&progress));
-  if (result == QUILLET_CANCEL_BUTTON) EndProcess();
+  if (result == QUILLET_CANCEL_BUTTON) {
+    Sleep(kCancelGraceMs);
+    EndProcess();
+  }
   SetEvent(progress.opened);  // for a dialog that never came up
   return 0;
 }
@@ -192,7 +209,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       ProgressDialog& progress = *reinterpret_cast<ProgressDialog*>(lParam);
       progress.display.setPosition = SetPosition;
       progress.display.setStatus = SetStatus;
-      progress.display.context = dialog;
+      progress.display.context = &progress;
       SetDlgItemTextA(dialog, QUILLET_STATUS_TEXT, "");
       SendDlgItemMessageA(dialog, QUILLET_PROGRESS_BAR, PBM_SETPOS, 0, 0);
       SendDlgItemMessageA(dialog, QUILLET_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
