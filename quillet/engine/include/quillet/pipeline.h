@@ -87,7 +87,9 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
 // Settles the output name and renders each frame of app.runParameters from the working
 // bitmap; a series runs angle and scale evenly from the start values to the end values,
 // and stops at the first frame that could not be written.
-// threads as for RenderFrame: 0 uses every core; the bytes do not depend on it.
+// threads as for RenderFrame: 0 uses every core; the bytes do not depend on it. With more
+// than one, the frames of a series after the first may be made side by side on worker
+// threads; texts, progress positions and files still come in frame order from this thread.
 FramesResult RunFrames(AppState& app, int threads = 0);
 
 // Makes the job's temporary directory (see JobTemporaries; app.temporaries points to it while

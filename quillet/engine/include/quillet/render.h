@@ -62,7 +62,7 @@ int SearchGridSize(std::int64_t pixelCount);
 FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle, double scale);
 
 // Best sampling offset: lowest score, ties to the first in i-major order. threads <= 0
-// uses every core, 1 runs the literal sequential order; all give the same offset.
+// uses every core; every thread count gives the same offset.
 // Reports 5 + 85 x (i x M + j) / (M x M) for every step (i, j), i and j up to M, in order.
 // With scores, the table is used, and first built when it does not fit source.
 PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const FramePlan& plan,
