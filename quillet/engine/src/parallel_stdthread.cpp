@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <system_error>
 #include <utility>
 #include <thread>
@@ -28,11 +29,14 @@ void ParallelFor(int count, int threads, const std::function<void(int)>& body) {
   };
   std::vector<std::thread> pool;
   pool.reserve(static_cast<std::size_t>(workers - 1));
-  // A thread that cannot start leaves its share to the others.
+  // A thread that cannot start (for want of threads or of memory) leaves its share to the
+  // others; the ones started are always joined.
   for (int t = 1; t < workers; ++t) {
     try {
       pool.emplace_back(run);
     } catch (const std::system_error&) {
+      break;
+    } catch (const std::bad_alloc&) {
       break;
     }
   }
@@ -46,6 +50,8 @@ WorkerThreads::WorkerThreads(int count, std::function<void(int)> body) : body_(s
     try {
       threads_.emplace_back([this, k] { body_(k); });
     } catch (const std::system_error&) {
+      break;
+    } catch (const std::bad_alloc&) {
       break;
     }
   }
