@@ -59,17 +59,18 @@ struct Axis {
 class AxisCursor {
  public:
   AxisCursor() = default;
-  explicit AxisCursor(const Axis& axis) : axis_(&axis), rowStart_(axis.start), at_(axis.start) {}
+  explicit AxisCursor(const Axis& axis)
+      : step_(axis.step), rowStep_(axis.rowStep), rowStart_(axis.start), at_(axis.start) {}
 
   double At() const { return at_; }
-  void NextPixel() { at_ += axis_->step; }
+  void NextPixel() { at_ += step_; }
   void NextRow() {  // to the first pixel of the next row
-    rowStart_ += axis_->rowStep;
+    rowStart_ += rowStep_;
     at_ = rowStart_;
   }
 
  private:
-  const Axis* axis_ = nullptr;
+  double step_ = 0, rowStep_ = 0;  // the axis's, kept here so a step reads nothing else
   double rowStart_ = 0, at_ = 0;
 };
 
