@@ -457,18 +457,23 @@ class FramePipeline {
   std::unique_ptr<WorkerThreads> threads_;  // last: its threads use everything above
 };
 
-// Frames larger than this are made one at a time, each with every thread.
-constexpr std::uint64_t kSideBySideFrameBytes = std::uint64_t{16} << 20;
+// What the frames held at once by frames made side by side may take: each worker's frame and
+// one more, at the size of the largest frame of the series.
+constexpr std::uint64_t kSideBySideBytes = std::uint64_t{64} << 20;
 
-// True when frames first.. of the series are small enough to be made side by side.
-bool SmallFrames(const AppState& app, const char* name, int first) {
+// How many frames of the series from first on may be made side by side on up to `threads`
+// threads: 0 or 1 when they are to be made one at a time.
+int SideBySideWorkers(const AppState& app, const char* name, int first, int threads) {
+  std::uint64_t largest = 1;
   for (int k = first; k < app.runParameters.frameCount; ++k) {
     const FramePlan plan = PlanOf(app.workingBitmap, TaskOf(app.runParameters, name, k));
-    if (plan.valid &&
-        static_cast<std::uint64_t>(Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH) > kSideBySideFrameBytes)
-      return false;
+    if (plan.valid)
+      largest = std::max(largest, static_cast<std::uint64_t>(Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH));
   }
-  return true;
+  const std::uint64_t fit = kSideBySideBytes / largest;  // frames held at once
+  const std::uint64_t workers = fit > 1 ? fit - 1 : 0;
+  return static_cast<int>(std::min<std::uint64_t>(
+      workers, static_cast<std::uint64_t>(std::min(threads, app.runParameters.frameCount - first))));
 }
 
 }  // namespace
@@ -487,10 +492,10 @@ FramesResult RunFrames(AppState& app, int threads) {
   int resume = 1;
   std::size_t reported = 0;
   bool shown = false;
-  if (threads > 1 && run.frameCount > 2 && SmallFrames(app, name, 1)) {
+  const int workers = threads > 1 && run.frameCount > 2 ? SideBySideWorkers(app, name, 1, threads) : 0;
+  if (workers > 1) {
     bool memoryOut = false;
     FramePipeline::Outcome outcome = FramePipeline::Outcome::kContinueInOrder;
-    const int workers = std::min(threads, run.frameCount - 1);
     Guarded(memoryOut, [&] {
       FramePipeline pipeline(app, name, scores, workers, result);
       outcome = pipeline.Run(1, workers, resume, shown, reported);
