@@ -16,6 +16,7 @@
 
 #include "quillet/pipeline.h"
 #include "quillet/render.h"
+#include "progress_log.h"
 #include "scratch_dir.h"
 #include "test_images.h"
 
@@ -42,16 +43,7 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace quillet {
 namespace {
 
-struct ProgressLog {
-  std::vector<int> positions;
-  std::vector<std::string> texts;
-  ProgressDisplay display;
-  ProgressLog() {
-    display.context = this;
-    display.setPosition = [](void* c, int p) { static_cast<ProgressLog*>(c)->positions.push_back(p); };
-    display.setStatus = [](void* c, const char* t) { static_cast<ProgressLog*>(c)->texts.push_back(t); };
-  }
-};
+using testing::ProgressLog;
 
 class FrameMemoryTest : public testing::ScratchDirTest {};
 

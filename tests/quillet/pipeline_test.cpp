@@ -14,6 +14,7 @@
 
 #include "quillet/bitmap.h"
 #include "quillet/render.h"
+#include "progress_log.h"
 #include "scratch_dir.h"
 #include "test_images.h"
 
@@ -70,17 +71,7 @@ TEST(JobNamesTest, AbsolutePathFoldsDotsWithoutTouchingTheDisk) {
   EXPECT_FALSE(AbsolutePath(("/" + std::string(300, 'n')).c_str(), out, sizeof out));
 }
 
-// Records what the job shows on the progress display.
-struct ProgressLog {
-  std::vector<int> positions;
-  std::vector<std::string> texts;
-  ProgressDisplay display;
-  ProgressLog() {
-    display.context = this;
-    display.setPosition = [](void* c, int p) { static_cast<ProgressLog*>(c)->positions.push_back(p); };
-    display.setStatus = [](void* c, const char* t) { static_cast<ProgressLog*>(c)->texts.push_back(t); };
-  }
-};
+using testing::ProgressLog;
 
 class PipelineTest : public testing::ScratchDirTest {
  protected:
