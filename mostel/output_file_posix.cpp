@@ -6,7 +6,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "output_file.h"
+#include "output_name.h"
 
 namespace mostel {
 namespace {
@@ -110,19 +110,11 @@ bool FollowLinks(const char* name, std::string& target) {
   return false;
 }
 
-std::string UniqueSuffix() {
-  static std::atomic<unsigned> counter{0};
+unsigned long long UniqueSeed() {
   struct timespec now = {};
   clock_gettime(CLOCK_REALTIME, &now);
-  unsigned long long mix = static_cast<unsigned long long>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
-                           (static_cast<unsigned long long>(getpid()) << 20) ^ counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull;
-  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (int k = 0; k < 8; ++k) {
-    suffix.push_back(kDigits[mix % 36]);
-    mix /= 36;
-  }
-  return suffix;
+  return static_cast<unsigned long long>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+         (static_cast<unsigned long long>(getpid()) << 20);
 }
 
 bool WriteInPlace(const char* name, const void* data, std::size_t size, WriteFailure* failure) {
@@ -159,7 +151,7 @@ bool WriteOutputFile(const char* name, const void* data, std::size_t size, Write
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = folder + "." + base + "." + UniqueSuffix();
+    temporary = folder + "." + base + "." + UniqueSuffix(UniqueSeed());
     fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }

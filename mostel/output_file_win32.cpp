@@ -2,11 +2,11 @@
 // a unique name and moved over it.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 
 #include "output_file.h"
+#include "output_name.h"
 
 namespace mostel {
 namespace {
@@ -49,20 +49,11 @@ bool WriteAndClose(HANDLE file, const void* data, std::size_t size, DWORD& error
   return written && closed;
 }
 
-std::string UniqueSuffix() {
-  static std::atomic<unsigned> counter{0};
+unsigned long long UniqueSeed() {
   LARGE_INTEGER now = {};
   QueryPerformanceCounter(&now);
-  unsigned long long mix = static_cast<unsigned long long>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
-                           (static_cast<unsigned long long>(GetCurrentProcessId()) << 20) ^
-                           counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull;
-  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (int k = 0; k < 8; ++k) {
-    suffix.push_back(kDigits[mix % 36]);
-    mix /= 36;
-  }
-  return suffix;
+  return static_cast<unsigned long long>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
+         (static_cast<unsigned long long>(GetCurrentProcessId()) << 20);
 }
 
 }  // namespace
@@ -95,7 +86,7 @@ bool WriteOutputFile(const char* name, const void* data, std::size_t size, Write
   std::string temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = folder + "." + base + "." + UniqueSuffix();
+    temporary = folder + "." + base + "." + UniqueSuffix(UniqueSeed());
     file = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&

@@ -31,6 +31,18 @@ bool Join(const char* directory, const char* name, char (&path)[kTempPathChars])
 
 }  // namespace
 
+std::string UniqueSuffix() {
+  static std::atomic<unsigned> counter{0};
+  unsigned long long mix = UniqueSeed() ^ counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull;
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int k = 0; k < 8; ++k) {
+    suffix.push_back(kDigits[mix % 36]);
+    mix /= 36;
+  }
+  return suffix;
+}
+
 int RegisterTemporary(const char* path, bool directory) {
   if (!path || std::strlen(path) >= kTempPathChars) return -1;
   for (int k = 0; k < kSlotCount; ++k) {

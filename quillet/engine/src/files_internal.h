@@ -1,6 +1,8 @@
 // Pieces shared by the platform files of the job's files.
 #pragma once
 
+#include <string>
+
 #include "quillet/files.h"
 
 namespace quillet {
@@ -9,6 +11,12 @@ namespace quillet {
 // does not fit (the file is then only removed by its owner).
 int RegisterTemporary(const char* path, bool directory);
 void ReleaseTemporary(int slot);
+
+// Eight characters of [a-z0-9] for a name that no other call or process picks at the same
+// moment: UniqueSeed mixed with a count of the calls.
+std::string UniqueSuffix();
+// Platform: the clock and the process number, mixed.
+unsigned long long UniqueSeed();
 
 // Sets LastOutputFailure.
 void RecordOutputFailure(const char* path, const char* reason);

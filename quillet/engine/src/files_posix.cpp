@@ -6,7 +6,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -77,22 +76,6 @@ bool FollowLinks(const char* name, std::string& target) {
   }
   errno = ELOOP;
   return false;
-}
-
-std::string UniqueSuffix() {
-  static std::atomic<unsigned> counter{0};
-  struct timespec now = {};
-  clock_gettime(CLOCK_REALTIME, &now);
-  unsigned long long mix = static_cast<unsigned long long>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
-                           (static_cast<unsigned long long>(getpid()) << 20) ^
-                           counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull;
-  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (int k = 0; k < 8; ++k) {
-    suffix.push_back(kDigits[mix % 36]);
-    mix /= 36;
-  }
-  return suffix;
 }
 
 bool WriteNew(const char* name, const ByteRange* parts, std::size_t count) {
@@ -177,6 +160,13 @@ bool MakePrivateDirectory(const char* parent, char (&directory)[kTempPathChars])
   if (!mkdtemp(pattern)) return Fail(parent, errno);  // mode 0700
   std::memcpy(directory, pattern, static_cast<std::size_t>(length) + 1);
   return true;
+}
+
+unsigned long long UniqueSeed() {
+  struct timespec now = {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<unsigned long long>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+         (static_cast<unsigned long long>(getpid()) << 20);
 }
 
 void RemoveFileNow(const char* path) { unlink(path); }

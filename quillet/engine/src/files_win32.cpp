@@ -3,7 +3,6 @@
 // user's temporary folder, which only the user may enter.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -53,22 +52,6 @@ bool WriteAndClose(HANDLE file, const ByteRange* parts, std::size_t count, DWORD
   const bool closed = CloseHandle(file) != 0;
   if (written && !closed) error = GetLastError();
   return written && closed;
-}
-
-std::string UniqueSuffix() {
-  static std::atomic<unsigned> counter{0};
-  LARGE_INTEGER now = {};
-  QueryPerformanceCounter(&now);
-  unsigned long long mix = static_cast<unsigned long long>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
-                           (static_cast<unsigned long long>(GetCurrentProcessId()) << 20) ^
-                           counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull;
-  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (int k = 0; k < 8; ++k) {
-    suffix.push_back(kDigits[mix % 36]);
-    mix /= 36;
-  }
-  return suffix;
 }
 
 // Others may read the file and delete it (RemoveTemporariesNow may run while it is open).
@@ -160,6 +143,13 @@ bool MakePrivateDirectory(const char* parent, char (&directory)[kTempPathChars])
     error = GetLastError();
   }
   return Fail(parent, error);
+}
+
+unsigned long long UniqueSeed() {
+  LARGE_INTEGER now = {};
+  QueryPerformanceCounter(&now);
+  return static_cast<unsigned long long>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
+         (static_cast<unsigned long long>(GetCurrentProcessId()) << 20);
 }
 
 void RemoveFileNow(const char* path) { DeleteFileA(path); }
