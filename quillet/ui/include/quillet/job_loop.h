@@ -12,7 +12,7 @@ namespace quillet {
 
 // Status of a program whose last job failed, and of a refused command line.
 enum ExitStatus : int {
-  kExitSuccess = 0,          // also every cancel and quit
+  kExitSuccess = 0,          // also every cancel and quit in interactive use
   kExitInputUnreadable = 1,  // the input could not be read as an image
   kExitBadCommandLine = 2,   // a name is too long, a value not finite, an output too large, an
                              // unknown option on a complete line, an -out that is a folder
