@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "quillet/ascii.h"
@@ -105,11 +106,13 @@ struct OptionName {
   bool takesValue;
 };
 
+// In the order of Option.
 constexpr OptionName kOptions[] = {
-    {"-in", true},     {"-out", true},   {"-angle", true},  {"-endangle", true},   {"-scale", true},
-    {"-endscale", true}, {"-frames", true}, {"-format", true}, {"-sheet", true}, {"-background", true},
+    {"-in", true},       {"-out", true},    {"-angle", true},  {"-endangle", true}, {"-scale", true},
+    {"-endscale", true}, {"-frames", true}, {"-format", true}, {"-sheet", true},    {"-background", true},
     {"-quiet", false},
 };
+static_assert(std::size(kOptions) == static_cast<std::size_t>(Option::kUnknown));
 
 Option OptionOf(const char* token) {
   for (int k = 0; k < static_cast<int>(Option::kUnknown); ++k) {
