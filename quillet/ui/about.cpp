@@ -11,7 +11,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: quillet [-in INPUT] [-out OUTPUT] [-angle DEGREES] [-endangle DEGREES]\n"
-    "               [-scale FACTOR] [-endscale FACTOR] [-frames COUNT]\n"
+    "               [-scale FACTOR] [-endscale FACTOR] [-frames COUNT] [-quiet]\n"
     "               [-format bmp|png] [-sheet COLUMNS] [-background #RRGGBB]\n"
     "Turns and scales a sprite without blurring it and writes 24-bit BMP frames, or\n"
     "PNG frames that keep its transparency.\n"
@@ -26,18 +26,26 @@ const char kHelp[] =
     "  -format F       bmp (the default) or png: RGBA frames on one canvas per series\n"
     "  -sheet C        with -format png: one sprite sheet NAME.png, C frames to a row\n"
     "  -background C   BMP frames: colour under transparent input, #rrggbb (#ff00ff)\n"
-    "  -h, --help      print this help and end\n"
-    "      --version   print the version and end\n"
+    "  -quiet          no progress lines and no bar; errors and warnings still shown\n"
+    "  -help, -h       print this help and end (also --help)\n"
+    "  -version        print the version and end (also --version)\n"
     "\n"
     "With -in, -out and -angle or -scale (and -frames when an end value is given) it runs\n"
     "once without questions; otherwise it asks on the terminal for what is missing.\n"
-    "Exit status: 0 when every frame was written; see quillet(1) for the others.\n";
+    "Run once like that, it refuses an unknown option; an -out that is a folder or ends\n"
+    "in a separator is always refused.\n"
+    "Exit status: 0 when every frame was written, 2 for a refused command line, 3 when\n"
+    "the output folder cannot be written, 130 when Ctrl-C stopped a job run once;\n"
+    "see quillet(1) for the others.\n";
 
 const char kVersion[] = "quillet " PIXELTOOLS_VERSION "\n";
 
+// The long forms are whole, case-sensitive words; -help and -version are options like the
+// others, whose names ignore ASCII case.
 AboutRequest RequestOf(const char* token) {
-  if (std::strcmp(token, "--help") == 0 || std::strcmp(token, "-h") == 0) return AboutRequest::kHelp;
-  if (std::strcmp(token, "--version") == 0) return AboutRequest::kVersion;
+  if (std::strcmp(token, "--help") == 0 || std::strcmp(token, "-h") == 0 || SameOption(token, "-help"))
+    return AboutRequest::kHelp;
+  if (std::strcmp(token, "--version") == 0 || SameOption(token, "-version")) return AboutRequest::kVersion;
   return AboutRequest::kNone;
 }
 
@@ -48,7 +56,7 @@ AboutRequest FindAboutRequest(const char* const* tokens, int count) {
     const char* token = tokens[i] ? tokens[i] : "";
     const AboutRequest request = RequestOf(token);
     if (request != AboutRequest::kNone) return request;
-    if (token[0] == '-') ++i;  // its value
+    if (token[0] == '-' && !TakesNoValue(token)) ++i;  // its value
   }
   return AboutRequest::kNone;
 }

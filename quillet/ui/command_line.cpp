@@ -1,10 +1,13 @@
 #include "quillet/command_line.h"
 
 #include <cerrno>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <charconv>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "quillet/ascii.h"
@@ -20,13 +23,6 @@ const char* SkipSpace(const char* p) {
   return p;
 }
 
-
-bool SameOption(const char* token, const char* option) {
-  for (; *token && *option; ++token, ++option) {
-    if (LowerAscii(*token) != *option) return false;
-  }
-  return *token == '\0' && *option == '\0';
-}
 
 // Yields the tokens of one parse of a CommandLine.
 struct TokenReader {
@@ -101,7 +97,97 @@ bool ParseBackground(const char* value, std::uint32_t& colour) {
   return true;
 }
 
+// The options of the line; every one but -quiet takes the next token as its value.
+enum class Option { kIn, kOut, kAngle, kEndAngle, kScale, kEndScale, kFrames, kFormat, kSheet, kBackground,
+                    kQuiet, kUnknown };
+
+struct OptionName {
+  const char* name;
+  bool takesValue;
+};
+
+// In the order of Option.
+constexpr OptionName kOptions[] = {
+    {"-in", true},       {"-out", true},    {"-angle", true},  {"-endangle", true}, {"-scale", true},
+    {"-endscale", true}, {"-frames", true}, {"-format", true}, {"-sheet", true},    {"-background", true},
+    {"-quiet", false},
+};
+static_assert(std::size(kOptions) == static_cast<std::size_t>(Option::kUnknown));
+
+Option OptionOf(const char* token) {
+  for (int k = 0; k < static_cast<int>(Option::kUnknown); ++k) {
+    if (SameOption(token, kOptions[k].name)) return static_cast<Option>(k);
+  }
+  return Option::kUnknown;
+}
+
+// The shortest text that reads back as value.
+std::string Shortest(double value) {
+  char text[64];
+  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+void Warn(const char* option, const char* given, const char* why, const std::string& used) {
+  std::fprintf(stderr, "quillet: warning: %s \"%s\" %s; %s is used\n", option, given, why, used.c_str());
+}
+
+// Reads a real option value; with warn, a value read only in part or not at all, and a scale
+// of 0 or below, which the frames take as 1, get their warning.
+void ReadRealValue(const char* option, const char* text, double& value, bool isScale, bool warn) {
+  const char* end = text;
+  const bool read = ReadReal(text, value, &end);
+  if (!warn) return;
+  // Infinite values are refused later, with their own message.
+  if (read && !std::isfinite(value)) return;
+  if (!read) {
+    Warn(option, text, "is not a number", Shortest(value));
+  } else if (isScale && value <= 0.0) {
+    Warn(option, text, "is 0 or below", "1");
+  } else if (*end != '\0') {
+    Warn(option, text, "has text after its number", Shortest(value));
+  }
+}
+
+// Reads the frame count; with warn, a count read only in part or not at all, held to the
+// 32-bit range, or below 1 (one frame) gets its warning.
+void ReadFramesValue(const char* text, std::int32_t& count, bool warn) {
+  const char* end = text;
+  bool clamped = false;
+  const bool read = ReadCount(text, count, &end, &clamped);
+  if (!warn) return;
+  if (!read) {
+    Warn("-frames", text, "is not a number", std::to_string(count));
+  } else if (count < 1) {
+    Warn("-frames", text, "is below 1 (one frame is made)", "1");
+  } else if (clamped) {
+    Warn("-frames", text, "is out of range", std::to_string(count));
+  } else if (*end != '\0') {
+    Warn("-frames", text, "has text after its whole number", std::to_string(count));
+  }
+}
+
 }  // namespace
+
+bool SameOption(const char* token, const char* option) {
+  for (; *token && *option; ++token, ++option) {
+    if (LowerAscii(*token) != *option) return false;
+  }
+  return *token == '\0' && *option == '\0';
+}
+
+bool TakesNoValue(const char* token) {
+  const Option option = OptionOf(token);
+  return option != Option::kUnknown && !kOptions[static_cast<int>(option)].takesValue;
+}
+
+void ReportUnknownArgument(const UnknownArgumentReport& unknown, const char* token) {
+  if (unknown.report) {
+    unknown.report(unknown.context, token);
+  } else {
+    std::fprintf(stderr, "unknown commandline arg \"%s\"", token);
+  }
+}
 
 char* NextToken(char** cursor) {
   char* p = *cursor;
@@ -122,7 +208,8 @@ char* NextToken(char** cursor) {
   return token;
 }
 
-bool ReadReal(const char* text, double& value) {
+bool ReadReal(const char* text, double& value, const char** end) {
+  if (end) *end = text;
   const char* p = SkipSpace(text);
   const char* start = p;
   if (*p == '+' || *p == '-') ++p;
@@ -146,10 +233,13 @@ bool ReadReal(const char* text, double& value) {
   // strtod on a copy of exactly the accepted characters: it would take more (hex, inf, nan).
   const std::string number(start, p);
   value = std::strtod(number.c_str(), nullptr);
+  if (end) *end = p;
   return true;
 }
 
-bool ReadCount(const char* text, std::int32_t& value) {
+bool ReadCount(const char* text, std::int32_t& value, const char** end, bool* clamped) {
+  if (end) *end = text;
+  if (clamped) *clamped = false;
   const char* p = SkipSpace(text);
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
@@ -159,9 +249,10 @@ bool ReadCount(const char* text, std::int32_t& value) {
     if (magnitude <= INT_MAX) magnitude = magnitude * 10 + (*p - '0');
   }
   if (negative) magnitude = -magnitude;
-  if (magnitude > INT_MAX) magnitude = INT_MAX;
-  if (magnitude < INT_MIN) magnitude = INT_MIN;
-  value = static_cast<std::int32_t>(magnitude);
+  const long long held = magnitude > INT_MAX ? INT_MAX : magnitude < INT_MIN ? INT_MIN : magnitude;
+  value = static_cast<std::int32_t>(held);
+  if (end) *end = p;
+  if (clamped) *clamped = held != magnitude;
   return true;
 }
 
@@ -173,46 +264,69 @@ bool IsEmpty(const CommandLine& line) {
 bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
                       const UnknownArgumentReport& unknown) {
   TokenReader reader(line);
+  const bool warn = !line.parsed;
   bool accepted = true;
   for (;;) {
     const char* token = reader.Next();
     if (token[0] == '\0') break;
-    if (SameOption(token, "-in")) {
-      if (!SetName("-in", reader.Next(), run.inputName)) { accepted = false; break; }
-    } else if (SameOption(token, "-out")) {
-      if (!SetName("-out", reader.Next(), run.outputName)) { accepted = false; break; }
-    } else if (SameOption(token, "-angle")) {
-      ReadReal(reader.Next(), run.angle);
-      if (!given.endAngle) run.endAngle = run.angle;
-      given.angle = true;
-    } else if (SameOption(token, "-endangle")) {
-      ReadReal(reader.Next(), run.endAngle);
-      if (!given.angle) run.angle = run.endAngle;
-      given.endAngle = true;
-    } else if (SameOption(token, "-scale")) {
-      ReadReal(reader.Next(), run.scale);
-      if (!given.endScale) run.endScale = run.scale;
-      given.scale = true;
-    } else if (SameOption(token, "-endscale")) {
-      ReadReal(reader.Next(), run.endScale);
-      if (!given.scale) run.scale = run.endScale;
-      given.endScale = true;
-    } else if (SameOption(token, "-frames")) {
-      ReadCount(reader.Next(), run.frameCount);
-      given.frames = true;
-    } else if (SameOption(token, "-format")) {
-      if (!ParseFormat(reader.Next(), run.format)) { accepted = false; break; }
-      given.format = true;
-    } else if (SameOption(token, "-sheet")) {
-      if (!ParseSheet(reader.Next(), run.sheetColumns)) { accepted = false; break; }
-      given.sheet = true;
-    } else if (SameOption(token, "-background")) {
-      if (!ParseBackground(reader.Next(), run.background)) { accepted = false; break; }
-    } else if (unknown.report) {
-      unknown.report(unknown.context, token);
-    } else {
-      std::fprintf(stderr, "unknown commandline arg \"%s\"", token);
+    const Option option = OptionOf(token);
+    if (option == Option::kUnknown) {
+      ReportUnknownArgument(unknown, token);
+      continue;
     }
+    if (option == Option::kQuiet) {
+      given.quiet = true;
+      continue;
+    }
+    const char* value = reader.Next();
+    const char* name = kOptions[static_cast<int>(option)].name;
+    switch (option) {
+      case Option::kIn:
+        accepted = SetName("-in", value, run.inputName);
+        break;
+      case Option::kOut:
+        accepted = SetName("-out", value, run.outputName);
+        break;
+      case Option::kAngle:
+        ReadRealValue(name, value, run.angle, false, warn);
+        if (!given.endAngle) run.endAngle = run.angle;
+        given.angle = true;
+        break;
+      case Option::kEndAngle:
+        ReadRealValue(name, value, run.endAngle, false, warn);
+        if (!given.angle) run.angle = run.endAngle;
+        given.endAngle = true;
+        break;
+      case Option::kScale:
+        ReadRealValue(name, value, run.scale, true, warn);
+        if (!given.endScale) run.endScale = run.scale;
+        given.scale = true;
+        break;
+      case Option::kEndScale:
+        ReadRealValue(name, value, run.endScale, true, warn);
+        if (!given.scale) run.scale = run.endScale;
+        given.endScale = true;
+        break;
+      case Option::kFrames:
+        ReadFramesValue(value, run.frameCount, warn);
+        given.frames = true;
+        break;
+      case Option::kFormat:
+        accepted = ParseFormat(value, run.format);
+        given.format = true;
+        break;
+      case Option::kSheet:
+        accepted = ParseSheet(value, run.sheetColumns);
+        given.sheet = true;
+        break;
+      case Option::kBackground:
+        accepted = ParseBackground(value, run.background);
+        break;
+      case Option::kQuiet:
+      case Option::kUnknown:
+        break;
+    }
+    if (!accepted) break;
   }
   if (accepted && given.sheet && run.format != OutputFormat::kPng) {
     std::fprintf(stderr, "quillet: -sheet needs -format png\n");
@@ -220,6 +334,7 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
   }
   // The text form is now split after its first token; the argument form follows suit.
   if (!line.text && line.argumentCount > 1) line.argumentCount = 1;
+  line.parsed = true;
   return accepted;
 }
 

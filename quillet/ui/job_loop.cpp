@@ -1,9 +1,13 @@
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
+#include "quillet/ascii.h"
 #include "quillet/job_loop.h"
+#include "quillet/output_folder.h"
 #include "quillet/sprite_job.h"
 
 namespace quillet {
@@ -39,17 +43,75 @@ bool ChooseFiles(AppState& app, const FrontEndPlatform& platform) {
   }
 }
 
-RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatform& platform) {
+namespace {
+
+// The status a cancel ends the process with; read by signal handlers.
+std::atomic<int> cancelStatus{kExitSuccess};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// Keeps the tokens of a parse that name no option, to be reported once the line is read.
+void CollectUnknown(void* context, const char* token) {
+  static_cast<std::vector<const char*>*>(context)->push_back(token);
+}
+
+bool EndsWithPng(const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (length < 4) return false;
+  const char* end = name + length - 4;
+  return end[0] == '.' && LowerAscii(end[1]) == 'p' && LowerAscii(end[2]) == 'n' && LowerAscii(end[3]) == 'g';
+}
+
+// An output name that stands for a folder would give a frame named only by its extension
+// inside it (frames/.bmp), or one beside it that was not meant.
+bool OutputNameTaken(const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (length > 0 && IsPathSeparator(name[length - 1])) {
+    std::fprintf(stderr, "quillet: -out \"%s\" ends in a separator; give the name of a file, such as \"%ssprite\"\n",
+                 name, name);
+    return false;
+  }
+  if (IsFolder(name)) {
+    std::fprintf(stderr, "quillet: -out \"%s\" is a folder; give the name of a file, such as \"%s/sprite\"\n", name,
+                 name);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatform& platform, RoundMarks* marks) {
   GivenValues given;
   RunParameters& run = app.runParameters;
+  bool oneShot = false;
   if (IsEmpty(line)) {
     if (app.firstRoundDefaults) {
       app.firstRoundDefaults = false;
       run.angle = 45.0;
       run.endAngle = 135.0;
     }
-  } else if (!ParseCommandLine(line, run, given, platform.unknownArgument)) {
-    return RoundOutcome::kRefused;
+  } else {
+    const bool firstParse = !line.parsed;
+    std::vector<const char*> unknown;
+    if (!ParseCommandLine(line, run, given, UnknownArgumentReport{CollectUnknown, &unknown}))
+      return RoundOutcome::kRefused;
+    oneShot = !app.runAgain && run.inputName[0] != '\0' && run.outputName[0] != '\0' && !NeedsParameterDialog(given);
+    if (oneShot && !unknown.empty()) {
+      std::fprintf(stderr, "quillet: \"%s\" is not an option (see quillet -help); nothing was done\n", unknown.front());
+      return RoundOutcome::kRefused;
+    }
+    for (const char* token : unknown) ReportUnknownArgument(platform.unknownArgument, token);
+    if (firstParse && run.outputName[0] != '\0') {
+      if (!OutputNameTaken(run.outputName)) return RoundOutcome::kRefused;
+      if (run.format == OutputFormat::kBmp && !given.format && EndsWithPng(run.outputName)) {
+        std::fprintf(stderr, "quillet: hint: -out \"%s\" ends in .png, but the frames are BMP files; "
+                     "-format png writes PNG\n", run.outputName);
+      }
+    }
+  }
+  if (marks) {
+    marks->oneShot = oneShot;
+    marks->quiet = given.quiet;
   }
   if (!ChooseFiles(app, platform)) return RoundOutcome::kEnded;
   if (NeedsParameterDialog(given)) {
@@ -58,6 +120,17 @@ RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatfo
   }
   return RoundOutcome::kReady;
 }
+
+int CheckOutputFolder(const RunParameters& run) {
+  char folder[kTempPathChars];
+  DirectoryOf(run.outputName, folder);
+  char reason[kFailureReasonChars] = {};
+  if (CanWriteInto(folder, reason)) return kExitSuccess;
+  std::fprintf(stderr, "quillet: cannot write into the output folder \"%s\": %s\n", folder, reason);
+  return kExitOutputUnwritable;
+}
+
+int CancelExitStatus() { return cancelStatus.load(std::memory_order_relaxed); }
 
 int CheckParameters(const RunParameters& run) {
   const char* what = !std::isfinite(run.angle) || !std::isfinite(run.endAngle)   ? "angle"
@@ -170,25 +243,32 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
 
 int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer) {
   bool jobRan = false;
+  bool quiet = false;  // once given, for every later job too
   for (;;) {
-    switch (PrepareRound(app, line, platform)) {
+    RoundMarks marks;
+    const RoundOutcome outcome = PrepareRound(app, line, platform, &marks);
+    quiet = quiet || marks.quiet;
+    switch (outcome) {
       case RoundOutcome::kReady: break;
       case RoundOutcome::kEnded:
         // Once a job has run, ending the input ends the session as a Quit would.
         return jobRan || !platform.endStatus ? kExitSuccess : platform.endStatus(platform.context);
       case RoundOutcome::kRefused: return kExitBadCommandLine;
     }
-    if (const int refused = CheckParameters(app.runParameters); refused != kExitSuccess) {
+    int refused = CheckParameters(app.runParameters);
+    if (refused == kExitSuccess) refused = CheckOutputFolder(app.runParameters);
+    if (refused != kExitSuccess) {
       if (!app.runAgain) return refused;
       app.runParameters.inputName[0] = '\0';
       app.runParameters.outputName[0] = '\0';
       continue;
     }
     jobRan = true;
+    cancelStatus.store(marks.oneShot ? kExitInterrupted : kExitSuccess);
     app.progressWindow.store(nullptr);
-    platform.startProgress(platform.context, app);
+    if (!quiet) platform.startProgress(platform.context, app);
     const JobResult job = RunJobInFormat(app, importer);
-    platform.stopProgress(platform.context, app);
+    if (!quiet) platform.stopProgress(platform.context, app);
     app.progressWindow.store(nullptr);
     std::fflush(stdout);
     const int status = ReportJobResult(app, job);

@@ -13,14 +13,15 @@
 
 namespace {
 
-// Cancel ends the process at once with status 0, wherever the job stands; frames written so
-// far stay, the job's temporary files and a frame half-written beside its name go. The line
-// end leaves the shell's prompt below a half-drawn bar.
+// Cancel ends the process at once, wherever the job stands; frames written so far stay, the
+// job's temporary files and a frame half-written beside its name go. The status is 130 for a
+// job run once from a complete command line, so that a script tells it from success, and 0
+// in interactive use. The line end leaves the shell's prompt below a half-drawn bar.
 void Cancel(int) {
   quillet::RemoveTemporariesNow();
   const ssize_t ignored = write(STDERR_FILENO, "\n", 1);
   (void)ignored;
-  _exit(0);
+  _exit(quillet::CancelExitStatus());
 }
 
 // A request to end from outside removes the same files, then ends the process as the signal

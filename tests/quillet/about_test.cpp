@@ -30,6 +30,9 @@ TEST(AboutRequest, IsSeenWhereAnOptionNameStands) {
   EXPECT_EQ(Find({"stray", "--help"}), AboutRequest::kHelp);
   // Unknown options are taken to have a value too, so new options need no change here.
   EXPECT_EQ(Find({"-sheet", "4", "-h"}), AboutRequest::kHelp);
+  // The program's own single-dash words, in any case; -quiet takes no value.
+  EXPECT_EQ(Find({"-in", "a.png", "-HELP"}), AboutRequest::kHelp);
+  EXPECT_EQ(Find({"-quiet", "-version"}), AboutRequest::kVersion);
 
   EXPECT_EQ(Find({}), AboutRequest::kNone);
   EXPECT_EQ(Find({"-in", "a.png", "-out", "b"}), AboutRequest::kNone);
@@ -37,7 +40,6 @@ TEST(AboutRequest, IsSeenWhereAnOptionNameStands) {
   EXPECT_EQ(Find({"-out", "-h", "-in", "--version"}), AboutRequest::kNone);
   // Whole, case-sensitive words only.
   EXPECT_EQ(Find({"--HELP"}), AboutRequest::kNone);
-  EXPECT_EQ(Find({"-help"}), AboutRequest::kNone);
   EXPECT_EQ(Find({"--versions"}), AboutRequest::kNone);
 }
 
@@ -82,7 +84,7 @@ class QuilletAbout : public ScratchDirTest {
 
 TEST_F(QuilletAbout, AnswersBeforeAnyJobOrQuestion) {
   WriteFile("sprite.bmp", Bmp24File(SpriteLike(6, 5, 2, 3)));
-  for (const char* args : {"--help", "-h", "-in sprite.bmp -out turned -angle 30 --help"}) {
+  for (const char* args : {"--help", "-h", "-in sprite.bmp -out turned -angle 30 -help"}) {
     const Result r = Run(args);
     EXPECT_EQ(r.status, 0) << args;
     EXPECT_EQ(r.out.rfind("Usage: quillet ", 0), 0u) << r.out;
@@ -90,7 +92,7 @@ TEST_F(QuilletAbout, AnswersBeforeAnyJobOrQuestion) {
     EXPECT_EQ(r.err, "") << args;
     EXPECT_EQ(Listing(), "sprite.bmp") << args;
   }
-  const Result version = Run("--version -in sprite.bmp -out turned -angle 30");
+  const Result version = Run("-version -in sprite.bmp -out turned -angle 30");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "quillet " PIXELTOOLS_VERSION "\n");
   EXPECT_EQ(Listing(), "sprite.bmp");

@@ -51,8 +51,8 @@ TEST(ReadNumbers, TakeTheLeadingNumberOrKeepTheValue) {
 // A later job parses the same line again and sees only its first token, with no value,
 // whether the shell or the tokenizer split it.
 TEST(ParseCommandLine, LaterParseSeesTheFirstTokenAlone) {
-  std::string text = "-angle 20 -in a.png -endangle 90 -frames 3";
-  std::vector<std::string> words = {"-angle", "20", "-in", "a.png", "-endangle", "90", "-frames", "3"};
+  std::string text = "-angle 20 -in a.png -quiet -endangle 90 -frames 3";
+  std::vector<std::string> words = {"-angle", "20", "-in", "a.png", "-quiet", "-endangle", "90", "-frames", "3"};
   std::vector<char*> arguments;
   for (std::string& word : words) arguments.push_back(word.data());
   CommandLine fromText;
@@ -69,12 +69,15 @@ TEST(ParseCommandLine, LaterParseSeesTheFirstTokenAlone) {
     EXPECT_EQ(run.endAngle, 90.0);
     EXPECT_EQ(run.frameCount, 3);
     EXPECT_STREQ(run.inputName, "a.png");
+    EXPECT_TRUE(given.quiet);  // and it took no value
     EXPECT_FALSE(NeedsParameterDialog(given));
 
     run.angle = 25.0;  // as the user left it
     run.inputName[0] = '\0';
     GivenValues later;
+    ::testing::internal::CaptureStderr();
     ASSERT_TRUE(ParseCommandLine(*line, run, later, {}));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "the missing value is no user's";
     EXPECT_EQ(run.angle, 25.0);
     EXPECT_EQ(run.endAngle, 25.0);
     EXPECT_TRUE(later.angle);

@@ -527,7 +527,17 @@ JobResult RunJob(AppState& app, const ImageImporter& importer) {
   result.enlarge = EnlargeImage(app, importer, app.runParameters.inputName, temporaries.enlargeName, true);
   app.temporaries = nullptr;
   RemoveJobTemporaries(temporaries);
-  result.frames = RunFrames(app);
+  if (result.enlarge.enlarged) {
+    result.frames = RunFrames(app);
+  } else {
+    // Without an image no frame is tried, nor announced; the first one is named as not written.
+    const RunParameters& run = app.runParameters;
+    char name[kPathChars];
+    OutputFileName(run.outputName, name);
+    result.frames.framesWanted = run.frameCount <= 1 ? 1 : run.frameCount;
+    std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s",
+                  TaskOf(run, name, 0).fileName);
+  }
   return result;
 }
 

@@ -94,7 +94,8 @@ FramesResult RunFrames(AppState& app, int threads = 0);
 
 // Makes the job's temporary directory (see JobTemporaries; app.temporaries points to it while
 // the job runs), runs EnlargeImage of the input name through its "_temp.bmp" with reload,
-// removes the directory, then runs RunFrames. Nothing runs when the directory cannot be made.
+// removes the directory, then runs RunFrames when the enlargement was made. Nothing runs
+// when the directory cannot be made.
 JobResult RunJob(AppState& app, const ImageImporter& importer);
 
 // The output name with ".bmp" appended unless it counts as having it: its last '.' at

@@ -1,4 +1,4 @@
-// Questions about the program itself (--help, -h, --version), answered before the command
+// Questions about the program itself (--help, -h, -help, --version, -version), answered before the command
 // line is read as a job.
 #pragma once
 
@@ -10,8 +10,9 @@ enum class AboutRequest { kNone, kHelp, kVersion };
 
 // The first request among the tokens, looked for where an option name stands: the first
 // token, and after that the token after each option and its value. Any token that begins
-// with '-' counts as an option taking the next token as its value, so a value such as the
-// output name "-h" in "-out -h" is never taken for a request; other tokens take no value.
+// with '-' counts as an option taking the next token as its value, unless it names an option
+// that takes none (-quiet), so a value such as the output name "-h" in "-out -h" is never
+// taken for a request; other tokens take no value.
 AboutRequest FindAboutRequest(const char* const* tokens, int count);
 
 // The same over the text form of a command line (quotes group blanks, as in the job's own

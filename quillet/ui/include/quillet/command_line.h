@@ -1,5 +1,6 @@
-// The command line of quillet: options, each followed by one value, read into the job's
-// parameters. Option names ignore ASCII case; numbers are read leniently.
+// The command line of quillet: options, each followed by one value (-quiet takes none), read
+// into the job's parameters. Option names ignore ASCII case; numbers are read leniently, and
+// a value the lenient reading had to replace gets one warning line on standard error.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@ struct CommandLine {
   char* text = nullptr;  // used when not null
   char* const* arguments = nullptr;
   int argumentCount = 0;
+  bool parsed = false;  // set by the first parse; later parses warn of no value
 };
 
 // The marks of one parse: which values the command line gave.
@@ -26,6 +28,7 @@ struct GivenValues {
   bool frames = false;
   bool format = false;
   bool sheet = false;
+  bool quiet = false;
 };
 
 // Most frames to a row of a sprite sheet.
@@ -38,6 +41,16 @@ struct UnknownArgumentReport {
   void* context = nullptr;
 };
 
+// Passes token to unknown, or writes the message above when it has no function.
+void ReportUnknownArgument(const UnknownArgumentReport& unknown, const char* token);
+
+// Whether token names an option that takes no value (-quiet). Every other option takes the
+// next token as its value; tokens that name no option take none.
+bool TakesNoValue(const char* token);
+
+// Whether token is the option name (ASCII case ignored; option is given in lower case).
+bool SameOption(const char* token, const char* option);
+
 // Skips blanks (character 32 only) and returns the next token where it lies in the text;
 // an empty token at the end of the text. A token opened by a double quote runs to the next
 // double quote, which is not part of it; there are no escapes. The blank or closing quote
@@ -45,17 +58,22 @@ struct UnknownArgumentReport {
 char* NextToken(char** cursor);
 
 // The leading decimal real of text after white space (sign, digits, fraction, exponent);
-// false, with value untouched, when text holds no number there.
-bool ReadReal(const char* text, double& value);
+// false, with value untouched, when text holds no number there. end, when given, is set to
+// the first character not read (text itself when there was no number).
+bool ReadReal(const char* text, double& value, const char** end = nullptr);
 
 // The leading decimal integer of text after white space, held to the 32-bit range; false,
-// with value untouched, when text holds no number there.
-bool ReadCount(const char* text, std::int32_t& value);
+// with value untouched, when text holds no number there. end as for ReadReal; clamped, when
+// given, tells whether the number was beyond the range.
+bool ReadCount(const char* text, std::int32_t& value, const char** end = nullptr, bool* clamped = nullptr);
 
 bool IsEmpty(const CommandLine& line);
 
 // Reads every option of the line into run and marks what it gave. A start value given alone
-// is also the end value. False, with a message on standard error, when an input or output
+// is also the end value. On the line's first parse, a number that is not read whole (30deg),
+// text without one (the value stays), a scale of 0 or below (taken as 1) and a frame count
+// below 1 (one frame) each get one warning line naming the option, the value given and the
+// value used. Unknown tokens go to unknown, which may collect them. False, with a message on standard error, when an input or output
 // name does not fit kPathChars with its terminator, or a value of -format (bmp or png),
 // -sheet (frames per row, with -format png) or -background (#rrggbb) is not one.
 bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,

@@ -12,12 +12,14 @@ namespace quillet {
 
 // Status of a program whose last job failed, and of a refused command line.
 enum ExitStatus : int {
-  kExitSuccess = 0,          // also every cancel and quit
+  kExitSuccess = 0,          // also every cancel and quit in interactive use
   kExitInputUnreadable = 1,  // the input could not be read as an image
-  kExitBadCommandLine = 2,   // a name is too long, a value not finite, an output too large
-  kExitOutputUnwritable = 3, // a temporary file or a frame could not be written
+  kExitBadCommandLine = 2,   // a name is too long, a value not finite, an output too large, an
+                             // unknown option on a complete line, an -out that is a folder
+  kExitOutputUnwritable = 3, // the output folder, a temporary file or a frame could not be written
   kExitInputEnded = 4,       // standard input, not a terminal, ended before a needed answer
   kExitOutOfMemory = 5,      // memory ran out, or the picture is too large for a 32-bit program
+  kExitInterrupted = 130,    // Ctrl-C (SIGINT) stopped a job run once from a complete command line
 };
 
 enum class RoundOutcome {
@@ -26,10 +28,22 @@ enum class RoundOutcome {
   kRefused,   // the command line was refused; a message was written
 };
 
+// What a round's command line asked beyond the job's parameters.
+struct RoundMarks {
+  // The line named both files and settled the parameters, and no dialog was shown in this
+  // round or before: the job runs once, as a script runs it.
+  bool oneShot = false;
+  bool quiet = false;  // -quiet: no progress display
+};
+
 // Reads the command line (the first job of an empty one starts from 45 to 135 degrees),
 // asks for missing names, and shows the parameter form unless the line settles the
-// parameters; showing it sets app.runAgain.
-RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatform& platform);
+// parameters; showing it sets app.runAgain. A line that would run once is refused for a
+// token that names no option; other lines report such tokens and go on. An -out that names
+// a folder or ends in a separator is refused either way. A BMP job whose -out ends in .png
+// gets a hint at -format png. marks, when given, receives the round's marks.
+RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatform& platform,
+                          RoundMarks* marks = nullptr);
 
 // Asks for the names still empty. Cancelling the output chooser goes back to the input
 // chooser when that was asked for in this round; false when the user cancelled.
@@ -43,11 +57,21 @@ bool NeedsParameterDialog(const GivenValues& given);
 // not a finite number); its status, or kExitSuccess when they can.
 int CheckParameters(const RunParameters& run);
 
+// Writes to standard error why the job's frames could not be written where its output name
+// points (the folder is missing, no folder, or may not be written); kExitOutputUnwritable
+// then, kExitSuccess when they can be.
+int CheckOutputFolder(const RunParameters& run);
+
+// The status a cancel ends the process with: kExitInterrupted while a one-shot job runs,
+// kExitSuccess otherwise (a dialog's cancel, interactive use). Safe in a signal handler.
+int CancelExitStatus();
+
 // Writes to standard error what a job failed to do; the exit status that stands for it.
 int ReportJobResult(const AppState& app, const JobResult& job);
 
 // Runs jobs until one ends without app.runAgain, and returns the status of that job, or 0
-// when the user ended the program in a dialog.
+// when the user ended the program in a dialog. A job's output folder is checked before the
+// job; with -quiet no progress display is opened.
 int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer);
 
 // The program's jobs: RunJobs with the import through imaging, its "Error" messages shown by
