@@ -492,15 +492,25 @@ TEST_F(QuilletProgram, ExhaustedResourcesEndWithAMessage) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Output("alone.bmp"), expected);
 
-  // The eight-times enlargement (8000 x 7200, 172 MB) alone needs more than this address space.
+  // The eight-times enlargement (8000 x 7200, 172 MB) alone needs more than this address space,
+  // on the machine's threads or on eight: whichever thread meets the end of memory, the job
+  // ends with its message and status, and leaves nothing behind.
   const Picture larger = SpriteLike(1000, 900, 6, 12);
   WriteFile(job_ + "/larger.bmp", Bmp24File(larger));
-  command = Quillet({"-in", "larger.bmp", "-out", "starved", "-angle", "30"});
-  command.launcher = {"prlimit", "--as=" + std::to_string(std::uint64_t{160} << 20)};
-  run = RunProcess(command);
-  EXPECT_EQ(run.status, kExitOutOfMemory) << run.err;
-  EXPECT_NE(run.err.find("quillet: memory ran out"), std::string::npos) << run.err;
-  EXPECT_FALSE(Exists(job_ + "/starved.bmp"));
+  for (const char* threads : {"", "8"}) {
+    for (const char* format : {"bmp", "png"}) {
+      SCOPED_TRACE(std::string(format) + " on threads " + threads);
+      command = Quillet({"-in", "larger.bmp", "-out", "starved", "-angle", "30", "-format", format});
+      command.launcher = {"prlimit", "--as=" + std::to_string(std::uint64_t{160} << 20)};
+      if (threads[0]) command.environment = {std::string("QUILLET_THREADS=") + threads};
+      run = RunProcess(command);
+      EXPECT_EQ(run.signal, 0);
+      EXPECT_EQ(run.status, kExitOutOfMemory) << run.err;
+      EXPECT_NE(run.err.find("quillet: memory ran out"), std::string::npos) << run.err;
+      EXPECT_EQ(JobListing(), "alone.bmp big.bmp larger.bmp sprite.bmp");
+      EXPECT_EQ(TempListing(), "");
+    }
+  }
 }
 
 }  // namespace
