@@ -208,6 +208,7 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
       given.sheet = true;
     } else if (SameOption(token, "-background")) {
       if (!ParseBackground(reader.Next(), run.background)) { accepted = false; break; }
+      run.backgroundGiven = true;
     } else if (unknown.report) {
       unknown.report(unknown.context, token);
     } else {

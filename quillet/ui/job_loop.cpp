@@ -123,7 +123,7 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
                  sizeof(void*) < 8 ? ": the picture is too large for the 32-bit program" : "");
     return kExitOutOfMemory;
   }
-  if (!job.enlarge.enlarged && run.format == OutputFormat::kPng) {
+  if (!job.enlarge.enlarged && MadeAsSprite(run)) {
     std::fprintf(stderr, "quillet: the picture of \"%s\" is too big to turn\n", run.inputName);
     return kExitOutputUnwritable;
   }
@@ -158,8 +158,9 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
 namespace {
 
 // BMP frames lay a transparent input over the background first; PNG frames keep its alpha.
+// BMP frames with a background given are made as PNG frames, then laid over it whole.
 JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
-  if (app.runParameters.format == OutputFormat::kPng) return RunSpriteJob(app, importer);
+  if (MadeAsSprite(app.runParameters)) return RunSpriteJob(app, importer);
   CompositingImport import;
   import.inner = importer;
   import.background = app.runParameters.background;
