@@ -414,7 +414,11 @@ TEST(OutputPins, BmpFramesOverAGivenBackground) {
     series.endScale = 2;
     series.frameCount = 4;
     std::vector<std::string> files;
-    for (int k = 1; k <= 4; ++k) files.push_back("pin-bg-series_" + std::to_string(k) + ".bmp");
+    for (int k = 1; k <= 4; ++k) {
+      char file[64];
+      std::snprintf(file, sizeof file, "pin-bg-series_%d.bmp", k);
+      files.push_back(file);
+    }
     RunPinnedBackgroundJob("few64x48", "pin-input.png", "pin-bg-series.bmp", series, files, threads, seen);
     ExpectPinned(seen);
   }
