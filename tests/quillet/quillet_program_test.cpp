@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <lodepng.h>
@@ -518,19 +519,22 @@ TEST_F(QuilletProgram, ExhaustedResourcesEndWithAMessage) {
   // ends with its message and status, and leaves nothing behind.
   const Picture larger = SpriteLike(1000, 900, 6, 12);
   WriteFile(job_ + "/larger.bmp", Bmp24File(larger));
-  for (const char* threads : {"", "8"}) {
-    for (const char* format : {"bmp", "png"}) {
-      SCOPED_TRACE(std::string(format) + " on threads " + threads);
-      command = Quillet({"-in", "larger.bmp", "-out", "starved", "-angle", "30", "-format", format});
-      command.launcher = {"prlimit", "--as=" + std::to_string(std::uint64_t{160} << 20)};
-      if (threads[0]) command.environment = {std::string("QUILLET_THREADS=") + threads};
-      run = RunProcess(command);
-      EXPECT_EQ(run.signal, 0);
-      EXPECT_EQ(run.status, kExitOutOfMemory) << run.err;
-      EXPECT_NE(run.err.find("quillet: memory ran out"), std::string::npos) << run.err;
-      EXPECT_EQ(JobListing(), "alone.bmp big.bmp larger.bmp sprite.bmp");
-      EXPECT_EQ(TempListing(), "");
-    }
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "-format bmp"}, {"8", "-format bmp"}, {"8", "-format png"}, {"8", "-background #102030"}};
+  for (const auto& [threads, option] : cases) {
+    SCOPED_TRACE(std::string(option) + " on threads " + threads);
+    const std::string text = option;
+    const std::size_t blank = text.find(' ');
+    command = Quillet({"-in", "larger.bmp", "-out", "starved", "-angle", "30", text.substr(0, blank),
+                       text.substr(blank + 1)});
+    command.launcher = {"prlimit", "--as=" + std::to_string(std::uint64_t{160} << 20)};
+    if (threads[0]) command.environment = {std::string("QUILLET_THREADS=") + threads};
+    run = RunProcess(command);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, kExitOutOfMemory) << run.err;
+    EXPECT_NE(run.err.find("quillet: memory ran out"), std::string::npos) << run.err;
+    EXPECT_EQ(JobListing(), "alone.bmp big.bmp larger.bmp sprite.bmp");
+    EXPECT_EQ(TempListing(), "");
   }
 }
 
