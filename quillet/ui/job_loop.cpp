@@ -173,8 +173,7 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
       failed.frames.framesWanted = 1;
       failed.frames.firstProblem = FrameProblem::kOutOfMemory;
       char name[kPathChars];
-      if (run.format == OutputFormat::kPng) PngOutputFileName(run.outputName, name);
-      else OutputFileName(run.outputName, name);
+      JobOutputFileName(run, name);
       std::snprintf(failed.frames.firstFailedName, sizeof failed.frames.firstFailedName, "%s", name);
       return failed;
     }

@@ -201,12 +201,7 @@ bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const
   return true;
 }
 
-// The job's output name and the name of frame index of its series, in its format.
-void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]) {
-  if (run.format == OutputFormat::kPng) PngOutputFileName(run.outputName, name);
-  else OutputFileName(run.outputName, name);
-}
-
+// The name of frame index of the job's series, in its format.
 void JobFrameFileName(const RunParameters& run, const char* name, int index, char (&frameName)[kFrameNameChars]) {
   if (run.format == OutputFormat::kPng) PngFrameFileName(name, run.frameCount, index, frameName);
   else FrameFileName(name, run.frameCount, index, frameName);
@@ -260,6 +255,11 @@ bool WritePngFile(const char* fileName, const RgbaImage& image) {
   lodepng_state_cleanup(&state);
   LodeBuffer owned(encoded);
   return error == 0 && encoded && WriteOutputFile(fileName, encoded, size);
+}
+
+void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]) {
+  if (run.format == OutputFormat::kPng) PngOutputFileName(run.outputName, name);
+  else OutputFileName(run.outputName, name);
 }
 
 bool WriteCompositedBmpFile(const char* fileName, const RgbaImage& image, std::uint32_t background) {

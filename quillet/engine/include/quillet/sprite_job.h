@@ -70,6 +70,10 @@ bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner
 // The requests of app.runParameters: one, or a series from the start to the end values.
 std::vector<FrameRequest> FrameRequests(const RunParameters& run);
 
+// The output name of a job made by RunSpriteJob, in its format: PngOutputFileName, or the
+// BMP mode's OutputFileName.
+void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]);
+
 // Lays the frame over background (packed as PackColour reads it), every pixel that is not
 // opaque blended as CompositeOver does, and writes it whole under fileName as a 24-bit BMP;
 // false when nothing was written.
