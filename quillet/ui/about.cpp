@@ -25,7 +25,7 @@ const char kHelp[] =
     "  -frames N       number of frames, written as NAME_1.bmp .. NAME_N.bmp\n"
     "  -format F       bmp (the default) or png: RGBA frames on one canvas per series\n"
     "  -sheet C        with -format png: one sprite sheet NAME.png, C frames to a row\n"
-    "  -background C   BMP frames: colour under transparent input, #rrggbb (#ff00ff)\n"
+    "  -background C   BMP frames turned as PNG ones, then laid over C, #rrggbb\n"
     "  -quiet          no progress lines and no bar; errors and warnings still shown\n"
     "  -help, -h       print this help and end (also --help)\n"
     "  -version        print the version and end (also --version)\n"

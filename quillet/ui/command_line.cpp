@@ -321,6 +321,7 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
         break;
       case Option::kBackground:
         accepted = ParseBackground(value, run.background);
+        run.backgroundGiven = true;
         break;
       case Option::kQuiet:
       case Option::kUnknown:

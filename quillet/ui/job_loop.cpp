@@ -196,7 +196,7 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
                  sizeof(void*) < 8 ? ": the picture is too large for the 32-bit program" : "");
     return kExitOutOfMemory;
   }
-  if (!job.enlarge.enlarged && run.format == OutputFormat::kPng) {
+  if (!job.enlarge.enlarged && MadeAsSprite(run)) {
     std::fprintf(stderr, "quillet: the picture of \"%s\" is too big to turn\n", run.inputName);
     return kExitOutputUnwritable;
   }
@@ -231,8 +231,26 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
 namespace {
 
 // BMP frames lay a transparent input over the background first; PNG frames keep its alpha.
+// BMP frames with a background given are made as PNG frames, then laid over it whole. Memory
+// that runs out in such a job ends it as a frame that could not be made, under the output's
+// name, so that the job is reported and the progress display closed as after any other.
 JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
-  if (app.runParameters.format == OutputFormat::kPng) return RunSpriteJob(app, importer);
+  const RunParameters& run = app.runParameters;
+  if (MadeAsSprite(run)) {
+    try {
+      return RunSpriteJob(app, importer);
+    } catch (const std::bad_alloc&) {
+      JobResult failed;
+      failed.enlarge.inputImported = true;
+      failed.enlarge.enlarged = true;
+      failed.frames.framesWanted = 1;
+      failed.frames.firstProblem = FrameProblem::kOutOfMemory;
+      char name[kPathChars];
+      JobOutputFileName(run, name);
+      std::snprintf(failed.frames.firstFailedName, sizeof failed.frames.firstFailedName, "%s", name);
+      return failed;
+    }
+  }
   CompositingImport import;
   import.inner = importer;
   import.background = app.runParameters.background;

@@ -1,11 +1,13 @@
 // A frame of a series that runs out of memory while frames are made side by side is made
 // again alone: the job writes the same files and shows the same progress as on one thread.
 // Memory is made to run out by failing large allocations on every thread but the test's
-// own, through this program's replacement of the global allocation functions.
+// own, through this program's replacement of the global allocation functions. Also: how a
+// failure inside the threads of a ParallelFor reaches its caller.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "parallel.h"
 #include "quillet/pipeline.h"
 #include "quillet/render.h"
 #include "progress_log.h"
@@ -95,6 +98,31 @@ TEST_F(FrameMemoryTest, AFrameThatRunsOutBesideOthersIsMadeAgainAlone) {
     EXPECT_EQ(sideBySide.positions, alone.positions);
     EXPECT_EQ(sideBySide.texts, alone.texts);
     EXPECT_TRUE(sideBySide.files == alone.files);
+  }
+}
+
+// Memory that runs out in one call of a ParallelFor, on the calling thread or on a worker, is
+// thrown again to the caller only once every call that began has ended and every thread is
+// joined; the calls not yet begun are given up.
+TEST(ParallelFor, PassesAFailureOnOnceEveryThreadHasEnded) {
+  for (const bool onCaller : {true, false}) {
+    SCOPED_TRACE(onCaller ? "on the calling thread" : "on a worker");
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int> begun{0}, ended{0}, thrown{0};
+    bool caught = false;
+    try {
+      ParallelFor(400, 8, [&](int) {
+        begun.fetch_add(1);
+        if ((std::this_thread::get_id() == caller) == onCaller && thrown.fetch_add(1) == 0) throw std::bad_alloc();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ended.fetch_add(1);
+      });
+    } catch (const std::bad_alloc&) {
+      caught = true;
+    }
+    EXPECT_TRUE(caught);
+    EXPECT_EQ(ended.load(), begun.load() - 1);  // only the failed call did not end
+    EXPECT_LT(begun.load(), 400);
   }
 }
 

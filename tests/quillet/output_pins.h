@@ -161,6 +161,13 @@ inline constexpr PinnedHash kPinnedHashes[] = {
     {"job/pin-job-islands_09.bmp", 0x8641588579eb6126ull},
     {"job/pin-job-islands_10.bmp", 0xd2353515dd699df1ull},
     {"job/pin-job-islands_11.bmp", 0xd1b063f50c669158ull},
+    {"job/pin-bg-single.bmp", 0xc6597838c2052c6dull},
+    {"job/pin-bg-quarter.bmp", 0xb85c73a1cee22729ull},
+    {"job/pin-bg-level.bmp", 0x2132d0ad33235f6full},
+    {"job/pin-bg-series_1.bmp", 0xf1fe4fcf15ecbbd6ull},
+    {"job/pin-bg-series_2.bmp", 0x5e87201125b2cb39ull},
+    {"job/pin-bg-series_3.bmp", 0x752bdd04d2047cf6ull},
+    {"job/pin-bg-series_4.bmp", 0x0f1f79bd2b57d621ull},
 };
 
 }  // namespace quillet

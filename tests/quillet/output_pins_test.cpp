@@ -16,6 +16,7 @@
 #include "quillet/enlarge.h"
 #include "quillet/pipeline.h"
 #include "quillet/render.h"
+#include "quillet/sprite_job.h"
 #include "test_images.h"
 
 namespace quillet {
@@ -346,6 +347,82 @@ TEST(OutputPins, WholeJobs) {
     RunPinnedJob("islands96x80", "pin-job-islands.bmp", islands, files, threads, seen);
     ExpectPinned(seen);
   }
+}
+
+// The picture with alpha, rows from the top: pixels of colour `clear` fully transparent, of
+// colour `half` half covering, the rest opaque.
+RgbaImage WithAlpha(const Picture& picture, std::uint32_t clear, std::uint32_t half) {
+  RgbaImage image = BlankImage(picture.width, picture.height);
+  for (std::int32_t y = 0; y < picture.height; ++y)
+    for (std::int32_t x = 0; x < picture.width; ++x) {
+      const std::uint32_t c = picture.At(x, picture.height - 1 - y);
+      const std::uint8_t alpha = c == clear ? 0 : c == half ? 128 : 255;
+      image.At(x, y) = PackRgba(static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                static_cast<std::uint8_t>(c), alpha);
+    }
+  return image;
+}
+
+// A job of BMP frames with a background given, from a PNG file when inputName names one, else
+// from the sprite through the importer; the frames are read back.
+void RunPinnedBackgroundJob(const char* sprite, const char* inputName, const char* outputName,
+                            const RunParameters& parameters, const std::vector<std::string>& frameFiles,
+                            int threads, std::vector<std::pair<std::string, std::uint64_t>>& seen) {
+  AppState app;
+  app.runParameters = parameters;
+  app.runParameters.backgroundGiven = true;
+  app.runParameters.background = 0x30C060;
+  std::snprintf(app.runParameters.inputName, kPathChars, "%s", inputName);
+  std::snprintf(app.runParameters.outputName, kPathChars, "%s", outputName);
+  const InMemoryInput input{app.runParameters.inputName, &SpriteNamed(sprite).picture};
+  const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
+  const JobResult job = RunSpriteJob(app, importer, threads);
+  EXPECT_EQ(job.frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName << " threads " << threads;
+  for (const std::string& file : frameFiles) {
+    WorkingBitmap written;
+    LoadBitmapFile(file.c_str(), written);
+    seen.emplace_back("job/" + file, HashOf(written));
+    std::remove(file.c_str());
+  }
+}
+
+// BMP frames over a given background are made as PNG frames are and then laid over it whole:
+// a picture with clear and half-covering pixels turned 30 degrees and a quarter turn; an
+// opaque one left level (every row of it kept, nothing added) and turned as a series, whose
+// corners get the background rather than the colour of its bottom-left pixel.
+TEST(OutputPins, BmpFramesOverAGivenBackground) {
+  const char* png = "pin-bg-input.png";
+  ASSERT_TRUE(WritePngFile(png, WithAlpha(SpriteNamed("edges24x20").picture, 0x102030, 0xFFFFFF)));
+  for (int threads : {1, 2, 3}) {
+    std::vector<std::pair<std::string, std::uint64_t>> seen;
+    RunParameters turn;
+    turn.angle = turn.endAngle = 30;
+    turn.scale = turn.endScale = 1.5;
+    RunPinnedBackgroundJob("edges24x20", png, "pin-bg-single", turn, {"pin-bg-single.bmp"}, threads, seen);
+    turn.angle = turn.endAngle = 90;
+    turn.scale = turn.endScale = 1;
+    RunPinnedBackgroundJob("edges24x20", png, "pin-bg-quarter", turn, {"pin-bg-quarter.bmp"}, threads, seen);
+
+    RunParameters level;
+    RunPinnedBackgroundJob("few64x48", "pin-input.png", "pin-bg-level", level, {"pin-bg-level.bmp"}, threads, seen);
+    EXPECT_EQ(seen.back().second, HashOf(Source(SpriteNamed("few64x48").picture)));
+
+    RunParameters series;
+    series.angle = -17.5;
+    series.endAngle = 359.9;
+    series.scale = 0.5;
+    series.endScale = 2;
+    series.frameCount = 4;
+    std::vector<std::string> files;
+    for (int k = 1; k <= 4; ++k) {
+      char file[64];
+      std::snprintf(file, sizeof file, "pin-bg-series_%d.bmp", k);
+      files.push_back(file);
+    }
+    RunPinnedBackgroundJob("few64x48", "pin-input.png", "pin-bg-series.bmp", series, files, threads, seen);
+    ExpectPinned(seen);
+  }
+  std::remove(png);
 }
 
 }  // namespace

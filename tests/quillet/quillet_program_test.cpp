@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <lodepng.h>
@@ -160,28 +161,49 @@ TEST_F(QuilletProgram, NamesAreTakenWholeAndPngIsImported) {
 }
 
 // A transparent input gives BMP frames of the picture laid over the background colour, not of
-// the colours hidden under its transparent pixels.
+// the colours hidden under its transparent pixels: by default laid over it before it is
+// turned; with a background given, each PNG frame on the series' canvas laid over it whole.
 TEST_F(QuilletProgram, TransparentInputLiesOverTheBackgroundInBmpFrames) {
   RgbaImage slime;
   ASSERT_TRUE(ReadPngFile(SAMPLES_DIR "/slime.png", slime));
   for (Rgba& v : slime.pixels)
     if (AlphaOf(v) == 0) v = 0x00FFFFFF;  // hidden white
   WritePng(job_ + "/slime.png", slime);
-  for (const char* background : {"#ff00ff", "#10A0c0"}) {
-    const std::uint32_t packed = static_cast<std::uint32_t>(std::stoul(background + 1, nullptr, 16));
-    Picture laid = Plain(slime.width, slime.height, 0);
-    for (std::int32_t y = 0; y < slime.height; ++y)
-      for (std::int32_t x = 0; x < slime.width; ++x) {
-        const Rgba v = slime.At(x, slime.height - 1 - y);
-        laid.At(x, y) = AlphaOf(v) == 0 ? packed : ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF);
-      }
-    WriteFile(job_ + "/laid.bmp", Bmp24File(laid));
-    std::vector<std::string> args = {"-in", "slime.png", "-out", "turned", "-angle", "30"};
-    if (background[1] != 'f') args.insert(args.end(), {"-background", background});
-    const ProcessResult run = Run(args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Output("turned.bmp"), Expected("laid.bmp", 30, 30, 1, 1, 1)[0]) << background;
+  Picture laid = Plain(slime.width, slime.height, 0);
+  for (std::int32_t y = 0; y < slime.height; ++y)
+    for (std::int32_t x = 0; x < slime.width; ++x) {
+      const Rgba v = slime.At(x, slime.height - 1 - y);
+      laid.At(x, y) = AlphaOf(v) == 0 ? 0xFF00FF : ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF);
+    }
+  WriteFile(job_ + "/laid.bmp", Bmp24File(laid));
+  ProcessResult run = Run({"-in", "slime.png", "-out", "turned", "-angle", "30"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Output("turned.bmp"), Expected("laid.bmp", 30, 30, 1, 1, 1)[0]);
+
+  for (std::size_t k = 0; k < slime.pixels.size(); k += 5)
+    if (AlphaOf(slime.pixels[k]) != 0) slime.pixels[k] = (slime.pixels[k] & 0xFFFFFF) | 0x60000000;  // partly covering
+  WritePng(job_ + "/slime.png", slime);
+  const std::vector<std::string> series = {"-in", "slime.png", "-angle", "0", "-endangle", "100", "-frames", "3"};
+  std::vector<std::string> args = series;
+  args.insert(args.end(), {"-out", "canvas", "-format", "png"});
+  run = Run(args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  args = series;
+  args.insert(args.end(), {"-out", "over", "-background", "#10A0c0"});
+  run = Run(args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (int k = 1; k <= 3; ++k) {
+    SCOPED_TRACE(k);
+    RgbaImage frame;
+    ASSERT_TRUE(ReadPngFile((job_ + "/canvas_" + std::to_string(k) + ".png").c_str(), frame));
+    WorkingBitmap expected, written;
+    ASSERT_TRUE(CompositeOver(frame, 0x10A0C0, expected));
+    LoadBitmapFile((job_ + "/over_" + std::to_string(k) + ".bmp").c_str(), written);
+    ASSERT_TRUE(HasImage24(written));
+    EXPECT_TRUE(written.pixels == expected.pixels);
   }
+  EXPECT_EQ(JobListing(), "canvas_1.png canvas_2.png canvas_3.png laid.bmp over_1.bmp over_2.bmp over_3.bmp "
+                          "slime.png sprite.bmp turned.bmp");
 }
 
 TEST_F(QuilletProgram, PngFramesShareOneCanvasAndMakeASheet) {
@@ -569,15 +591,28 @@ TEST_F(QuilletProgram, ExhaustedResourcesEndWithAMessage) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Output("alone.bmp"), expected);
 
-  // The eight-times enlargement (8000 x 7200, 172 MB) alone needs more than this address space.
+  // The eight-times enlargement (8000 x 7200, 172 MB) alone needs more than this address space,
+  // on the machine's threads or on eight: whichever thread meets the end of memory, the job
+  // ends with its message and status, and leaves nothing behind.
   const Picture larger = SpriteLike(1000, 900, 6, 12);
   WriteFile(job_ + "/larger.bmp", Bmp24File(larger));
-  command = Quillet({"-in", "larger.bmp", "-out", "starved", "-angle", "30"});
-  command.launcher = {"prlimit", "--as=" + std::to_string(std::uint64_t{160} << 20)};
-  run = RunProcess(command);
-  EXPECT_EQ(run.status, kExitOutOfMemory) << run.err;
-  EXPECT_NE(run.err.find("quillet: memory ran out"), std::string::npos) << run.err;
-  EXPECT_FALSE(Exists(job_ + "/starved.bmp"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "-format bmp"}, {"8", "-format bmp"}, {"8", "-format png"}, {"8", "-background #102030"}};
+  for (const auto& [threads, option] : cases) {
+    SCOPED_TRACE(std::string(option) + " on threads " + threads);
+    const std::string text = option;
+    const std::size_t blank = text.find(' ');
+    command = Quillet({"-in", "larger.bmp", "-out", "starved", "-angle", "30", text.substr(0, blank),
+                       text.substr(blank + 1)});
+    command.launcher = {"prlimit", "--as=" + std::to_string(std::uint64_t{160} << 20)};
+    if (threads[0]) command.environment = {std::string("QUILLET_THREADS=") + threads};
+    run = RunProcess(command);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, kExitOutOfMemory) << run.err;
+    EXPECT_NE(run.err.find("quillet: memory ran out"), std::string::npos) << run.err;
+    EXPECT_EQ(JobListing(), "alone.bmp big.bmp larger.bmp sprite.bmp");
+    EXPECT_EQ(TempListing(), "");
+  }
 }
 
 }  // namespace

@@ -147,16 +147,25 @@ class ValueCounts {
     ++counts_[slot];
   }
 
+  void Clear() {
+    keys_.fill(0);
+    counts_.fill(0);
+    codes_.fill(0);
+    used_ = 0;
+  }
+
   // Gives the most frequent values (ties to the lower value) codes 1, 2, ... up to 254.
+  // Allocates nothing, so that it may run on any thread.
   void ChooseCodes(std::uint32_t* values) {
-    std::vector<std::pair<std::int64_t, std::uint32_t>> ranked;  // (-count, value)
+    std::size_t ranks = 0;
     for (std::size_t slot = 0; slot < kSlots; ++slot)
-      if (counts_[slot] != 0) ranked.emplace_back(-static_cast<std::int64_t>(counts_[slot]), keys_[slot]);
-    const std::size_t chosen = std::min<std::size_t>(ranked.size(), kComputedCode - 1);
-    std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(chosen), ranked.end());
+      if (counts_[slot] != 0) ranked_[ranks++] = {-static_cast<std::int64_t>(counts_[slot]), keys_[slot]};
+    const std::size_t chosen = std::min<std::size_t>(ranks, kComputedCode - 1);
+    std::partial_sort(ranked_.begin(), ranked_.begin() + static_cast<std::ptrdiff_t>(chosen),
+                      ranked_.begin() + static_cast<std::ptrdiff_t>(ranks));
     codes_.fill(kComputedCode);
     for (std::size_t k = 0; k < chosen; ++k) {
-      const std::uint32_t value = ranked[k].second;
+      const std::uint32_t value = ranked_[k].second;
       std::size_t slot = Hash(value);
       while (keys_[slot] != value) slot = (slot + 1) & (kSlots - 1);
       codes_[slot] = static_cast<std::uint8_t>(k + 1);
@@ -176,6 +185,7 @@ class ValueCounts {
   std::array<std::uint32_t, kSlots> counts_{};
   std::array<std::uint8_t, kSlots> codes_{};
   std::size_t used_ = 0;
+  std::array<std::pair<std::int64_t, std::uint32_t>, kSlots / 2> ranked_{};  // (-count, value)
 };
 
 // Codes of the interior pixels of one band of rows and the band's list of values.
@@ -185,7 +195,7 @@ void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std
   const std::int64_t last = std::min<std::int64_t>(((band + 1) << kBandShift) - 1, src.height - 2);
   if (first > last) return;
   std::fill(scratch.begin(), scratch.begin() + (last - first + 1) * src.width, 0u);
-  counts = ValueCounts{};
+  counts.Clear();
   for (std::int64_t row = first; row <= last; ++row) {
     const std::uint8_t* mid = src.pixels + row * src.stride;
     const std::uint8_t* up = mid - src.stride;

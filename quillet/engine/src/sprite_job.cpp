@@ -201,6 +201,18 @@ bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const
   return true;
 }
 
+// The name of frame index of the job's series, in its format.
+void JobFrameFileName(const RunParameters& run, const char* name, int index, char (&frameName)[kFrameNameChars]) {
+  if (run.format == OutputFormat::kPng) PngFrameFileName(name, run.frameCount, index, frameName);
+  else FrameFileName(name, run.frameCount, index, frameName);
+}
+
+// One frame on its canvas, written in the job's format.
+bool WriteJobFrame(const RunParameters& run, const char* fileName, const RgbaImage& image) {
+  if (run.format == OutputFormat::kPng) return WritePngFile(fileName, image);
+  return WriteCompositedBmpFile(fileName, image, run.background);
+}
+
 void ShowFrameStatus(const AppState& app, const char* name, const FrameRequest& request) {
   char path[kFrameNameChars];
   if (!AbsolutePath(name, path, kPathChars)) std::snprintf(path, sizeof path, "%s", name);
@@ -243,6 +255,16 @@ bool WritePngFile(const char* fileName, const RgbaImage& image) {
   lodepng_state_cleanup(&state);
   LodeBuffer owned(encoded);
   return error == 0 && encoded && WriteOutputFile(fileName, encoded, size);
+}
+
+void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]) {
+  if (run.format == OutputFormat::kPng) PngOutputFileName(run.outputName, name);
+  else OutputFileName(run.outputName, name);
+}
+
+bool WriteCompositedBmpFile(const char* fileName, const RgbaImage& image, std::uint32_t background) {
+  WorkingBitmap bitmap;
+  return CompositeOver(image, background, bitmap) && WriteBitmapFile(fileName, bitmap);
 }
 
 void PngOutputFileName(const char* outputName, char (&name)[kPathChars]) {
@@ -378,10 +400,10 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
   result.frames.framesWanted = sheet ? 1 : static_cast<int>(requests.size());
 
   char name[kPathChars];
-  PngOutputFileName(run.outputName, name);
+  JobOutputFileName(run, name);
   auto fileNameOf = [&](std::size_t k, char (&out)[kFrameNameChars]) {
     if (series && !sheet) {
-      PngFrameFileName(name, run.frameCount, static_cast<int>(k), out);
+      JobFrameFileName(run, name, static_cast<int>(k), out);
     } else {
       std::snprintf(out, sizeof out, "%s", name);
     }
@@ -445,7 +467,7 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     char frameName[kFrameNameChars];
     fileNameOf(k, frameName);
     ClearOutputFailure();
-    if (!WritePngFile(frameName, cell)) {
+    if (!WriteJobFrame(run, frameName, cell)) {
       // The series stops at the first frame that cannot be written.
       std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
       result.frames.firstProblem = FrameProblem::kNotWritten;

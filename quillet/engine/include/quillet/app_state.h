@@ -27,6 +27,7 @@ struct RunParameters {
   OutputFormat format = OutputFormat::kBmp;
   std::int32_t sheetColumns = 0;        // PNG frames: above 0, one sheet of that many to a row
   std::uint32_t background = 0xFF00FF;  // BMP frames: what transparent input lies over (packed)
+  bool backgroundGiven = false;         // BMP frames: made as PNG frames are, then laid over it
 };
 
 // A progress display the front end installs. Either callback may be null.

@@ -70,8 +70,24 @@ bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner
 // The requests of app.runParameters: one, or a series from the start to the end values.
 std::vector<FrameRequest> FrameRequests(const RunParameters& run);
 
+// The output name of a job made by RunSpriteJob, in its format: PngOutputFileName, or the
+// BMP mode's OutputFileName.
+void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]);
+
+// Lays the frame over background (packed as PackColour reads it), every pixel that is not
+// opaque blended as CompositeOver does, and writes it whole under fileName as a 24-bit BMP;
+// false when nothing was written.
+bool WriteCompositedBmpFile(const char* fileName, const RgbaImage& image, std::uint32_t background);
+
+// Whether the job's frames are made as RunSpriteJob makes them: PNG frames, and BMP frames
+// when a background was given for them.
+inline bool MadeAsSprite(const RunParameters& run) {
+  return run.format == OutputFormat::kPng || run.backgroundGiven;
+}
+
 // The whole PNG-mode job of app.runParameters: every frame on the series' canvas, written as
-// separate files or, with a sheet column count, as one sheet.
+// separate files or, with a sheet column count, as one sheet. With the BMP format, each frame
+// on its canvas is laid over the background and written as a 24-bit BMP under the BMP names.
 JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads = 0);
 
 }  // namespace quillet
