@@ -69,9 +69,19 @@ bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner
 
 // The requests of app.runParameters: one, or a series from the start to the end values.
 std::vector<FrameRequest> FrameRequests(const RunParameters& run);
+// Their number, and request index of them, made alone.
+int RequestCount(const RunParameters& run);
+FrameRequest RequestAt(const RunParameters& run, int index);
+
+// What the frames of a series held for their canvas may take in memory before the earlier
+// ones go to a temporary file of the job.
+inline constexpr std::uint64_t kHeldFrameBytes = std::uint64_t{64} << 20;
 
 // The whole PNG-mode job of app.runParameters: every frame on the series' canvas, written as
-// separate files or, with a sheet column count, as one sheet.
-JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads = 0);
+// separate files or, with a sheet column count, as one sheet. The frames are held until the
+// canvas is known, in memory up to heldFrameBytes and past that in the job's temporary
+// directory. A sheet is refused as soon as the frames made so far make it too large.
+JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads = 0,
+                       std::uint64_t heldFrameBytes = kHeldFrameBytes);
 
 }  // namespace quillet
