@@ -1,6 +1,6 @@
 // PNG frames of a series: the frames held until the canvas is known go to the job's temporary
-// directory past a bound and come back unchanged, a long series stays within a bounded
-// memory, and a sheet too large is refused as soon as that is certain.
+// directory past a bound and come back unchanged, and a long series stays within a bounded
+// memory.
 #include "quillet/sprite_job.h"
 
 #include <gtest/gtest.h>
@@ -82,19 +82,6 @@ TEST_F(PngSeries, FramesHeldOnDiskComeBackUnchanged) {
     EXPECT_EQ(Written(c.frames, c.sheet > 0), c.pin) << c.sheet;
     EXPECT_EQ(TempListing(), "");  // the temporary directory went with its file
   }
-}
-
-TEST_F(PngSeries, ASheetIsRefusedOnceTheFramesMadeSoFarAreTooMany) {
-  ASSERT_TRUE(WritePngFile("in.png", Sprite(40, 30)));
-  // A million cells of a 40 x 30 sprite: over 1 GiB from the first frame on.
-  const JobResult job = RunPng(1000000, 0, 359, 1, 1, 1000, kHeldFrameBytes);
-  EXPECT_EQ(job.frames.framesWritten, 0);
-  EXPECT_EQ(job.frames.firstProblem, FrameProblem::kTooLarge);
-  EXPECT_TRUE(job.frames.wantedRgba);
-  EXPECT_TRUE(job.frames.wantedAtLeast);
-  EXPECT_EQ(job.frames.wantedWidth, 40.0 * 1000);
-  EXPECT_EQ(job.frames.wantedHeight, 30.0 * 1000);
-  EXPECT_FALSE(testing::Exists("sheet.png"));
 }
 
 // The series the parent test asks for, run in this process on its own; it prints the peak
