@@ -215,6 +215,15 @@ void ShowFrameStatus(const AppState& app, const char* name, const FrameRequest& 
 
 }  // namespace
 
+bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report) {
+  report = InputReport{};
+  if (!data || size < 8 || size > kMaxPngFileBytes || std::memcmp(data, kPngSignature, 8) != 0) {
+    report.problem = InputProblem::kNotImage;
+    return false;
+  }
+  return DecodePng(std::vector<unsigned char>(data, data + size), image, report);
+}
+
 bool ReadPngFile(const char* fileName, RgbaImage& image) {
   std::vector<unsigned char> bytes;
   InputReport report;

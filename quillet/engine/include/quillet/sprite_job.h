@@ -18,6 +18,10 @@ namespace quillet {
 // picture would be too big to enlarge eight times within kMaxPixelBlockBytes.
 bool ReadPngFile(const char* fileName, RgbaImage& image);
 
+// A PNG file's bytes as 8-bit RGBA, as ReadPngFile takes them; false, with report saying
+// why, when they are not a PNG, do not decode, or the picture would be too big.
+bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report);
+
 // Encodes the picture as an 8-bit RGBA PNG in memory and writes it whole under fileName
 // (beside it first, then renamed into place); false when nothing was written.
 bool WritePngFile(const char* fileName, const RgbaImage& image);
