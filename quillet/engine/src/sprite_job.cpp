@@ -393,8 +393,8 @@ std::uint64_t HeldBytesOf(const SpriteFrame& frame) {
 
 // The frames of a series that are made and not yet written, in order: in memory while they
 // take no more than a bound of bytes; past it the ones held so far go, packed one after the
-// other, to a file in a temporary directory of the job's own, made when first needed and
-// removed with the file however the job ends.
+// other, to a file in a temporary directory of the job's own, made when first needed; the
+// file is gone once closed or once the process ends, the directory when the job ends.
 class HeldFrames {
  public:
   explicit HeldFrames(std::uint64_t bound) : bound_(bound) {}
@@ -468,13 +468,9 @@ class HeldFrames {
       RecordOutputFailure(temporaries_->directory, "the path of the temporary directory is too long");
       return false;
     }
-    // Made empty and exclusively (never through a link) in the job's private directory, then
-    // opened for writing and reading back.
-    slot_ = RegisterTemporary(path_, false);
-    if (!WriteOutputFile(path_, static_cast<const void*>(nullptr), 0, OutputMode::kCreateNew)) return false;
-    made_ = true;
-    file_ = std::fopen(path_, "r+b");
-    return file_ || Failed();
+    // Gone with the process however it ends; the directory goes with temporaries_.
+    file_ = OpenScratchFile(path_);
+    return file_ != nullptr;
   }
 
   bool Failed() {
@@ -485,10 +481,6 @@ class HeldFrames {
   void Discard() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
-    if (made_) RemoveFileNow(path_);
-    made_ = false;
-    ReleaseTemporary(slot_);
-    slot_ = -1;
     temporaries_.reset();  // removes the directory
   }
 
@@ -497,8 +489,6 @@ class HeldFrames {
   std::deque<SpriteFrame> memory_;
   std::unique_ptr<JobTemporaries> temporaries_;
   char path_[kTempPathChars] = {};
-  int slot_ = -1;
-  bool made_ = false;
   std::FILE* file_ = nullptr;
   std::uint64_t inFile_ = 0;  // frames in the file not taken yet
 };
