@@ -424,11 +424,12 @@ class HeldFrames {
       memory_.pop_front();
       return true;
     }
+    // A frame is cut from a 24-bit frame within the limit: no more pixels than that holds.
     std::int32_t size[2];
     double centre[2];
     if (std::fread(size, sizeof size, 1, file_) != 1 || std::fread(centre, sizeof centre, 1, file_) != 1 ||
         size[0] <= 0 || size[1] <= 0 ||
-        static_cast<std::uint64_t>(size[0]) * static_cast<std::uint64_t>(size[1]) * sizeof(Rgba) > kMaxPixelBlockBytes)
+        static_cast<std::uint64_t>(size[0]) * static_cast<std::uint64_t>(size[1]) > kMaxPixelBlockBytes / 3)
       return Failed();
     frame.image = BlankImage(size[0], size[1]);
     frame.centreX = centre[0];
