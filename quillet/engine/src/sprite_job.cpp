@@ -3,6 +3,7 @@
 #include <lodepng.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -412,6 +413,7 @@ class HeldFrames {
   // Ends adding: the frames are then taken back in order. False when the file failed.
   bool StartTaking() {
     if (!file_) return true;
+    errno = 0;
     if (std::fflush(file_) != 0 || std::ferror(file_) || std::fseek(file_, 0, SEEK_SET) != 0) return Failed();
     return true;
   }
@@ -424,6 +426,7 @@ class HeldFrames {
       memory_.pop_front();
       return true;
     }
+    errno = 0;
     // A frame is cut from a 24-bit frame within the limit: no more pixels than that holds.
     std::int32_t size[2];
     double centre[2];
@@ -446,6 +449,7 @@ class HeldFrames {
  private:
   bool Spill() {
     if (!file_ && !Open()) return false;
+    errno = 0;
     for (SpriteFrame& frame : memory_) {
       const std::int32_t size[2] = {frame.image.width, frame.image.height};
       const double centre[2] = {frame.centreX, frame.centreY};
@@ -474,8 +478,11 @@ class HeldFrames {
     return file_ != nullptr;
   }
 
+  // Notes the failure of the file's last call, with the system's reason when it gave one.
   bool Failed() {
-    RecordOutputFailure(path_, "the frames held for the canvas could not be written or read back");
+    const int error = errno;
+    RecordOutputFailure(path_, error != 0 ? std::strerror(error)
+                                          : "the frames held for the canvas could not be written or read back");
     return false;
   }
 
