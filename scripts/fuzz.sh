@@ -12,7 +12,7 @@ scripts/install-deps.sh tests
 cmake --preset fuzz
 cmake --build --preset fuzz -j "$(nproc)"
 
-targets="fuzz_bmp fuzz_mostel_png fuzz_command_line fuzz_parameter_form fuzz_import"
+targets="fuzz_bmp fuzz_mostel_png fuzz_command_line fuzz_parameter_form fuzz_import fuzz_png_sprite fuzz_stand_ins"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/pixeltools-fuzz.XXXXXX")
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
@@ -42,7 +42,7 @@ for target in $targets; do
   mkdir -p "$corpus"
   [ -d "$regressions" ] && cp "$regressions"/* "$corpus"/ 2>/dev/null || true
   case "$target" in
-    fuzz_mostel_png) cp samples/*.png "$corpus"/ ;;
+    fuzz_mostel_png | fuzz_png_sprite | fuzz_stand_ins) cp samples/*.png "$corpus"/ ;;
     fuzz_import) cp samples/*.png "$corpus"/ && cp tests/data/pngsuite/bmp/*.bmp "$corpus"/ 2>/dev/null || true ;;
     fuzz_bmp) cp tests/data/pngsuite/bmp/*.bmp "$corpus"/ 2>/dev/null || true ;;
   esac

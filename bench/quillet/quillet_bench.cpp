@@ -1,10 +1,13 @@
 // A 64 x 64 sprite-like picture enlarged eight times: smart 2x step throughput and the
-// time of one frame (scale 1, angle 30) on one thread and on every core.
+// time of one frame (scale 1, angle 30) on one thread and on every core. And the stand-in
+// colours of side x side distinct colours at alpha 1, whose looks over the key all crowd
+// onto a few colours.
 #include <benchmark/benchmark.h>
 
 #include "quillet/app_state.h"
 #include "quillet/enlarge.h"
 #include "quillet/render.h"
+#include "quillet/sprite.h"
 #include "test_images.h"
 
 namespace {
@@ -47,6 +50,20 @@ void BM_RenderFrame(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_RenderFrame)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// side: 256 or 512
+void BM_StandInColours(benchmark::State& state) {
+  const int side = static_cast<int>(state.range(0));
+  RgbaImage faint = BlankImage(side, side);
+  for (std::size_t k = 0; k < faint.pixels.size(); ++k)
+    faint.pixels[k] = (static_cast<Rgba>(k) * 2654435761u & 0xFFFFFF) | Rgba{1} << 24;
+  for (auto _ : state) {
+    const ProxyMap map = BuildProxyMap(faint);
+    benchmark::DoNotOptimize(map.key);
+  }
+  state.SetItemsProcessed(state.iterations() * side * side);
+}
+BENCHMARK(BM_StandInColours)->Arg(256)->Arg(512)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

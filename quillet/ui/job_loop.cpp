@@ -165,6 +165,12 @@ int ReportInput(const char* name, const InputReport& input) {
     case InputProblem::kOutOfMemory:
       std::fprintf(stderr, "quillet: memory ran out while reading \"%s\"\n", name);
       return kExitOutOfMemory;
+    case InputProblem::kTooManyColours:
+      std::fprintf(stderr,
+                   "quillet: \"%s\" has too many colours to turn with its transparency: no 24-bit colour is "
+                   "left to stand for each of its values\n",
+                   name);
+      return kExitInputUnreadable;
     default:
       break;
   }
@@ -208,6 +214,14 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
   if (frames.framesWritten != frames.framesWanted) {
     switch (frames.firstProblem) {
       case FrameProblem::kTooLarge:
+        if (frames.wantedRgba) {
+          std::fprintf(stderr,
+                       "quillet: the sheet would be %s%.0f x %.0f pixels, over the limit of %llu MiB of 4-byte "
+                       "pixels (\"%s\" not written)\n",
+                       frames.wantedAtLeast ? "at least " : "", frames.wantedWidth, frames.wantedHeight,
+                       static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
+          return kExitBadCommandLine;
+        }
         std::fprintf(stderr,
                      "quillet: the output would be %.0f x %.0f pixels, over the limit of %llu MiB of 24-bit rows "
                      "(\"%s\" not written)\n",

@@ -258,7 +258,17 @@ TEST_F(QuilletProgram, PngFramesRefuseMissingAndOversizedInputs) {
   run = Run({"-in", "sprite.bmp", "-out", "big", "-scale", "1e4", "-format", "png"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("over the limit"), std::string::npos) << run.err;
-  EXPECT_EQ(JobListing(), "huge.png sprite.bmp");
+
+  // A million cells of a 40 x 30 picture: refused from the first frame, not after the last.
+  WriteFile(job_ + "/wide.bmp", Bmp24File(SpriteLike(40, 30, 4, 9)));
+  run = Run({"-in", "wide.bmp", "-out", "sheet", "-angle", "0", "-endangle", "359", "-frames", "1000000", "-format",
+             "png", "-sheet", "1000"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("the sheet would be at least 40000 x 30000 pixels, over the limit of 1024 MiB of 4-byte "
+                         "pixels (\"sheet.png\" not written)"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(JobListing(), "huge.png sprite.bmp wide.bmp");
 }
 
 TEST_F(QuilletProgram, BadFormatSheetOrBackgroundIsRefused) {

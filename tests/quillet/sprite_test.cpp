@@ -88,6 +88,60 @@ TEST(ProxyMap, KeyMovesOffColoursThePictureUses) {
   for (Rgba v : taken) EXPECT_NE(ProxyOf(map, v), map.key);
 }
 
+// The stand-ins of a map, value and stand-in in turn, folded into one number.
+std::uint64_t Fingerprint(const ProxyMap& map) {
+  std::uint64_t h = 1469598103934665603ull;
+  auto mix = [&](std::uint64_t v) { h = (h ^ v) * 1099511628211ull; };
+  mix(map.key);
+  for (const auto& [value, proxy] : map.toProxy) {
+    mix(value);
+    mix(proxy);
+  }
+  return h;
+}
+
+TEST(ProxyMap, CrowdedLooksKeepTheirChoiceOfColours) {
+  // Many values whose looks over the key fall on a few colours, or inside a solid block of
+  // opaque colours, each move to the nearest free colour: the choices are pinned.
+  RgbaImage faint = BlankImage(512, 512);  // distinct colours, all at alpha 1
+  for (std::size_t k = 0; k < faint.pixels.size(); ++k)
+    faint.pixels[k] = (static_cast<Rgba>(k) * 2654435761u & 0xFFFFFF) | Rgba{1} << 24;
+  RgbaImage pale = BlankImage(256, 256);
+  std::size_t k = 0;
+  for (int r = 0; r < 32; ++r)
+    for (int g = 0; g < 32; ++g)
+      for (int b = 0; b < 32; ++b) pale.pixels[k++] = PackRgba(r, g, b, 255);
+  for (std::uint32_t s = 12345; k < pale.pixels.size(); ++k) {
+    s = s * 1103515245u + 12345u;
+    const std::uint32_t v = s >> 8;
+    pale.pixels[k] = PackRgba(v % 32, (v >> 5) % 32, (v >> 10) % 32, 250 + (v >> 15) % 5);
+  }
+  const struct {
+    const RgbaImage& image;
+    std::uint64_t pin;
+  } cases[] = {{faint, 0x95e53610c7b3e101ull}, {pale, 0xe17da7d7c8c13d8bull}};
+  for (const auto& c : cases) {
+    const ProxyMap map = BuildProxyMap(c.image);
+    ASSERT_FALSE(map.outOfColours);
+    EXPECT_EQ(Fingerprint(map), c.pin);
+    for (std::size_t j = 1; j < map.toRgba.size(); ++j) ASSERT_NE(map.toRgba[j - 1].first, map.toRgba[j].first);
+  }
+}
+
+TEST(ProxyMap, RefusesAPictureThatLeavesNoColourFree) {
+  // Every 24-bit colour but white opaque: white becomes the key, and the soft value last
+  // has no colour left.
+  RgbaImage image = BlankImage(4096, 4096);
+  for (std::size_t k = 0; k < image.pixels.size(); ++k)
+    image.pixels[k] = PackRgba(static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 8),
+                               static_cast<std::uint8_t>(k), 255);
+  image.pixels.back() = kShadow;
+  const ProxyMap map = BuildProxyMap(image);
+  EXPECT_TRUE(map.outOfColours);
+  EXPECT_TRUE(map.toProxy.empty());
+  EXPECT_TRUE(map.toRgba.empty());
+}
+
 TEST(ProxyBitmap, AddsAMarginOfKeyAndComesBackWhole) {
   const RgbaImage image = Sprite(7, 5, true);
   const ProxyMap map = BuildProxyMap(image);

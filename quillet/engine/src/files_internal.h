@@ -1,6 +1,7 @@
 // Pieces shared by the platform files of the job's files.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "quillet/files.h"
@@ -30,5 +31,9 @@ void RemoveFileNow(const char* path);
 void RemoveDirectoryNow(const char* path);
 // Platform: the separator that joins a directory and a name.
 char PathSeparator();
+// Platform: a new file of that path (never through a link), open for writing and reading
+// back, that only this process can reach and that is gone once it is closed or the process
+// ends, however it ends. Null, with LastOutputFailure set, when it cannot be made.
+std::FILE* OpenScratchFile(const char* path);
 
 }  // namespace quillet

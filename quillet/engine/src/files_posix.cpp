@@ -169,6 +169,21 @@ unsigned long long UniqueSeed() {
          (static_cast<unsigned long long>(getpid()) << 20);
 }
 
+std::FILE* OpenScratchFile(const char* path) {
+  const int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    Fail(path, errno);
+    return nullptr;
+  }
+  unlink(path);  // open, it lives on without a name until closed
+  std::FILE* file = fdopen(fd, "w+b");
+  if (!file) {
+    Fail(path, errno);
+    close(fd);
+  }
+  return file;
+}
+
 void RemoveFileNow(const char* path) { unlink(path); }
 void RemoveDirectoryNow(const char* path) { rmdir(path); }
 char PathSeparator() { return '/'; }

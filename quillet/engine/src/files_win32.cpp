@@ -1,6 +1,8 @@
 // The job's files through the Win32 file calls: outputs are created beside their targets
 // under unique names and moved over them; the job's directory is a new directory in the
 // user's temporary folder, which only the user may enter.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -150,6 +152,27 @@ unsigned long long UniqueSeed() {
   QueryPerformanceCounter(&now);
   return static_cast<unsigned long long>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
          (static_cast<unsigned long long>(GetCurrentProcessId()) << 20);
+}
+
+std::FILE* OpenScratchFile(const char* path) {
+  const HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail(path, GetLastError());
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    Fail(path, ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "w+b");
+  if (!file) {
+    _close(fd);
+    Fail(path, ERROR_INVALID_HANDLE);
+  }
+  return file;
 }
 
 void RemoveFileNow(const char* path) { DeleteFileA(path); }

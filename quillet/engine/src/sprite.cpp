@@ -1,6 +1,7 @@
 #include "quillet/sprite.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -9,12 +10,37 @@ namespace {
 
 constexpr std::uint32_t kColourCount = 1u << 24;
 
-// Which 24-bit colours are taken.
+// Which 24-bit colours are taken. The 256 blues of one red and green (a row) are four
+// consecutive words, so a row is searched a word at a time.
 class ColourSet {
  public:
   ColourSet() : bits_(kColourCount / 64, 0) {}
   bool Has(std::uint32_t c) const { return (bits_[c >> 6] >> (c & 63)) & 1u; }
   void Add(std::uint32_t c) { bits_[c >> 6] |= std::uint64_t{1} << (c & 63); }
+
+  // The lowest free blue in [lo, hi] of the row of red r and green g; -1 when none.
+  int FirstFree(int r, int g, int lo, int hi) const {
+    const std::uint64_t* row = &bits_[static_cast<std::size_t>(r << 10 | g << 2)];
+    for (int w = lo >> 6; w <= hi >> 6; ++w) {
+      std::uint64_t free = ~row[w];
+      if (w == lo >> 6) free &= ~std::uint64_t{0} << (lo & 63);
+      if (w == hi >> 6 && (hi & 63) != 63) free &= (std::uint64_t{1} << ((hi & 63) + 1)) - 1;
+      if (free) return w * 64 + std::countr_zero(free);
+    }
+    return -1;
+  }
+
+  // The highest free blue in [lo, hi] of the row; -1 when none.
+  int LastFree(int r, int g, int lo, int hi) const {
+    const std::uint64_t* row = &bits_[static_cast<std::size_t>(r << 10 | g << 2)];
+    for (int w = hi >> 6; w >= lo >> 6; --w) {
+      std::uint64_t free = ~row[w];
+      if (w == lo >> 6) free &= ~std::uint64_t{0} << (lo & 63);
+      if (w == hi >> 6 && (hi & 63) != 63) free &= (std::uint64_t{1} << ((hi & 63) + 1)) - 1;
+      if (free) return w * 64 + 63 - std::countl_zero(free);
+    }
+    return -1;
+  }
 
  private:
   std::vector<std::uint64_t> bits_;
@@ -41,29 +67,114 @@ std::uint32_t LookOver(Rgba value, std::uint32_t under) {
   return static_cast<std::uint32_t>(b) | static_cast<std::uint32_t>(g) << 8 | static_cast<std::uint32_t>(r) << 16;
 }
 
-// The first free colour on the surfaces of growing cubes around wanted, in a fixed order.
-std::uint32_t NearestFree(const ColourSet& used, std::uint32_t wanted) {
-  if (!used.Has(wanted)) return wanted;
-  const int r0 = Channel(wanted, 16), g0 = Channel(wanted, 8), b0 = Channel(wanted, 0);
-  for (int d = 1; d < 256; ++d) {
-    for (int dr = -d; dr <= d; ++dr) {
-      const int r = r0 + dr;
-      if (r < 0 || r > 255) continue;
-      for (int dg = -d; dg <= d; ++dg) {
-        const int g = g0 + dg;
-        if (g < 0 || g > 255) continue;
-        const bool onSurface = dr == -d || dr == d || dg == -d || dg == d;
-        for (int db = -d; db <= d; db += onSurface ? 1 : 2 * d) {
-          const int b = b0 + db;
-          if (b < 0 || b > 255) continue;
-          const std::uint32_t c = static_cast<std::uint32_t>(b | g << 8 | r << 16);
-          if (!used.Has(c)) return c;
+// Picks free colours near wanted ones. The colour picked for a wanted colour is the first
+// free one in the order of growing distance (the largest of the three channel differences),
+// then red, then green, then blue: the surfaces of growing cubes around it, each walked in
+// (red, green, blue) order.
+//
+// Colours only ever become taken, so a wanted colour's pick only moves on along that order.
+// Each wanted colour keeps where its last pick was (a small cache, so a repeated colour
+// resumes its walk instead of starting it over); a cube surface that is used up is left by
+// finding the next distance with a free colour row by row, never colour by colour.
+class FreeColourPicker {
+ public:
+  explicit FreeColourPicker(ColourSet& used) : used_(used), places_(kPlaceSlots) {}
+
+  // The first free colour for wanted, not yet taken; false when every colour is taken.
+  bool Pick(std::uint32_t wanted, std::uint32_t& picked) {
+    const int r0 = Channel(wanted, 16), g0 = Channel(wanted, 8), b0 = Channel(wanted, 0);
+    Place& place = places_[Slot(wanted)];
+    if (!place.held || place.wanted != wanted) {
+      if (!used_.Has(wanted)) {
+        picked = wanted;
+        place = Place{true, wanted, 0, r0, g0};
+        return true;
+      }
+      place = Place{true, wanted, NextDistance(r0, g0, b0, 1), 0, 0};
+      place.r = std::max(0, r0 - place.d);
+      place.g = std::max(0, g0 - place.d);
+    }
+    for (;;) {
+      if (place.d > 255) {
+        place.held = false;
+        return false;
+      }
+      if (FirstOnSurface(r0, g0, b0, place, picked)) return true;
+      place.d = NextDistance(r0, g0, b0, place.d + 1);
+      place.r = std::max(0, r0 - place.d);
+      place.g = std::max(0, g0 - place.d);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kPlaceSlots = 1u << 12;
+  struct Place {
+    bool held = false;
+    std::uint32_t wanted = 0;
+    int d = 0;     // the distance of the surface being walked
+    int r = 0, g = 0;  // the row reached on it: rows before it hold no free colour of it
+  };
+
+  static std::size_t Slot(std::uint32_t wanted) { return (wanted * 0x9E3779B1u) >> 20; }
+
+  // The nearest free colour's distance from (r0, g0, b0), known to be at least `least`;
+  // 256 when every colour is taken. Each row is asked for its nearest free blue, so the
+  // search takes one step per row within that distance.
+  int NextDistance(int r0, int g0, int b0, int least) const {
+    int best = 256;
+    for (int k = 0; k < best && k <= 255; ++k) {
+      for (int dr = -k; dr <= k; ++dr) {
+        const int r = r0 + dr;
+        if (r < 0 || r > 255) continue;
+        const bool edge = dr == -k || dr == k;
+        for (int dg = -k; dg <= k; dg += edge ? 1 : std::max(1, 2 * k)) {
+          const int g = g0 + dg;
+          if (g < 0 || g > 255) continue;
+          const int reach = best - 1;  // only nearer colours matter
+          const int above = used_.FirstFree(r, g, b0, std::min(255, b0 + reach));
+          const int below = used_.LastFree(r, g, std::max(0, b0 - reach), b0);
+          int e = 256;
+          if (above >= 0) e = above - b0;
+          if (below >= 0) e = std::min(e, b0 - below);
+          best = std::min(best, std::max(k, e));
+          if (best <= std::max(k, least)) return std::max(best, least);
         }
       }
     }
+    return std::max(best, least);
   }
-  return wanted;  // not reached while fewer than 2^24 colours are taken
-}
+
+  // The first free colour on the surface at distance place.d, from the row place holds on;
+  // the row it is in stays in place.
+  bool FirstOnSurface(int r0, int g0, int b0, Place& place, std::uint32_t& picked) const {
+    const int d = place.d;
+    const int rEnd = std::min(255, r0 + d), gStart = std::max(0, g0 - d), gEnd = std::min(255, g0 + d);
+    const int bLow = std::max(0, b0 - d), bHigh = std::min(255, b0 + d);
+    for (; place.r <= rEnd; ++place.r, place.g = gStart) {
+      const bool edgeR = place.r == r0 - d || place.r == r0 + d;
+      for (; place.g <= gEnd; ++place.g) {
+        int b = -1;
+        if (edgeR || place.g == g0 - d || place.g == g0 + d) {
+          b = used_.FirstFree(place.r, place.g, bLow, bHigh);
+        } else if (b0 - d >= 0 && !used_.Has(Packed(place.r, place.g, b0 - d))) {
+          b = b0 - d;
+        } else if (b0 + d <= 255 && !used_.Has(Packed(place.r, place.g, b0 + d))) {
+          b = b0 + d;
+        }
+        if (b >= 0) {
+          picked = Packed(place.r, place.g, b);
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
+  static std::uint32_t Packed(int r, int g, int b) { return static_cast<std::uint32_t>(b | g << 8 | r << 16); }
+
+  ColourSet& used_;
+  std::vector<Place> places_;
+};
 
 HeaderBlock Header24(std::int32_t width, std::int32_t height) {
   HeaderBlock header(new std::uint8_t[kHeaderBlockBytes]());
@@ -119,16 +230,22 @@ ProxyMap BuildProxyMap(const RgbaImage& image) {
   ColourSet used;
   for (Rgba v : values)
     if (AlphaOf(v) == 255) used.Add(PackedOf(v));
+  FreeColourPicker picker(used);
 
   ProxyMap map;
   // Colours far from most sprites' first, so the engine sees a clear edge at the outline.
   constexpr std::uint32_t kKeyCandidates[] = {0xFF00FF, 0x00FF00, 0x00FFFF, 0xFFFF00, 0x0000FF, 0xFF0000};
-  map.key = NearestFree(used, kKeyCandidates[0]);
+  bool keyFound = false;
   for (std::uint32_t candidate : kKeyCandidates) {
     if (!used.Has(candidate)) {
       map.key = candidate;
+      keyFound = true;
       break;
     }
+  }
+  if (!keyFound && !picker.Pick(kKeyCandidates[0], map.key)) {
+    map.outOfColours = true;
+    return map;
   }
   used.Add(map.key);
 
@@ -136,7 +253,11 @@ ProxyMap BuildProxyMap(const RgbaImage& image) {
   for (Rgba v : values) {
     std::uint32_t proxy = PackedOf(v);
     if (AlphaOf(v) != 255) {
-      proxy = NearestFree(used, LookOver(v, map.key));
+      if (!picker.Pick(LookOver(v, map.key), proxy)) {
+        map = ProxyMap{};
+        map.outOfColours = true;
+        return map;
+      }
       used.Add(proxy);
     }
     map.toProxy.emplace_back(v, proxy);
@@ -279,45 +400,58 @@ std::int64_t CentrePixel(double centre) { return static_cast<std::int64_t>(std::
 
 }  // namespace
 
-SeriesCanvas CommonCanvas(const std::vector<SpriteFrame>& frames) {
+void Widen(CanvasReach& reach, const SpriteFrame& frame) {
+  const PixelBox box = VisibleBox(frame.image);
+  if (box.Empty()) return;
+  const std::int64_t cx = CentrePixel(frame.centreX), cy = CentrePixel(frame.centreY);
+  const std::int64_t l = box.left - cx, t = box.top - cy, r = box.right - cx, b = box.bottom - cy;
+  if (!reach.any || l < reach.left) reach.left = l;
+  if (!reach.any || t < reach.top) reach.top = t;
+  if (!reach.any || r > reach.right) reach.right = r;
+  if (!reach.any || b > reach.bottom) reach.bottom = b;
+  reach.any = true;
+}
+
+SeriesCanvas CanvasOf(const CanvasReach& reach) {
   SeriesCanvas canvas;
-  bool any = false;
-  std::int64_t left = 0, top = 0, right = 0, bottom = 0;  // around the centre pixel
-  for (const SpriteFrame& frame : frames) {
-    const PixelBox box = VisibleBox(frame.image);
-    if (box.Empty()) continue;
-    const std::int64_t cx = CentrePixel(frame.centreX), cy = CentrePixel(frame.centreY);
-    const std::int64_t l = box.left - cx, t = box.top - cy, r = box.right - cx, b = box.bottom - cy;
-    if (!any || l < left) left = l;
-    if (!any || t < top) top = t;
-    if (!any || r > right) right = r;
-    if (!any || b > bottom) bottom = b;
-    any = true;
-  }
-  if (any) {
-    canvas.width = static_cast<std::int32_t>(std::min<std::int64_t>(right - left, INT32_MAX));
-    canvas.height = static_cast<std::int32_t>(std::min<std::int64_t>(bottom - top, INT32_MAX));
-  }
-  for (const SpriteFrame& frame : frames) {
-    canvas.origins.emplace_back(-CentrePixel(frame.centreX) - left, -CentrePixel(frame.centreY) - top);
+  if (reach.any) {
+    canvas.width = static_cast<std::int32_t>(std::min<std::int64_t>(reach.right - reach.left, INT32_MAX));
+    canvas.height = static_cast<std::int32_t>(std::min<std::int64_t>(reach.bottom - reach.top, INT32_MAX));
   }
   return canvas;
 }
 
-RgbaImage OnCanvas(const SpriteFrame& frame, const SeriesCanvas& canvas, std::size_t k) {
-  RgbaImage out = BlankImage(canvas.width, canvas.height);
-  if (k >= canvas.origins.size()) return out;
-  const auto [ox, oy] = canvas.origins[k];
+std::pair<std::int64_t, std::int64_t> OriginOn(const CanvasReach& reach, const SpriteFrame& frame) {
+  return {-CentrePixel(frame.centreX) - reach.left, -CentrePixel(frame.centreY) - reach.top};
+}
+
+SeriesCanvas CommonCanvas(const std::vector<SpriteFrame>& frames) {
+  CanvasReach reach;
+  for (const SpriteFrame& frame : frames) Widen(reach, frame);
+  SeriesCanvas canvas = CanvasOf(reach);
+  for (const SpriteFrame& frame : frames) canvas.origins.push_back(OriginOn(reach, frame));
+  return canvas;
+}
+
+RgbaImage OnCanvasAt(const SpriteFrame& frame, std::int32_t width, std::int32_t height,
+                     std::pair<std::int64_t, std::int64_t> origin) {
+  RgbaImage out = BlankImage(width, height);
+  const auto [ox, oy] = origin;
   for (std::int32_t y = 0; y < frame.image.height; ++y) {
     const std::int64_t cy = oy + y;
-    if (cy < 0 || cy >= canvas.height) continue;
+    if (cy < 0 || cy >= height) continue;
     for (std::int32_t x = 0; x < frame.image.width; ++x) {
       const std::int64_t cx = ox + x;
-      if (cx < 0 || cx >= canvas.width) continue;
+      if (cx < 0 || cx >= width) continue;
       out.At(static_cast<std::int32_t>(cx), static_cast<std::int32_t>(cy)) = frame.image.At(x, y);
     }
   }
   return out;
+}
+
+RgbaImage OnCanvas(const SpriteFrame& frame, const SeriesCanvas& canvas, std::size_t k) {
+  if (k >= canvas.origins.size()) return BlankImage(canvas.width, canvas.height);
+  return OnCanvasAt(frame, canvas.width, canvas.height, canvas.origins[k]);
 }
 
 RgbaImage LayOutSheet(const std::vector<RgbaImage>& cells, std::int32_t columns) {

@@ -3,12 +3,15 @@
 #include <lodepng.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 
+#include "files_internal.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
 #include "quillet/render.h"
@@ -225,6 +228,15 @@ void ShowFrameStatus(const AppState& app, const char* name, const FrameRequest& 
 
 }  // namespace
 
+bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report) {
+  report = InputReport{};
+  if (!data || size < 8 || size > kMaxPngFileBytes || std::memcmp(data, kPngSignature, 8) != 0) {
+    report.problem = InputProblem::kNotImage;
+    return false;
+  }
+  return DecodePng(std::vector<unsigned char>(data, data + size), image, report);
+}
+
 bool ReadPngFile(const char* fileName, RgbaImage& image) {
   std::vector<unsigned char> bytes;
   InputReport report;
@@ -320,35 +332,48 @@ bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileNa
   return imported;
 }
 
+int RequestCount(const RunParameters& run) { return run.frameCount <= 1 ? 1 : run.frameCount; }
+
+FrameRequest RequestAt(const RunParameters& run, int index) {
+  if (run.frameCount <= 1) return {run.angle, run.scale};
+  return {Interpolate(run.angle, run.endAngle, index, run.frameCount),
+          Interpolate(run.scale, run.endScale, index, run.frameCount)};
+}
+
 std::vector<FrameRequest> FrameRequests(const RunParameters& run) {
   std::vector<FrameRequest> requests;
-  if (run.frameCount <= 1) {
-    requests.push_back({run.angle, run.scale});
-    return requests;
-  }
-  for (int i = 0; i < run.frameCount; ++i)
-    requests.push_back({Interpolate(run.angle, run.endAngle, i, run.frameCount),
-                        Interpolate(run.scale, run.endScale, i, run.frameCount)});
+  for (int i = 0; i < RequestCount(run); ++i) requests.push_back(RequestAt(run, i));
   return requests;
 }
 
-bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner) {
+namespace {
+
+// PrepareTurns over count requests, request k given by requestAt(k).
+template <typename RequestAtIndex>
+bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex requestAt, SpriteTurner& turner) {
   turner = SpriteTurner{};
   if (sprite.width <= 0 || sprite.height <= 0) return false;
   double smallest = 1.0;
   bool needsEngine = false;
-  for (const FrameRequest& request : requests) {
+  for (std::size_t k = 0; k < count; ++k) {
+    const FrameRequest request = requestAt(k);
     if (ExactQuarters(request) >= 0) continue;
     needsEngine = true;
     smallest = std::min(smallest, EffectiveScale(request.scale));
   }
   if (needsEngine) {
     turner.map = BuildProxyMap(sprite);
-    if (!ProxyBitmap(sprite, turner.map, MarginFor(smallest), turner.enlarged) ||
+    if (turner.map.outOfColours || !ProxyBitmap(sprite, turner.map, MarginFor(smallest), turner.enlarged) ||
         !EnlargeEightTimes(turner.enlarged))
       return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner) {
+  return PrepareTurnsOver(sprite, requests.size(), [&](std::size_t k) { return requests[k]; }, turner);
 }
 
 bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
@@ -383,7 +408,153 @@ bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<
   return true;
 }
 
-JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads) {
+namespace {
+
+std::uint64_t HeldBytesOf(const SpriteFrame& frame) {
+  return sizeof(SpriteFrame) + static_cast<std::uint64_t>(frame.image.pixels.size()) * sizeof(Rgba);
+}
+
+// The frames of a series that are made and not yet written, in order: in memory while they
+// take no more than a bound of bytes; past it the ones held so far go, packed one after the
+// other, to a file in a temporary directory of the job's own, made when first needed; the
+// file is gone once closed or once the process ends, the directory when the job ends.
+class HeldFrames {
+ public:
+  explicit HeldFrames(std::uint64_t bound) : bound_(bound) {}
+  HeldFrames(const HeldFrames&) = delete;
+  HeldFrames& operator=(const HeldFrames&) = delete;
+  ~HeldFrames() { Discard(); }
+
+  // False when the file could not be made or written; LastOutputFailure says why.
+  bool Add(SpriteFrame frame) {
+    bytes_ += HeldBytesOf(frame);
+    memory_.push_back(std::move(frame));
+    return bytes_ <= bound_ || Spill();
+  }
+
+  // Ends adding: the frames are then taken back in order. False when the file failed.
+  bool StartTaking() {
+    if (!file_) return true;
+    errno = 0;
+    if (std::fflush(file_) != 0 || std::ferror(file_) || std::fseek(file_, 0, SEEK_SET) != 0) return Failed();
+    return true;
+  }
+
+  // The next frame; false when the file could not be read back.
+  bool Take(SpriteFrame& frame) {
+    if (inFile_ == 0) {
+      if (memory_.empty()) return false;
+      frame = std::move(memory_.front());
+      memory_.pop_front();
+      return true;
+    }
+    errno = 0;
+    // A frame is cut from a 24-bit frame within the limit: no more pixels than that holds.
+    std::int32_t size[2];
+    double centre[2];
+    if (std::fread(size, sizeof size, 1, file_) != 1 || std::fread(centre, sizeof centre, 1, file_) != 1 ||
+        size[0] <= 0 || size[1] <= 0 ||
+        static_cast<std::uint64_t>(size[0]) * static_cast<std::uint64_t>(size[1]) > kMaxPixelBlockBytes / 3)
+      return Failed();
+    frame.image = BlankImage(size[0], size[1]);
+    frame.centreX = centre[0];
+    frame.centreY = centre[1];
+    if (std::fread(frame.image.pixels.data(), sizeof(Rgba), frame.image.pixels.size(), file_) !=
+        frame.image.pixels.size())
+      return Failed();
+    --inFile_;
+    return true;
+  }
+
+  const char* Directory() const { return temporaries_ ? temporaries_->directory : ""; }
+
+ private:
+  bool Spill() {
+    if (!file_ && !Open()) return false;
+    errno = 0;
+    for (SpriteFrame& frame : memory_) {
+      const std::int32_t size[2] = {frame.image.width, frame.image.height};
+      const double centre[2] = {frame.centreX, frame.centreY};
+      if (std::fwrite(size, sizeof size, 1, file_) != 1 || std::fwrite(centre, sizeof centre, 1, file_) != 1 ||
+          std::fwrite(frame.image.pixels.data(), sizeof(Rgba), frame.image.pixels.size(), file_) !=
+              frame.image.pixels.size())
+        return Failed();
+      ++inFile_;
+      frame = SpriteFrame{};
+    }
+    memory_.clear();
+    bytes_ = 0;
+    return true;
+  }
+
+  bool Open() {
+    temporaries_ = std::make_unique<JobTemporaries>();
+    if (!CreateJobTemporaries(*temporaries_)) return false;
+    const int length = std::snprintf(path_, sizeof path_, "%s%cframes.bin", temporaries_->directory, PathSeparator());
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path_) {
+      RecordOutputFailure(temporaries_->directory, "the path of the temporary directory is too long");
+      return false;
+    }
+    // Gone with the process however it ends; the directory goes with temporaries_.
+    file_ = OpenScratchFile(path_);
+    return file_ != nullptr;
+  }
+
+  // Notes the failure of the file's last call, with the system's reason when it gave one.
+  bool Failed() {
+    const int error = errno;
+    RecordOutputFailure(path_, error != 0 ? std::strerror(error)
+                                          : "the frames held for the canvas could not be written or read back");
+    return false;
+  }
+
+  void Discard() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    temporaries_.reset();  // removes the directory
+  }
+
+  std::uint64_t bound_;
+  std::uint64_t bytes_ = 0;  // of the frames in memory
+  std::deque<SpriteFrame> memory_;
+  std::unique_ptr<JobTemporaries> temporaries_;
+  char path_[kTempPathChars] = {};
+  std::FILE* file_ = nullptr;
+  std::uint64_t inFile_ = 0;  // frames in the file not taken yet
+};
+
+// Whether an across x down sheet of width x height cells is within the limit at 4 bytes a pixel.
+bool SheetFits(std::int64_t across, std::int64_t down, std::int64_t width, std::int64_t height) {
+  const std::int64_t w = across * width, h = down * height;
+  return w > 0 && h > 0 && w <= INT32_MAX && h <= INT32_MAX &&
+         static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) * 4 <= kMaxPixelBlockBytes;
+}
+
+void NoteSheetTooLarge(FramesResult& frames, const char* name, std::int64_t across, std::int64_t down,
+                       const SeriesCanvas& canvas, bool atLeast) {
+  frames.firstProblem = FrameProblem::kTooLarge;
+  frames.wantedWidth = static_cast<double>(across) * canvas.width;
+  frames.wantedHeight = static_cast<double>(down) * canvas.height;
+  frames.wantedRgba = true;
+  frames.wantedAtLeast = atLeast;
+  std::snprintf(frames.firstFailedName, sizeof frames.firstFailedName, "%s", name);
+}
+
+void NoteHeldFramesFailed(JobResult& result, const HeldFrames& held) {
+  result.enlarge.temporaryFailed = true;
+  if (held.Directory()[0] != '\0') {
+    std::snprintf(result.enlarge.temporaryDirectory, sizeof result.enlarge.temporaryDirectory, "%s",
+                  held.Directory());
+  } else {
+    DirectoryOf(LastOutputFailure().path, result.enlarge.temporaryDirectory);
+  }
+  std::snprintf(result.enlarge.temporaryReason, sizeof result.enlarge.temporaryReason, "%s",
+                LastOutputFailure().reason);
+}
+
+}  // namespace
+
+JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads, std::uint64_t heldFrameBytes) {
   const RunParameters& run = app.runParameters;
   JobResult result;
   ReportProgress(app, 0);
@@ -394,10 +565,12 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
     ShowStatus(app, text);
   }
-  const std::vector<FrameRequest> requests = FrameRequests(run);
+  // Each request is made from its index when it is needed: a series may be very long.
+  const int count = RequestCount(run);
+  const auto requestAt = [&](std::size_t k) { return RequestAt(run, static_cast<int>(k)); };
   const bool series = run.frameCount > 1;
   const bool sheet = run.sheetColumns > 0;
-  result.frames.framesWanted = sheet ? 1 : static_cast<int>(requests.size());
+  result.frames.framesWanted = sheet ? 1 : count;
 
   char name[kPathChars];
   JobOutputFileName(run, name);
@@ -411,8 +584,19 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
 
   RgbaImage sprite;
   result.enlarge.inputImported = LoadSprite(app, importer, run.inputName, sprite, result.enlarge.input);
+  // A sheet's cells are at least a pixel each: a sheet of too many of them is refused before
+  // anything is made.
+  const std::int64_t across = std::min<std::int64_t>(run.sheetColumns, count);
+  const std::int64_t down = sheet ? (count + across - 1) / across : 1;
+  if (result.enlarge.inputImported && sheet && !SheetFits(across, down, 1, 1)) {
+    result.enlarge.enlarged = true;
+    ReportProgress(app, 10);
+    ReportProgress(app, 100);
+    NoteSheetTooLarge(result.frames, name, across, down, SeriesCanvas{}, true);
+    return result;
+  }
   double smallest = 1.0;
-  for (const FrameRequest& request : requests) smallest = std::min(smallest, EffectiveScale(request.scale));
+  for (int k = 0; k < count; ++k) smallest = std::min(smallest, EffectiveScale(requestAt(k).scale));
   const std::int32_t margin = MarginFor(smallest);
   if (result.enlarge.inputImported) {
     // The margin must fit within the enlargement's limit too.
@@ -425,24 +609,44 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
   }
   ReportProgress(app, 10);
   SpriteTurner turner;
-  result.enlarge.enlarged = result.enlarge.inputImported && PrepareTurns(sprite, requests, turner);
+  result.enlarge.enlarged =
+      result.enlarge.inputImported && PrepareTurnsOver(sprite, static_cast<std::size_t>(count), requestAt, turner);
+  if (result.enlarge.inputImported && turner.map.outOfColours) {
+    result.enlarge.inputImported = false;
+    result.enlarge.input.problem = InputProblem::kTooManyColours;
+  }
   ReportProgress(app, 100);
-  std::vector<SpriteFrame> frames;
-  for (std::size_t k = 0; result.enlarge.enlarged && k < requests.size(); ++k) {
+  HeldFrames held(heldFrameBytes);
+  CanvasReach reach;
+  for (int k = 0; result.enlarge.enlarged && k < count; ++k) {
     char frameName[kFrameNameChars];
-    fileNameOf(k, frameName);
-    ShowFrameStatus(app, frameName, requests[k]);
-    frames.emplace_back();
-    if (!TurnOnce(app, sprite, turner, requests[k], threads, frames.back())) {
+    fileNameOf(static_cast<std::size_t>(k), frameName);
+    const FrameRequest request = requestAt(k);
+    ShowFrameStatus(app, frameName, request);
+    SpriteFrame frame;
+    if (!TurnOnce(app, sprite, turner, request, threads, frame)) {
       // Nothing is written when one frame of the series cannot be made: they share a canvas.
-      const double s = EffectiveScale(requests[k].scale);
-      const double radians = requests[k].angle * 0.017453292519943295;
+      const double s = EffectiveScale(request.scale);
+      const double radians = request.angle * 0.017453292519943295;
       const double c = std::fabs(std::cos(radians)), n = std::fabs(std::sin(radians));
       std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
       result.frames.firstProblem = FrameProblem::kTooLarge;
       const double w = sprite.width + 2.0 * margin, h = sprite.height + 2.0 * margin;  // as turned
       result.frames.wantedWidth = std::ceil((w * c + h * n) * s);
       result.frames.wantedHeight = std::ceil((w * n + h * c) * s);
+      return result;
+    }
+    Widen(reach, frame);
+    // The canvas only grows with more frames: a sheet already over the limit is refused now.
+    const SeriesCanvas canvas = CanvasOf(reach);
+    if (sheet && !SheetFits(across, down, canvas.width, canvas.height)) {
+      ReportProgress(app, 100);
+      NoteSheetTooLarge(result.frames, name, across, down, canvas, k + 1 < count);
+      return result;
+    }
+    ClearOutputFailure();
+    if (!held.Add(std::move(frame))) {
+      NoteHeldFramesFailed(result, held);
       return result;
     }
     ReportProgress(app, 100);
@@ -455,17 +659,36 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     return result;
   }
 
-  const SeriesCanvas canvas = CommonCanvas(frames);
-  std::vector<RgbaImage> cells;
-  for (std::size_t k = 0; k < frames.size(); ++k) {
-    RgbaImage cell = OnCanvas(frames[k], canvas, k);
-    frames[k] = SpriteFrame{};  // each frame's memory goes once it is on its canvas
+  ClearOutputFailure();
+  if (!held.StartTaking()) {
+    NoteHeldFramesFailed(result, held);
+    return result;
+  }
+  const SeriesCanvas canvas = CanvasOf(reach);
+  RgbaImage laidOut;
+  if (sheet) {
+    laidOut = BlankImage(static_cast<std::int32_t>(across * canvas.width), static_cast<std::int32_t>(down * canvas.height));
+  }
+  for (int k = 0; k < count; ++k) {
+    SpriteFrame frame;
+    ClearOutputFailure();
+    if (!held.Take(frame)) {
+      NoteHeldFramesFailed(result, held);
+      return result;
+    }
+    const RgbaImage cell = OnCanvasAt(frame, canvas.width, canvas.height, OriginOn(reach, frame));
+    frame = SpriteFrame{};
     if (sheet) {
-      cells.push_back(std::move(cell));
+      // Cells in rows of `across`, in order.
+      const std::int64_t x0 = (k % across) * canvas.width, y0 = (k / across) * canvas.height;
+      for (std::int64_t y = 0; y < canvas.height; ++y)
+        std::memcpy(&laidOut.pixels[static_cast<std::size_t>((y0 + y) * laidOut.width + x0)],
+                    &cell.pixels[static_cast<std::size_t>(y * canvas.width)],
+                    static_cast<std::size_t>(canvas.width) * sizeof(Rgba));
       continue;
     }
     char frameName[kFrameNameChars];
-    fileNameOf(k, frameName);
+    fileNameOf(static_cast<std::size_t>(k), frameName);
     ClearOutputFailure();
     if (!WriteJobFrame(run, frameName, cell)) {
       // The series stops at the first frame that cannot be written.
@@ -480,15 +703,7 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
   }
   if (sheet) {
     ClearOutputFailure();
-    const RgbaImage laidOut = LayOutSheet(cells, run.sheetColumns);
-    if (laidOut.width == 0) {
-      result.frames.firstProblem = FrameProblem::kTooLarge;
-      const std::int64_t across = std::min<std::int64_t>(run.sheetColumns, static_cast<std::int64_t>(cells.size()));
-      result.frames.wantedWidth = static_cast<double>(across) * canvas.width;
-      result.frames.wantedHeight =
-          static_cast<double>((static_cast<std::int64_t>(cells.size()) + across - 1) / across) * canvas.height;
-      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", name);
-    } else if (WritePngFile(name, laidOut)) {
+    if (WritePngFile(name, laidOut)) {
       result.frames.framesWritten = 1;
     } else {
       result.frames.firstProblem = FrameProblem::kNotWritten;

@@ -49,6 +49,7 @@ enum class InputProblem {
   kConversionFailed,  // the imaging library could not convert it
   kNoLibrary,         // a conversion was needed and the imaging library is missing
   kOutOfMemory,       // memory ran out while reading it
+  kTooManyColours,    // PNG frames: no 24-bit colour is left to stand for one of its values
 };
 
 struct InputReport {

@@ -66,6 +66,8 @@ struct FramesResult {
   char firstFailedName[kFrameNameChars] = {};  // first frame not written; empty when none
   FrameProblem firstProblem = FrameProblem::kNone;  // why that frame was not written
   double wantedWidth = 0, wantedHeight = 0;        // its size, when it was too large
+  bool wantedRgba = false;     // that size is of a sheet of 4-byte RGBA pixels
+  bool wantedAtLeast = false;  // that size is what the frames made so far already need
   char failureReason[kFailureReasonChars] = {};  // why it was not written; empty when unknown
 };
 

@@ -38,9 +38,12 @@ bool HasTransparency(const RgbaImage& image);
 // One stand-in colour (packed as PackColour reads it) per distinct RGBA value of a picture,
 // all different: opaque values stand for themselves, every fully transparent value for the
 // key colour, which no opaque value uses, and each partly transparent value for its look over
-// the key, moved to the nearest free colour where that is taken.
+// the key, moved to the nearest free colour where that is taken. A picture with so many
+// values that no free colour is left for one of them gets no map: outOfColours is set and
+// both lists are empty.
 struct ProxyMap {
   std::uint32_t key = 0;
+  bool outOfColours = false;
   std::vector<std::pair<Rgba, std::uint32_t>> toProxy;  // by RGBA value; alpha 0 not listed
   std::vector<std::pair<std::uint32_t, Rgba>> toRgba;   // by stand-in; the key gives kTransparent
 };
@@ -104,6 +107,21 @@ SeriesCanvas CommonCanvas(const std::vector<SpriteFrame>& frames);
 
 // Frame k of the series laid on its canvas.
 RgbaImage OnCanvas(const SpriteFrame& frame, const SeriesCanvas& canvas, std::size_t k);
+
+// The same canvas gathered one frame at a time, so that the frames need not be held at
+// once: how far the visible pixels of the frames so far reach around their centre pixels.
+struct CanvasReach {
+  bool any = false;  // some frame so far had a visible pixel
+  std::int64_t left = 0, top = 0, right = 0, bottom = 0;
+};
+void Widen(CanvasReach& reach, const SpriteFrame& frame);
+// The canvas of the frames gathered (1 x 1 when none had a visible pixel), without origins.
+SeriesCanvas CanvasOf(const CanvasReach& reach);
+// Where the frame's top-left corner lands on that canvas.
+std::pair<std::int64_t, std::int64_t> OriginOn(const CanvasReach& reach, const SpriteFrame& frame);
+// The frame laid on a width x height canvas with its top-left corner at origin.
+RgbaImage OnCanvasAt(const SpriteFrame& frame, std::int32_t width, std::int32_t height,
+                     std::pair<std::int64_t, std::int64_t> origin);
 
 // Cells of one size, `columns` to a row (fewer when there are fewer cells), in order; the
 // cells left over in the last row are transparent. Empty when the sheet would exceed

@@ -18,6 +18,10 @@ namespace quillet {
 // picture would be too big to enlarge eight times within kMaxPixelBlockBytes.
 bool ReadPngFile(const char* fileName, RgbaImage& image);
 
+// A PNG file's bytes as 8-bit RGBA, as ReadPngFile takes them; false, with report saying
+// why, when they are not a PNG, do not decode, or the picture would be too big.
+bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report);
+
 // Encodes the picture as an 8-bit RGBA PNG in memory and writes it whole under fileName
 // (beside it first, then renamed into place); false when nothing was written.
 bool WritePngFile(const char* fileName, const RgbaImage& image);
@@ -69,6 +73,13 @@ bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner
 
 // The requests of app.runParameters: one, or a series from the start to the end values.
 std::vector<FrameRequest> FrameRequests(const RunParameters& run);
+// Their number, and request index of them, made alone.
+int RequestCount(const RunParameters& run);
+FrameRequest RequestAt(const RunParameters& run, int index);
+
+// What the frames of a series held for their canvas may take in memory before the earlier
+// ones go to a temporary file of the job.
+inline constexpr std::uint64_t kHeldFrameBytes = std::uint64_t{64} << 20;
 
 // The output name of a job made by RunSpriteJob, in its format: PngOutputFileName, or the
 // BMP mode's OutputFileName.
@@ -86,8 +97,12 @@ inline bool MadeAsSprite(const RunParameters& run) {
 }
 
 // The whole PNG-mode job of app.runParameters: every frame on the series' canvas, written as
-// separate files or, with a sheet column count, as one sheet. With the BMP format, each frame
-// on its canvas is laid over the background and written as a 24-bit BMP under the BMP names.
-JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads = 0);
+// separate files or, with a sheet column count, as one sheet. The frames are held until the
+// canvas is known, in memory up to heldFrameBytes and past that in the job's temporary
+// directory. A sheet is refused as soon as the frames made so far make it too large. With the
+// BMP format, each frame on its canvas is laid over the background and written as a 24-bit
+// BMP under the BMP names.
+JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads = 0,
+                       std::uint64_t heldFrameBytes = kHeldFrameBytes);
 
 }  // namespace quillet
