@@ -1,12 +1,17 @@
 // The import of any file through the imaging library, as a job does it: the size from the
 // header first (a picture over a small bound is not decoded here), then the import itself,
-// which converts what the BMP reader does not take. Runs in a private directory.
+// which converts what the BMP reader does not take. Runs in a private directory, which holds
+// the import's own temporary directories too and is removed on every way out: at exit, and
+// from the sanitizers' death callback on a crash, a timeout or running out of memory.
+#include <sanitizer/common_interface_defs.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "quillet/imaging.h"
@@ -16,12 +21,22 @@
 namespace {
 
 std::string inputName;
+char privateDir[] = "/tmp/quillet-fuzz-import-XXXXXX";
+
+void RemovePrivateDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(privateDir, ignored);
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char dir[] = "/tmp/quillet-fuzz-import-XXXXXX";
-  if (!mkdtemp(dir) || chdir(dir) != 0) __builtin_trap();
+  char* dir = mkdtemp(privateDir);
+  if (!dir) __builtin_trap();
+  std::atexit(RemovePrivateDir);
+  __sanitizer_set_death_callback(RemovePrivateDir);
+  if (chdir(dir) != 0) __builtin_trap();
+  setenv("TMPDIR", dir, 1);
   // The library's own bounds, read when it starts: no input makes it decode a huge picture
   // or start threads of its own.
   setenv("MAGICK_WIDTH_LIMIT", "4096", 1);

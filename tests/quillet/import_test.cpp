@@ -145,8 +145,9 @@ TEST_F(ImportTest, EachLoadMakesARecordOfItsOwn) {
   EXPECT_TRUE(errors_.texts.empty());
 }
 
+// A library that does not load is named with the loader's reason.
 TEST_F(ImportTest, WithoutTheLibraryOnly24BitBmpFilesImport) {
-  const ImagingApi none;
+  const ImagingApi none = LoadImagingLibraryFrom("libquillet-no-such-library.so.6");
   const Picture picture = testing::SpriteLike(5, 3, 3, 2);
   testing::WriteFile("in.bmp", testing::Bmp24File(picture));
   EXPECT_TRUE(ImportImage(app_, none, errors_.display, "in.bmp"));
@@ -156,10 +157,11 @@ TEST_F(ImportTest, WithoutTheLibraryOnly24BitBmpFilesImport) {
   std::filesystem::copy_file(kPngDir + "/basn2c08.png", "in.png");
   EXPECT_FALSE(ImportImage(app_, none, errors_.display, "in.png"));
   EXPECT_FALSE(HasImage24(app_.workingBitmap));
-  EXPECT_EQ(errors_.texts, std::vector<std::string>{kLibraryMissingText});
-  EXPECT_EQ(std::string(kLibraryMissingText),
-            "Image conversion failed because gdiplus.dll could not be found.\n"
-            "Try saving the image as a 24-bit BMP in some other program, and importing that.");
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{
+                               "Image conversion failed because MagickWand could not be loaded: "
+                               "libquillet-no-such-library.so.6: cannot open shared object file: No such file or "
+                               "directory.\nTry saving the image as a 24-bit BMP in some other program, and importing "
+                               "that."});
   EXPECT_FALSE(ImportImage(app_, none, errors_.display, "missing.png"));  // no message either way
   EXPECT_FALSE(ImportImage(app_, Imaging(), errors_.display, "missing.png"));
   EXPECT_EQ(errors_.texts.size(), 1u);
@@ -173,14 +175,28 @@ TEST_F(ImportTest, GarbageFailsWithTheConversionMessage) {
   broken.resize(60);  // a PNG cut short in its first chunk
   testing::WriteFile("broken.png", broken);
   testing::WriteFile("empty.jpg", {});
-  for (const char* name : {"garbage.png", "broken.png", "empty.jpg", "."}) {
+  // Each message gives the library's reason and the common formats it reads.
+  const std::string formats = "\nMagickWand reads PNG, JPEG, GIF, BMP, TIFF, WebP, TGA, ICO, PCX, XPM, PSD, PNM and ";
+  const struct {
+    const char* name;
+    const char* reason;
+  } cases[] = {{"garbage.png", "improper image header"},
+               {"broken.png", "insufficient image data in file"},
+               {"empty.jpg", "the file is empty"},
+               {".", "read error"},  // its report stays the BMP loader's: a directory
+               {"list.svg", "its format (SVG) is one that is not read here"}};
+  testing::WriteFile("list.svg", std::vector<std::uint8_t>{'<', 's', 'v', 'g', '>'});
+  for (const auto& c : cases) {
     errors_.texts.clear();
-    EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, name)) << name;
-    EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText}) << name;
+    EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, c.name)) << c.name;
+    ASSERT_EQ(errors_.texts.size(), 1u) << c.name;
+    const std::string prefix = std::string("Image conversion failed: not an image file that can be read: ") + c.reason;
+    EXPECT_EQ(errors_.texts[0].substr(0, prefix.size() + formats.size() + 1), prefix + "." + formats) << c.name;
+    if (c.name[0] == '.') continue;
+    EXPECT_EQ(app_.importReport.problem, InputProblem::kConversionFailed) << c.name;
+    EXPECT_EQ(app_.importReport.reason, std::string(c.reason)) << c.name;
   }
-  EXPECT_EQ(std::string(kConversionFailedText),
-            "Image conversion failed.\n"
-            "Try saving the image as a 24-bit BMP in some other program, and importing that.");
+  std::filesystem::remove("list.svg");
   EXPECT_EQ(Listing(), "broken.png empty.jpg garbage.png");
 }
 
@@ -305,8 +321,6 @@ TEST_F(ImportTest, FileNamesAreTakenLiterally) {
     EXPECT_TRUE(errors_.texts.empty()) << name;
     std::filesystem::remove(name);
   }
-  testing::WriteFile("list.svg", std::vector<std::uint8_t>{'<', 's', 'v', 'g', '>'});
-  EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, "list.svg"));  // not a raster format of the list
 }
 
 // Files in the current directory under the names the conversion gives its temporary files
@@ -351,6 +365,9 @@ TEST_F(ImportTest, ATemporaryFileThatCannotBeCreatedIsNotTheImagesFault) {
   EXPECT_EQ(errors_.texts,
             std::vector<std::string>{"cannot create a temporary file in " + TempDir() + ": No such file or directory"});
 }
+
+// What a conversion that failed without a reason from the library shows.
+const std::string kFakeFailure = "Image conversion failed: not an image file that can be read.";
 
 // A stand-in library that checks the order of the temporary files' lives. Its state is the
 // record's context, so two fakes never see each other's calls.
@@ -424,7 +441,7 @@ TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   EXPECT_EQ(tiffFails.calls, (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "dispose in.gif tif"}));
   EXPECT_EQ(Listing(), "in.gif");
   EXPECT_EQ(TempListing(), "");  // the half-saved TIFF went with the directory
-  EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{kFakeFailure});
 
   errors_.texts.clear();
   EXPECT_FALSE(ImportImage(app_, second, errors_.display, "in.gif"));
@@ -435,7 +452,7 @@ TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   EXPECT_EQ(tiffFails.calls.size(), 3u);
   EXPECT_EQ(Listing(), "in.gif");
   EXPECT_EQ(TempListing(), "");
-  EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{kFakeFailure});
 }
 
 // The whole job from a PNG: the importer brings the input in and the job cleans up after it.
@@ -457,7 +474,8 @@ TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
   EXPECT_FALSE(failed.enlarge.inputImported);
   EXPECT_EQ(failed.frames.framesWritten, 0);
   EXPECT_EQ(testing::ReadFileBytes("out.bmp"), frame);  // the last job's frame is left alone
-  EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
+  ASSERT_EQ(errors_.texts.size(), 1u);
+  EXPECT_EQ(errors_.texts[0].rfind("Image conversion failed: not an image file that can be read: insufficient", 0), 0u);
 }
 
 }  // namespace

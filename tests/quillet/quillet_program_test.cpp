@@ -461,7 +461,9 @@ TEST_F(QuilletProgram, RefusedInputsSayWhy) {
   WriteFile(job_ + "/large.bmp", large);
   fs::create_directory(job_ + "/folder");
   const Case cases[] = {
-      {"/dev/zero", "could not read \"/dev/zero\" as an image: not an image file that can be read or converted"},
+      {"/dev/zero", "could not read \"/dev/zero\" as an image: not an image file that can be read: the imaging "
+                    "library does not recognise its format"},
+      {"/dev/zero", "MagickWand reads PNG, JPEG, GIF, BMP, TIFF, WebP, TGA, ICO, PCX, XPM"},
       {"cut.bmp", "could not read \"cut.bmp\" as an image: the file ends before its image does"},
       {"large.bmp", "\"large.bmp\" is 3000 x 3000 pixels, too large: its eight-times enlargement would need 1648 MiB"},
       {"folder", "cannot read \"folder\": Is a directory"},
