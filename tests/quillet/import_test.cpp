@@ -11,6 +11,7 @@
 
 #include "quillet/bitmap.h"
 #include "quillet/files.h"
+#include "quillet/job_loop.h"
 #include "scratch_dir.h"
 #include "test_images.h"
 
@@ -375,13 +376,15 @@ struct FakeLibrary {
   std::vector<std::string> calls;  // file names without their directories
   bool failTiffSave = false;
   bool failBmpSave = false;
+  bool outOfMemory = false;  // the load fails as the library does when memory runs out
   std::string tiffPath, bmpPath;
 
   static FakeLibrary& Of(void* context) { return *static_cast<FakeLibrary*>(context); }
   static std::string Base(const char* name) { return std::filesystem::path(name).filename().string(); }
   static ImageHandle Load(void* context, const char* name) {
     Of(context).calls.push_back("load " + Base(name));
-    return Exists(name) ? new std::string(Base(name)) : nullptr;
+    if (Of(context).outOfMemory) NoteImagingFailure(ImagingProblem::kOutOfMemory, "memory allocation failed");
+    return Exists(name) && !Of(context).outOfMemory ? new std::string(Base(name)) : nullptr;
   }
   static bool SaveTiff(void* context, ImageHandle, const char* name) {
     FakeLibrary& fake = Of(context);
@@ -453,6 +456,17 @@ TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   EXPECT_EQ(Listing(), "in.gif");
   EXPECT_EQ(TempListing(), "");
   EXPECT_EQ(errors_.texts, std::vector<std::string>{kFakeFailure});
+
+  // Memory the library runs out of is no fault of the file: the job ends with its own status.
+  FakeLibrary starved;
+  starved.outOfMemory = true;
+  errors_.texts.clear();
+  EXPECT_FALSE(ImportImage(app_, starved.Api(), errors_.display, "in.gif"));
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{"Image conversion failed: memory ran out: memory allocation failed."});
+  JobResult job;
+  job.enlarge.input = app_.importReport;
+  EXPECT_EQ(job.enlarge.input.problem, InputProblem::kOutOfMemory);
+  EXPECT_EQ(ReportJobResult(app_, job), kExitOutOfMemory);
 }
 
 // The whole job from a PNG: the importer brings the input in and the job cleans up after it.

@@ -1,9 +1,11 @@
 // Runs the quillet program as a script or a person would: full command lines, sessions fed
 // through standard input, and a pseudo-terminal for the progress bar and Ctrl-C. Each run
 // has a fresh current directory; frames are compared with the engine's own job.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -18,6 +20,7 @@
 #include "quillet/import.h"
 #include "quillet/pipeline.h"
 #include "quillet/sprite_job.h"
+#include "alpha_sprite.h"
 #include "quillet_command.h"
 #include "scratch_dir.h"
 
@@ -237,6 +240,73 @@ TEST_F(QuilletProgram, PngFramesRefuseMissingAndOversizedInputs) {
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("over the limit"), std::string::npos) << run.err;
   EXPECT_EQ(JobListing(), "huge.png sprite.bmp");
+}
+
+// PNG frames from other formats keep the file's transparency: every pixel as the file holds
+// it (fully transparent ones as kTransparent), and turned frames as from the same picture in
+// a PNG.
+TEST_F(QuilletProgram, PngFramesKeepTheTransparencyOfOtherFormats) {
+  for (const AlphaFile& file : kAlphaFiles) {
+    const std::vector<AlphaPixel> expected = AlphaSprite(file.halfAlpha);
+    fs::copy_file(std::string(QUILLET_ALPHA_DIR) + "/" + file.name, job_ + "/" + file.name);
+    RgbaImage same = BlankImage(5, 4);
+    for (std::size_t k = 0; k < expected.size(); ++k)
+      same.pixels[k] = PackRgba(expected[k].r, expected[k].g, expected[k].b, expected[k].a);
+    WritePng(job_ + "/same.png", same);
+
+    ProcessResult run = Run({"-in", file.name, "-out", "upright", "-angle", "0", "-format", "png"});
+    ASSERT_EQ(run.status, 0) << file.name << run.err;
+    RgbaImage frame;
+    ASSERT_TRUE(ReadPngFile((job_ + "/upright.png").c_str(), frame)) << file.name;
+    std::vector<AlphaPixel> got;
+    for (const Rgba v : frame.pixels)
+      got.push_back({static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
+                     static_cast<std::uint8_t>(v >> 24)});
+    EXPECT_EQ(frame.width, 5) << file.name;
+    EXPECT_TRUE(got == expected) << file.name;
+
+    run = Run({"-in", file.name, "-out", "turned", "-angle", "30", "-format", "png"});
+    ASSERT_EQ(run.status, 0) << file.name << run.err;
+    run = Run({"-in", "same.png", "-out", "reference", "-angle", "30", "-format", "png"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Output("turned.png"), Output("reference.png")) << file.name;
+    for (const char* name : {"upright.png", "turned.png", "reference.png", "same.png", file.name})
+      fs::remove(job_ + "/" + name);
+  }
+  EXPECT_EQ(JobListing(), "sprite.bmp");
+}
+
+// An input that can be read only once (a pipe) is read once, into a private copy, in either
+// format; the frames are those of the same file, and the copy goes with the job.
+TEST_F(QuilletProgram, APipeInputIsReadOnce) {
+  const std::string gif = std::string(QUILLET_ALPHA_DIR) + "/sprite.gif";
+  RgbaImage slime;
+  ASSERT_TRUE(ReadPngFile(SAMPLES_DIR "/slime.png", slime));
+  WritePng(job_ + "/slime.png", slime);
+  const struct {
+    std::string file;
+    std::vector<std::string> format;
+    const char* output;
+  } cases[] = {{job_ + "/slime.png", {}, ".bmp"}, {gif, {"-format", "png"}, ".png"}};
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-in", c.file, "-out", "direct", "-angle", "30"};
+    args.insert(args.end(), c.format.begin(), c.format.end());
+    ProcessResult run = Run(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    ASSERT_EQ(mkfifo((job_ + "/pipe").c_str(), 0600), 0);
+    std::FILE* writer = popen(("cat '" + c.file + "' > '" + job_ + "/pipe'").c_str(), "r");
+    ASSERT_NE(writer, nullptr);
+    args[1] = "pipe";
+    args[3] = "piped";
+    run = Run(args);
+    pclose(writer);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Output(std::string("piped") + c.output), Output(std::string("direct") + c.output)) << c.file;
+    EXPECT_EQ(TempListing(), "");
+    for (const std::string& name : {std::string("pipe"), std::string("direct") + c.output, std::string("piped") + c.output})
+      fs::remove(job_ + "/" + name);
+  }
 }
 
 TEST_F(QuilletProgram, BadFormatSheetOrBackgroundIsRefused) {
