@@ -278,7 +278,11 @@ TEST_F(ImportTest, OtherFormatsAndDepthsConvertToTheSamePicture) {
   WriteWithMagick(picture, "TIFF", "in.tif");
   WriteWithMagick(picture, "PNG", "in.png");
   WriteWithMagick(picture, "JPEG", "in.jpg");
-  for (const char* name : {"in8.bmp", "in.gif", "in.tif", "in.png"}) {
+  // Formats of no fixed list: found by their signature, or (TGA) by the name's ending.
+  WriteWithMagick(picture, "PCX", "in.pcx");
+  WriteWithMagick(picture, "XPM", "in.xpm");
+  WriteWithMagick(picture, "TGA", "in.tga");
+  for (const char* name : {"in8.bmp", "in.gif", "in.tif", "in.png", "in.pcx", "in.xpm", "in.tga"}) {
     ASSERT_TRUE(ImportImage(app_, imaging, errors_.display, name)) << name;
     EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours) << name;
   }
@@ -288,7 +292,7 @@ TEST_F(ImportTest, OtherFormatsAndDepthsConvertToTheSamePicture) {
   ASSERT_EQ(jpeg.height, picture.height);
   EXPECT_LE(MaxChannelDifference(jpeg, picture), 64);  // lossy, yet the same picture
   EXPECT_TRUE(errors_.texts.empty());
-  EXPECT_EQ(Listing(), "in.gif in.jpg in.png in.tif in8.bmp");
+  EXPECT_EQ(Listing(), "in.gif in.jpg in.pcx in.png in.tga in.tif in.xpm in8.bmp");
 }
 
 TEST_F(ImportTest, TheTiffStepWritesThreeEightBitSamples) {
