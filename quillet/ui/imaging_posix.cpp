@@ -3,13 +3,17 @@
 //
 // Files are read and written here, never by the library: it only decodes and encodes
 // bytes. That keeps the library's own reading of names ("fmt:name", "name[1]", "|cmd",
-// "@list") away from user file names, and an input is decoded only by the coder of the
-// format its first bytes show, from a fixed list of raster formats.
+// "@list") away from user file names. An input is decoded only by the coder the library
+// names for its first bytes (or, for formats without a signature, for its name's ending),
+// and only when that coder takes the picture from the bytes themselves: formats that are
+// drawing scripts, pseudo-images or read through other programs are not asked for.
 #include <dlfcn.h>
 #include <wand/MagickWand.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +24,8 @@
 #include "quillet/bitmap.h"
 #include "quillet/files.h"
 #include "quillet/imaging.h"
+#include "quillet/pipeline.h"
+#include "quillet/sprite.h"
 
 namespace quillet {
 namespace {
@@ -52,6 +58,17 @@ struct MagickEntryPoints {
   decltype(&MagickGetImageWidth) getImageWidth = nullptr;
   decltype(&MagickGetImageHeight) getImageHeight = nullptr;
   decltype(&MagickExportImagePixels) exportImagePixels = nullptr;
+  decltype(&MagickGetException) getException = nullptr;
+  decltype(&AcquireExceptionInfo) acquireException = nullptr;
+  decltype(&DestroyExceptionInfo) destroyException = nullptr;
+  decltype(&GetMagickInfo) getMagickInfo = nullptr;
+  decltype(&GetMagickInfoList) getMagickInfoList = nullptr;
+  decltype(&GetImageDecoder) getImageDecoder = nullptr;
+  decltype(&GetMagickBlobSupport) getBlobSupport = nullptr;
+  decltype(&GetMagickRawSupport) getRawSupport = nullptr;
+  decltype(&GetMagicInfo) getMagicInfo = nullptr;
+  decltype(&GetMagicName) getMagicName = nullptr;
+  decltype(&GetImageMagick) getImageMagick = nullptr;
 };
 
 // The context of one load's record: its entry points, read-only once bound. Bindings are
@@ -96,51 +113,174 @@ bool BindAll(void* module, MagickEntryPoints& e) {
          Bind(module, "MagickRelinquishMemory", e.relinquishMemory) &&
          Bind(module, "MagickGetImageWidth", e.getImageWidth) &&
          Bind(module, "MagickGetImageHeight", e.getImageHeight) &&
-         Bind(module, "MagickExportImagePixels", e.exportImagePixels);
+         Bind(module, "MagickExportImagePixels", e.exportImagePixels) &&
+         Bind(module, "MagickGetException", e.getException) &&
+         Bind(module, "AcquireExceptionInfo", e.acquireException) &&
+         Bind(module, "DestroyExceptionInfo", e.destroyException) &&
+         Bind(module, "GetMagickInfo", e.getMagickInfo) && Bind(module, "GetMagickInfoList", e.getMagickInfoList) &&
+         Bind(module, "GetImageDecoder", e.getImageDecoder) &&
+         Bind(module, "GetMagickBlobSupport", e.getBlobSupport) &&
+         Bind(module, "GetMagickRawSupport", e.getRawSupport) && Bind(module, "GetMagicInfo", e.getMagicInfo) &&
+         Bind(module, "GetMagicName", e.getMagicName) && Bind(module, "GetImageMagick", e.getImageMagick);
 }
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-const char* CoderFor(const std::vector<std::uint8_t>& bytes);
+// Room for a coder's name.
+constexpr std::size_t kCoderChars = 64;
 
-// Reads the file when its first bytes show a format of the list; anything else is not read
-// on (a device of endless zeros is refused after 16 bytes). The coder is set when it is read.
-bool ReadImageFile(const char* fileName, std::vector<std::uint8_t>& bytes, const char*& coder) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
-  if (!file) return false;
-  constexpr std::size_t kMagicBytes = 16;
-  bytes.resize(kMagicBytes);
-  std::size_t used = std::fread(bytes.data(), 1, kMagicBytes, file.get());
-  bytes.resize(used);
-  coder = CoderFor(bytes);
-  if (!coder || std::ferror(file.get())) return false;
-  if (used < kMagicBytes) return true;
-  for (std::size_t chunk = std::size_t{1} << 16;; chunk = std::min(2 * chunk, std::size_t{1} << 24)) {
-    if (used > kMaxImageFileBytes) return false;
-    bytes.resize(used + chunk);
-    const std::size_t got = std::fread(bytes.data() + used, 1, chunk, file.get());
-    used += got;
-    if (got < chunk) break;
+// Bytes of the file that the library's signature tests look at.
+constexpr std::size_t kMagicBytes = 4096;
+
+// The library's words with its source position (" @ error/...") and an empty name quote
+// dropped.
+void Tidy(const char* text, char (&out)[kImagingTextChars]) {
+  std::snprintf(out, sizeof out, "%s", text ? text : "");
+  if (char* at = std::strstr(out, " @ ")) *at = '\0';
+  std::size_t length = std::strlen(out);
+  if (length >= 3 && std::strcmp(out + length - 3, " `'") == 0) out[length -= 3] = '\0';
+}
+
+// Notes why the wand's last read failed: the library's words, and whether memory or another
+// resource ran out.
+void NoteWandFailure(const MagickEntryPoints& magick, MagickWand* wand) {
+  ExceptionType severity = UndefinedException;
+  char* text = magick.getException(wand, &severity);
+  char reason[kImagingTextChars];
+  Tidy(text, reason);
+  if (text) magick.relinquishMemory(text);
+  NoteImagingFailure(severity == ResourceLimitError || severity == ResourceLimitFatalError
+                         ? ImagingProblem::kOutOfMemory
+                         : ImagingProblem::kNotImage,
+                     reason);
+}
+
+// Coders that take no picture from the bytes (built-in pictures, rendered text) or read
+// other files by name.
+constexpr const char* kRefusedCoders[] = {"PATTERN", "MAGICK", "CAPTION", "PANGO", "MASK", "CLIP", "MPC",
+                                          "TTF",     "OTF",    "TTC",     "DFONT", "PFA",  "PFB"};
+
+// A coder of the library that decodes a picture from memory by itself: it has a decoder,
+// reads blobs without a file or another program, needs no size given beside the bytes, and
+// is not one of the pseudo-formats that are only named explicitly.
+bool Readable(const MagickEntryPoints& magick, ExceptionInfo* exception, const char* name) {
+  if (!name || !*name) return false;
+  for (const char* refused : kRefusedCoders) {
+    if (std::strcmp(name, refused) == 0) return false;
   }
-  bytes.resize(used);
-  return !std::ferror(file.get()) && used <= kMaxImageFileBytes;
+  const MagickInfo* info = magick.getMagickInfo(name, exception);
+  return info && magick.getImageDecoder(info) && magick.getBlobSupport(info) == MagickTrue &&
+         magick.getRawSupport(info) == MagickFalse && info->format_type == UndefinedFormatType;
 }
 
 bool StartsWith(const std::vector<std::uint8_t>& bytes, const char* magic, std::size_t length) {
   return bytes.size() >= length && std::memcmp(bytes.data(), magic, length) == 0;
 }
 
-// The coder for the format that the file's first bytes show; null for any other file.
-const char* CoderFor(const std::vector<std::uint8_t>& bytes) {
-  if (StartsWith(bytes, "\x89PNG\r\n\x1a\n", 8)) return "PNG";
-  if (StartsWith(bytes, "\xff\xd8\xff", 3)) return "JPEG";
-  if (StartsWith(bytes, "GIF87a", 6) || StartsWith(bytes, "GIF89a", 6)) return "GIF";
-  if (StartsWith(bytes, "II*\0", 4) || StartsWith(bytes, "MM\0*", 4)) return "TIFF";
-  if (StartsWith(bytes, "BM", 2)) return "BMP";
-  if (StartsWith(bytes, "\0\0\1\0", 4)) return "ICO";
-  return nullptr;
+// The coder for the file: the format the library's table of signatures finds in its first
+// bytes, else the format its name's ending names (TGA and others have no signature), else
+// the icon format (which that table lacks), else what the coders' own tests find. False,
+// with the failure noted, when none of these is a readable coder.
+bool ChooseCoder(const MagickEntryPoints& magick, const std::vector<std::uint8_t>& bytes, const char* fileName,
+                 char (&coder)[kCoderChars]) {
+  coder[0] = '\0';
+  ExceptionInfo* exception = magick.acquireException();
+  if (!exception) {
+    NoteImagingFailure(ImagingProblem::kOutOfMemory, "");
+    return false;
+  }
+  const std::size_t head = std::min(bytes.size(), kMagicBytes);
+  char found[MaxTextExtent] = "";  // a format named by the bytes but not read
+  auto take = [&](const char* name) {
+    if (!name || !*name) return false;
+    if (!Readable(magick, exception, name)) {
+      if (!found[0]) std::snprintf(found, sizeof found, "%s", name);
+      return false;
+    }
+    std::snprintf(coder, sizeof coder, "%s", name);
+    return true;
+  };
+  bool chosen = false;
+  if (head > 0) {
+    const MagicInfo* magic = magick.getMagicInfo(bytes.data(), head, exception);
+    chosen = magic && take(magick.getMagicName(magic));
+  }
+  if (!chosen && fileName) {
+    // The ending after the last '.' of the last path element: letters and digits only.
+    const char* base = std::strrchr(fileName, '/');
+    const char* dot = std::strrchr(base ? base + 1 : fileName, '.');
+    const std::size_t length = dot ? std::strlen(dot + 1) : 0;
+    char ending[16] = "";
+    bool plain = length > 0 && length < sizeof ending;
+    for (std::size_t k = 0; plain && k < length; ++k) {
+      const unsigned char c = static_cast<unsigned char>(dot[1 + k]);
+      plain = std::isalnum(c) != 0;
+      ending[k] = static_cast<char>(std::toupper(c));
+    }
+    if (plain) {
+      ending[length] = '\0';
+      chosen = Readable(magick, exception, ending) && take(ending);
+    }
+  }
+  if (!chosen && StartsWith(bytes, "\0\0\1\0", 4)) chosen = take("ICO");
+  // The coders' own tests run only over the coders loaded, so every coder is loaded first.
+  char tested[MaxTextExtent] = "";
+  if (!chosen && head > 0 && magick.getMagickInfo("*", exception) &&
+      magick.getImageMagick(bytes.data(), head, tested) == MagickTrue)
+    chosen = take(tested);
+  magick.destroyException(exception);
+  if (!chosen) {
+    char reason[kImagingTextChars];
+    if (found[0]) {
+      std::snprintf(reason, sizeof reason, "its format (%s) is one that is not read here", found);
+    } else {
+      std::snprintf(reason, sizeof reason, "the imaging library does not recognise its format");
+    }
+    NoteImagingFailure(ImagingProblem::kNotImage, reason);
+  }
+  return chosen;
+}
+
+// Reads the file's first kMagicBytes, chooses the coder for them, and only then reads on,
+// up to kMaxImageFileBytes (a device of endless zeros is refused after its first bytes). An
+// empty file or one over the limit is refused; so is any failure, which is noted.
+bool ReadForCoder(const MagickEntryPoints& magick, const char* fileName, std::vector<std::uint8_t>& bytes,
+                  char (&coder)[kCoderChars]) {
+  if (!fileName) return false;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
+  if (!file) {
+    NoteImagingFailure(ImagingProblem::kNotImage, std::strerror(errno));
+    return false;
+  }
+  std::size_t used = 0;
+  bool chosen = false;
+  for (std::size_t chunk = kMagicBytes;; chunk = std::min(2 * std::max(chunk, std::size_t{1} << 15), std::size_t{1} << 24)) {
+    if (used > kMaxImageFileBytes) break;
+    bytes.resize(used + chunk);
+    const std::size_t got = std::fread(bytes.data() + used, 1, chunk, file.get());
+    used += got;
+    bytes.resize(used);
+    if (std::ferror(file.get())) {
+      NoteImagingFailure(ImagingProblem::kNotImage, "read error");
+      return false;
+    }
+    if (used == 0) {
+      NoteImagingFailure(ImagingProblem::kNotImage, "the file is empty");
+      return false;
+    }
+    if (!chosen) {
+      if (!ChooseCoder(magick, bytes, fileName, coder)) return false;
+      chosen = true;
+    }
+    if (got < chunk) break;
+  }
+  if (used > kMaxImageFileBytes) {
+    NoteImagingFailure(ImagingProblem::kNotImage, "the file is over 256 MiB");
+    return false;
+  }
+  return true;
 }
 
 MagickWand* Wand(ImageHandle image) { return static_cast<MagickWand*>(image); }
@@ -148,14 +288,20 @@ MagickWand* Wand(ImageHandle image) { return static_cast<MagickWand*>(image); }
 ImageHandle LoadImage(void* context, const char* fileName) {
   const MagickEntryPoints& magick = EntriesOf(context);
   std::vector<std::uint8_t> bytes;
-  const char* coder = nullptr;
-  if (!fileName || !ReadImageFile(fileName, bytes, coder)) return nullptr;
+  char coder[kCoderChars];
+  if (!ReadForCoder(magick, fileName, bytes, coder)) return nullptr;
   MagickWand* all = magick.newWand();
-  if (!all) return nullptr;
+  if (!all) {
+    NoteImagingFailure(ImagingProblem::kOutOfMemory, "");
+    return nullptr;
+  }
   MagickWand* first = nullptr;
   if (magick.setFormat(all, coder) && magick.readImageBlob(all, bytes.data(), bytes.size())) {
     magick.setFirstIterator(all);
     first = magick.getImage(all);  // the first picture alone
+    if (!first) NoteImagingFailure(ImagingProblem::kOutOfMemory, "");
+  } else {
+    NoteWandFailure(magick, all);
   }
   magick.destroyWand(all);
   return first;
@@ -165,8 +311,8 @@ ImageHandle LoadImage(void* context, const char* fileName) {
 bool ImageSize(void* context, const char* fileName, std::uint64_t* width, std::uint64_t* height) {
   const MagickEntryPoints& magick = EntriesOf(context);
   std::vector<std::uint8_t> bytes;
-  const char* coder = nullptr;
-  if (!fileName || !ReadImageFile(fileName, bytes, coder)) return false;
+  char coder[kCoderChars];
+  if (!ReadForCoder(magick, fileName, bytes, coder)) return false;
   MagickWand* wand = magick.newWand();
   if (!wand) return false;
   bool known = false;
@@ -246,22 +392,97 @@ bool SaveBmp24(void* context, ImageHandle image, const char* fileName) {
   return WriteBitmapFile(fileName, header, nullptr, nullptr, pixels.data(), pixels.size(), OutputMode::kCreateNew);
 }
 
+// RGBA as the file stores it, alpha kept; fully transparent pixels become kTransparent.
+bool ImageRgba(void* context, ImageHandle image, RgbaImage& rgba) {
+  const MagickEntryPoints& magick = EntriesOf(context);
+  MagickWand* wand = Wand(image);
+  if (!wand) return false;
+  const std::size_t width = magick.getImageWidth(wand);
+  const std::size_t height = magick.getImageHeight(wand);
+  if (width == 0 || height == 0 || !FitsEnlargement(static_cast<std::int64_t>(std::min<std::size_t>(width, INT32_MAX)),
+                                                    static_cast<std::int64_t>(std::min<std::size_t>(height, INT32_MAX)))) {
+    NoteImagingFailure(ImagingProblem::kNotImage, "the picture is too large");
+    return false;
+  }
+  if (!ToStoredRgb(magick, wand)) {
+    NoteWandFailure(magick, wand);
+    return false;
+  }
+  std::vector<std::uint8_t> raw(4 * width);
+  RgbaImage out = BlankImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+  for (std::size_t row = 0; row < height; ++row) {
+    if (!magick.exportImagePixels(wand, 0, static_cast<ssize_t>(row), width, 1, "RGBA", CharPixel, raw.data())) {
+      NoteWandFailure(magick, wand);
+      return false;
+    }
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::uint8_t* p = &raw[4 * x];
+      out.At(static_cast<std::int32_t>(x), static_cast<std::int32_t>(row)) =
+          p[3] == 0 ? kTransparent : PackRgba(p[0], p[1], p[2], p[3]);
+    }
+  }
+  rgba = std::move(out);
+  return true;
+}
+
 void DisposeImage(void* context, ImageHandle image) {
   if (image) EntriesOf(context).destroyWand(Wand(image));
 }
 
 }  // namespace
 
+namespace {
+
+// The common formats the library reads, then how many others it reads.
+void ListFormats(void* context, char (&formats)[kImagingTextChars]) {
+  const MagickEntryPoints& magick = EntriesOf(context);
+  constexpr const char* kCommon[][2] = {{"PNG", "PNG"},   {"JPEG", "JPEG"}, {"GIF", "GIF"}, {"BMP", "BMP"},
+                                        {"TIFF", "TIFF"}, {"WEBP", "WebP"}, {"TGA", "TGA"}, {"ICO", "ICO"},
+                                        {"PCX", "PCX"},   {"XPM", "XPM"},   {"PSD", "PSD"}, {"PNM", "PNM"}};
+  formats[0] = '\0';
+  ExceptionInfo* exception = magick.acquireException();
+  if (!exception) return;
+  std::size_t used = 0, common = 0;
+  for (const auto& format : kCommon) {
+    if (!Readable(magick, exception, format[0])) continue;
+    used += static_cast<std::size_t>(
+        std::snprintf(formats + used, sizeof formats - used, "%s%s", common ? ", " : "", format[1]));
+    ++common;
+  }
+  std::size_t count = 0, readable = 0;
+  if (const MagickInfo** all = magick.getMagickInfoList("*", &count, exception)) {
+    for (std::size_t k = 0; k < count; ++k) readable += Readable(magick, exception, all[k]->name) ? 1 : 0;
+    magick.relinquishMemory(all);
+  }
+  if (readable > common && used < sizeof formats)
+    std::snprintf(formats + used, sizeof formats - used, " and %zu other formats", readable - common);
+  magick.destroyException(exception);
+}
+
+}  // namespace
+
 ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
   ImagingApi api;
+  std::snprintf(api.libraryName, sizeof api.libraryName, "MagickWand");
   void* module = libraryName ? dlopen(libraryName, RTLD_NOW | RTLD_LOCAL) : nullptr;
-  if (!module) return api;
   MagickEntryPoints bound;
-  if (!BindAll(module, bound)) return api;
+  if (!module || !BindAll(module, bound)) {
+    // dlerror names the file and the symbol or the reason the loader gave.
+    const char* why = dlerror();
+    std::snprintf(api.unavailableReason, sizeof api.unavailableReason, "%s",
+                  why ? why : libraryName ? libraryName : "no library name");
+    return api;
+  }
   bound.wandGenesis();
-  if (bound.isWandInstantiated() != MagickTrue) return api;
+  if (bound.isWandInstantiated() != MagickTrue) {
+    std::snprintf(api.unavailableReason, sizeof api.unavailableReason, "%s did not start", libraryName);
+    return api;
+  }
   MagickBinding* binding = new (std::nothrow) MagickBinding{bound, nullptr};
-  if (!binding) return api;
+  if (!binding) {
+    std::snprintf(api.unavailableReason, sizeof api.unavailableReason, "memory ran out");
+    return api;
+  }
   Keep(binding);
   api.available = true;
   api.context = binding;
@@ -270,6 +491,8 @@ ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
   api.saveBmp24 = SaveBmp24;
   api.disposeImage = DisposeImage;
   api.imageSize = ImageSize;
+  api.imageRgba = ImageRgba;
+  api.listFormats = ListFormats;
   return api;
 }
 

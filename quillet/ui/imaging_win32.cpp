@@ -4,10 +4,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "quillet/imaging.h"
+#include "quillet/pipeline.h"
+#include "quillet/sprite.h"
 
 namespace quillet {
 namespace {
@@ -65,8 +69,32 @@ using SaveImageToFileFn = GpStatus(WINAPI*)(void* image, const WCHAR* fileName, 
                                             const EncoderParameters* parameters);
 using LoadImageFromFileFn = GpStatus(WINAPI*)(const WCHAR* fileName, void** image);
 using DisposeImageFn = GpStatus(WINAPI*)(void* image);
+using GetImageSideFn = GpStatus(WINAPI*)(void* image, UINT* side);
 
-// The ten entry points in binding order; the three bitmap calls are bound but not used.
+struct GpRect {
+  INT x, y, width, height;
+};
+struct BitmapData {
+  UINT width;
+  UINT height;
+  INT stride;
+  INT pixelFormat;
+  void* scan0;
+  UINT_PTR reserved;
+};
+using BitmapLockBitsFn = GpStatus(WINAPI*)(void* bitmap, const GpRect* rect, UINT flags, INT format,
+                                           BitmapData* data);
+using BitmapUnlockBitsFn = GpStatus(WINAPI*)(void* bitmap, BitmapData* data);
+constexpr UINT kImageLockModeRead = 1;
+constexpr INT kPixelFormat32bppArgb = 0x0026200A;  // blue, green, red, alpha; not premultiplied
+constexpr GpStatus kOutOfMemory = 3;
+
+// Bound beside the ten, only for the pictures with their transparency: without them the
+// library still converts.
+constexpr const char* kSideNames[] = {"GdipGetImageWidth", "GdipGetImageHeight"};
+
+// The ten entry points in binding order; the bitmap's lock and unlock give its pixels with
+// their transparency, and the third bitmap call is bound but not used.
 constexpr const char* kEntryNames[] = {
     "GdiplusStartup",          "GdiplusShutdown",     "GdipGetImageEncoders", "GdipGetImageEncodersSize",
     "GdipCreateBitmapFromScan0", "GdipBitmapLockBits", "GdipBitmapUnlockBits", "GdipSaveImageToFile",
@@ -84,6 +112,7 @@ enum Entry {
 struct GdiplusApi {
   HMODULE module = nullptr;
   FARPROC entries[kEntryCount] = {};
+  FARPROC sides[2] = {};  // kSideNames
   ULONG_PTR token = 0;
   bool available = false;
   GdiplusApi* next = nullptr;
@@ -109,6 +138,7 @@ GdiplusApi LoadGdiplus(const char* libraryName) {
   api.module = LoadLibraryA(libraryName);
   if (api.module) {
     for (int k = 0; k < kEntryCount; ++k) api.entries[k] = GetProcAddress(api.module, kEntryNames[k]);
+    for (int k = 0; k < 2; ++k) api.sides[k] = GetProcAddress(api.module, kSideNames[k]);
   }
   for (FARPROC entry : api.entries) {
     if (!entry) return api;
@@ -155,7 +185,10 @@ int FindEncoderClsid(const GdiplusApi& gdiplus, const wchar_t* mimeType, CLSID& 
   // The records come first in the block; the texts they point to follow them.
   std::unique_ptr<ImageCodecInfo[]> block(new (std::nothrow) ImageCodecInfo[(size + sizeof(ImageCodecInfo) - 1) /
                                                                             sizeof(ImageCodecInfo)]);
-  if (!block) return -1;
+  if (!block) {
+    NoteImagingFailure(ImagingProblem::kOutOfMemory, "");
+    return -1;
+  }
   EntryAs<GetImageEncodersFn>(gdiplus, kGetImageEncoders)(count, size, block.get());
   for (UINT k = 0; k < count; ++k) {
     if (SameUnits(block[k].mimeType, mimeType)) {
@@ -166,12 +199,72 @@ int FindEncoderClsid(const GdiplusApi& gdiplus, const wchar_t* mimeType, CLSID& 
   return -1;
 }
 
+// The library's status as a reason.
+void NoteStatus(GpStatus status, const char* what) {
+  char reason[kImagingTextChars];
+  std::snprintf(reason, sizeof reason, "%s (GDI+ status %d)", what, status);
+  NoteImagingFailure(status == kOutOfMemory ? ImagingProblem::kOutOfMemory : ImagingProblem::kNotImage, reason);
+}
+
 ImageHandle LoadImage(void* context, const char* fileName) {
   wchar_t name[kNameUnits];
-  if (!WidenBytes(fileName, name)) return nullptr;
+  if (!WidenBytes(fileName, name)) {
+    NoteImagingFailure(ImagingProblem::kNotImage, "the name does not convert to the code page");
+    return nullptr;
+  }
   void* image = nullptr;
-  if (EntryAs<LoadImageFromFileFn>(BindingOf(context), kLoadImageFromFile)(name, &image) != kOk) return nullptr;
+  const GpStatus status = EntryAs<LoadImageFromFileFn>(BindingOf(context), kLoadImageFromFile)(name, &image);
+  if (status != kOk) {
+    // The library answers "out of memory" for files it does not read as well: that is no
+    // reason to end as if memory ran out.
+    char reason[kImagingTextChars];
+    std::snprintf(reason, sizeof reason, "GDI+ does not read it (status %d)", status);
+    NoteImagingFailure(ImagingProblem::kNotImage, reason);
+    return nullptr;
+  }
   return image;
+}
+
+// The bitmap's pixels as 32-bit ARGB, converted by the library from whatever the file holds.
+bool ImageRgba(void* context, ImageHandle image, RgbaImage& rgba) {
+  const GdiplusApi& gdiplus = BindingOf(context);
+  UINT width = 0, height = 0;
+  GpStatus status = reinterpret_cast<GetImageSideFn>(reinterpret_cast<void*>(gdiplus.sides[0]))(image, &width);
+  if (status == kOk)
+    status = reinterpret_cast<GetImageSideFn>(reinterpret_cast<void*>(gdiplus.sides[1]))(image, &height);
+  if (status != kOk) {
+    NoteStatus(status, "its size cannot be read");
+    return false;
+  }
+  if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX || !FitsEnlargement(width, height)) {
+    NoteImagingFailure(ImagingProblem::kNotImage, "the picture is too large");
+    return false;
+  }
+  const GpRect rect = {0, 0, static_cast<INT>(width), static_cast<INT>(height)};
+  BitmapData data = {};
+  status = EntryAs<BitmapLockBitsFn>(gdiplus, kBitmapLockBits)(image, &rect, kImageLockModeRead,
+                                                               kPixelFormat32bppArgb, &data);
+  if (status != kOk) {
+    NoteStatus(status, "its pixels cannot be read");
+    return false;
+  }
+  RgbaImage out = BlankImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+  for (UINT y = 0; y < height; ++y) {
+    const BYTE* row = static_cast<const BYTE*>(data.scan0) + static_cast<std::ptrdiff_t>(y) * data.stride;
+    for (UINT x = 0; x < width; ++x) {
+      const BYTE* p = row + 4 * x;
+      out.At(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)) =
+          p[3] == 0 ? kTransparent : PackRgba(p[2], p[1], p[0], p[3]);
+    }
+  }
+  EntryAs<BitmapUnlockBitsFn>(gdiplus, kBitmapUnlockBits)(image, &data);
+  rgba = std::move(out);
+  return true;
+}
+
+// The decoders the library has built in.
+void ListFormats(void*, char (&formats)[kImagingTextChars]) {
+  std::snprintf(formats, sizeof formats, "BMP, GIF, JPEG, PNG, TIFF, ICO, EMF and WMF");
 }
 
 // An encoder that is not found fails the save instead of passing an unset identifier.
@@ -207,6 +300,7 @@ void DisposeImage(void* context, ImageHandle image) {
 ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
   const GdiplusApi loaded = LoadGdiplus(libraryName);
   ImagingApi api;
+  std::snprintf(api.libraryName, sizeof api.libraryName, "%s", libraryName ? libraryName : "");
   if (!loaded.available) return api;
   GdiplusApi* binding = new (std::nothrow) GdiplusApi(loaded);
   if (!binding) return api;
@@ -217,6 +311,8 @@ ImagingApi LoadImagingLibraryFrom(const char* libraryName) {
   api.saveTiff24 = SaveTiff24;
   api.saveBmp24 = SaveBmp24;
   api.disposeImage = DisposeImage;
+  api.listFormats = ListFormats;
+  if (loaded.sides[0] && loaded.sides[1]) api.imageRgba = ImageRgba;
   return api;
 }
 

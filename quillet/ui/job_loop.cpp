@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "quillet/ascii.h"
+#include "quillet/import.h"
 #include "quillet/job_loop.h"
 #include "quillet/output_folder.h"
 #include "quillet/sprite_job.h"
@@ -171,6 +172,15 @@ int ReportInput(const char* name, const InputReport& input) {
                    "left to stand for each of its values\n",
                    name);
       return kExitInputUnreadable;
+    case InputProblem::kFileTooLarge:
+      std::fprintf(stderr, "quillet: \"%s\" is over the limit of %llu MiB of an input read from a pipe\n", name,
+                   static_cast<unsigned long long>(kMaxInputCopyBytes >> 20));
+      return kExitInputUnreadable;
+    case InputProblem::kConversionFailed:
+      if (!input.reason[0]) break;
+      std::fprintf(stderr, "quillet: could not read \"%s\" as an image: not an image file that can be read: %s\n",
+                   name, input.reason);
+      return kExitInputUnreadable;
     default:
       break;
   }
@@ -271,6 +281,20 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
   return RunJob(app, CompositingImporter(import));
 }
 
+// A pipe is read once, into a copy that the job reads under the input's name in its place.
+JobResult RunJobOnce(AppState& app, const ImageImporter& importer) {
+  JobResult result;
+  InputCopy copy;
+  if (!CopyUnseekableInput(app.runParameters.inputName, copy, result.enlarge)) return result;
+  if (!copy.made) return RunJobInFormat(app, importer);
+  char given[kPathChars];
+  std::memcpy(given, app.runParameters.inputName, kPathChars);
+  std::snprintf(app.runParameters.inputName, kPathChars, "%s", copy.temporaries.inputCopyName);
+  result = RunJobInFormat(app, importer);
+  std::memcpy(app.runParameters.inputName, given, kPathChars);
+  return result;
+}
+
 }  // namespace
 
 int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer) {
@@ -299,7 +323,7 @@ int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, 
     cancelStatus.store(marks.oneShot ? kExitInterrupted : kExitSuccess);
     app.progressWindow.store(nullptr);
     if (!quiet) platform.startProgress(platform.context, app);
-    const JobResult job = RunJobInFormat(app, importer);
+    const JobResult job = RunJobOnce(app, importer);
     if (!quiet) platform.stopProgress(platform.context, app);
     app.progressWindow.store(nullptr);
     std::fflush(stdout);

@@ -11,6 +11,7 @@
 
 #include "quillet/bitmap.h"
 #include "quillet/files.h"
+#include "quillet/job_loop.h"
 #include "scratch_dir.h"
 #include "test_images.h"
 
@@ -145,8 +146,9 @@ TEST_F(ImportTest, EachLoadMakesARecordOfItsOwn) {
   EXPECT_TRUE(errors_.texts.empty());
 }
 
+// A library that does not load is named with the loader's reason.
 TEST_F(ImportTest, WithoutTheLibraryOnly24BitBmpFilesImport) {
-  const ImagingApi none;
+  const ImagingApi none = LoadImagingLibraryFrom("libquillet-no-such-library.so.6");
   const Picture picture = testing::SpriteLike(5, 3, 3, 2);
   testing::WriteFile("in.bmp", testing::Bmp24File(picture));
   EXPECT_TRUE(ImportImage(app_, none, errors_.display, "in.bmp"));
@@ -156,10 +158,11 @@ TEST_F(ImportTest, WithoutTheLibraryOnly24BitBmpFilesImport) {
   std::filesystem::copy_file(kPngDir + "/basn2c08.png", "in.png");
   EXPECT_FALSE(ImportImage(app_, none, errors_.display, "in.png"));
   EXPECT_FALSE(HasImage24(app_.workingBitmap));
-  EXPECT_EQ(errors_.texts, std::vector<std::string>{kLibraryMissingText});
-  EXPECT_EQ(std::string(kLibraryMissingText),
-            "Image conversion failed because gdiplus.dll could not be found.\n"
-            "Try saving the image as a 24-bit BMP in some other program, and importing that.");
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{
+                               "Image conversion failed because MagickWand could not be loaded: "
+                               "libquillet-no-such-library.so.6: cannot open shared object file: No such file or "
+                               "directory.\nTry saving the image as a 24-bit BMP in some other program, and importing "
+                               "that."});
   EXPECT_FALSE(ImportImage(app_, none, errors_.display, "missing.png"));  // no message either way
   EXPECT_FALSE(ImportImage(app_, Imaging(), errors_.display, "missing.png"));
   EXPECT_EQ(errors_.texts.size(), 1u);
@@ -173,14 +176,28 @@ TEST_F(ImportTest, GarbageFailsWithTheConversionMessage) {
   broken.resize(60);  // a PNG cut short in its first chunk
   testing::WriteFile("broken.png", broken);
   testing::WriteFile("empty.jpg", {});
-  for (const char* name : {"garbage.png", "broken.png", "empty.jpg", "."}) {
+  // Each message gives the library's reason and the common formats it reads.
+  const std::string formats = "\nMagickWand reads PNG, JPEG, GIF, BMP, TIFF, WebP, TGA, ICO, PCX, XPM, PSD, PNM and ";
+  const struct {
+    const char* name;
+    const char* reason;
+  } cases[] = {{"garbage.png", "improper image header"},
+               {"broken.png", "insufficient image data in file"},
+               {"empty.jpg", "the file is empty"},
+               {".", "read error"},  // its report stays the BMP loader's: a directory
+               {"list.svg", "its format (SVG) is one that is not read here"}};
+  testing::WriteFile("list.svg", std::vector<std::uint8_t>{'<', 's', 'v', 'g', '>'});
+  for (const auto& c : cases) {
     errors_.texts.clear();
-    EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, name)) << name;
-    EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText}) << name;
+    EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, c.name)) << c.name;
+    ASSERT_EQ(errors_.texts.size(), 1u) << c.name;
+    const std::string prefix = std::string("Image conversion failed: not an image file that can be read: ") + c.reason;
+    EXPECT_EQ(errors_.texts[0].substr(0, prefix.size() + formats.size() + 1), prefix + "." + formats) << c.name;
+    if (c.name[0] == '.') continue;
+    EXPECT_EQ(app_.importReport.problem, InputProblem::kConversionFailed) << c.name;
+    EXPECT_EQ(app_.importReport.reason, std::string(c.reason)) << c.name;
   }
-  EXPECT_EQ(std::string(kConversionFailedText),
-            "Image conversion failed.\n"
-            "Try saving the image as a 24-bit BMP in some other program, and importing that.");
+  std::filesystem::remove("list.svg");
   EXPECT_EQ(Listing(), "broken.png empty.jpg garbage.png");
 }
 
@@ -261,7 +278,11 @@ TEST_F(ImportTest, OtherFormatsAndDepthsConvertToTheSamePicture) {
   WriteWithMagick(picture, "TIFF", "in.tif");
   WriteWithMagick(picture, "PNG", "in.png");
   WriteWithMagick(picture, "JPEG", "in.jpg");
-  for (const char* name : {"in8.bmp", "in.gif", "in.tif", "in.png"}) {
+  // Formats of no fixed list: found by their signature, or (TGA) by the name's ending.
+  WriteWithMagick(picture, "PCX", "in.pcx");
+  WriteWithMagick(picture, "XPM", "in.xpm");
+  WriteWithMagick(picture, "TGA", "in.tga");
+  for (const char* name : {"in8.bmp", "in.gif", "in.tif", "in.png", "in.pcx", "in.xpm", "in.tga"}) {
     ASSERT_TRUE(ImportImage(app_, imaging, errors_.display, name)) << name;
     EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, picture.colours) << name;
   }
@@ -271,7 +292,7 @@ TEST_F(ImportTest, OtherFormatsAndDepthsConvertToTheSamePicture) {
   ASSERT_EQ(jpeg.height, picture.height);
   EXPECT_LE(MaxChannelDifference(jpeg, picture), 64);  // lossy, yet the same picture
   EXPECT_TRUE(errors_.texts.empty());
-  EXPECT_EQ(Listing(), "in.gif in.jpg in.png in.tif in8.bmp");
+  EXPECT_EQ(Listing(), "in.gif in.jpg in.pcx in.png in.tga in.tif in.xpm in8.bmp");
 }
 
 TEST_F(ImportTest, TheTiffStepWritesThreeEightBitSamples) {
@@ -305,8 +326,6 @@ TEST_F(ImportTest, FileNamesAreTakenLiterally) {
     EXPECT_TRUE(errors_.texts.empty()) << name;
     std::filesystem::remove(name);
   }
-  testing::WriteFile("list.svg", std::vector<std::uint8_t>{'<', 's', 'v', 'g', '>'});
-  EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, "list.svg"));  // not a raster format of the list
 }
 
 // Files in the current directory under the names the conversion gives its temporary files
@@ -352,19 +371,24 @@ TEST_F(ImportTest, ATemporaryFileThatCannotBeCreatedIsNotTheImagesFault) {
             std::vector<std::string>{"cannot create a temporary file in " + TempDir() + ": No such file or directory"});
 }
 
+// What a conversion that failed without a reason from the library shows.
+const std::string kFakeFailure = "Image conversion failed: not an image file that can be read.";
+
 // A stand-in library that checks the order of the temporary files' lives. Its state is the
 // record's context, so two fakes never see each other's calls.
 struct FakeLibrary {
   std::vector<std::string> calls;  // file names without their directories
   bool failTiffSave = false;
   bool failBmpSave = false;
+  bool outOfMemory = false;  // the load fails as the library does when memory runs out
   std::string tiffPath, bmpPath;
 
   static FakeLibrary& Of(void* context) { return *static_cast<FakeLibrary*>(context); }
   static std::string Base(const char* name) { return std::filesystem::path(name).filename().string(); }
   static ImageHandle Load(void* context, const char* name) {
     Of(context).calls.push_back("load " + Base(name));
-    return Exists(name) ? new std::string(Base(name)) : nullptr;
+    if (Of(context).outOfMemory) NoteImagingFailure(ImagingProblem::kOutOfMemory, "memory allocation failed");
+    return Exists(name) && !Of(context).outOfMemory ? new std::string(Base(name)) : nullptr;
   }
   static bool SaveTiff(void* context, ImageHandle, const char* name) {
     FakeLibrary& fake = Of(context);
@@ -424,7 +448,7 @@ TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   EXPECT_EQ(tiffFails.calls, (std::vector<std::string>{"load in.gif", "tiff temp24.tif", "dispose in.gif tif"}));
   EXPECT_EQ(Listing(), "in.gif");
   EXPECT_EQ(TempListing(), "");  // the half-saved TIFF went with the directory
-  EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{kFakeFailure});
 
   errors_.texts.clear();
   EXPECT_FALSE(ImportImage(app_, second, errors_.display, "in.gif"));
@@ -435,7 +459,18 @@ TEST_F(ImportTest, AFailedConversionShowsItsMessage) {
   EXPECT_EQ(tiffFails.calls.size(), 3u);
   EXPECT_EQ(Listing(), "in.gif");
   EXPECT_EQ(TempListing(), "");
-  EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{kFakeFailure});
+
+  // Memory the library runs out of is no fault of the file: the job ends with its own status.
+  FakeLibrary starved;
+  starved.outOfMemory = true;
+  errors_.texts.clear();
+  EXPECT_FALSE(ImportImage(app_, starved.Api(), errors_.display, "in.gif"));
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{"Image conversion failed: memory ran out: memory allocation failed."});
+  JobResult job;
+  job.enlarge.input = app_.importReport;
+  EXPECT_EQ(job.enlarge.input.problem, InputProblem::kOutOfMemory);
+  EXPECT_EQ(ReportJobResult(app_, job), kExitOutOfMemory);
 }
 
 // The whole job from a PNG: the importer brings the input in and the job cleans up after it.
@@ -457,7 +492,8 @@ TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
   EXPECT_FALSE(failed.enlarge.inputImported);
   EXPECT_EQ(failed.frames.framesWritten, 0);
   EXPECT_EQ(testing::ReadFileBytes("out.bmp"), frame);  // the last job's frame is left alone
-  EXPECT_EQ(errors_.texts, std::vector<std::string>{kConversionFailedText});
+  ASSERT_EQ(errors_.texts.size(), 1u);
+  EXPECT_EQ(errors_.texts[0].rfind("Image conversion failed: not an image file that can be read: insufficient", 0), 0u);
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 // through standard input, and a pseudo-terminal for the progress bar and Ctrl-C. Each run
 // has a fresh current directory; frames are compared with the engine's own job.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -20,6 +22,7 @@
 #include "quillet/import.h"
 #include "quillet/pipeline.h"
 #include "quillet/sprite_job.h"
+#include "alpha_sprite.h"
 #include "quillet_command.h"
 #include "scratch_dir.h"
 
@@ -269,6 +272,73 @@ TEST_F(QuilletProgram, PngFramesRefuseMissingAndOversizedInputs) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(JobListing(), "huge.png sprite.bmp wide.bmp");
+}
+
+// PNG frames from other formats keep the file's transparency: every pixel as the file holds
+// it (fully transparent ones as kTransparent), and turned frames as from the same picture in
+// a PNG.
+TEST_F(QuilletProgram, PngFramesKeepTheTransparencyOfOtherFormats) {
+  for (const AlphaFile& file : kAlphaFiles) {
+    const std::vector<AlphaPixel> expected = AlphaSprite(file.halfAlpha);
+    fs::copy_file(std::string(QUILLET_ALPHA_DIR) + "/" + file.name, job_ + "/" + file.name);
+    RgbaImage same = BlankImage(5, 4);
+    for (std::size_t k = 0; k < expected.size(); ++k)
+      same.pixels[k] = PackRgba(expected[k].r, expected[k].g, expected[k].b, expected[k].a);
+    WritePng(job_ + "/same.png", same);
+
+    ProcessResult run = Run({"-in", file.name, "-out", "upright", "-angle", "0", "-format", "png"});
+    ASSERT_EQ(run.status, 0) << file.name << run.err;
+    RgbaImage frame;
+    ASSERT_TRUE(ReadPngFile((job_ + "/upright.png").c_str(), frame)) << file.name;
+    std::vector<AlphaPixel> got;
+    for (const Rgba v : frame.pixels)
+      got.push_back({static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
+                     static_cast<std::uint8_t>(v >> 24)});
+    EXPECT_EQ(frame.width, 5) << file.name;
+    EXPECT_TRUE(got == expected) << file.name;
+
+    run = Run({"-in", file.name, "-out", "turned", "-angle", "30", "-format", "png"});
+    ASSERT_EQ(run.status, 0) << file.name << run.err;
+    run = Run({"-in", "same.png", "-out", "reference", "-angle", "30", "-format", "png"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Output("turned.png"), Output("reference.png")) << file.name;
+    for (const char* name : {"upright.png", "turned.png", "reference.png", "same.png", file.name})
+      fs::remove(job_ + "/" + name);
+  }
+  EXPECT_EQ(JobListing(), "sprite.bmp");
+}
+
+// An input that can be read only once (a pipe) is read once, into a private copy, in either
+// format; the frames are those of the same file, and the copy goes with the job.
+TEST_F(QuilletProgram, APipeInputIsReadOnce) {
+  const std::string gif = std::string(QUILLET_ALPHA_DIR) + "/sprite.gif";
+  RgbaImage slime;
+  ASSERT_TRUE(ReadPngFile(SAMPLES_DIR "/slime.png", slime));
+  WritePng(job_ + "/slime.png", slime);
+  const struct {
+    std::string file;
+    std::vector<std::string> format;
+    const char* output;
+  } cases[] = {{job_ + "/slime.png", {}, ".bmp"}, {gif, {"-format", "png"}, ".png"}};
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-in", c.file, "-out", "direct", "-angle", "30"};
+    args.insert(args.end(), c.format.begin(), c.format.end());
+    ProcessResult run = Run(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    ASSERT_EQ(mkfifo((job_ + "/pipe").c_str(), 0600), 0);
+    std::FILE* writer = popen(("cat '" + c.file + "' > '" + job_ + "/pipe'").c_str(), "r");
+    ASSERT_NE(writer, nullptr);
+    args[1] = "pipe";
+    args[3] = "piped";
+    run = Run(args);
+    pclose(writer);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Output(std::string("piped") + c.output), Output(std::string("direct") + c.output)) << c.file;
+    EXPECT_EQ(TempListing(), "");
+    for (const std::string& name : {std::string("pipe"), std::string("direct") + c.output, std::string("piped") + c.output})
+      fs::remove(job_ + "/" + name);
+  }
 }
 
 TEST_F(QuilletProgram, BadFormatSheetOrBackgroundIsRefused) {
@@ -570,7 +640,9 @@ TEST_F(QuilletProgram, RefusedInputsSayWhy) {
   WriteFile(job_ + "/large.bmp", large);
   fs::create_directory(job_ + "/folder");
   const Case cases[] = {
-      {"/dev/zero", "could not read \"/dev/zero\" as an image: not an image file that can be read or converted"},
+      {"/dev/zero", "could not read \"/dev/zero\" as an image: not an image file that can be read: the imaging "
+                    "library does not recognise its format"},
+      {"/dev/zero", "MagickWand reads PNG, JPEG, GIF, BMP, TIFF, WebP, TGA, ICO, PCX, XPM"},
       {"cut.bmp", "could not read \"cut.bmp\" as an image: the file ends before its image does"},
       {"large.bmp", "\"large.bmp\" is 3000 x 3000 pixels, too large: its eight-times enlargement would need 1648 MiB"},
       {"folder", "cannot read \"folder\": Is a directory"},

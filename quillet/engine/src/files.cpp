@@ -22,7 +22,7 @@ TemporarySlot slots[kSlotCount];
 
 thread_local OutputFailure lastFailure;
 
-constexpr const char* kTemporaryNames[3] = {"_temp.bmp", "temp24.tif", "temp24.bmp"};
+constexpr const char* kTemporaryNames[4] = {"_temp.bmp", "temp24.tif", "temp24.bmp", "input"};
 
 bool Join(const char* directory, const char* name, char (&path)[kTempPathChars]) {
   const int length = std::snprintf(path, sizeof path, "%s%c%s", directory, PathSeparator(), name);
@@ -108,9 +108,9 @@ bool CreateJobTemporaries(JobTemporaries& temporaries) {
   if (!SystemTempDirectory(parent)) return false;
   std::snprintf(temporaries.directory, sizeof temporaries.directory, "%s", parent);
   if (!MakePrivateDirectory(parent, temporaries.directory)) return false;
-  char(*names[3])[kTempPathChars] = {&temporaries.enlargeName, &temporaries.importTiffName,
-                                     &temporaries.importBmpName};
-  for (int k = 0; k < 3; ++k) {
+  char(*names[4])[kTempPathChars] = {&temporaries.enlargeName, &temporaries.importTiffName,
+                                     &temporaries.importBmpName, &temporaries.inputCopyName};
+  for (int k = 0; k < 4; ++k) {
     if (!Join(temporaries.directory, kTemporaryNames[k], *names[k])) {
       RemoveDirectoryNow(temporaries.directory);
       RecordOutputFailure(parent, "the path of the temporary directory is too long");
@@ -118,15 +118,16 @@ bool CreateJobTemporaries(JobTemporaries& temporaries) {
       return false;
     }
   }
-  temporaries.slots[3] = RegisterTemporary(temporaries.directory, true);
-  for (int k = 0; k < 3; ++k) temporaries.slots[k] = RegisterTemporary(*names[k], false);
+  temporaries.slots[4] = RegisterTemporary(temporaries.directory, true);
+  for (int k = 0; k < 4; ++k) temporaries.slots[k] = RegisterTemporary(*names[k], false);
   temporaries.created = true;
   return true;
 }
 
 void RemoveJobTemporaries(JobTemporaries& temporaries) {
   if (!temporaries.created) return;
-  for (const char* name : {temporaries.enlargeName, temporaries.importTiffName, temporaries.importBmpName})
+  for (const char* name : {temporaries.enlargeName, temporaries.importTiffName, temporaries.importBmpName,
+                           temporaries.inputCopyName})
     RemoveFileNow(name);
   RemoveDirectoryNow(temporaries.directory);
   for (int& slot : temporaries.slots) {

@@ -305,6 +305,11 @@ bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileNa
   std::vector<unsigned char> bytes;
   if (ReadPngBytes(fileName, bytes)) return DecodePng(bytes, sprite, report);
   app.importReport = InputReport{};
+  if (importer.importRgba) {
+    report = InputReport{};
+    if (importer.importRgba(importer.context, app, fileName, sprite, report)) return true;
+    if (report.problem != InputProblem::kNone) return false;
+  }
   bool imported = false;
   if (importer.import) {
     imported = importer.import(importer.context, app, fileName);

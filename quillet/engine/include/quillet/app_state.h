@@ -50,12 +50,14 @@ enum class InputProblem {
   kNoLibrary,         // a conversion was needed and the imaging library is missing
   kOutOfMemory,       // memory ran out while reading it
   kTooManyColours,    // PNG frames: no 24-bit colour is left to stand for one of its values
+  kFileTooLarge,      // a pipe's bytes run over the limit of an input read into memory
 };
 
 struct InputReport {
   InputProblem problem = InputProblem::kNone;
   int systemError = 0;
   std::int64_t width = 0, height = 0;  // the size its header gives, when known
+  char reason[256] = {};               // the imaging library's words on why, when it gave any
 };
 
 struct AppState {

@@ -57,7 +57,8 @@ struct JobTemporaries {
   char enlargeName[kTempPathChars] = {};     // "_temp.bmp": each smart 2x step
   char importTiffName[kTempPathChars] = {};  // "temp24.tif": the import's first conversion
   char importBmpName[kTempPathChars] = {};   // "temp24.bmp": the import's second conversion
-  int slots[4] = {-1, -1, -1, -1};           // registrations for RemoveTemporariesNow
+  char inputCopyName[kTempPathChars] = {};   // "input": a copy of an input that can be read once
+  int slots[5] = {-1, -1, -1, -1, -1};       // registrations for RemoveTemporariesNow
 };
 
 // Makes the job's directory (readable by its owner alone) and sets the names; false with

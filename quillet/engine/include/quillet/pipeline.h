@@ -10,6 +10,8 @@
 
 namespace quillet {
 
+struct RgbaImage;
+
 // The name of the enlargement's temporary file; a job makes it in its own temporary
 // directory (RunJob), callers of EnlargeImage wherever they choose.
 inline constexpr char kEnlargeTempName[] = "_temp.bmp";
@@ -22,10 +24,15 @@ inline constexpr std::size_t kFrameNameChars = 272;
 // function set, only files that the BMP loader reads as 24-bit bitmaps are taken.
 // The import also fills app.importReport; inspect, when set, gives the size of an image file
 // from its header without decoding it (false when it cannot tell, with report.problem set).
+// importRgba, when set, gives the input with its transparency for PNG frames: true with
+// rgba set, or false with report saying why; false with no problem in report leaves the file
+// to import.
 struct ImageImporter {
   bool (*import)(void* context, AppState& app, const char* fileName) = nullptr;
   void* context = nullptr;
   bool (*inspect)(void* context, const char* fileName, InputReport& report) = nullptr;
+  bool (*importRgba)(void* context, AppState& app, const char* fileName, RgbaImage& rgba,
+                     InputReport& report) = nullptr;
 };
 
 // The report of a BMP load: its failure as an input problem, the error and the size.

@@ -42,8 +42,8 @@ struct CompositingImport {
 };
 ImageImporter CompositingImporter(const CompositingImport& import);  // import must outlive it
 
-// The input as RGBA: a PNG through the PNG decoder, anything else through importer (whose
-// pictures are opaque). False, with report saying why, when it could not be read or its
+// The input as RGBA: a PNG through the PNG decoder, anything else through the importer's
+// importRgba with its transparency, or else its import (whose pictures are opaque). False, with report saying why, when it could not be read or its
 // eight-times enlargement would be over the limit.
 bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileName, RgbaImage& sprite,
                 InputReport& report);

@@ -3,11 +3,31 @@
 // relative names lie in the current directory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "quillet/sprite.h"
 
 namespace quillet {
 
 using ImageHandle = void*;
+
+// Room for a line of the library's own words, terminator included.
+inline constexpr std::size_t kImagingTextChars = 256;
+
+// Why a call of the library failed: a file it does not read as an image (or a format it is
+// not asked to read), or memory that ran out.
+enum class ImagingProblem { kNone, kNotImage, kOutOfMemory };
+struct ImagingFailure {
+  ImagingProblem problem = ImagingProblem::kNone;
+  char reason[kImagingTextChars] = {};  // the library's words, when it gave any
+};
+
+// The failure last noted on this thread since ClearImagingFailure; the platform's calls
+// note theirs.
+const ImagingFailure& LastImagingFailure();
+void ClearImagingFailure();
+void NoteImagingFailure(ImagingProblem problem, const char* reason);
 
 struct ImagingApi {
   // True when the library, every entry point and its start-up were found; the functions
@@ -29,6 +49,19 @@ struct ImagingApi {
   bool (*imageSize)(void* context, const char* fileName, std::uint64_t* width, std::uint64_t* height) = nullptr;
   // Releases the image; no file stays open for it.
   void (*disposeImage)(void* context, ImageHandle image) = nullptr;
+  // The image as 8-bit RGBA with its transparency; a fully transparent pixel is
+  // kTransparent whatever colour the file stores under it. False, with the failure noted,
+  // when it cannot be given or its eight-times enlargement would be over the job's limit.
+  // May be null.
+  bool (*imageRgba)(void* context, ImageHandle image, RgbaImage& rgba) = nullptr;
+
+  // The library's own name, set whether or not it loaded, and why it did not load when the
+  // loader said ("" when it was not found).
+  char libraryName[64] = {};
+  char unavailableReason[kImagingTextChars] = {};
+  // The common formats it reads, for a message ("PNG, JPEG, GIF, ..."); asked only when
+  // needed, as the library may have to load every coder it has to tell. May be null.
+  void (*listFormats)(void* context, char (&formats)[kImagingTextChars]) = nullptr;
 };
 
 // The library under its usual name, loaded, bound and started on the first call and kept
