@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -60,12 +61,30 @@ class MostelProgram : public testing::Test {
 
 const char kUsage[] = "Usage: mostel <input png 32bit> <output png 32bit>\n*** Programmed by Oberin. ***\n";
 
-TEST_F(MostelProgram, PrintsUsageForTooFewArguments) {
-  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{Path("in.png")}}) {
+// Any count of names but two gets the usage text and status 2, and nothing is read or
+// written: three or more are most often a shell pattern, which would have overwritten the
+// second file with the first one's enlargement; they also get a hint on standard error.
+TEST_F(MostelProgram, TakesExactlyTwoNames) {
+  const unsigned char pixel[4] = {10, 20, 30, 40};
+  ASSERT_EQ(lodepng_encode32_file(Path("a.png").c_str(), pixel, 1, 1), 0u);
+  ASSERT_EQ(lodepng_encode32_file(Path("b.png").c_str(), pixel + 1, 1, 1), 0u);
+  const std::string a = ReadText(Path("a.png")), b = ReadText(Path("b.png"));
+  const std::vector<std::string> cases[] = {
+      {}, {Path("a.png")}, {Path("a.png"), Path("b.png"), Path("c.png")}, {Path("a.png"), Path("b.png"), "x", "y"}};
+  for (const auto& args : cases) {
     const RunResult r = Mostel(args);
     EXPECT_EQ(r.out, kUsage);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 2) << args.size();
+    if (args.size() > 2) {
+      EXPECT_EQ(r.err.rfind("mostel: " + std::to_string(args.size()) + " names given", 0), 0u) << r.err;
+      EXPECT_NE(r.err.find("one file per run"), std::string::npos) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    } else {
+      EXPECT_EQ(r.err, "");
+    }
+    EXPECT_EQ(ReadText(Path("a.png")), a);
+    EXPECT_EQ(ReadText(Path("b.png")), b);
+    EXPECT_FALSE(fs::exists(Path("c.png")));
   }
 }
 
@@ -112,10 +131,10 @@ TEST_F(MostelProgram, ReportsMissingInput) {
   EXPECT_FALSE(fs::exists(Path("out.png")));
 }
 
-TEST_F(MostelProgram, ScalesOnePixelAndIgnoresExtraArguments) {
+TEST_F(MostelProgram, ScalesOnePixel) {
   const unsigned char pixel[4] = {10, 20, 30, 40};
   ASSERT_EQ(lodepng_encode32_file(Path("one.png").c_str(), pixel, 1, 1), 0u);
-  const RunResult r = Mostel({Path("one.png"), Path("out.png"), "extra", "args"});
+  const RunResult r = Mostel({Path("one.png"), Path("out.png")});
   EXPECT_EQ(r.out, "Success!\n    0 filtered pixels.\n");
   EXPECT_EQ(r.status, 0);
   unsigned char* image = nullptr;
