@@ -334,6 +334,37 @@ TEST_F(MostelProgram, RefusesHugeHeadersBeforeDecoding) {
   EXPECT_FALSE(fs::exists(Path("out.png")));
 }
 
+// A file whose header chunk is refused is not read past it: the same lines and status as for
+// the header alone come within an address space far smaller than the file, and a file over the
+// size limit is still refused as such first.
+TEST_F(MostelProgram, StopsReadingAtARefusedHeader) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "address-space limits do not combine with AddressSanitizer";
+#endif
+  std::vector<unsigned char> notHeader = PngHeader(4, 4), badCrc = PngHeader(4, 4);
+  std::memcpy(notHeader.data() + 12, "tEXt", 4);
+  badCrc[29] ^= 1;
+  const std::vector<unsigned char> headers[] = {notHeader, badCrc, PngHeader(16000, 16000)};
+  const std::vector<std::string> limit = {"prlimit", "--as=" + std::to_string(256u << 20)};
+  for (const auto& header : headers) {
+    const std::string path = Path("sparse.png");
+    WriteBytes(path, header);
+    const RunResult alone = Mostel({path, Path("out.png")});
+    EXPECT_EQ(alone.status, 1) << alone.err;
+    fs::resize_file(path, std::uintmax_t{512} << 20);  // sparse: takes no room on the disk
+    const RunResult r = Mostel({path, Path("out.png")}, limit);
+    EXPECT_EQ(r.out, alone.out);
+    EXPECT_EQ(r.err, alone.err);
+    EXPECT_EQ(r.status, 1);
+    fs::resize_file(path, (std::uintmax_t{1} << 30) + 1);
+    const RunResult over = Mostel({path, Path("out.png")}, limit);
+    EXPECT_EQ(over.out, "File not found: " + path + "\n");
+    EXPECT_EQ(over.err, "mostel: " + path + ": the file is larger than 1073741824 bytes\n");
+    EXPECT_EQ(over.status, 1);
+  }
+  EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
 // Threads that cannot start leave the work to the others; memory that runs out ends the run
 // with the fixed message and status 255, never an abort.
 TEST_F(MostelProgram, SurvivesExhaustedResources) {
