@@ -56,6 +56,16 @@ class MostelProgram : public testing::Test {
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
+  // The names in the test's folder, sorted, hidden ones included.
+  std::string Listing() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::string all;
+    for (const std::string& name : names) all += (all.empty() ? "" : " ") + name;
+    return all;
+  }
+
   fs::path dir_;
 };
 
@@ -156,6 +166,21 @@ TEST_F(MostelProgram, FailsWhenOutputCannotBeWritten) {
   }
   EXPECT_FALSE(fs::exists(Path("no/such/dir/out.png")));
   EXPECT_NE(Mostel({in, "/dev/full"}).err.find("No space left on device"), std::string::npos);
+
+  // A file-size limit stops the file written beside the output (330 bytes): a new output does
+  // not appear, an old one keeps its contents, and nothing is left beside either. (The limit
+  // holds for the files that keep what the program prints too.)
+  std::ofstream(Path("old.png")) << "old contents";
+  const std::vector<std::string> limited = {"sh", "-c", "trap '' XFSZ && exec prlimit --fsize=300 \"$@\"", "sh"};
+  for (const char* name : {"new.png", "old.png"}) {
+    const RunResult r = Mostel({in, Path(name)}, limited);
+    EXPECT_EQ(r.out, "") << name;
+    EXPECT_EQ(r.err, "ERR: could not write " + Path(name) + ": File too large\n") << name;
+    EXPECT_EQ(r.status, 3) << name;
+  }
+  EXPECT_FALSE(fs::exists(Path("new.png")));
+  EXPECT_EQ(ReadText(Path("old.png")), "old contents");
+  EXPECT_EQ(Listing(), "old.png");
 }
 
 // A regular output is replaced whole and keeps its mode; a link is followed and stays a
@@ -197,6 +222,31 @@ TEST_F(MostelProgram, OutputsAreReplacedWholeOrWrittenInPlace) {
   for (const auto& entry : fs::directory_iterator(dir_)) names += entry.path().filename().string() + " ";
   for (const auto& entry : fs::directory_iterator(Path("real"))) names += entry.path().filename().string() + " ";
   EXPECT_EQ(names.find(".png."), std::string::npos) << names;
+}
+
+// A file the user may write in a folder the user may not is written in place; a new file
+// there fails. Root writes any folder, so as root the program runs as the nobody user.
+TEST_F(MostelProgram, WritesAWritableFileInAFolderItCannotWriteTo) {
+  const std::string in = std::string(SAMPLES_DIR) + "/slime.png";
+  ASSERT_EQ(Mostel({in, Path("plain.png")}).status, 0);
+  fs::create_directory(Path("locked"));
+  std::ofstream(Path("locked/out.png")) << "old contents";
+  ASSERT_EQ(chmod(Path("locked/out.png").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(Path("locked").c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+  std::vector<std::string> asUser;
+  if (geteuid() == 0) asUser = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+
+  const RunResult written = Mostel({in, Path("locked/out.png")}, asUser);
+  EXPECT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(ReadText(Path("locked/out.png")), ReadText(Path("plain.png")));
+  const RunResult refused = Mostel({in, Path("locked/new.png")}, asUser);
+  EXPECT_EQ(refused.err, "ERR: could not write " + Path("locked/new.png") + ": Permission denied\n");
+  EXPECT_EQ(refused.status, 3);
+  std::string names;
+  for (const auto& entry : fs::directory_iterator(Path("locked"))) names += entry.path().filename().string() + " ";
+  EXPECT_EQ(names, "out.png ");
+  chmod(Path("locked").c_str(), 0700);
 }
 
 // Every corrupt file of the suite, with what the program says of it: the files whose 32 x 32
