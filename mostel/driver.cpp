@@ -68,8 +68,17 @@ OutputResult WriteEnlargement(Enlargement& picture, const char* path) {
 }
 
 int RunMostel(int argc, const char* const* argv) {
-  if (argc < 3) {
+  if (argc != 3) {
     std::puts("Usage: mostel <input png 32bit> <output png 32bit>\n*** Programmed by Oberin. ***");
+    // More than two names is most often a shell pattern (mostel *.png) that would overwrite
+    // the second file with the first one's enlargement: nothing is read or written.
+    if (argc > 3) {
+      std::fflush(stdout);
+      std::fprintf(stderr,
+                   "mostel: %d names given, but mostel enlarges one file per run; for many, use a shell loop: "
+                   "for f in *.png; do mostel \"$f\" \"${f%%.png}-3x.png\"; done\n",
+                   argc - 1);
+    }
     return kExitUsage;
   }
   const char* inputPath = argv[1];

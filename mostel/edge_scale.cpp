@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -508,6 +509,7 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
   // whichever thread is free. Blocks depend only on the source; the counts are sums and come
   // out the same in any order.
   std::vector<ScalerCounts> partial(threads, ScalerCounts{});
+  // False when memory ran out for a thread; the ones started have then finished the step.
   auto inParallel = [&](auto chunk) {
     std::atomic<uint32_t> next{0};
     auto work = [&](unsigned t) {
@@ -518,22 +520,33 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
     };
     std::vector<std::thread> pool;
     pool.reserve(threads - 1);
-    // A thread that cannot start leaves its share to the others.
+    // A thread that cannot start for want of threads leaves its share to the others; one that
+    // cannot for want of memory ends the scaling as memory that ran out. Either way every
+    // started thread is joined: a joinable thread left behind would abort the program.
+    bool memoryRanOut = false;
     for (unsigned t = 1; t < threads; ++t) {
       try {
         pool.emplace_back(work, t);
       } catch (const std::system_error&) {
         break;
+      } catch (const std::bad_alloc&) {
+        memoryRanOut = true;
+        next.store(chunks);  // the started threads take no more rows
+        break;
       }
     }
-    work(0);
+    if (!memoryRanOut) work(0);
     for (std::thread& th : pool) th.join();
+    return !memoryRanOut;
   };
-  inParallel([&](unsigned, uint32_t first, uint32_t last) { LumaRows(job, lumaPlane, first, last); });
-  inParallel([&](unsigned, uint32_t first, uint32_t last) { CornerRows(job, lumaPlane, cornerPlane, first, last); });
-  inParallel([&](unsigned t, uint32_t first, uint32_t last) {
-    ScaleRows(job, lumaPlane, cornerPlane, first, last, &partial[t]);
-  });
+  if (!inParallel([&](unsigned, uint32_t first, uint32_t last) { LumaRows(job, lumaPlane, first, last); }) ||
+      !inParallel([&](unsigned, uint32_t first, uint32_t last) {
+        CornerRows(job, lumaPlane, cornerPlane, first, last);
+      }) ||
+      !inParallel([&](unsigned t, uint32_t first, uint32_t last) {
+        ScaleRows(job, lumaPlane, cornerPlane, first, last, &partial[t]);
+      }))
+    return false;
   for (const ScalerCounts& c : partial) {
     counts->Level2Count += c.Level2Count;
     counts->Level3Count += c.Level3Count;

@@ -32,14 +32,15 @@ size_t DestinationBytes(uint32_t width, uint32_t height);
 
 // Scales the whole image on all cores and prints "Success!\n%5d filtered pixels.\n".
 // Returns 3 x srcWidth (or 3 x srcHeight) untouched when the destination is too narrow (or too
-// short); 0, printing nothing, when memory for the scaler's planes ran out; otherwise the
-// character count of the summary.
+// short); 0, printing nothing, when memory for the scaler's planes or threads ran out;
+// otherwise the character count of the summary.
 uint32_t EdgeScale3x(const ScalerJob* job);
 
 // The same scaling without the summary, on the given number of threads (0: one per core).
 // The blocks and counts do not depend on the thread count. Returns false when the destination
-// is too small, or when memory for the scaler's planes (about two bytes per source pixel) ran out;
-// nothing is written then.
+// is too small, or when memory for the scaler's planes (about two bytes per source pixel) ran out
+// (nothing is written then), or when memory ran out for a thread (the destination may then be
+// partly written). Every thread it starts has ended when it returns.
 bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* counts);
 
 // The same blocks and counts on one thread, one pixel at a time, with every test and colour

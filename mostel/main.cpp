@@ -11,6 +11,7 @@ const char kHelp[] =
     "Usage: mostel INPUT.png OUTPUT.png\n"
     "Enlarges a PNG picture three times, keeping the hard edges of pixel art.\n"
     "Every output pixel is a colour of the input, alpha included.\n"
+    "One file per run; for many, use a shell loop.\n"
     "\n"
     "  -h, --help     print this help and end\n"
     "      --version  print the version and end\n"

@@ -1,6 +1,7 @@
 // Output files where names are paths of a POSIX file system: the new file is created beside
 // its target under a unique hidden name and renamed over it.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -117,8 +118,24 @@ unsigned long long UniqueSeed() {
          (static_cast<unsigned long long>(getpid()) << 20);
 }
 
-bool WriteInPlace(const char* name, const void* data, std::size_t size, WriteFailure* failure) {
-  const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+// Blocks the cleanup signals while it lives, so that none falls between creating a file
+// beside the target and claiming it for removal; one that came is taken when it goes.
+struct CleanupSignalsHeld {
+  sigset_t previous;
+  CleanupSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal : kCleanupSignals) sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+  }
+  ~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+};
+
+bool WriteInPlace(const char* name, const void* data, std::size_t size, WriteFailure* failure,
+                  int flags = O_CREAT) {
+  const int fd = open(name, O_WRONLY | O_TRUNC | O_CLOEXEC | flags, 0666);
   if (fd < 0) return Fail(failure, errno);
   const bool written = WriteAll(fd, data, size);
   const int writeError = errno;
@@ -147,18 +164,26 @@ bool WriteOutputFile(const char* name, const void* data, std::size_t size, Write
 
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  // A file the user may write in a folder the user may not: no file can be made beside it to
+  // be renamed over it, so it is written where it is, every write and the close checked, as
+  // a device is. A failure then leaves it damaged, which is why this is the last resort; a
+  // new file in such a folder fails as before.
+  if (exists && access(folder.empty() ? "." : folder.c_str(), W_OK) != 0)
+    return WriteInPlace(name, data, size, failure, 0);
   const std::string base = target.substr(folder.size()).substr(0, 200);
   std::string temporary;
   int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = folder + "." + base + "." + UniqueSuffix(UniqueSeed());
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return Fail(failure, errno);
-
   PendingFile pending;
-  pending.Claim(temporary);
+  {
+    const CleanupSignalsHeld held;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      temporary = folder + "." + base + "." + UniqueSuffix(UniqueSeed());
+      fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) return Fail(failure, errno);
+    pending.Claim(temporary);
+  }
   if (exists) {
     // The replacement keeps the mode of the file it replaces (and its owner, where allowed).
     const bool modeKept = fchmod(fd, info.st_mode & 07777) == 0;

@@ -63,7 +63,8 @@ bool WriteOutputFile(const char* name, const void* data, std::size_t size, Write
   DWORD error = 0;
   const HANDLE probe = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (probe != INVALID_HANDLE_VALUE) {
+  const bool exists = probe != INVALID_HANDLE_VALUE;
+  if (exists) {
     const DWORD type = GetFileType(probe);
     BY_HANDLE_FILE_INFORMATION info = {};
     const bool known = GetFileInformationByHandle(probe, &info) != 0;
@@ -89,11 +90,20 @@ bool WriteOutputFile(const char* name, const void* data, std::size_t size, Write
     temporary = folder + "." + base + "." + UniqueSuffix(UniqueSeed());
     file = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-        GetLastError() != ERROR_ALREADY_EXISTS)
-      break;
+    error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (file == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
-  if (file == INVALID_HANDLE_VALUE) return Fail(failure, GetLastError());
+  if (file == INVALID_HANDLE_VALUE) {
+    // An existing file the user may write in a folder where no file may be made beside it: it
+    // is written where it is, every write and the close checked. A failure then leaves it
+    // damaged, which is why this is the last resort; a new file there fails as before.
+    if (exists && error == ERROR_ACCESS_DENIED) {
+      const HANDLE inPlace = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (inPlace != INVALID_HANDLE_VALUE) return WriteAndClose(inPlace, data, size, error) || Fail(failure, error);
+    }
+    return Fail(failure, error);
+  }
   bool ok = WriteAndClose(file, data, size, error);
   if (ok && !MoveFileExA(temporary.c_str(), name, MOVEFILE_REPLACE_EXISTING)) {
     ok = false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +22,46 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// The signature and the header chunk that must follow it.
+constexpr std::size_t kHeaderBytes = 33;
+
 std::string SystemReason(int error) { return error != 0 ? std::strerror(error) : "read error"; }
+
+std::string TooLongReason() { return "the file is larger than " + std::to_string(kMaxInputFileBytes) + " bytes"; }
+
+// Whether the first bytes of a file hold a header that DecodePngBytes goes past: one that can
+// be read, with a size that is not 0 and not over the limit.
+bool HeaderUsable(const unsigned char* data, std::size_t size) {
+  unsigned width = 0, height = 0;
+  LodePNGState state;
+  lodepng_state_init(&state);
+  const unsigned error = lodepng_inspect(&width, &height, &state, data, size);
+  lodepng_state_cleanup(&state);
+  return error == 0 && width != 0 && height != 0 && std::uint64_t{width} * height <= kMaxInputPixels;
+}
+
+// Whether the file, of which position bytes were read, holds more than limit bytes, found
+// without keeping them: by a seek where the file allows one, else by reading on. readError is
+// set when reading failed.
+bool LongerThan(std::FILE* file, std::size_t position, std::size_t limit, bool& readError) {
+  if (std::ftell(file) >= 0 && limit <= static_cast<std::size_t>(LONG_MAX) &&
+      std::fseek(file, static_cast<long>(limit), SEEK_SET) == 0) {
+    const bool more = std::fgetc(file) != EOF;
+    readError = std::ferror(file) != 0;
+    return more;
+  }
+  std::clearerr(file);
+  unsigned char discard[1 << 16];
+  std::size_t total = position;
+  for (;;) {
+    const std::size_t got = std::fread(discard, 1, sizeof discard, file);
+    total += got;
+    if (total > limit) return true;
+    if (got < sizeof discard) break;
+  }
+  readError = std::ferror(file) != 0;
+  return false;
+}
 
 }  // namespace
 
@@ -68,7 +108,7 @@ void DecodePngFile(const char* path, DecodedInput& input) {
     return;
   }
   // The signature first: anything else is not read on.
-  std::vector<unsigned char> bytes(sizeof kSignature);
+  std::vector<unsigned char> bytes(kHeaderBytes);
   std::size_t used = std::fread(bytes.data(), 1, bytes.size(), file.get());
   if (std::ferror(file.get())) {
     input.reason = SystemReason(errno);
@@ -78,15 +118,34 @@ void DecodePngFile(const char* path, DecodedInput& input) {
     input.reason = "not a PNG file";
     return;
   }
-  for (std::size_t chunk = std::size_t{1} << 16;; chunk = std::min(chunk * 2, std::size_t{1} << 26)) {
-    if (used >= kMaxInputFileBytes) {
-      input.reason = "the file is larger than " + std::to_string(kMaxInputFileBytes) + " bytes";
+  // Then the header chunk: a file whose header is refused is not read on either. Its outcome
+  // is the one the whole file would get, as the header is all the check reads; only a file
+  // over the size limit is refused as such first, as it would be when read whole.
+  if (!HeaderUsable(bytes.data(), used)) {
+    bool readError = false;
+    if (LongerThan(file.get(), used, kMaxInputFileBytes, readError)) {
+      input.reason = TooLongReason();
       return;
     }
-    bytes.resize(used + chunk);
-    const std::size_t got = std::fread(bytes.data() + used, 1, chunk, file.get());
+    if (readError) {
+      input.reason = SystemReason(errno);
+      return;
+    }
+    input.failure = InputFailure::kNone;
+    DecodePngBytes(bytes.data(), used, input);
+    return;
+  }
+  for (std::size_t chunk = std::size_t{1} << 16;; chunk = std::min(chunk * 2, std::size_t{1} << 26)) {
+    // One byte past the limit tells a file over it.
+    const std::size_t want = std::min(chunk, kMaxInputFileBytes + 1 - used);
+    bytes.resize(used + want);
+    const std::size_t got = std::fread(bytes.data() + used, 1, want, file.get());
     used += got;
-    if (got < chunk) break;
+    if (used > kMaxInputFileBytes) {
+      input.reason = TooLongReason();
+      return;
+    }
+    if (got < want) break;
   }
   if (std::ferror(file.get())) {
     input.reason = SystemReason(errno);

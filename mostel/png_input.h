@@ -38,7 +38,8 @@ struct DecodedInput {
 // Decodes a PNG file image held in memory into input, which must be fresh.
 void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& input);
 
-// Reads and decodes the file; a file that does not start as a PNG is not read further.
+// Reads and decodes the file; a file that does not start as a PNG, or whose header chunk is
+// refused, is not read further.
 void DecodePngFile(const char* path, DecodedInput& input);
 
 }  // namespace mostel

@@ -12,7 +12,7 @@ scripts/install-deps.sh tests
 cmake --preset fuzz
 cmake --build --preset fuzz -j "$(nproc)"
 
-targets="fuzz_bmp fuzz_mostel_png fuzz_command_line fuzz_parameter_form fuzz_import fuzz_png_sprite fuzz_stand_ins"
+targets="fuzz_bmp fuzz_mostel_png fuzz_command_line fuzz_parameter_form fuzz_import fuzz_png_sprite fuzz_stand_ins fuzz_output_files"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/pixeltools-fuzz.XXXXXX")
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

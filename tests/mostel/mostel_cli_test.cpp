@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -55,17 +56,45 @@ class MostelProgram : public testing::Test {
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
+  // The names in the test's folder, sorted, hidden ones included.
+  std::string Listing() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::string all;
+    for (const std::string& name : names) all += (all.empty() ? "" : " ") + name;
+    return all;
+  }
+
   fs::path dir_;
 };
 
 const char kUsage[] = "Usage: mostel <input png 32bit> <output png 32bit>\n*** Programmed by Oberin. ***\n";
 
-TEST_F(MostelProgram, PrintsUsageForTooFewArguments) {
-  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{Path("in.png")}}) {
+// Any count of names but two gets the usage text and status 2, and nothing is read or
+// written: three or more are most often a shell pattern, which would have overwritten the
+// second file with the first one's enlargement; they also get a hint on standard error.
+TEST_F(MostelProgram, TakesExactlyTwoNames) {
+  const unsigned char pixel[4] = {10, 20, 30, 40};
+  ASSERT_EQ(lodepng_encode32_file(Path("a.png").c_str(), pixel, 1, 1), 0u);
+  ASSERT_EQ(lodepng_encode32_file(Path("b.png").c_str(), pixel + 1, 1, 1), 0u);
+  const std::string a = ReadText(Path("a.png")), b = ReadText(Path("b.png"));
+  const std::vector<std::string> cases[] = {
+      {}, {Path("a.png")}, {Path("a.png"), Path("b.png"), Path("c.png")}, {Path("a.png"), Path("b.png"), "x", "y"}};
+  for (const auto& args : cases) {
     const RunResult r = Mostel(args);
     EXPECT_EQ(r.out, kUsage);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 2) << args.size();
+    if (args.size() > 2) {
+      EXPECT_EQ(r.err.rfind("mostel: " + std::to_string(args.size()) + " names given", 0), 0u) << r.err;
+      EXPECT_NE(r.err.find("one file per run"), std::string::npos) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    } else {
+      EXPECT_EQ(r.err, "");
+    }
+    EXPECT_EQ(ReadText(Path("a.png")), a);
+    EXPECT_EQ(ReadText(Path("b.png")), b);
+    EXPECT_FALSE(fs::exists(Path("c.png")));
   }
 }
 
@@ -112,10 +141,10 @@ TEST_F(MostelProgram, ReportsMissingInput) {
   EXPECT_FALSE(fs::exists(Path("out.png")));
 }
 
-TEST_F(MostelProgram, ScalesOnePixelAndIgnoresExtraArguments) {
+TEST_F(MostelProgram, ScalesOnePixel) {
   const unsigned char pixel[4] = {10, 20, 30, 40};
   ASSERT_EQ(lodepng_encode32_file(Path("one.png").c_str(), pixel, 1, 1), 0u);
-  const RunResult r = Mostel({Path("one.png"), Path("out.png"), "extra", "args"});
+  const RunResult r = Mostel({Path("one.png"), Path("out.png")});
   EXPECT_EQ(r.out, "Success!\n    0 filtered pixels.\n");
   EXPECT_EQ(r.status, 0);
   unsigned char* image = nullptr;
@@ -137,6 +166,21 @@ TEST_F(MostelProgram, FailsWhenOutputCannotBeWritten) {
   }
   EXPECT_FALSE(fs::exists(Path("no/such/dir/out.png")));
   EXPECT_NE(Mostel({in, "/dev/full"}).err.find("No space left on device"), std::string::npos);
+
+  // A file-size limit stops the file written beside the output (330 bytes): a new output does
+  // not appear, an old one keeps its contents, and nothing is left beside either. (The limit
+  // holds for the files that keep what the program prints too.)
+  std::ofstream(Path("old.png")) << "old contents";
+  const std::vector<std::string> limited = {"sh", "-c", "trap '' XFSZ && exec prlimit --fsize=300 \"$@\"", "sh"};
+  for (const char* name : {"new.png", "old.png"}) {
+    const RunResult r = Mostel({in, Path(name)}, limited);
+    EXPECT_EQ(r.out, "") << name;
+    EXPECT_EQ(r.err, "ERR: could not write " + Path(name) + ": File too large\n") << name;
+    EXPECT_EQ(r.status, 3) << name;
+  }
+  EXPECT_FALSE(fs::exists(Path("new.png")));
+  EXPECT_EQ(ReadText(Path("old.png")), "old contents");
+  EXPECT_EQ(Listing(), "old.png");
 }
 
 // A regular output is replaced whole and keeps its mode; a link is followed and stays a
@@ -178,6 +222,31 @@ TEST_F(MostelProgram, OutputsAreReplacedWholeOrWrittenInPlace) {
   for (const auto& entry : fs::directory_iterator(dir_)) names += entry.path().filename().string() + " ";
   for (const auto& entry : fs::directory_iterator(Path("real"))) names += entry.path().filename().string() + " ";
   EXPECT_EQ(names.find(".png."), std::string::npos) << names;
+}
+
+// A file the user may write in a folder the user may not is written in place; a new file
+// there fails. Root writes any folder, so as root the program runs as the nobody user.
+TEST_F(MostelProgram, WritesAWritableFileInAFolderItCannotWriteTo) {
+  const std::string in = std::string(SAMPLES_DIR) + "/slime.png";
+  ASSERT_EQ(Mostel({in, Path("plain.png")}).status, 0);
+  fs::create_directory(Path("locked"));
+  std::ofstream(Path("locked/out.png")) << "old contents";
+  ASSERT_EQ(chmod(Path("locked/out.png").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(Path("locked").c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+  std::vector<std::string> asUser;
+  if (geteuid() == 0) asUser = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+
+  const RunResult written = Mostel({in, Path("locked/out.png")}, asUser);
+  EXPECT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(ReadText(Path("locked/out.png")), ReadText(Path("plain.png")));
+  const RunResult refused = Mostel({in, Path("locked/new.png")}, asUser);
+  EXPECT_EQ(refused.err, "ERR: could not write " + Path("locked/new.png") + ": Permission denied\n");
+  EXPECT_EQ(refused.status, 3);
+  std::string names;
+  for (const auto& entry : fs::directory_iterator(Path("locked"))) names += entry.path().filename().string() + " ";
+  EXPECT_EQ(names, "out.png ");
+  chmod(Path("locked").c_str(), 0700);
 }
 
 // Every corrupt file of the suite, with what the program says of it: the files whose 32 x 32
@@ -312,6 +381,37 @@ TEST_F(MostelProgram, RefusesHugeHeadersBeforeDecoding) {
   const RunResult r = Mostel({Path("edge.png"), Path("out.png")});
   EXPECT_EQ(r.out, "Too big images are not supported!\nYour image has 67108864 pixels!\n");
   EXPECT_EQ(r.err.find("over the limit"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+// A file whose header chunk is refused is not read past it: the same lines and status as for
+// the header alone come within an address space far smaller than the file, and a file over the
+// size limit is still refused as such first.
+TEST_F(MostelProgram, StopsReadingAtARefusedHeader) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "address-space limits do not combine with AddressSanitizer";
+#endif
+  std::vector<unsigned char> notHeader = PngHeader(4, 4), badCrc = PngHeader(4, 4);
+  std::memcpy(notHeader.data() + 12, "tEXt", 4);
+  badCrc[29] ^= 1;
+  const std::vector<unsigned char> headers[] = {notHeader, badCrc, PngHeader(16000, 16000)};
+  const std::vector<std::string> limit = {"prlimit", "--as=" + std::to_string(256u << 20)};
+  for (const auto& header : headers) {
+    const std::string path = Path("sparse.png");
+    WriteBytes(path, header);
+    const RunResult alone = Mostel({path, Path("out.png")});
+    EXPECT_EQ(alone.status, 1) << alone.err;
+    fs::resize_file(path, std::uintmax_t{512} << 20);  // sparse: takes no room on the disk
+    const RunResult r = Mostel({path, Path("out.png")}, limit);
+    EXPECT_EQ(r.out, alone.out);
+    EXPECT_EQ(r.err, alone.err);
+    EXPECT_EQ(r.status, 1);
+    fs::resize_file(path, (std::uintmax_t{1} << 30) + 1);
+    const RunResult over = Mostel({path, Path("out.png")}, limit);
+    EXPECT_EQ(over.out, "File not found: " + path + "\n");
+    EXPECT_EQ(over.err, "mostel: " + path + ": the file is larger than 1073741824 bytes\n");
+    EXPECT_EQ(over.status, 1);
+  }
   EXPECT_FALSE(fs::exists(Path("out.png")));
 }
 

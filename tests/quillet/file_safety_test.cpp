@@ -3,10 +3,13 @@
 // Every job's TMPDIR is a scratch directory, which must be empty once the jobs are gone.
 #include <lodepng.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -127,6 +130,31 @@ TEST_F(FileSafety, UnwritableFilesAreReportedWithTheirCause) {
   EXPECT_TRUE(fs::is_symlink("link.png"));
   EXPECT_GT(ReadFileBytes("real/target.png").size(), 8u);
 
+  // A file-size limit stops a frame written beside its name, BMP or PNG: a new one does not
+  // appear, an old one keeps its contents, and nothing is left beside either or in TMPDIR.
+  WriteFile("old.bmp", {'o', 'l', 'd'});
+  WriteFile("old.png", {'o', 'l', 'd'});
+  // (The limit holds for the files that keep what the program prints too.)
+  const struct {
+    const char* format;
+    const char* scale;
+    const char* bytes;
+  } limits[] = {{"bmp", "20", "30000"}, {"png", "60", "2000"}};
+  for (const auto& [format, scale, bytes] : limits) {
+    for (const std::string base : {"new", "old"}) {
+      Command limited = QuilletCommand({"-in", "in.bmp", "-out", base, "-angle", "10", "-scale", scale, "-format", format});
+      limited.launcher = {"sh", "-c", std::string("trap '' XFSZ && exec prlimit --fsize=") + bytes + " \"$@\"", "sh"};
+      run = RunQuillet(limited);
+      const std::string name = base + "." + format;
+      EXPECT_EQ(run.status, 3) << name;
+      EXPECT_NE(run.err.find("could not write \"" + name + "\": File too large"), std::string::npos) << run.err;
+    }
+  }
+  EXPECT_EQ(ReadFileBytes("old.bmp"), std::vector<std::uint8_t>({'o', 'l', 'd'}));
+  EXPECT_EQ(ReadFileBytes("old.png"), std::vector<std::uint8_t>({'o', 'l', 'd'}));
+  EXPECT_EQ(Listing(), "full.bmp full.png in.bmp link.png old.bmp old.png real");
+  EXPECT_EQ(TempListing(), "");
+
   Command missingTemp = QuilletCommand({"-in", "in.bmp", "-out", "out", "-angle", "10"});
   missingTemp.environment = {"TMPDIR=" + TempDir() + "/missing"};
   run = RunQuillet(missingTemp);
@@ -134,6 +162,44 @@ TEST_F(FileSafety, UnwritableFilesAreReportedWithTheirCause) {
   EXPECT_NE(run.err.find("cannot create a temporary file in \"" + TempDir() + "/missing\""), std::string::npos)
       << run.err;
   EXPECT_FALSE(Exists("out.bmp"));
+}
+
+// A frame the user may write in a folder the user may not is written in place, BMP or PNG; a
+// new one there fails. Root writes any folder, so as root the program runs as the nobody user.
+TEST_F(FileSafety, AWritableFileInAFolderItCannotWriteToIsWrittenInPlace) {
+  WriteFile("in.bmp", Bmp24File(SpriteLike(9, 9, 3, 5)));
+  for (const char* format : {"bmp", "png"}) {
+    const ProcessResult run = RunQuillet({"-in", "in.bmp", "-out", "plain", "-angle", "10", "-format", format});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  fs::create_directory("locked");
+  WriteFile("locked/out.bmp", {'o', 'l', 'd'});
+  WriteFile("locked/out.png", {'o', 'l', 'd'});
+  for (const char* path : {"locked/out.bmp", "locked/out.png"}) ASSERT_EQ(chmod(path, 0666), 0);
+  ASSERT_EQ(chmod("locked", 0555), 0);
+  ASSERT_EQ(chmod(Dir().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(TempDir().c_str(), 0777), 0);
+  std::vector<std::string> asUser;
+  if (geteuid() == 0) asUser = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+
+  for (const std::string format : {"bmp", "png"}) {
+    Command command = QuilletCommand({"-in", "in.bmp", "-out", "locked/out", "-angle", "10", "-format", format});
+    command.launcher = asUser;
+    ProcessResult run = RunQuillet(command);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFileBytes("locked/out." + format), ReadFileBytes("plain." + format)) << format;
+    command = QuilletCommand({"-in", "in.bmp", "-out", "locked/new", "-angle", "10", "-format", format});
+    command.launcher = asUser;
+    run = RunQuillet(command);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("could not write \"locked/new." + format + "\": Permission denied"), std::string::npos)
+        << run.err;
+  }
+  std::string names;
+  for (const auto& entry : fs::directory_iterator("locked")) names += entry.path().filename().string() + " ";
+  EXPECT_TRUE(names == "out.bmp out.png " || names == "out.png out.bmp ") << names;
+  EXPECT_EQ(TempListing(), "");
+  chmod("locked", 0700);
 }
 
 // A job ended by SIGTERM or Ctrl-C (SIGINT) while it enlarges a large sheet leaves no

@@ -87,8 +87,8 @@ bool WriteNew(const char* name, const ByteRange* parts, std::size_t count) {
   return Fail(name, error);
 }
 
-bool WriteInPlace(const char* name, const ByteRange* parts, std::size_t count) {
-  const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+bool WriteInPlace(const char* name, const ByteRange* parts, std::size_t count, int flags = O_CREAT) {
+  const int fd = open(name, O_WRONLY | O_TRUNC | O_CLOEXEC | flags, 0666);
   if (fd < 0) return Fail(name, errno);
   return WriteAndClose(fd, parts, count) || Fail(name, errno);
 }
@@ -108,16 +108,30 @@ bool WriteAndReplace(const char* name, const ByteRange* parts, std::size_t count
 
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  // A file the user may write in a folder the user may not: no file can be made beside it to
+  // be renamed over it, so it is written where it is, every write and the close checked, as
+  // a device is. A failure then leaves it damaged, which is why this is the last resort; a
+  // new file in such a folder fails as before.
+  if (exists && access(folder.empty() ? "." : folder.c_str(), W_OK) != 0)
+    return WriteInPlace(name, parts, count, 0);
   const std::string base = target.substr(folder.size()).substr(0, 200);
   std::string temporary;
   int fd = -1;
+  int slot = -1;
+  // Each name is registered for removal before the file is created, so that no signal in
+  // between leaves it behind; one that turns out to be taken is let go at once.
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temporary = folder + "." + base + "." + UniqueSuffix();
+    slot = RegisterTemporary(temporary.c_str(), false);
     fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
+    if (fd < 0) {
+      const int error = errno;
+      ReleaseTemporary(slot);
+      errno = error;
+      if (error != EEXIST) break;
+    }
   }
   if (fd < 0) return Fail(name, errno);
-  const int slot = RegisterTemporary(temporary.c_str(), false);
   if (exists) {
     // The replacement keeps the mode of the file it replaces (and its owner, where allowed).
     const bool modeKept = fchmod(fd, info.st_mode & 07777) == 0;

@@ -73,7 +73,8 @@ bool WriteAndReplace(const char* name, const ByteRange* parts, std::size_t count
   DWORD error = 0;
   const HANDLE probe = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (probe != INVALID_HANDLE_VALUE) {
+  const bool exists = probe != INVALID_HANDLE_VALUE;
+  if (exists) {
     const DWORD type = GetFileType(probe);
     BY_HANDLE_FILE_INFORMATION info = {};
     const bool known = GetFileInformationByHandle(probe, &info) != 0;
@@ -95,15 +96,30 @@ bool WriteAndReplace(const char* name, const ByteRange* parts, std::size_t count
   const std::string base = target.substr(folder.size()).substr(0, 200);
   std::string temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
+  int slot = -1;
+  // Each name is registered for removal before the file is created, so that no ending of the
+  // process in between leaves it behind; one that turns out to be taken is let go at once.
   for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
     temporary = folder + "." + base + "." + UniqueSuffix();
+    slot = RegisterTemporary(temporary.c_str(), false);
     file = CreateFileA(temporary.c_str(), GENERIC_WRITE, kShare, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-        GetLastError() != ERROR_ALREADY_EXISTS)
-      break;
+    if (file == INVALID_HANDLE_VALUE) {
+      error = GetLastError();
+      ReleaseTemporary(slot);
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
   }
-  if (file == INVALID_HANDLE_VALUE) return Fail(name, GetLastError());
-  const int slot = RegisterTemporary(temporary.c_str(), false);
+  if (file == INVALID_HANDLE_VALUE) {
+    // An existing file the user may write in a folder where no file may be made beside it: it
+    // is written where it is, every write and the close checked. A failure then leaves it
+    // damaged, which is why this is the last resort; a new file there fails as before.
+    if (exists && error == ERROR_ACCESS_DENIED) {
+      const HANDLE inPlace = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (inPlace != INVALID_HANDLE_VALUE) return WriteAndClose(inPlace, parts, count, error) || Fail(name, error);
+    }
+    return Fail(name, error);
+  }
   bool ok = WriteAndClose(file, parts, count, error);
   if (ok && !MoveFileExA(temporary.c_str(), name, MOVEFILE_REPLACE_EXISTING)) {
     ok = false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +34,46 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// The file's bytes when it starts with the PNG signature; false otherwise.
+// The signature and the header chunk that must follow it.
+constexpr std::size_t kPngHeaderBytes = 33;
+
+// Whether the first bytes of a PNG hold a header that DecodePng goes past: one that can be
+// read, of a size that is not 0 and whose enlargement fits.
+bool PngHeaderUsable(const std::vector<unsigned char>& bytes) {
+  unsigned width = 0, height = 0;
+  LodePNGState state;
+  lodepng_state_init(&state);
+  const unsigned error = lodepng_inspect(&width, &height, &state, bytes.data(), bytes.size());
+  lodepng_state_cleanup(&state);
+  return error == 0 && width != 0 && height != 0 && FitsEnlargement(width, height);
+}
+
+// Whether the file, of which position bytes were read, holds more than limit bytes, found
+// without keeping them: by a seek where the file allows one, else by reading on. readError
+// is set when reading failed.
+bool LongerThan(std::FILE* file, std::size_t position, std::size_t limit, bool& readError) {
+  if (std::ftell(file) >= 0 && limit <= static_cast<std::size_t>(LONG_MAX) &&
+      std::fseek(file, static_cast<long>(limit), SEEK_SET) == 0) {
+    const bool more = std::fgetc(file) != EOF;
+    readError = std::ferror(file) != 0;
+    return more;
+  }
+  std::clearerr(file);
+  unsigned char discard[1 << 16];
+  std::size_t total = position;
+  for (;;) {
+    const std::size_t got = std::fread(discard, 1, sizeof discard, file);
+    total += got;
+    if (total > limit) return true;
+    if (got < sizeof discard) break;
+  }
+  readError = std::ferror(file) != 0;
+  return false;
+}
+
+// The file's bytes when it starts with the PNG signature; false otherwise. A file whose header
+// chunk is refused is not read past it: DecodePng gives it the same answer from the header
+// alone, and only a file over the size limit is turned away as such first, as when read whole.
 bool ReadPngBytes(const char* fileName, std::vector<unsigned char>& bytes) {
   if (!fileName) return false;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
@@ -41,6 +81,13 @@ bool ReadPngBytes(const char* fileName, std::vector<unsigned char>& bytes) {
   unsigned char signature[8];
   if (std::fread(signature, 1, 8, file.get()) != 8 || std::memcmp(signature, kPngSignature, 8) != 0) return false;
   bytes.assign(signature, signature + 8);
+  bytes.resize(kPngHeaderBytes);
+  bytes.resize(8 + std::fread(bytes.data() + 8, 1, kPngHeaderBytes - 8, file.get()));
+  if (std::ferror(file.get())) return false;
+  if (!PngHeaderUsable(bytes)) {
+    bool readError = false;
+    return !LongerThan(file.get(), bytes.size(), kMaxPngFileBytes, readError) && !readError;
+  }
   constexpr std::size_t kChunk = std::size_t{1} << 16;
   for (;;) {
     if (bytes.size() > kMaxPngFileBytes) return false;

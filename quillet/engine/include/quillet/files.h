@@ -19,7 +19,8 @@ enum class OutputMode {
   // The user's output. A regular file, or a name that does not exist yet, is written to a
   // new file beside it and renamed into place once complete; a symbolic link is followed
   // and its target replaced. An existing file that is not a regular one (a device, a pipe)
-  // is written in place and never replaced. A read-only file is refused.
+  // is written in place and never replaced, and so is a writable file in a folder where no
+  // file can be made beside it. A read-only file is refused.
   kReplace,
   // A temporary file: created exclusively (an existing name fails, a link is never
   // followed) and deleted again when the write fails.
