@@ -122,11 +122,33 @@ RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatfo
   return RoundOutcome::kReady;
 }
 
+namespace {
+
+// The first file a job writes: its one output, its sheet, or its series' first frame.
+void FirstOutputFileName(const RunParameters& run, char (&first)[kFrameNameChars]) {
+  char name[kPathChars];
+  JobOutputFileName(run, name);
+  if (run.frameCount < 2 || run.sheetColumns > 0) {
+    std::snprintf(first, sizeof first, "%s", name);
+  } else if (run.format == OutputFormat::kPng) {
+    PngFrameFileName(name, run.frameCount, 0, first);
+  } else {
+    FrameFileName(name, run.frameCount, 0, first);
+  }
+}
+
+}  // namespace
+
 int CheckOutputFolder(const RunParameters& run) {
   char folder[kTempPathChars];
   DirectoryOf(run.outputName, folder);
   char reason[kFailureReasonChars] = {};
   if (CanWriteInto(folder, reason)) return kExitSuccess;
+  // A folder that takes no new file may still hold outputs the user may write: those are
+  // written in place, so the job goes on when its first file is one of them.
+  char first[kFrameNameChars];
+  FirstOutputFileName(run, first);
+  if (IsFolder(folder) && CanWriteFile(first)) return kExitSuccess;
   std::fprintf(stderr, "quillet: cannot write into the output folder \"%s\": %s\n", folder, reason);
   return kExitOutputUnwritable;
 }

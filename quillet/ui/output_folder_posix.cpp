@@ -16,6 +16,11 @@ bool IsFolder(const char* path) {
   return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool CanWriteFile(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 && !S_ISDIR(info.st_mode) && access(path, W_OK) == 0;
+}
+
 bool CanWriteInto(const char* folder, char (&reason)[kFailureReasonChars]) {
   struct stat info;
   int error = 0;

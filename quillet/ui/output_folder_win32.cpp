@@ -14,6 +14,12 @@ bool IsFolder(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool CanWriteFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+}
+
 // The folder must exist and be one. Its read-only mark does not keep files from being made in
 // it here, and no probe file is written: what the rights allow shows at the first write.
 bool CanWriteInto(const char* folder, char (&reason)[kFailureReasonChars]) {

@@ -16,4 +16,7 @@ bool IsFolder(const char* path);
 // the reason, as the platform words it.
 bool CanWriteInto(const char* folder, char (&reason)[kFailureReasonChars]);
 
+// Whether path names an existing file (not a folder) that may be written.
+bool CanWriteFile(const char* path);
+
 }  // namespace quillet
