@@ -21,7 +21,7 @@ TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev lintian clang
 # The 32-bit Windows build and its tests under Wine on a virtual display; dpkg-dev and patch
 # unpack LodePNG's source package for that build (dpkg-dev is among the test packages), and
 # googletest holds the GoogleTest sources that its test program is compiled with.
-WINDOWS_PACKAGES="g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth patch qemu-user-static googletest"
+WINDOWS_PACKAGES="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth patch qemu-user-static googletest"
 SOURCES=/etc/apt/sources.list.d/pixeltools-src.sources
 
 case "$purpose" in
