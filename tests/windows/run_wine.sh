@@ -26,10 +26,16 @@ if [ "$2" = --prepare ]; then
   # Under an emulated i386 making a prefix takes minutes; natively some seconds. A prefix that
   # could not be made is removed, so that no later run takes it for a made one.
   log="$WINEPREFIX.boot.log"
-  if ! timeout 1200 "$1" wineboot -i >"$log" 2>&1 || ! timeout 120 wineserver -w; then
+  status=0
+  timeout 1200 "$1" wineboot -i >"$log" 2>&1 || status=$?
+  if [ "$status" -eq 0 ] && ! timeout 120 wineserver -w; then
+    echo "wineboot: the Wine server did not end within 120 s" >"$log"
+    status=1
+  fi
+  if [ "$status" -ne 0 ]; then
     reason=$(grep -v '^[[:space:]]*$' "$log" | tail -n 1)
     rm -rf "$WINEPREFIX"
-    echo "wineboot failed${reason:+: $reason}" >&2
+    echo "wineboot failed (status $status)${reason:+: $reason}" >&2
     exit 1
   fi
   rm -f "$log"
