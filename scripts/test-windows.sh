@@ -31,7 +31,7 @@ timed "32-bit Windows build" sh -c 'cmake --preset windows && cmake --build --pr
 # is registered for them, and the 32-bit build's Wine prefix can be made. Empty when it runs;
 # otherwise the reason it does not.
 skip32=""
-prefix32=build/windows/tests/windows/wineprefix
+prefix32="$PWD/build/windows/tests/windows/wineprefix"
 if [ "${PIXELTOOLS_WINDOWS32:-}" = skip ]; then
   skip32="PIXELTOOLS_WINDOWS32=skip is set"
 else
