@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, and the packages CPack makes of it: a Debian package of
-# the native programs with their manual pages, and a zip of the 32-bit Windows programs with
-# the README and the licences.
+# the native programs with their manual pages, and a zip of the Windows programs (32-bit or
+# 64-bit, as the build is: -win32 or -win64 in its name) with the README and the licences.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME pixeltools)
@@ -17,9 +17,16 @@ if(PIXELTOOLS_WINDOWS)
   # The programs are linked statically: LodePNG and the MinGW-w64 runtime travel inside them.
   install(FILES LICENSE DESTINATION licences RENAME pixeltools.txt)
   install(FILES "${LODEPNG_SOURCE_DIR}/LICENSE" DESTINATION licences RENAME lodepng.txt)
-  install(FILES /usr/share/doc/mingw-w64-i686-dev/copyright DESTINATION licences RENAME mingw-w64-runtime.txt)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(windows_bits 64)
+    set(mingw_runtime mingw-w64-x86-64-dev)
+  else()
+    set(windows_bits 32)
+    set(mingw_runtime mingw-w64-i686-dev)
+  endif()
+  install(FILES "/usr/share/doc/${mingw_runtime}/copyright" DESTINATION licences RENAME mingw-w64-runtime.txt)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win32)
+  set(CPACK_SYSTEM_NAME "win${windows_bits}")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   # Manual pages and the Debian changelog go in compressed, as Debian wants them.

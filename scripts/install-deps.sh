@@ -5,7 +5,7 @@
 #   scripts/install-deps.sh programs   building and running mostel and quillet (the demo)
 #   scripts/install-deps.sh [tests]    everything the tests use: the above, the test and
 #                                      benchmark libraries, the packaging tools, and the
-#                                      32-bit Windows build with Wine to run it
+#                                      32-bit and 64-bit Windows builds with Wine to run them
 #
 # Only the tests change the machine's apt set-up: wine32 is an i386 package, so the i386
 # architecture is added to dpkg; and the Windows build compiles LodePNG from Debian's source
@@ -18,10 +18,12 @@ PROGRAM_PACKAGES="cmake g++ make pkg-config liblodepng-dev libmagickwand-6.q16-d
 # Tests and benchmarks; cpack's dependency scan (dpkg-dev) and lintian for the package test.
 # clang and its libFuzzer and sanitizer runtimes build the fuzz targets.
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev lintian clang libclang-rt-14-dev"
-# The 32-bit Windows build and its tests under Wine on a virtual display; dpkg-dev and patch
-# unpack LodePNG's source package for that build (dpkg-dev is among the test packages), and
-# googletest holds the GoogleTest sources that its test program is compiled with.
-WINDOWS_PACKAGES="g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth patch qemu-user-static googletest"
+# The 32-bit and 64-bit Windows builds and their tests under Wine on a virtual display (wine32
+# runs the 32-bit programs, wine64 the 64-bit ones; qemu runs wine32 on a kernel that cannot,
+# see enable-i386.sh); dpkg-dev and patch
+# unpack LodePNG's source package for those builds (dpkg-dev is among the test packages), and
+# googletest holds the GoogleTest sources that their test program is compiled with.
+WINDOWS_PACKAGES="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth patch qemu-user-static googletest"
 SOURCES=/etc/apt/sources.list.d/pixeltools-src.sources
 
 case "$purpose" in

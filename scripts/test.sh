@@ -1,7 +1,8 @@
 #!/bin/sh
 # Every test: the native tests of the given preset (release unless told otherwise); after the
-# release tests also the 32-bit Windows programs under Wine, then the fuzz targets' regressions
-# replayed and a minute of fuzzing each. Each stage installs what it needs.
+# release tests also the 64-bit and 32-bit Windows programs under Wine (the 32-bit ones only
+# where 32-bit Wine runs: see test-windows.sh), then the fuzz targets' regressions replayed and
+# a minute of fuzzing each. Each stage installs what it needs.
 set -eu
 cd "$(dirname "$0")/.."
 preset="${1:-release}"

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Builds the zip of the Windows programs from this build tree and checks that it holds the
-# two programs, the README with the pictures it shows, and the licences of what is linked in.
-# Arguments: cpack, cmake, the build tree, the source tree, a scratch folder (emptied first).
+# two programs of the build's width, the README with the pictures it shows, and the licences of
+# what is linked in. Arguments: cpack, cmake, the build tree, the source tree, a scratch folder
+# (emptied first), win32 or win64.
 set -eu
-cpack="$1" cmake="$2" build="$3" source="$4" scratch="$5"
+cpack="$1" cmake="$2" build="$3" source="$4" scratch="$5" arch="$6"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 rm -rf "$scratch"
@@ -13,7 +14,7 @@ mkdir -p "$scratch/unpacked"
 set -- "$scratch"/out/*.zip
 [ $# -eq 1 ] && [ -f "$1" ] || fail "expected one .zip, got: $*"
 zip="$1"
-case "$(basename "$zip")" in pixeltools-*-win32.zip) ;; *) fail "unexpected name $zip" ;; esac
+case "$(basename "$zip")" in pixeltools-*-"$arch".zip) ;; *) fail "unexpected name $zip (not -$arch)" ;; esac
 (cd "$scratch/unpacked" && "$cmake" -E tar xf "$zip") || fail "cannot unpack $zip"
 top="$scratch/unpacked/$(basename "$zip" .zip)"
 [ -d "$top" ] || fail "the zip has no folder $(basename "$top")"
@@ -22,8 +23,13 @@ for f in mostel.exe quillet.exe README.md licences/pixeltools.txt licences/lodep
          licences/mingw-w64-runtime.txt; do
   [ -s "$top/$f" ] || fail "missing $f"
 done
+# The PE header's machine field: 0x014c for 32-bit x86, 0x8664 for x86-64.
+case "$arch" in win32) machine="4c 01" ;; *) machine="64 86" ;; esac
 for exe in mostel.exe quillet.exe; do
   [ "$(head -c 2 "$top/$exe")" = MZ ] || fail "$exe is not a Windows program"
+  pe=$(od -An -tu4 -j60 -N4 "$top/$exe" | tr -d ' ')
+  [ "$(od -An -tx1 -j"$pe" -N6 "$top/$exe" | tr -s ' ' | sed 's/^ //;s/ $//')" = "50 45 00 00 $machine" ] ||
+    fail "$exe is not a $arch program"
 done
 # Every picture and page the README links to travels with it.
 for picture in $(grep -o 'docs/[A-Za-z0-9._-]*\.\(png\|md\)' "$source/README.md" | sort -u); do
