@@ -19,11 +19,10 @@ PROGRAM_PACKAGES="cmake g++ make pkg-config liblodepng-dev libmagickwand-6.q16-d
 # clang and its libFuzzer and sanitizer runtimes build the fuzz targets.
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev lintian clang libclang-rt-14-dev"
 # The 32-bit and 64-bit Windows builds and their tests under Wine on a virtual display (wine32
-# runs the 32-bit programs, wine64 the 64-bit ones; qemu runs wine32 on a kernel that cannot,
-# see enable-i386.sh); dpkg-dev and patch
-# unpack LodePNG's source package for those builds (dpkg-dev is among the test packages), and
+# runs the 32-bit programs where the kernel runs 32-bit programs, wine64 the 64-bit ones);
+# dpkg-dev and patch unpack LodePNG's source package for those builds (dpkg-dev is among the test packages), and
 # googletest holds the GoogleTest sources that their test program is compiled with.
-WINDOWS_PACKAGES="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth patch qemu-user-static googletest"
+WINDOWS_PACKAGES="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth patch googletest"
 SOURCES=/etc/apt/sources.list.d/pixeltools-src.sources
 
 case "$purpose" in
