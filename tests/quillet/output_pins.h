@@ -1,5 +1,6 @@
 // Pinned hashes of quillet's output (see output_pins_test.cpp). A key is
-// "step<n>/<sprite>", "frame/<sprite>/<angle>/<scale>" or "job/<frame file>".
+// "step<n>/<sprite>", "frame/<sprite>/<angle>/<scale>", "job/<frame file>" (its decoded pixels)
+// or "file/<written file>" (its bytes).
 #pragma once
 
 #include <cstdint>
@@ -168,6 +169,26 @@ inline constexpr PinnedHash kPinnedHashes[] = {
     {"job/pin-bg-series_2.bmp", 0x5e87201125b2cb39ull},
     {"job/pin-bg-series_3.bmp", 0x752bdd04d2047cf6ull},
     {"job/pin-bg-series_4.bmp", 0x0f1f79bd2b57d621ull},
+    {"file/pin-png-single.png", 0xa22c9ddfebcba40aull},
+    {"file/pin-png-quarter.png", 0x1d9fd65ffeb0d230ull},
+    {"file/pin-png-opaque.png", 0x9efc2b6b8898cc1full},
+    {"file/pin-png-series_1.png", 0x7ae35028ab24d59bull},
+    {"file/pin-png-series_2.png", 0x6506e96b24c98c14ull},
+    {"file/pin-png-series_3.png", 0xf20bb32c893e31a2ull},
+    {"file/pin-png-series_4.png", 0x1718913b17e28725ull},
+    {"file/pin-png-series_5.png", 0x8d7cd308002e65d3ull},
+    {"file/pin-png-sheet2.png", 0xcaa664af1e80048cull},
+    {"file/pin-png-sheet3.png", 0x230e8183af703623ull},
+    {"file/pin-png-sheet5.png", 0x6bb351bbc6e9a381ull},
+    {"file/pin-png-sheet8.png", 0x6bb351bbc6e9a381ull},
+    {"file/pin-alpha-default.bmp", 0x068b92f6e2eaa9adull},
+    {"file/pin-alpha-series_1.bmp", 0xa7d440c56f5586a7ull},
+    {"file/pin-alpha-series_2.bmp", 0x58f297dfca423b15ull},
+    {"file/pin-alpha-series_3.bmp", 0xf5438efc9d03829cull},
+    {"file/pin-alpha-other.bmp", 0xc1c7b692c995b331ull},
+    {"file/pin-alpha-given_1.bmp", 0x34637970fb47f110ull},
+    {"file/pin-alpha-given_2.bmp", 0xd3bfd9310399174cull},
+    {"file/pin-alpha-given_3.bmp", 0xeb6122f090dba8c9ull},
 };
 
 }  // namespace quillet
