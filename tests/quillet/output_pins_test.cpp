@@ -426,13 +426,14 @@ TEST(OutputPins, BmpFramesOverAGivenBackground) {
 }
 
 // The picture with graded alpha, rows from the top: pixels of colour `clear` fully
-// transparent, every third of the rest opaque, the others covering from 40 to 239 of 255.
+// transparent, every third of the rest opaque, the others covering from 1 to 254 of 255, so
+// that each colour of a large picture is blended at every partial alpha.
 RgbaImage Translucent(const Picture& picture, std::uint32_t clear) {
   RgbaImage image = BlankImage(picture.width, picture.height);
   for (std::int32_t y = 0; y < picture.height; ++y)
     for (std::int32_t x = 0; x < picture.width; ++x) {
       const std::uint32_t c = picture.At(x, picture.height - 1 - y);
-      const int alpha = c == clear ? 0 : (x + y) % 3 == 0 ? 255 : 40 + (x * 53 + y * 29) % 200;
+      const int alpha = c == clear ? 0 : (x + y) % 3 == 0 ? 255 : 1 + (x * 53 + y * 29) % 254;
       image.At(x, y) = PackRgba(static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
                                 static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(alpha));
     }
@@ -457,8 +458,8 @@ enum class Route { kSprite, kComposited };
 
 struct FileJob {
   const char* output;  // the output name, without extension; the files are listed from it
-  const char* sprite;  // a pinned sprite; translucent ones are read from a PNG file of it
-  bool translucent;
+  const char* sprite;  // a pinned sprite, through the importer as an opaque picture
+  bool translucent;    // else read from the PNG file of its translucent picture
   Route route;
   OutputFormat format;
   std::int32_t sheetColumns;
@@ -468,7 +469,17 @@ struct FileJob {
   std::int32_t frameCount;
 };
 
-constexpr char kTranslucentInput[] = "pin-translucent.png";
+// Translucent pictures as PNG files: edges24x20 with its background clear, few64x48 with
+// every colour kept.
+struct TranslucentInput {
+  const char* sprite;
+  const char* file;
+  std::uint32_t clear;
+};
+constexpr TranslucentInput kTranslucentInputs[] = {
+    {"edges24x20", "pin-translucent-edges.png", 0x102030},
+    {"few64x48", "pin-translucent-few.png", 0x1000000},
+};
 constexpr std::uint32_t kDefaultBackground = RunParameters{}.background;
 constexpr auto kPng = OutputFormat::kPng;
 constexpr auto kBmp = OutputFormat::kBmp;
@@ -476,7 +487,7 @@ constexpr auto kBmp = OutputFormat::kBmp;
 // The translucent sprite turned as one frame, an exact quarter turn and a series of five on
 // their common canvas, then that series as sheets of 2 and 3 columns (last row short), of 5
 // (one full row) and of 8 (more columns than frames); an opaque sprite as a PNG frame; and
-// BMP frames of the translucent input over the default background, over another one, and
+// BMP frames of the translucent inputs over the default background, over another one, and
 // over a background given for them.
 constexpr FileJob kFileJobs[] = {
     {"pin-png-single", "edges24x20", true, Route::kSprite, kPng, 0, false, 0, 30, 30, 1.5, 1.5, 1},
@@ -492,7 +503,9 @@ constexpr FileJob kFileJobs[] = {
     {"pin-alpha-series", "edges24x20", true, Route::kComposited, kBmp, 0, false, kDefaultBackground, 0, 270, 1, 0.5,
      3},
     {"pin-alpha-other", "edges24x20", true, Route::kComposited, kBmp, 0, false, 0x30C060, -17.5, -17.5, 3, 3, 1},
-    {"pin-alpha-given", "edges24x20", true, Route::kSprite, kBmp, 0, true, 0x30C060, 0, 270, 1, 0.5, 3},
+    {"pin-alpha-level", "few64x48", true, Route::kComposited, kBmp, 0, false, kDefaultBackground, 0, 0, 1, 1, 1},
+    {"pin-alpha-turned", "few64x48", true, Route::kComposited, kBmp, 0, false, 0x30C060, 30, 30, 1, 1, 1},
+    {"pin-alpha-given", "few64x48", true, Route::kSprite, kBmp, 0, true, 0x30C060, 0, 270, 1, 0.5, 3},
 };
 
 std::vector<std::string> FilesOf(const FileJob& job) {
@@ -522,7 +535,9 @@ void RunFileJob(const FileJob& job, int threads, std::vector<std::pair<std::stri
   run.sheetColumns = job.sheetColumns;
   run.background = job.background;
   run.backgroundGiven = job.backgroundGiven;
-  std::snprintf(run.inputName, kPathChars, "%s", job.translucent ? kTranslucentInput : "pin-input.png");
+  std::snprintf(run.inputName, kPathChars, "%s", "pin-input.png");
+  for (const TranslucentInput& t : kTranslucentInputs)
+    if (job.translucent && std::strcmp(t.sprite, job.sprite) == 0) std::snprintf(run.inputName, kPathChars, "%s", t.file);
   std::snprintf(run.outputName, kPathChars, "%s", job.output);
   const InMemoryInput input{run.inputName, &SpriteNamed(job.sprite).picture};
   const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
@@ -545,13 +560,14 @@ void RunFileJob(const FileJob& job, int threads, std::vector<std::pair<std::stri
 }
 
 TEST(OutputPins, PngFramesSheetsAndTranslucentBmpFrames) {
-  ASSERT_TRUE(WritePngFile(kTranslucentInput, Translucent(SpriteNamed("edges24x20").picture, 0x102030)));
+  for (const TranslucentInput& t : kTranslucentInputs)
+    ASSERT_TRUE(WritePngFile(t.file, Translucent(SpriteNamed(t.sprite).picture, t.clear)));
   for (int threads : {1, 2, 3}) {
     std::vector<std::pair<std::string, std::uint64_t>> seen;
     for (const FileJob& job : kFileJobs) RunFileJob(job, threads, seen);
     ExpectPinned(seen);
   }
-  std::remove(kTranslucentInput);
+  for (const TranslucentInput& t : kTranslucentInputs) std::remove(t.file);
 }
 
 }  // namespace
