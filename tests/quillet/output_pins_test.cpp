@@ -458,8 +458,8 @@ enum class Route { kSprite, kComposited };
 
 struct FileJob {
   const char* output;  // the output name, without extension; the files are listed from it
-  const char* sprite;  // a pinned sprite, through the importer as an opaque picture
-  bool translucent;    // else read from the PNG file of its translucent picture
+  const char* sprite;  // a pinned sprite
+  bool translucent;    // read from the PNG file of its translucent picture, else opaque through the importer
   Route route;
   OutputFormat format;
   std::int32_t sheetColumns;
@@ -537,7 +537,8 @@ void RunFileJob(const FileJob& job, int threads, std::vector<std::pair<std::stri
   run.backgroundGiven = job.backgroundGiven;
   std::snprintf(run.inputName, kPathChars, "%s", "pin-input.png");
   for (const TranslucentInput& t : kTranslucentInputs)
-    if (job.translucent && std::strcmp(t.sprite, job.sprite) == 0) std::snprintf(run.inputName, kPathChars, "%s", t.file);
+    if (job.translucent && std::strcmp(t.sprite, job.sprite) == 0)
+      std::snprintf(run.inputName, kPathChars, "%s", t.file);
   std::snprintf(run.outputName, kPathChars, "%s", job.output);
   const InMemoryInput input{run.inputName, &SpriteNamed(job.sprite).picture};
   const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
