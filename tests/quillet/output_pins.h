@@ -1,5 +1,6 @@
 // Pinned hashes of quillet's output (see output_pins_test.cpp). A key is
-// "step<n>/<sprite>", "frame/<sprite>/<angle>/<scale>" or "job/<frame file>".
+// "step<n>/<sprite>", "frame/<sprite>/<angle>/<scale>", "job/<frame file>" (its decoded pixels)
+// or "file/<written file>" (its bytes).
 #pragma once
 
 #include <cstdint>
@@ -168,6 +169,28 @@ inline constexpr PinnedHash kPinnedHashes[] = {
     {"job/pin-bg-series_2.bmp", 0x5e87201125b2cb39ull},
     {"job/pin-bg-series_3.bmp", 0x752bdd04d2047cf6ull},
     {"job/pin-bg-series_4.bmp", 0x0f1f79bd2b57d621ull},
+    {"file/pin-png-single.png", 0xabe1bc1882dde508ull},
+    {"file/pin-png-quarter.png", 0x9c40ed1344df9b6eull},
+    {"file/pin-png-opaque.png", 0x9efc2b6b8898cc1full},
+    {"file/pin-png-series_1.png", 0x12c88b5c3e765501ull},
+    {"file/pin-png-series_2.png", 0xf11088488dde19b0ull},
+    {"file/pin-png-series_3.png", 0x100c9f99c4e75b7dull},
+    {"file/pin-png-series_4.png", 0x83f7e300e5779ee0ull},
+    {"file/pin-png-series_5.png", 0x4e217a0610999276ull},
+    {"file/pin-png-sheet2.png", 0xa604a736b49a3753ull},
+    {"file/pin-png-sheet3.png", 0x5a1bd48cf8ecfab8ull},
+    {"file/pin-png-sheet5.png", 0xad95399280dd0f9eull},
+    {"file/pin-png-sheet8.png", 0xad95399280dd0f9eull},
+    {"file/pin-alpha-default.bmp", 0xfedc38b3fbe2220cull},
+    {"file/pin-alpha-series_1.bmp", 0x615a2e0b4c766d6full},
+    {"file/pin-alpha-series_2.bmp", 0xdb5a89137f27a3d6ull},
+    {"file/pin-alpha-series_3.bmp", 0x92e25d0589957a70ull},
+    {"file/pin-alpha-other.bmp", 0x11dfd0103bdd7988ull},
+    {"file/pin-alpha-level.bmp", 0xa4e10f74ba07a8afull},
+    {"file/pin-alpha-turned.bmp", 0x5c6929d033ae616aull},
+    {"file/pin-alpha-given_1.bmp", 0x9ff95fd982037448ull},
+    {"file/pin-alpha-given_2.bmp", 0xb136c284eac38bc0ull},
+    {"file/pin-alpha-given_3.bmp", 0x30e4cd74e5fd0d79ull},
 };
 
 }  // namespace quillet

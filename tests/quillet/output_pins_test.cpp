@@ -425,5 +425,151 @@ TEST(OutputPins, BmpFramesOverAGivenBackground) {
   std::remove(png);
 }
 
+// The picture with graded alpha, rows from the top: pixels of colour `clear` fully
+// transparent, every third of the rest opaque, the others covering from 1 to 254 of 255, so
+// that each colour of a large picture is blended at every partial alpha.
+RgbaImage Translucent(const Picture& picture, std::uint32_t clear) {
+  RgbaImage image = BlankImage(picture.width, picture.height);
+  for (std::int32_t y = 0; y < picture.height; ++y)
+    for (std::int32_t x = 0; x < picture.width; ++x) {
+      const std::uint32_t c = picture.At(x, picture.height - 1 - y);
+      const int alpha = c == clear ? 0 : (x + y) % 3 == 0 ? 255 : 1 + (x * 53 + y * 29) % 254;
+      image.At(x, y) = PackRgba(static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(alpha));
+    }
+  return image;
+}
+
+// FNV-1a 64 over a file's bytes as written, so that the encoder's choices are pinned too.
+std::uint64_t HashFile(const std::string& fileName) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (std::uint8_t byte : testing::ReadFileBytes(fileName)) {
+    h ^= byte;
+    h *= 0x100000001b3ull;
+  }
+  return h;
+}
+
+// A job whose written files are pinned byte for byte (keys "file/<file>"). kSprite runs the
+// job as RunSpriteJob does (PNG frames, canvases, sheets, BMP frames over a given
+// background); kComposited is the default BMP job, its input laid over the background by the
+// compositing import, then enlarged and turned as an opaque picture.
+enum class Route { kSprite, kComposited };
+
+struct FileJob {
+  const char* output;  // the output name, without extension; the files are listed from it
+  const char* sprite;  // a pinned sprite
+  bool translucent;    // read from the PNG file of its translucent picture, else opaque through the importer
+  Route route;
+  OutputFormat format;
+  std::int32_t sheetColumns;
+  bool backgroundGiven;
+  std::uint32_t background;
+  double angle, endAngle, scale, endScale;
+  std::int32_t frameCount;
+};
+
+// Translucent pictures as PNG files: edges24x20 with its background clear, few64x48 with
+// every colour kept.
+struct TranslucentInput {
+  const char* sprite;
+  const char* file;
+  std::uint32_t clear;
+};
+constexpr TranslucentInput kTranslucentInputs[] = {
+    {"edges24x20", "pin-translucent-edges.png", 0x102030},
+    {"few64x48", "pin-translucent-few.png", 0x1000000},
+};
+constexpr std::uint32_t kDefaultBackground = RunParameters{}.background;
+constexpr auto kPng = OutputFormat::kPng;
+constexpr auto kBmp = OutputFormat::kBmp;
+
+// The translucent sprite turned as one frame, an exact quarter turn and a series of five on
+// their common canvas, then that series as sheets of 2 and 3 columns (last row short), of 5
+// (one full row) and of 8 (more columns than frames); an opaque sprite as a PNG frame; and
+// BMP frames of the translucent inputs over the default background, over another one, and
+// over a background given for them.
+constexpr FileJob kFileJobs[] = {
+    {"pin-png-single", "edges24x20", true, Route::kSprite, kPng, 0, false, 0, 30, 30, 1.5, 1.5, 1},
+    {"pin-png-quarter", "edges24x20", true, Route::kSprite, kPng, 0, false, 0, 90, 90, 1, 1, 1},
+    {"pin-png-opaque", "few64x48", false, Route::kSprite, kPng, 0, false, 0, -17.5, -17.5, 0.5, 0.5, 1},
+    {"pin-png-series", "edges24x20", true, Route::kSprite, kPng, 0, false, 0, -17.5, 359.9, 0.5, 2, 5},
+    {"pin-png-sheet2", "edges24x20", true, Route::kSprite, kPng, 2, false, 0, -17.5, 359.9, 0.5, 2, 5},
+    {"pin-png-sheet3", "edges24x20", true, Route::kSprite, kPng, 3, false, 0, -17.5, 359.9, 0.5, 2, 5},
+    {"pin-png-sheet5", "edges24x20", true, Route::kSprite, kPng, 5, false, 0, -17.5, 359.9, 0.5, 2, 5},
+    {"pin-png-sheet8", "edges24x20", true, Route::kSprite, kPng, 8, false, 0, -17.5, 359.9, 0.5, 2, 5},
+    {"pin-alpha-default", "edges24x20", true, Route::kComposited, kBmp, 0, false, kDefaultBackground, 30, 30, 1.5,
+     1.5, 1},
+    {"pin-alpha-series", "edges24x20", true, Route::kComposited, kBmp, 0, false, kDefaultBackground, 0, 270, 1, 0.5,
+     3},
+    {"pin-alpha-other", "edges24x20", true, Route::kComposited, kBmp, 0, false, 0x30C060, -17.5, -17.5, 3, 3, 1},
+    {"pin-alpha-level", "few64x48", true, Route::kComposited, kBmp, 0, false, kDefaultBackground, 0, 0, 1, 1, 1},
+    {"pin-alpha-turned", "few64x48", true, Route::kComposited, kBmp, 0, false, 0x30C060, 30, 30, 1, 1, 1},
+    {"pin-alpha-given", "few64x48", true, Route::kSprite, kBmp, 0, true, 0x30C060, 0, 270, 1, 0.5, 3},
+};
+
+std::vector<std::string> FilesOf(const FileJob& job) {
+  const char* extension = job.format == kPng ? "png" : "bmp";
+  std::vector<std::string> files;
+  char file[96];
+  if (job.frameCount < 2 || job.sheetColumns > 0) {
+    std::snprintf(file, sizeof file, "%s.%s", job.output, extension);
+    files.push_back(file);
+  }
+  for (int k = 1; k <= job.frameCount && job.frameCount > 1 && job.sheetColumns == 0; ++k) {
+    std::snprintf(file, sizeof file, "%s_%d.%s", job.output, k, extension);
+    files.push_back(file);
+  }
+  return files;
+}
+
+void RunFileJob(const FileJob& job, int threads, std::vector<std::pair<std::string, std::uint64_t>>& seen) {
+  AppState app;
+  RunParameters& run = app.runParameters;
+  run.angle = job.angle;
+  run.endAngle = job.endAngle;
+  run.scale = job.scale;
+  run.endScale = job.endScale;
+  run.frameCount = job.frameCount;
+  run.format = job.format;
+  run.sheetColumns = job.sheetColumns;
+  run.background = job.background;
+  run.backgroundGiven = job.backgroundGiven;
+  std::snprintf(run.inputName, kPathChars, "%s", "pin-input.png");
+  for (const TranslucentInput& t : kTranslucentInputs)
+    if (job.translucent && std::strcmp(t.sprite, job.sprite) == 0)
+      std::snprintf(run.inputName, kPathChars, "%s", t.file);
+  std::snprintf(run.outputName, kPathChars, "%s", job.output);
+  const InMemoryInput input{run.inputName, &SpriteNamed(job.sprite).picture};
+  const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
+  const std::vector<std::string> files = FilesOf(job);
+  int written = 0;
+  if (job.route == Route::kSprite) {
+    written = RunSpriteJob(app, importer, threads).frames.framesWritten;
+  } else {
+    CompositingImport composite{importer, job.background};
+    const std::string tempName = std::string(job.output) + "_temp.bmp";
+    ASSERT_TRUE(EnlargeImage(app, CompositingImporter(composite), run.inputName, tempName.c_str(), true).enlarged)
+        << job.output;
+    written = RunFrames(app, threads).framesWritten;
+  }
+  EXPECT_EQ(written, static_cast<int>(files.size())) << job.output << " threads " << threads;
+  for (const std::string& file : files) {
+    seen.emplace_back("file/" + file, HashFile(file));
+    std::remove(file.c_str());
+  }
+}
+
+TEST(OutputPins, PngFramesSheetsAndTranslucentBmpFrames) {
+  for (const TranslucentInput& t : kTranslucentInputs)
+    ASSERT_TRUE(WritePngFile(t.file, Translucent(SpriteNamed(t.sprite).picture, t.clear)));
+  for (int threads : {1, 2, 3}) {
+    std::vector<std::pair<std::string, std::uint64_t>> seen;
+    for (const FileJob& job : kFileJobs) RunFileJob(job, threads, seen);
+    ExpectPinned(seen);
+  }
+  for (const TranslucentInput& t : kTranslucentInputs) std::remove(t.file);
+}
+
 }  // namespace
 }  // namespace quillet
