@@ -66,8 +66,9 @@ corner by corner whether an edge runs through each pixel and never blends
 colours, so every output pixel is a colour of the input.
 .
 quillet rotates and scales a sprite without blurring it and writes one 24-bit
-BMP frame or a series of frames whose angle and scale run between two values.
-It reads BMP files itself and other formats through MagickWand.")
+BMP frame or a series of frames whose angle and scale run between two values,
+or RGBA PNG frames and sprite sheets that keep the sprite's transparency.
+It reads BMP and PNG files itself and other formats through MagickWand.")
 endif()
 
 include(CPack)
