@@ -5,7 +5,6 @@
 #include <new>
 #include <vector>
 
-#include "quillet/ascii.h"
 #include "quillet/import.h"
 #include "quillet/job_loop.h"
 #include "quillet/output_folder.h"
@@ -55,13 +54,6 @@ void CollectUnknown(void* context, const char* token) {
   static_cast<std::vector<const char*>*>(context)->push_back(token);
 }
 
-bool EndsWithPng(const char* name) {
-  const std::size_t length = std::strlen(name);
-  if (length < 4) return false;
-  const char* end = name + length - 4;
-  return end[0] == '.' && LowerAscii(end[1]) == 'p' && LowerAscii(end[2]) == 'n' && LowerAscii(end[3]) == 'g';
-}
-
 // An output name that stands for a folder would give a frame named only by its extension
 // inside it (frames/.bmp), or one beside it that was not meant.
 bool OutputNameTaken(const char* name) {
@@ -104,7 +96,7 @@ RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatfo
     for (const char* token : unknown) ReportUnknownArgument(platform.unknownArgument, token);
     if (firstParse && run.outputName[0] != '\0') {
       if (!OutputNameTaken(run.outputName)) return RoundOutcome::kRefused;
-      if (run.format == OutputFormat::kBmp && !given.format && EndsWithPng(run.outputName)) {
+      if (run.format == OutputFormat::kBmp && !given.format && EndsWithPng(run.outputName, std::strlen(run.outputName))) {
         std::fprintf(stderr, "quillet: hint: -out \"%s\" ends in .png, but the frames are BMP files; "
                      "-format png writes PNG\n", run.outputName);
       }
@@ -128,13 +120,8 @@ namespace {
 void FirstOutputFileName(const RunParameters& run, char (&first)[kFrameNameChars]) {
   char name[kPathChars];
   JobOutputFileName(run, name);
-  if (run.frameCount < 2 || run.sheetColumns > 0) {
-    std::snprintf(first, sizeof first, "%s", name);
-  } else if (run.format == OutputFormat::kPng) {
-    PngFrameFileName(name, run.frameCount, 0, first);
-  } else {
-    FrameFileName(name, run.frameCount, 0, first);
-  }
+  if (run.frameCount < 2 || run.sheetColumns > 0) std::snprintf(first, sizeof first, "%s", name);
+  else JobFrameFileName(run, name, 0, first);
 }
 
 }  // namespace

@@ -166,12 +166,6 @@ bool InspectComposited(void* context, const char* fileName, InputReport& report)
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EndsWithPng(const char* name, std::size_t length) {
-  if (length < 4) return false;
-  const char* tail = name + length - 4;
-  return tail[0] == '.' && LowerAscii(tail[1]) == 'p' && LowerAscii(tail[2]) == 'n' && LowerAscii(tail[3]) == 'g';
-}
-
 // The enlargement by three smart 2x steps, handed over in memory.
 bool EnlargeEightTimes(WorkingBitmap& bitmap) {
   for (int step = 0; step < 3; ++step) {
@@ -251,12 +245,6 @@ bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const
   return true;
 }
 
-// The name of frame index of the job's series, in its format.
-void JobFrameFileName(const RunParameters& run, const char* name, int index, char (&frameName)[kFrameNameChars]) {
-  if (run.format == OutputFormat::kPng) PngFrameFileName(name, run.frameCount, index, frameName);
-  else FrameFileName(name, run.frameCount, index, frameName);
-}
-
 // One frame on its canvas, written in the job's format.
 bool WriteJobFrame(const RunParameters& run, const char* fileName, const RgbaImage& image) {
   if (run.format == OutputFormat::kPng) return WritePngFile(fileName, image);
@@ -274,6 +262,17 @@ void ShowFrameStatus(const AppState& app, const char* name, const FrameRequest& 
 }
 
 }  // namespace
+
+bool EndsWithPng(const char* name, std::size_t length) {
+  if (length < 4) return false;
+  const char* tail = name + length - 4;
+  return tail[0] == '.' && LowerAscii(tail[1]) == 'p' && LowerAscii(tail[2]) == 'n' && LowerAscii(tail[3]) == 'g';
+}
+
+void JobFrameFileName(const RunParameters& run, const char* name, int index, char (&frameName)[kFrameNameChars]) {
+  if (run.format == OutputFormat::kPng) PngFrameFileName(name, run.frameCount, index, frameName);
+  else FrameFileName(name, run.frameCount, index, frameName);
+}
 
 bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report) {
   report = InputReport{};

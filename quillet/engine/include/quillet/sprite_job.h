@@ -85,6 +85,13 @@ inline constexpr std::uint64_t kHeldFrameBytes = std::uint64_t{64} << 20;
 // BMP mode's OutputFileName.
 void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]);
 
+// The name of frame index (from 0) of the job's series, in its format: PngFrameFileName, or
+// the BMP mode's FrameFileName.
+void JobFrameFileName(const RunParameters& run, const char* name, int index, char (&frameName)[kFrameNameChars]);
+
+// Whether the first length characters of name end in ".png", in any ASCII case.
+bool EndsWithPng(const char* name, std::size_t length);
+
 // Lays the frame over background (packed as PackColour reads it), every pixel that is not
 // opaque blended as CompositeOver does, and writes it whole under fileName as a 24-bit BMP;
 // false when nothing was written.
