@@ -34,6 +34,8 @@ if [ "${PIXELTOOLS_WINDOWS32:-}" = skip ]; then
   skip32="PIXELTOOLS_WINDOWS32=skip is set"
 elif [ -f /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
   skip32="32-bit programs run here through qemu's emulator, under which 32-bit Wine is not reliable"
+elif ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "ok installed"; then
+  skip32="wine32 is not installed (scripts/install-deps.sh could not install it from this machine's mirror)"
 elif ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   skip32="this kernel cannot run 32-bit programs ($(/lib/ld-linux.so.2 --version 2>&1 | head -n 1))"
 fi
