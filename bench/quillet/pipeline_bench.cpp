@@ -45,7 +45,7 @@ double TemporaryFileSeconds(const ImagingApi& imaging) {
   const double decode = Fastest([&] { imaging.disposeImage(imaging.context, imaging.loadImage(imaging.context, kInput)); });
   testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
   WriteBitmapFile("sprite64.bmp", app.workingBitmap);
-  const double throughFiles = Fastest([&] { EnlargeImage(app, ImageImporter{}, "sprite64.bmp", "_temp.bmp", true); });
+  const double throughFiles = Fastest([&] { EnlargeImage(app, ProgressOf(app), ImageImporter{}, "sprite64.bmp", "_temp.bmp", true); });
   const double inMemory = Fastest([&] {
     testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
     testing::EnlargeInPlace(app.workingBitmap, 3);
@@ -77,9 +77,9 @@ void BM_Job(benchmark::State& state) {
   import.imaging = &imaging;
   const ImageImporter importer = ImporterFor(import);
   bool ok = true;
-  for (auto _ : state) ok = ok && RunJob(app, importer).Succeeded();
+  for (auto _ : state) ok = ok && RunJob(app, ProgressOf(app), importer).Succeeded();
   if (!ok) state.SkipWithError("a job failed");
-  const double job = Fastest([&] { RunJob(app, importer); }, 5);
+  const double job = Fastest([&] { RunJob(app, ProgressOf(app), importer); }, 5);
   state.counters["temp_share"] = TemporaryFileSeconds(imaging) / job;
 }
 BENCHMARK(BM_Job)->Arg(1)->Arg(36)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -118,13 +118,13 @@ JobResult RunTransparentJob(AppState& app, const ImageImporter& importer, bool p
     run.format = OutputFormat::kPng;
     run.sheetColumns = 6;
     std::snprintf(run.outputName, kPathChars, "sheet.png");
-    return RunSpriteJob(app, importer);
+    return RunSpriteJob(app, ProgressOf(app), importer);
   }
   run.format = OutputFormat::kBmp;
   std::snprintf(run.outputName, kPathChars, "frame.bmp");
   CompositingImport import;
   import.inner = importer;
-  return RunJob(app, CompositingImporter(import));
+  return RunJob(app, ProgressOf(app), CompositingImporter(import));
 }
 
 void BM_TransparentSeries(benchmark::State& state) {

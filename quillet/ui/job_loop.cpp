@@ -271,7 +271,7 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
   const RunParameters& run = app.runParameters;
   if (MadeAsSprite(run)) {
     try {
-      return RunSpriteJob(app, importer);
+      return RunSpriteJob(app, ProgressOf(app), importer);
     } catch (const std::bad_alloc&) {
       JobResult failed;
       failed.enlarge.inputImported = true;
@@ -287,7 +287,7 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
   CompositingImport import;
   import.inner = importer;
   import.background = app.runParameters.background;
-  return RunJob(app, CompositingImporter(import));
+  return RunJob(app, ProgressOf(app), CompositingImporter(import));
 }
 
 // A pipe is read once, into a copy that the job reads under the input's name in its place.

@@ -70,7 +70,7 @@ TEST_F(FrameMemoryTest, AFrameThatRunsOutBesideOthersIsMadeAgainAlone) {
   auto runOn = [&](int threads) {
     ProgressLog log;
     app.progressWindow.store(&log.display);
-    const FramesResult result = RunFrames(app, threads);
+    const FramesResult result = RunFrames(app, ProgressOf(app), threads);
     app.progressWindow.store(nullptr);
     Seen seen{log.positions, log.texts, {}, result.framesWritten};
     for (int k = 1; k <= run.frameCount; ++k) {

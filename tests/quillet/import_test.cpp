@@ -479,7 +479,7 @@ TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
   WriteWithMagick(picture, "PNG", "in.png");
   std::snprintf(app_.runParameters.inputName, kPathChars, "in.png");
   std::snprintf(app_.runParameters.outputName, kPathChars, "out");
-  const JobResult job = RunJob(app_, ImporterFor(JobImport()));
+  const JobResult job = RunJob(app_, ProgressOf(app_), ImporterFor(JobImport()));
   EXPECT_TRUE(job.Succeeded());
   EXPECT_EQ(HeaderWidth(app_.workingBitmap.header.get()), 48);
   EXPECT_EQ(Listing(), "in.png out.bmp");
@@ -488,7 +488,7 @@ TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
   const std::vector<std::uint8_t> frame = testing::ReadFileBytes("out.bmp");
   std::snprintf(app_.runParameters.inputName, kPathChars, "in.gif");
   testing::WriteFile("in.gif", {'G', 'I', 'F', '8', '9', 'a'});
-  const JobResult failed = RunJob(app_, ImporterFor(JobImport()));
+  const JobResult failed = RunJob(app_, ProgressOf(app_), ImporterFor(JobImport()));
   EXPECT_FALSE(failed.enlarge.inputImported);
   EXPECT_EQ(failed.frames.framesWritten, 0);
   EXPECT_EQ(testing::ReadFileBytes("out.bmp"), frame);  // the last job's frame is left alone

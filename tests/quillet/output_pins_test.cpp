@@ -233,10 +233,10 @@ void CheckFrames(const std::vector<FrameCase>& cases) {
   AppState app;
   for (const FrameCase& c : cases) {
     const WorkingBitmap& source = EightTimes(c.sprite);
-    const std::uint64_t single = HashOf(RenderFrameBitmap(app, source, c.angle, c.scale, 1));
+    const std::uint64_t single = HashOf(RenderFrameBitmap(ProgressOf(app), source, c.angle, c.scale, 1));
     seen.emplace_back(FrameKey("frame", c.sprite, c.angle, c.scale), single);
     for (int threads : {2, 3})
-      EXPECT_EQ(HashOf(RenderFrameBitmap(app, source, c.angle, c.scale, threads)), single)
+      EXPECT_EQ(HashOf(RenderFrameBitmap(ProgressOf(app), source, c.angle, c.scale, threads)), single)
           << c.sprite << " " << c.angle << " " << c.scale << " threads " << threads;
   }
   ExpectPinned(seen);
@@ -298,9 +298,9 @@ void RunPinnedJob(const char* sprite, const char* outputName, const RunParameter
   const InMemoryInput input{app.runParameters.inputName, &SpriteNamed(sprite).picture};
   const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
   const std::string tempName = std::string(outputName) + "_temp.bmp";
-  const EnlargeResult enlarged = EnlargeImage(app, importer, app.runParameters.inputName, tempName.c_str(), true);
+  const EnlargeResult enlarged = EnlargeImage(app, ProgressOf(app), importer, app.runParameters.inputName, tempName.c_str(), true);
   ASSERT_TRUE(enlarged.enlarged) << sprite;
-  const FramesResult frames = RunFrames(app, threads);
+  const FramesResult frames = RunFrames(app, ProgressOf(app), threads);
   EXPECT_EQ(frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName << " threads " << threads;
   for (const std::string& file : frameFiles) {
     WorkingBitmap written;
@@ -376,7 +376,7 @@ void RunPinnedBackgroundJob(const char* sprite, const char* inputName, const cha
   std::snprintf(app.runParameters.outputName, kPathChars, "%s", outputName);
   const InMemoryInput input{app.runParameters.inputName, &SpriteNamed(sprite).picture};
   const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
-  const JobResult job = RunSpriteJob(app, importer, threads);
+  const JobResult job = RunSpriteJob(app, ProgressOf(app), importer, threads);
   EXPECT_EQ(job.frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName << " threads " << threads;
   for (const std::string& file : frameFiles) {
     WorkingBitmap written;
@@ -545,13 +545,13 @@ void RunFileJob(const FileJob& job, int threads, std::vector<std::pair<std::stri
   const std::vector<std::string> files = FilesOf(job);
   int written = 0;
   if (job.route == Route::kSprite) {
-    written = RunSpriteJob(app, importer, threads).frames.framesWritten;
+    written = RunSpriteJob(app, ProgressOf(app), importer, threads).frames.framesWritten;
   } else {
     CompositingImport composite{importer, job.background};
     const std::string tempName = std::string(job.output) + "_temp.bmp";
-    ASSERT_TRUE(EnlargeImage(app, CompositingImporter(composite), run.inputName, tempName.c_str(), true).enlarged)
+    ASSERT_TRUE(EnlargeImage(app, ProgressOf(app), CompositingImporter(composite), run.inputName, tempName.c_str(), true).enlarged)
         << job.output;
-    written = RunFrames(app, threads).framesWritten;
+    written = RunFrames(app, ProgressOf(app), threads).framesWritten;
   }
   EXPECT_EQ(written, static_cast<int>(files.size())) << job.output << " threads " << threads;
   for (const std::string& file : files) {

@@ -94,7 +94,7 @@ class QuilletProgram : public ScratchDirTest {
     std::snprintf(run.inputName, sizeof run.inputName, "%s/%s", job_.c_str(), input.c_str());
     ImportSetup import;
     import.imaging = &LoadImagingLibrary();
-    const JobResult job = RunJob(app, ImporterFor(import));
+    const JobResult job = RunJob(app, ProgressOf(app), ImporterFor(import));
     EXPECT_TRUE(job.Succeeded());
     std::vector<std::vector<std::uint8_t>> files;
     for (int i = 0; i < job.frames.framesWanted; ++i) {

@@ -51,7 +51,7 @@ JobResult RunPng(int frames, double angle, double endAngle, double scale, double
   run.scale = scale;
   run.endScale = endScale;
   run.sheetColumns = sheetColumns;
-  return RunSpriteJob(app, ImageImporter{}, 1, heldBytes);
+  return RunSpriteJob(app, ProgressOf(app), ImageImporter{}, 1, heldBytes);
 }
 
 // The bytes of turn_1.png .. turn_N.png (or of sheet.png), folded in order.

@@ -260,7 +260,7 @@ class TurnSpriteTest : public ::testing::Test {
  protected:
   std::vector<SpriteFrame> Turn(const RgbaImage& sprite, std::vector<FrameRequest> requests, int threads = 0) {
     std::vector<SpriteFrame> frames;
-    EXPECT_TRUE(TurnSprite(app_, sprite, requests, threads, frames));
+    EXPECT_TRUE(TurnSprite(ProgressOf(app_), sprite, requests, threads, frames));
     EXPECT_EQ(frames.size(), requests.size());
     return frames;
   }

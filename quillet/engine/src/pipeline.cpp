@@ -83,14 +83,14 @@ void DisplayPath(const char* name, char (&out)[kFrameNameChars]) {
   if (!AbsolutePath(name, out, kPathChars)) std::snprintf(out, sizeof out, "%s", name);
 }
 
-void ShowGenerating(const AppState& app, const char* fileName, double angle, double scale) {
+void ShowGenerating(const JobProgress& progress, const char* fileName, double angle, double scale) {
   char path[kFrameNameChars];
   DisplayPath(fileName, path);
   char text[kStatusChars];
   std::snprintf(text, sizeof text, "Generating \"%s\"\n(angle %g degrees) (scale %g%%)", path, angle,
                 scale > 0.0 ? scale * 100.0 : 100.0);
-  ReportProgress(app, 0);
-  ShowStatus(app, text);
+  ReportProgress(progress, 0);
+  ShowStatus(progress, text);
 }
 
 // Keeps where and why a temporary file could not be written.
@@ -141,18 +141,18 @@ double Interpolate(double start, double end, int index, int count) {
   return ((end - start) * index) / (count - 1) + start;
 }
 
-EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const char* inputName,
-                           const char* tempName, bool reload) {
+EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const ImageImporter& importer,
+                           const char* inputName, const char* tempName, bool reload) {
   EnlargeResult result;
-  ReportProgress(app, 0);
+  ReportProgress(progress, 0);
   {
     char path[kFrameNameChars];
     DisplayPath(inputName, path);
     char text[kStatusChars];
     std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
-    ShowStatus(app, text);
+    ShowStatus(progress, text);
   }
-  ReportProgress(app, 5);
+  ReportProgress(progress, 5);
 
   // A picture whose enlargement would be over the limit is refused from its header, before
   // it is decoded; one whose header could not tell is checked once it is read.
@@ -177,7 +177,7 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
       app.workingBitmap = WorkingBitmap{};
     }
   }
-  ReportProgress(app, 10);
+  ReportProgress(progress, 10);
 
   if (!result.inputImported && OutputFailed()) NoteTemporaryFailure(result);
 
@@ -194,16 +194,16 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
       });
       if (!written && OutputFailed()) NoteTemporaryFailure(result);
     }
-    ReportProgress(app, kStepDone[step]);
+    ReportProgress(progress, kStepDone[step]);
     if (step == 2 && !reload) break;
     if (intact) intact = Guarded(memoryOut, [&] { return Import(importer, app, tempName); });
     if (written) std::remove(tempName);
-    ReportProgress(app, kReloadDone[step]);
+    ReportProgress(progress, kReloadDone[step]);
   }
   if (!intact) app.workingBitmap = WorkingBitmap{};
   result.enlarged = intact;
   result.outOfMemory = result.inputImported && memoryOut;
-  ReportProgress(app, 100);
+  ReportProgress(progress, 100);
   return result;
 }
 
@@ -242,16 +242,16 @@ void NoteFailure(FramesResult& result, const FrameTask& task, const FramePlan& p
   result.wantedHeight = plan.wantedH;
 }
 
-// Passes progress positions on to app, after dropping the first `skip` of them.
+// Passes progress positions on, after dropping the first `skip` of them.
 struct SkippingRelay {
-  const AppState* app = nullptr;
+  const JobProgress* progress = nullptr;
   std::size_t skip = 0;
   static void SetPosition(void* context, int position) {
     SkippingRelay& relay = *static_cast<SkippingRelay*>(context);
     if (relay.skip > 0) {
       --relay.skip;
     } else {
-      ReportProgress(*relay.app, position);
+      ReportProgress(*relay.progress, position);
     }
   }
 };
@@ -259,9 +259,9 @@ struct SkippingRelay {
 // Renders and writes one frame on this thread with `threads` threads, after its status text
 // (unless shown already) and the first `reported` positions of its progress (when shown
 // already). False when the frame was not written; the failure is then noted.
-bool RenderInOrder(AppState& app, const FrameTask& task, int threads, ScoreTable& scores, FramesResult& result,
+bool RenderInOrder(const AppState& app, const JobProgress& progress, const FrameTask& task, int threads, ScoreTable& scores, FramesResult& result,
                    bool shown = false, std::size_t reported = 0) {
-  if (!shown) ShowGenerating(app, task.fileName, task.angle, task.scale);
+  if (!shown) ShowGenerating(progress, task.fileName, task.angle, task.scale);
   const WorkingBitmap& source = app.workingBitmap;
   const FramePlan plan = PlanOf(source, task);
   FrameProblem problem = FrameProblem::kNone;
@@ -269,17 +269,17 @@ bool RenderInOrder(AppState& app, const FrameTask& task, int threads, ScoreTable
   ClearOutputFailure();
   if (HasImage24(source) && !plan.valid) {
     problem = FrameProblem::kTooLarge;
-    ReportProgress(app, 100);
+    ReportProgress(progress, 100);
   } else {
-    SkippingRelay relay{&app, reported};
-    const ProgressDisplay display{SkippingRelay::SetPosition, nullptr, &relay};
-    AppState relayed;
-    relayed.progressWindow.store(&display);
-    const AppState& reportTo = reported > 0 ? relayed : app;
+    SkippingRelay relay{&progress, reported};
+    JobProgress skipping;
+    skipping.position = SkippingRelay::SetPosition;
+    skipping.context = &relay;
     const bool written = Guarded(memoryOut, [&] {
-      OutputBitmap output = RenderFrameBitmap(reportTo, source, -task.angle, task.scale, threads, &scores);
+      OutputBitmap output = RenderFrameBitmap(reported > 0 ? skipping : progress, source, -task.angle, task.scale,
+                                              threads, &scores);
       const bool done = output.pixels && WriteBitmapFile(task.fileName, output);
-      ReportProgress(app, 100);
+      ReportProgress(progress, 100);
       return done;
     });
     if (!written) problem = memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten;
@@ -300,8 +300,9 @@ class FramePipeline {
  public:
   enum class Outcome { kFinished, kStopped, kContinueInOrder };
 
-  FramePipeline(AppState& app, const char* name, ScoreTable& scores, int workers, FramesResult& result)
-      : app_(app), name_(name), scores_(scores), result_(result), slots_(static_cast<std::size_t>(workers) + 1) {
+  FramePipeline(const AppState& app, const JobProgress& progress, const char* name, ScoreTable& scores, int workers,
+                FramesResult& result)
+      : app_(app), progress_(progress), name_(name), scores_(scores), result_(result), slots_(static_cast<std::size_t>(workers) + 1) {
     for (FrameSlot& slot : slots_) slot.positions.reserve(64);
   }
   ~FramePipeline() { Stop(); }
@@ -322,11 +323,11 @@ class FramePipeline {
       const FrameTask task = TaskOf(app_.runParameters, name_, k);
       resume = k;
       shown = true;
-      ShowGenerating(app_, task.fileName, task.angle, task.scale);
+      ShowGenerating(progress_, task.fileName, task.angle, task.scale);
       const FramePlan plan = PlanOf(app_.workingBitmap, task);
       ClearOutputFailure();
       if (!plan.valid) {
-        ReportProgress(app_, 100);
+        ReportProgress(progress_, 100);
         NoteFailure(result_, task, plan, FrameProblem::kTooLarge);
         return Outcome::kStopped;
       }
@@ -339,7 +340,7 @@ class FramePipeline {
       const bool written =
           Guarded(memoryOut, [&] { return output.pixels && WriteBitmapFile(task.fileName, output); });
       output = OutputBitmap{};
-      ReportProgress(app_, 100);
+      ReportProgress(progress_, 100);
       if (!written) {
         NoteFailure(result_, task, plan, memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten);
         return Outcome::kStopped;
@@ -378,9 +379,9 @@ class FramePipeline {
   // A worker: takes the next frame while it is within reach of the one to be written next.
   void Work() {
     Relay relay{this, nullptr};
-    const ProgressDisplay display{Record, nullptr, &relay};
-    AppState relayed;
-    relayed.progressWindow.store(&display);
+    JobProgress recording;
+    recording.position = Record;
+    recording.context = &relay;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       changed_.wait(lock, [&] {
@@ -399,7 +400,7 @@ class FramePipeline {
       OutputBitmap output;
       State state = State::kDone;
       try {
-        output = RenderFrameBitmap(relayed, app_.workingBitmap, -task.angle, task.scale, 1, &scores_);
+        output = RenderFrameBitmap(recording, app_.workingBitmap, -task.angle, task.scale, 1, &scores_);
       } catch (const std::bad_alloc&) {
         state = State::kOutOfMemory;
       }
@@ -421,7 +422,7 @@ class FramePipeline {
       while (mine && reported < slot.positions.size()) {
         const int position = slot.positions[reported++];
         lock.unlock();
-        ReportProgress(app_, position);
+        ReportProgress(progress_, position);
         lock.lock();
       }
       if (finished) break;
@@ -443,7 +444,8 @@ class FramePipeline {
     if (threads_) threads_->Join();
   }
 
-  AppState& app_;
+  const AppState& app_;
+  const JobProgress& progress_;
   const char* name_;
   ScoreTable& scores_;
   FramesResult& result_;
@@ -478,7 +480,7 @@ int SideBySideWorkers(const AppState& app, const char* name, int first, int thre
 
 }  // namespace
 
-FramesResult RunFrames(AppState& app, int threads) {
+FramesResult RunFrames(const AppState& app, const JobProgress& progress, int threads) {
   const RunParameters& run = app.runParameters;
   FramesResult result;
   char name[kPathChars];
@@ -488,7 +490,7 @@ FramesResult RunFrames(AppState& app, int threads) {
 
   result.framesWanted = run.frameCount <= 1 ? 1 : run.frameCount;
   // The first frame on its own, with every thread (it builds the score table).
-  if (!RenderInOrder(app, TaskOf(run, name, 0), threads, scores, result) || run.frameCount <= 1) return result;
+  if (!RenderInOrder(app, progress, TaskOf(run, name, 0), threads, scores, result) || run.frameCount <= 1) return result;
   int resume = 1;
   std::size_t reported = 0;
   bool shown = false;
@@ -497,7 +499,7 @@ FramesResult RunFrames(AppState& app, int threads) {
     bool memoryOut = false;
     FramePipeline::Outcome outcome = FramePipeline::Outcome::kContinueInOrder;
     Guarded(memoryOut, [&] {
-      FramePipeline pipeline(app, name, scores, workers, result);
+      FramePipeline pipeline(app, progress, name, scores, workers, result);
       outcome = pipeline.Run(1, workers, resume, shown, reported);
       return true;
     });
@@ -505,13 +507,13 @@ FramesResult RunFrames(AppState& app, int threads) {
   }
   for (int i = resume; i < run.frameCount; ++i) {
     const bool first = i == resume;
-    if (!RenderInOrder(app, TaskOf(run, name, i), threads, scores, result, first && shown, first ? reported : 0))
+    if (!RenderInOrder(app, progress, TaskOf(run, name, i), threads, scores, result, first && shown, first ? reported : 0))
       break;
   }
   return result;
 }
 
-JobResult RunJob(AppState& app, const ImageImporter& importer) {
+JobResult RunJob(AppState& app, const JobProgress& progress, const ImageImporter& importer) {
   JobResult result;
   JobTemporaries temporaries;
   ClearOutputFailure();
@@ -524,11 +526,11 @@ JobResult RunJob(AppState& app, const ImageImporter& importer) {
     return result;
   }
   app.temporaries = &temporaries;
-  result.enlarge = EnlargeImage(app, importer, app.runParameters.inputName, temporaries.enlargeName, true);
+  result.enlarge = EnlargeImage(app, progress, importer, app.runParameters.inputName, temporaries.enlargeName, true);
   app.temporaries = nullptr;
   RemoveJobTemporaries(temporaries);
   if (result.enlarge.enlarged) {
-    result.frames = RunFrames(app);
+    result.frames = RunFrames(app, progress);
   } else {
     // Without an image no frame is tried, nor announced; the first one is named as not written.
     const RunParameters& run = app.runParameters;

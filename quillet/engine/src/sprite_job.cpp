@@ -210,11 +210,11 @@ SpriteFrame Cropped(SpriteFrame frame) {
 }
 
 // One frame of the enlarged stand-ins at a user angle; false when its size is not valid.
-bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const ProxyMap& map,
+bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarged, const ProxyMap& map,
                        ScoreTable& scores, const FrameRequest& request, int threads, SpriteFrame& frame) {
   const FramePlan plan = PlanFrame(HeaderWidth(enlarged.header.get()), HeaderHeight(enlarged.header.get()),
                                    -request.angle, request.scale);
-  ReportProgress(app, 5);
+  ReportProgress(progress, 5);
   if (!plan.valid) return false;
   OutputBitmap output = CreateOutputBitmap(enlarged, plan.newW, plan.newH);
   if (!output.pixels) return false;
@@ -226,12 +226,12 @@ bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const
       p[1] = static_cast<std::uint8_t>(map.key >> 8);
       p[2] = static_cast<std::uint8_t>(map.key >> 16);
     }
-  const PhaseOffset offset = PhaseSearch(app, enlarged, plan, threads, &scores);
-  ReportProgress(app, 90);
+  const PhaseOffset offset = PhaseSearch(progress, enlarged, plan, threads, &scores);
+  ReportProgress(progress, 90);
   SamplingPass(enlarged, plan, offset, output, threads);
-  ReportProgress(app, 95);
+  ReportProgress(progress, 95);
   DetailPass(enlarged, plan, offset, output, threads);
-  ReportProgress(app, 98);
+  ReportProgress(progress, 98);
   if (!RgbaFromProxies(output.header.get(), output.pixels, output.pixelBytes, map, frame.image)) return false;
 
   // The picture's centre, taking each output pixel's sample to stand for the pixel's middle.
@@ -251,14 +251,14 @@ bool WriteJobFrame(const RunParameters& run, const char* fileName, const RgbaIma
   return WriteCompositedBmpFile(fileName, image, run.background);
 }
 
-void ShowFrameStatus(const AppState& app, const char* name, const FrameRequest& request) {
+void ShowFrameStatus(const JobProgress& progress, const char* name, const FrameRequest& request) {
   char path[kFrameNameChars];
   if (!AbsolutePath(name, path, kPathChars)) std::snprintf(path, sizeof path, "%s", name);
   char text[kFrameNameChars + 128];
   std::snprintf(text, sizeof text, "Generating \"%s\"\n(angle %g degrees) (scale %g%%)", path, request.angle,
                 EffectiveScale(request.scale) * 100.0);
-  ReportProgress(app, 0);
-  ShowStatus(app, text);
+  ReportProgress(progress, 0);
+  ShowStatus(progress, text);
 }
 
 }  // namespace
@@ -427,7 +427,7 @@ bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requ
   return PrepareTurnsOver(sprite, requests.size(), [&](std::size_t k) { return requests[k]; }, turner);
 }
 
-bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
+bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame) {
   SpriteFrame turned;
   const int quarters = ExactQuarters(request);
@@ -436,21 +436,21 @@ bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner
     turned.centreX = turned.image.width / 2.0;
     turned.centreY = turned.image.height / 2.0;
   } else if (!HasImage24(turner.enlarged) ||
-             !RenderSpriteFrame(app, turner.enlarged, turner.map, turner.scores, request, threads, turned)) {
+             !RenderSpriteFrame(progress, turner.enlarged, turner.map, turner.scores, request, threads, turned)) {
     return false;
   }
   frame = Cropped(std::move(turned));
   return true;
 }
 
-bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
+bool TurnSprite(const JobProgress& progress, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
                 int threads, std::vector<SpriteFrame>& frames) {
   frames.clear();
   SpriteTurner turner;
   if (!PrepareTurns(sprite, requests, turner)) return false;
   for (const FrameRequest& request : requests) {
     SpriteFrame frame;
-    if (!TurnOnce(app, sprite, turner, request, threads, frame)) {
+    if (!TurnOnce(progress, sprite, turner, request, threads, frame)) {
       frames.clear();
       return false;
     }
@@ -605,16 +605,16 @@ void NoteHeldFramesFailed(JobResult& result, const HeldFrames& held) {
 
 }  // namespace
 
-JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads, std::uint64_t heldFrameBytes) {
+JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageImporter& importer, int threads, std::uint64_t heldFrameBytes) {
   const RunParameters& run = app.runParameters;
   JobResult result;
-  ReportProgress(app, 0);
+  ReportProgress(progress, 0);
   {
     char path[kFrameNameChars];
     if (!AbsolutePath(run.inputName, path, kPathChars)) std::snprintf(path, sizeof path, "%s", run.inputName);
     char text[kFrameNameChars + 64];
     std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
-    ShowStatus(app, text);
+    ShowStatus(progress, text);
   }
   // Each request is made from its index when it is needed: a series may be very long.
   const int count = RequestCount(run);
@@ -641,8 +641,8 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
   const std::int64_t down = sheet ? (count + across - 1) / across : 1;
   if (result.enlarge.inputImported && sheet && !SheetFits(across, down, 1, 1)) {
     result.enlarge.enlarged = true;
-    ReportProgress(app, 10);
-    ReportProgress(app, 100);
+    ReportProgress(progress, 10);
+    ReportProgress(progress, 100);
     NoteSheetTooLarge(result.frames, name, across, down, SeriesCanvas{}, true);
     return result;
   }
@@ -658,7 +658,7 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
       result.enlarge.input.height = sprite.height;
     }
   }
-  ReportProgress(app, 10);
+  ReportProgress(progress, 10);
   SpriteTurner turner;
   result.enlarge.enlarged =
       result.enlarge.inputImported && PrepareTurnsOver(sprite, static_cast<std::size_t>(count), requestAt, turner);
@@ -666,16 +666,16 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     result.enlarge.inputImported = false;
     result.enlarge.input.problem = InputProblem::kTooManyColours;
   }
-  ReportProgress(app, 100);
+  ReportProgress(progress, 100);
   HeldFrames held(heldFrameBytes);
   CanvasReach reach;
   for (int k = 0; result.enlarge.enlarged && k < count; ++k) {
     char frameName[kFrameNameChars];
     fileNameOf(static_cast<std::size_t>(k), frameName);
     const FrameRequest request = requestAt(k);
-    ShowFrameStatus(app, frameName, request);
+    ShowFrameStatus(progress, frameName, request);
     SpriteFrame frame;
-    if (!TurnOnce(app, sprite, turner, request, threads, frame)) {
+    if (!TurnOnce(progress, sprite, turner, request, threads, frame)) {
       // Nothing is written when one frame of the series cannot be made: they share a canvas.
       const double s = EffectiveScale(request.scale);
       const double radians = request.angle * 0.017453292519943295;
@@ -691,7 +691,7 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     // The canvas only grows with more frames: a sheet already over the limit is refused now.
     const SeriesCanvas canvas = CanvasOf(reach);
     if (sheet && !SheetFits(across, down, canvas.width, canvas.height)) {
-      ReportProgress(app, 100);
+      ReportProgress(progress, 100);
       NoteSheetTooLarge(result.frames, name, across, down, canvas, k + 1 < count);
       return result;
     }
@@ -700,7 +700,7 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
       NoteHeldFramesFailed(result, held);
       return result;
     }
-    ReportProgress(app, 100);
+    ReportProgress(progress, 100);
   }
   turner = SpriteTurner{};
   if (!result.enlarge.enlarged) {
@@ -750,7 +750,7 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
       break;
     }
     ++result.frames.framesWritten;
-    ReportProgress(app, 100);
+    ReportProgress(progress, 100);
   }
   if (sheet) {
     ClearOutputFailure();
@@ -762,7 +762,7 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
       std::snprintf(result.frames.failureReason, sizeof result.frames.failureReason, "%s",
                     LastOutputFailure().reason);
     }
-    ReportProgress(app, 100);
+    ReportProgress(progress, 100);
   }
   return result;
 }

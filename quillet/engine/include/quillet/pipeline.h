@@ -90,8 +90,8 @@ struct JobResult {
 // back. Without reload the third step's file stays for the caller. A file of that name that
 // this call did not write is neither read nor deleted. Reports 0, 5, 10, 25, 35, 50, 65, 80,
 // (90,) 100.
-EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const char* inputName,
-                           const char* tempName, bool reload);
+EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const ImageImporter& importer,
+                           const char* inputName, const char* tempName, bool reload);
 
 // Settles the output name and renders each frame of app.runParameters from the working
 // bitmap; a series runs angle and scale evenly from the start values to the end values,
@@ -99,13 +99,13 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
 // threads as for RenderFrame: 0 uses every core; the bytes do not depend on it. With more
 // than one, the frames of a series after the first may be made side by side on worker
 // threads; texts, progress positions and files still come in frame order from this thread.
-FramesResult RunFrames(AppState& app, int threads = 0);
+FramesResult RunFrames(const AppState& app, const JobProgress& progress, int threads = 0);
 
 // Makes the job's temporary directory (see JobTemporaries; app.temporaries points to it while
 // the job runs), runs EnlargeImage of the input name through its "_temp.bmp" with reload,
 // removes the directory, then runs RunFrames when the enlargement was made. Nothing runs
 // when the directory cannot be made.
-JobResult RunJob(AppState& app, const ImageImporter& importer);
+JobResult RunJob(AppState& app, const JobProgress& progress, const ImageImporter& importer);
 
 // The output name with ".bmp" appended unless it counts as having it: its last '.' at
 // index 5 or later followed by b, m, p in any ASCII case; nothing is appended when the

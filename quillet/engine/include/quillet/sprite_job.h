@@ -57,7 +57,7 @@ struct FrameRequest {
 // quarter turns gives the exactly turned picture; the rest go through the eight-times
 // enlargement of the sprite's stand-ins with a transparent margin. Each frame is cropped to
 // its visible pixels. False when the enlargement would be too big.
-bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
+bool TurnSprite(const JobProgress& progress, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
                 int threads, std::vector<SpriteFrame>& frames);
 
 // TurnSprite in steps: the stand-ins' enlargement once for all requests that need it, then
@@ -68,7 +68,7 @@ struct SpriteTurner {
   ScoreTable scores;       // of enlarged: built by the first turn that needs it, shared by the rest
 };
 bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner);
-bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
+bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame);
 
 // The requests of app.runParameters: one, or a series from the start to the end values.
@@ -109,7 +109,7 @@ inline bool MadeAsSprite(const RunParameters& run) {
 // directory. A sheet is refused as soon as the frames made so far make it too large. With the
 // BMP format, each frame on its canvas is laid over the background and written as a 24-bit
 // BMP under the BMP names.
-JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads = 0,
+JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageImporter& importer, int threads = 0,
                        std::uint64_t heldFrameBytes = kHeldFrameBytes);
 
 }  // namespace quillet
