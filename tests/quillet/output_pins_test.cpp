@@ -12,6 +12,7 @@
 
 #include "output_pins.h"
 #include "quillet/app_state.h"
+#include "quillet/job.h"
 #include "quillet/bitmap.h"
 #include "quillet/enlarge.h"
 #include "quillet/pipeline.h"
@@ -300,7 +301,7 @@ void RunPinnedJob(const char* sprite, const char* outputName, const RunParameter
   const std::string tempName = std::string(outputName) + "_temp.bmp";
   const EnlargeResult enlarged = EnlargeImage(app, ProgressOf(app), importer, app.runParameters.inputName, tempName.c_str(), true);
   ASSERT_TRUE(enlarged.enlarged) << sprite;
-  const FramesResult frames = RunFrames(app, ProgressOf(app), threads);
+  const FramesResult frames = RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads);
   EXPECT_EQ(frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName << " threads " << threads;
   for (const std::string& file : frameFiles) {
     WorkingBitmap written;
@@ -376,7 +377,10 @@ void RunPinnedBackgroundJob(const char* sprite, const char* inputName, const cha
   std::snprintf(app.runParameters.outputName, kPathChars, "%s", outputName);
   const InMemoryInput input{app.runParameters.inputName, &SpriteNamed(sprite).picture};
   const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
-  const JobResult job = RunSpriteJob(app, ProgressOf(app), importer, threads);
+  BmpFileOptions options;
+  SheetSink sheet;
+  const JobResult job =
+      RunQuilletJob(app, ProgressOf(app), importer, SinkFor(app.runParameters, options, sheet), threads);
   EXPECT_EQ(job.frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName << " threads " << threads;
   for (const std::string& file : frameFiles) {
     WorkingBitmap written;
@@ -545,13 +549,16 @@ void RunFileJob(const FileJob& job, int threads, std::vector<std::pair<std::stri
   const std::vector<std::string> files = FilesOf(job);
   int written = 0;
   if (job.route == Route::kSprite) {
-    written = RunSpriteJob(app, ProgressOf(app), importer, threads).frames.framesWritten;
+    BmpFileOptions options;
+    SheetSink sheet;
+    written = RunQuilletJob(app, ProgressOf(app), importer, SinkFor(app.runParameters, options, sheet), threads)
+                  .frames.framesWritten;
   } else {
     CompositingImport composite{importer, job.background};
     const std::string tempName = std::string(job.output) + "_temp.bmp";
     ASSERT_TRUE(EnlargeImage(app, ProgressOf(app), CompositingImporter(composite), run.inputName, tempName.c_str(), true).enlarged)
         << job.output;
-    written = RunFrames(app, ProgressOf(app), threads).framesWritten;
+    written = RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads).framesWritten;
   }
   EXPECT_EQ(written, static_cast<int>(files.size())) << job.output << " threads " << threads;
   for (const std::string& file : files) {

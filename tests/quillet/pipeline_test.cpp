@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quillet/bitmap.h"
+#include "quillet/job.h"
 #include "quillet/render.h"
 #include "progress_log.h"
 #include "scratch_dir.h"
@@ -119,7 +120,7 @@ TEST_F(PipelineTest, AFailedInputNeverPicksUpAStaleTemporaryFile) {
   SetNames("missing.png", "out");
   ProgressLog log;
   Watch(log);
-  const JobResult job = RunJob(app_, ProgressOf(app_), ImageImporter{});
+  const JobResult job = RunQuilletJob(app_, ProgressOf(app_), ImageImporter{}, BmpFileSink(BmpFileOptions{}));
   EXPECT_FALSE(job.enlarge.inputImported || job.enlarge.enlarged || job.Succeeded());
   EXPECT_EQ(job.frames.framesWritten, 0);
   EXPECT_STREQ(job.frames.firstFailedName, "out.bmp");
@@ -182,7 +183,7 @@ TEST_F(PipelineTest, TheJobWorksInAPrivateDirectoryThatItRemoves) {
     return HasImage24(app.workingBitmap);
   };
   SetNames("in.bmp", "out");
-  const JobResult job = RunJob(app_, ProgressOf(app_), importer);
+  const JobResult job = RunQuilletJob(app_, ProgressOf(app_), importer, BmpFileSink(BmpFileOptions{}));
   EXPECT_TRUE(job.Succeeded());
   EXPECT_EQ(seen.calls, 4);  // the input, then each step read back
   EXPECT_EQ(seen.directory.rfind(TempDir() + "/quillet-", 0), 0u) << seen.directory;
@@ -199,7 +200,7 @@ TEST_F(PipelineTest, ATemporaryLocationThatCannotBeUsedStopsTheJobBeforeItStarts
   SetNames("in.bmp", "out");
   ProgressLog log;
   Watch(log);
-  const JobResult job = RunJob(app_, ProgressOf(app_), ImageImporter{});
+  const JobResult job = RunQuilletJob(app_, ProgressOf(app_), ImageImporter{}, BmpFileSink(BmpFileOptions{}));
   EXPECT_TRUE(job.enlarge.temporaryFailed);
   EXPECT_EQ(job.enlarge.temporaryDirectory, missing);
   EXPECT_STREQ(job.enlarge.temporaryReason, "No such file or directory");
@@ -220,7 +221,7 @@ TEST_F(PipelineTest, SingleFrameForCountsBelowTwoAtTheStartValues) {
     SetNames("", "out.BMP");
     ProgressLog log;
     Watch(log);
-    const FramesResult result = RunFrames(app_, ProgressOf(app_));
+    const FramesResult result = RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}));
     EXPECT_EQ(result.framesWanted, 1);
     EXPECT_EQ(result.framesWritten, 1);
     EXPECT_EQ(Listing(), "in.bmp out.BMP.bmp");
@@ -244,7 +245,7 @@ TEST_F(PipelineTest, SeriesRunsFromTheStartToTheEndValues) {
   SetNames("", "frames");
   ProgressLog log;
   Watch(log);
-  const FramesResult result = RunFrames(app_, ProgressOf(app_));
+  const FramesResult result = RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}));
   EXPECT_EQ(result.framesWanted, 3);
   EXPECT_EQ(result.framesWritten, 3);
   EXPECT_EQ(Listing(), "frames_1.bmp frames_2.bmp frames_3.bmp in.bmp");
@@ -283,7 +284,7 @@ TEST_F(PipelineTest, SeriesOnSeveralThreadsMatchesOneThread) {
   auto runOn = [&](int threads) {
     ProgressLog log;
     Watch(log);
-    const FramesResult result = RunFrames(app_, ProgressOf(app_), threads);
+    const FramesResult result = RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}), threads);
     app_.progressWindow.store(nullptr);
     Seen seen{log.positions, log.texts, {}, result.framesWritten, result.firstFailedName, result.failureReason,
               result.firstProblem};
@@ -335,7 +336,7 @@ TEST_F(PipelineTest, AFrameThatCannotBeWrittenIsReported) {
   app_.runParameters.frameCount = 1000;
   ProgressLog log;
   Watch(log);
-  const JobResult job = RunJob(app_, ProgressOf(app_), ImageImporter{});
+  const JobResult job = RunQuilletJob(app_, ProgressOf(app_), ImageImporter{}, BmpFileSink(BmpFileOptions{}));
   EXPECT_TRUE(job.enlarge.enlarged);
   EXPECT_EQ(job.frames.framesWanted, 1000);
   EXPECT_EQ(job.frames.framesWritten, 0);
@@ -350,14 +351,14 @@ TEST_F(PipelineTest, AFrameThatCannotBeWrittenIsReported) {
 TEST_F(PipelineTest, FramesAppearWholeOrNotAtAll) {
   ASSERT_TRUE(EnlargeImage(app_, ProgressOf(app_), ImageImporter{}, "in.bmp", "_temp.bmp", true).enlarged);
   SetNames("", "out");
-  ASSERT_EQ(RunFrames(app_, ProgressOf(app_)).framesWritten, 1);
+  ASSERT_EQ(RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{})).framesWritten, 1);
   const std::vector<std::uint8_t> frame = testing::ReadFileBytes("out.bmp");
 
   testing::WriteFile("old.bmp", {'o', 'l', 'd'});
   std::filesystem::permissions("old.bmp", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                                               std::filesystem::perms::others_read);
   SetNames("", "old");
-  EXPECT_EQ(RunFrames(app_, ProgressOf(app_)).framesWritten, 1);
+  EXPECT_EQ(RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{})).framesWritten, 1);
   EXPECT_EQ(testing::ReadFileBytes("old.bmp"), frame);
   EXPECT_EQ(std::filesystem::status("old.bmp").permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
@@ -366,13 +367,13 @@ TEST_F(PipelineTest, FramesAppearWholeOrNotAtAll) {
   std::filesystem::create_directory("real");
   std::filesystem::create_symlink("real/target.bmp", "link.bmp");
   SetNames("", "link");
-  EXPECT_EQ(RunFrames(app_, ProgressOf(app_)).framesWritten, 1);
+  EXPECT_EQ(RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{})).framesWritten, 1);
   EXPECT_TRUE(std::filesystem::is_symlink("link.bmp"));
   EXPECT_EQ(testing::ReadFileBytes("real/target.bmp"), frame);
 
   std::filesystem::create_symlink("/dev/full", "full.bmp");
   SetNames("", "full");
-  const FramesResult full = RunFrames(app_, ProgressOf(app_));
+  const FramesResult full = RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}));
   EXPECT_EQ(full.framesWritten, 0);
   EXPECT_STREQ(full.failureReason, "No space left on device");
   EXPECT_EQ(Listing(), "full.bmp in.bmp link.bmp old.bmp out.bmp real");

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "process.h"
+#include "quillet/job.h"
 #include "scratch_dir.h"
 
 namespace quillet {
@@ -51,7 +52,9 @@ JobResult RunPng(int frames, double angle, double endAngle, double scale, double
   run.scale = scale;
   run.endScale = endScale;
   run.sheetColumns = sheetColumns;
-  return RunSpriteJob(app, ProgressOf(app), ImageImporter{}, 1, heldBytes);
+  BmpFileOptions options;
+  SheetSink sheet;
+  return RunQuilletJob(app, ProgressOf(app), ImageImporter{}, SinkFor(run, options, sheet), 1, heldBytes);
 }
 
 // The bytes of turn_1.png .. turn_N.png (or of sheet.png), folded in order.
@@ -60,7 +63,7 @@ std::uint64_t Written(int frames, bool sheet) {
   std::uint64_t h = 1469598103934665603ull;
   for (int k = 0; k < frames; ++k) {
     char name[kFrameNameChars];
-    PngFrameFileName("turn.png", frames, k, name);
+    FrameFileName("turn.png", frames, k, name, "png");
     h = Fnv(testing::ReadFileBytes(name), h);
   }
   return h;

@@ -14,7 +14,10 @@
 #include "quillet/bitmap.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
+#include "quillet/job.h"
+#include "quillet/sprite_job.h"
 #include "quillet/render.h"
+#include "job_internal.h"
 #include "parallel.h"
 
 namespace quillet {
@@ -101,10 +104,16 @@ void NoteTemporaryFailure(EnlargeResult& result) {
 }
 
 
+// BMP names keep their first rule: the last '.' at index 5 or later, followed by b, m, p.
 bool HasBmpExtension(const char* name) {
   const char* dot = std::strrchr(name, '.');
   if (!dot || dot - name < 5) return false;
   return LowerAscii(dot[1]) == 'b' && LowerAscii(dot[2]) == 'm' && LowerAscii(dot[3]) == 'p';
+}
+
+bool HasExtension(const char* name, std::size_t length, const char* extension) {
+  if (std::strcmp(extension, "bmp") == 0) return HasBmpExtension(name);
+  return EndsWithExtension(name, length, extension);
 }
 
 }  // namespace
@@ -119,22 +128,35 @@ bool FitsEnlargement(std::int64_t width, std::int64_t height) {
          MaxEnlargedBytes();
 }
 
-void OutputFileName(const char* outputName, char (&name)[kPathChars]) {
+bool EndsWithExtension(const char* name, std::size_t length, const char* extension) {
+  const std::size_t e = std::strlen(extension);
+  if (length < e + 1 || name[length - e - 1] != '.') return false;
+  for (std::size_t k = 0; k < e; ++k)
+    if (LowerAscii(name[length - e + k]) != LowerAscii(extension[k])) return false;
+  return true;
+}
+
+void OutputFileName(const char* outputName, char (&name)[kPathChars], const char* extension) {
   const std::size_t length = outputName ? strnlen(outputName, kPathChars - 1) : 0;
   if (length > 0) std::memcpy(name, outputName, length);
   name[length] = '\0';
-  if (!HasBmpExtension(name) && length + 4 < kPathChars) std::memcpy(name + length, ".bmp", 5);
+  const std::size_t e = std::strlen(extension);
+  if (!HasExtension(name, length, extension) && length + e + 1 < kPathChars) {
+    name[length] = '.';
+    std::memcpy(name + length + 1, extension, e + 1);
+  }
 }
 
-void FrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars]) {
+void FrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars],
+                   const char* extension) {
   const std::size_t length = strnlen(name, kPathChars - 1);
   std::memcpy(frameName, name, length);
   frameName[length] = '\0';
   const char* dot = std::strrchr(frameName, '.');
   std::size_t p = dot ? static_cast<std::size_t>(dot - frameName) : length;
-  while (p + 8 >= kPathChars) --p;
-  const char* format = frameCount < 10 ? "_%d.bmp" : frameCount < 100 ? "_%02d.bmp" : frameCount < 1000 ? "_%03d.bmp" : "_%04d.bmp";
-  std::snprintf(frameName + p, sizeof frameName - p, format, index + 1);
+  while (p + 5 + std::strlen(extension) >= kPathChars) --p;
+  const int digits = frameCount < 10 ? 1 : frameCount < 100 ? 2 : frameCount < 1000 ? 3 : 4;
+  std::snprintf(frameName + p, sizeof frameName - p, "_%0*d.%s", digits, index + 1, extension);
 }
 
 double Interpolate(double start, double end, int index, int count) {
@@ -186,6 +208,10 @@ EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const Ima
   constexpr int kStepDone[3] = {25, 50, 80};
   constexpr int kReloadDone[3] = {35, 65, 90};
   for (int step = 0; step < 3; ++step) {
+    if (intact && CancelRequested(progress)) {
+      intact = false;
+      result.cancelled = true;
+    }
     bool written = false;  // this call created tempName, whole
     if (intact) {
       ClearOutputFailure();
@@ -211,22 +237,35 @@ namespace {
 
 // One frame of a job: where it goes and how it is turned.
 struct FrameTask {
+  int index = 0;
+  int count = 1;
   char fileName[kFrameNameChars] = {};
   double angle = 0, scale = 1;  // as the user gave them
 };
 
-FrameTask TaskOf(const RunParameters& run, const char* name, int index) {
+FrameTask TaskOf(const RunParameters& run, const FrameSink& sink, int index) {
   FrameTask task;
+  task.index = index;
+  task.count = run.frameCount <= 1 ? 1 : run.frameCount;
+  SinkFileName(sink, run, index, task.fileName);
   if (run.frameCount <= 1) {
-    std::snprintf(task.fileName, sizeof task.fileName, "%s", name);
     task.angle = run.angle;
     task.scale = run.scale;
   } else {
-    FrameFileName(name, run.frameCount, index, task.fileName);
     task.angle = Interpolate(run.angle, run.endAngle, index, run.frameCount);
     task.scale = Interpolate(run.scale, run.endScale, index, run.frameCount);
   }
   return task;
+}
+
+// Hands the rendered frame to the sink; false when it was not taken.
+bool HandOver(const FrameSink& sink, const FrameTask& task, OutputBitmap& output) {
+  SinkFrame frame;
+  frame.index = task.index;
+  frame.count = task.count;
+  frame.fileName = task.fileName;
+  frame.bitmap = &output;
+  return output.pixels && sink.frame(sink.context, frame);
 }
 
 FramePlan PlanOf(const WorkingBitmap& source, const FrameTask& task) {
@@ -259,7 +298,7 @@ struct SkippingRelay {
 // Renders and writes one frame on this thread with `threads` threads, after its status text
 // (unless shown already) and the first `reported` positions of its progress (when shown
 // already). False when the frame was not written; the failure is then noted.
-bool RenderInOrder(const AppState& app, const JobProgress& progress, const FrameTask& task, int threads, ScoreTable& scores, FramesResult& result,
+bool RenderInOrder(const AppState& app, const JobProgress& progress, const FrameSink& sink, const FrameTask& task, int threads, ScoreTable& scores, FramesResult& result,
                    bool shown = false, std::size_t reported = 0) {
   if (!shown) ShowGenerating(progress, task.fileName, task.angle, task.scale);
   const WorkingBitmap& source = app.workingBitmap;
@@ -278,7 +317,7 @@ bool RenderInOrder(const AppState& app, const JobProgress& progress, const Frame
     const bool written = Guarded(memoryOut, [&] {
       OutputBitmap output = RenderFrameBitmap(reported > 0 ? skipping : progress, source, -task.angle, task.scale,
                                               threads, &scores);
-      const bool done = output.pixels && WriteBitmapFile(task.fileName, output);
+      const bool done = HandOver(sink, task, output);
       ReportProgress(progress, 100);
       return done;
     });
@@ -300,9 +339,9 @@ class FramePipeline {
  public:
   enum class Outcome { kFinished, kStopped, kContinueInOrder };
 
-  FramePipeline(const AppState& app, const JobProgress& progress, const char* name, ScoreTable& scores, int workers,
-                FramesResult& result)
-      : app_(app), progress_(progress), name_(name), scores_(scores), result_(result), slots_(static_cast<std::size_t>(workers) + 1) {
+  FramePipeline(const AppState& app, const JobProgress& progress, const FrameSink& sink, ScoreTable& scores,
+                int workers, FramesResult& result)
+      : app_(app), progress_(progress), sink_(sink), scores_(scores), result_(result), slots_(static_cast<std::size_t>(workers) + 1) {
     for (FrameSlot& slot : slots_) slot.positions.reserve(64);
   }
   ~FramePipeline() { Stop(); }
@@ -320,8 +359,12 @@ class FramePipeline {
     reported = 0;
     if (threads_->Started() == 0) return Outcome::kContinueInOrder;
     for (int k = first; k < count_; ++k) {
-      const FrameTask task = TaskOf(app_.runParameters, name_, k);
+      const FrameTask task = TaskOf(app_.runParameters, sink_, k);
       resume = k;
+      if (CancelRequested(progress_)) {
+        result_.cancelled = true;
+        return Outcome::kStopped;
+      }
       shown = true;
       ShowGenerating(progress_, task.fileName, task.angle, task.scale);
       const FramePlan plan = PlanOf(app_.workingBitmap, task);
@@ -338,7 +381,7 @@ class FramePipeline {
       }
       bool memoryOut = false;
       const bool written =
-          Guarded(memoryOut, [&] { return output.pixels && WriteBitmapFile(task.fileName, output); });
+          Guarded(memoryOut, [&] { return HandOver(sink_, task, output); });
       output = OutputBitmap{};
       ReportProgress(progress_, 100);
       if (!written) {
@@ -395,7 +438,7 @@ class FramePipeline {
       slot.output = OutputBitmap{};
       slot.positions.clear();
       relay.slot = &slot;
-      const FrameTask task = TaskOf(app_.runParameters, name_, index);
+      const FrameTask task = TaskOf(app_.runParameters, sink_, index);
       lock.unlock();
       OutputBitmap output;
       State state = State::kDone;
@@ -446,7 +489,7 @@ class FramePipeline {
 
   const AppState& app_;
   const JobProgress& progress_;
-  const char* name_;
+  const FrameSink& sink_;
   ScoreTable& scores_;
   FramesResult& result_;
   std::mutex mutex_;
@@ -465,10 +508,10 @@ constexpr std::uint64_t kSideBySideBytes = std::uint64_t{64} << 20;
 
 // How many frames of the series from first on may be made side by side on up to `threads`
 // threads: 0 or 1 when they are to be made one at a time.
-int SideBySideWorkers(const AppState& app, const char* name, int first, int threads) {
+int SideBySideWorkers(const AppState& app, const FrameSink& sink, int first, int threads) {
   std::uint64_t largest = 1;
   for (int k = first; k < app.runParameters.frameCount; ++k) {
-    const FramePlan plan = PlanOf(app.workingBitmap, TaskOf(app.runParameters, name, k));
+    const FramePlan plan = PlanOf(app.workingBitmap, TaskOf(app.runParameters, sink, k));
     if (plan.valid)
       largest = std::max(largest, static_cast<std::uint64_t>(Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH));
   }
@@ -480,26 +523,29 @@ int SideBySideWorkers(const AppState& app, const char* name, int first, int thre
 
 }  // namespace
 
-FramesResult RunFrames(const AppState& app, const JobProgress& progress, int threads) {
+FramesResult RunFrames(const AppState& app, const JobProgress& progress, const FrameSink& sink, int threads) {
   const RunParameters& run = app.runParameters;
   FramesResult result;
-  char name[kPathChars];
-  OutputFileName(run.outputName, name);
   ScoreTable scores;  // built by the first frame, shared by the rest
   if (threads <= 0) threads = HardwareThreads();
 
   result.framesWanted = run.frameCount <= 1 ? 1 : run.frameCount;
+  if (CancelRequested(progress)) {
+    result.cancelled = true;
+    return result;
+  }
   // The first frame on its own, with every thread (it builds the score table).
-  if (!RenderInOrder(app, progress, TaskOf(run, name, 0), threads, scores, result) || run.frameCount <= 1) return result;
+  if (!RenderInOrder(app, progress, sink, TaskOf(run, sink, 0), threads, scores, result) || run.frameCount <= 1)
+    return result;
   int resume = 1;
   std::size_t reported = 0;
   bool shown = false;
-  const int workers = threads > 1 && run.frameCount > 2 ? SideBySideWorkers(app, name, 1, threads) : 0;
+  const int workers = threads > 1 && run.frameCount > 2 ? SideBySideWorkers(app, sink, 1, threads) : 0;
   if (workers > 1) {
     bool memoryOut = false;
     FramePipeline::Outcome outcome = FramePipeline::Outcome::kContinueInOrder;
     Guarded(memoryOut, [&] {
-      FramePipeline pipeline(app, progress, name, scores, workers, result);
+      FramePipeline pipeline(app, progress, sink, scores, workers, result);
       outcome = pipeline.Run(1, workers, resume, shown, reported);
       return true;
     });
@@ -507,13 +553,19 @@ FramesResult RunFrames(const AppState& app, const JobProgress& progress, int thr
   }
   for (int i = resume; i < run.frameCount; ++i) {
     const bool first = i == resume;
-    if (!RenderInOrder(app, progress, TaskOf(run, name, i), threads, scores, result, first && shown, first ? reported : 0))
+    if (!(first && shown) && CancelRequested(progress)) {
+      result.cancelled = true;
+      break;
+    }
+    if (!RenderInOrder(app, progress, sink, TaskOf(run, sink, i), threads, scores, result, first && shown,
+                       first ? reported : 0))
       break;
   }
   return result;
 }
 
-JobResult RunJob(AppState& app, const JobProgress& progress, const ImageImporter& importer) {
+JobResult RunEnlargedJob(AppState& app, const JobProgress& progress, const ImageImporter& importer,
+                         const FrameSink& sink, int threads) {
   JobResult result;
   JobTemporaries temporaries;
   ClearOutputFailure();
@@ -525,20 +577,23 @@ JobResult RunJob(AppState& app, const JobProgress& progress, const ImageImporter
                   LastOutputFailure().reason);
     return result;
   }
+  // A transparent input is laid over the background before it is enlarged.
+  CompositingImport import;
+  import.inner = importer;
+  import.background = app.runParameters.background;
   app.temporaries = &temporaries;
-  result.enlarge = EnlargeImage(app, progress, importer, app.runParameters.inputName, temporaries.enlargeName, true);
+  result.enlarge = EnlargeImage(app, progress, CompositingImporter(import), app.runParameters.inputName,
+                                temporaries.enlargeName, true);
   app.temporaries = nullptr;
   RemoveJobTemporaries(temporaries);
   if (result.enlarge.enlarged) {
-    result.frames = RunFrames(app, progress);
+    result.frames = RunFrames(app, progress, sink, threads);
   } else {
     // Without an image no frame is tried, nor announced; the first one is named as not written.
     const RunParameters& run = app.runParameters;
-    char name[kPathChars];
-    OutputFileName(run.outputName, name);
     result.frames.framesWanted = run.frameCount <= 1 ? 1 : run.frameCount;
-    std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s",
-                  TaskOf(run, name, 0).fileName);
+    result.frames.cancelled = result.enlarge.cancelled;
+    SinkFileName(sink, run, 0, result.frames.firstFailedName);
   }
   return result;
 }

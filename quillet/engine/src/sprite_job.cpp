@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "files_internal.h"
+#include "job_internal.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
 #include "quillet/render.h"
@@ -154,6 +155,8 @@ bool ImportComposited(void* context, AppState& app, const char* fileName) {
   LoadOutcome outcome;
   LoadBitmapFile(fileName, app.workingBitmap, &outcome);
   app.importReport = ReportOf(outcome);
+  if (outcome.failure == LoadFailure::kNone && !HasImage24(app.workingBitmap))
+    app.importReport.problem = InputProblem::kUnsupported;
   return HasImage24(app.workingBitmap);
 }
 
@@ -163,8 +166,6 @@ bool InspectComposited(void* context, const char* fileName, InputReport& report)
   report = ReportOf(InspectBitmapFile(fileName));
   return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
 }
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The enlargement by three smart 2x steps, handed over in memory.
 bool EnlargeEightTimes(WorkingBitmap& bitmap) {
@@ -245,12 +246,6 @@ bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarge
   return true;
 }
 
-// One frame on its canvas, written in the job's format.
-bool WriteJobFrame(const RunParameters& run, const char* fileName, const RgbaImage& image) {
-  if (run.format == OutputFormat::kPng) return WritePngFile(fileName, image);
-  return WriteCompositedBmpFile(fileName, image, run.background);
-}
-
 void ShowFrameStatus(const JobProgress& progress, const char* name, const FrameRequest& request) {
   char path[kFrameNameChars];
   if (!AbsolutePath(name, path, kPathChars)) std::snprintf(path, sizeof path, "%s", name);
@@ -262,17 +257,6 @@ void ShowFrameStatus(const JobProgress& progress, const char* name, const FrameR
 }
 
 }  // namespace
-
-bool EndsWithPng(const char* name, std::size_t length) {
-  if (length < 4) return false;
-  const char* tail = name + length - 4;
-  return tail[0] == '.' && LowerAscii(tail[1]) == 'p' && LowerAscii(tail[2]) == 'n' && LowerAscii(tail[3]) == 'g';
-}
-
-void JobFrameFileName(const RunParameters& run, const char* name, int index, char (&frameName)[kFrameNameChars]) {
-  if (run.format == OutputFormat::kPng) PngFrameFileName(name, run.frameCount, index, frameName);
-  else FrameFileName(name, run.frameCount, index, frameName);
-}
 
 bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report) {
   report = InputReport{};
@@ -315,27 +299,9 @@ bool WritePngFile(const char* fileName, const RgbaImage& image) {
   return error == 0 && encoded && WriteOutputFile(fileName, encoded, size);
 }
 
-void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]) {
-  if (run.format == OutputFormat::kPng) PngOutputFileName(run.outputName, name);
-  else OutputFileName(run.outputName, name);
-}
-
 bool WriteCompositedBmpFile(const char* fileName, const RgbaImage& image, std::uint32_t background) {
   WorkingBitmap bitmap;
   return CompositeOver(image, background, bitmap) && WriteBitmapFile(fileName, bitmap);
-}
-
-void PngOutputFileName(const char* outputName, char (&name)[kPathChars]) {
-  const std::size_t length = outputName ? strnlen(outputName, kPathChars - 1) : 0;
-  if (length > 0) std::memcpy(name, outputName, length);
-  name[length] = '\0';
-  if (!EndsWithPng(name, length) && length + 4 < kPathChars) std::memcpy(name + length, ".png", 5);
-}
-
-void PngFrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars]) {
-  FrameFileName(name, frameCount, index, frameName);
-  const std::size_t length = std::strlen(frameName);  // ends in the ".bmp" of the suffix
-  if (length >= 3) std::memcpy(frameName + length - 3, "png", 3);
 }
 
 ImageImporter CompositingImporter(const CompositingImport& import) {
@@ -605,7 +571,8 @@ void NoteHeldFramesFailed(JobResult& result, const HeldFrames& held) {
 
 }  // namespace
 
-JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageImporter& importer, int threads, std::uint64_t heldFrameBytes) {
+JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageImporter& importer,
+                       const FrameSink& sink, int threads, std::uint64_t heldFrameBytes) {
   const RunParameters& run = app.runParameters;
   JobResult result;
   ReportProgress(progress, 0);
@@ -619,25 +586,20 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
   // Each request is made from its index when it is needed: a series may be very long.
   const int count = RequestCount(run);
   const auto requestAt = [&](std::size_t k) { return RequestAt(run, static_cast<int>(k)); };
-  const bool series = run.frameCount > 1;
-  const bool sheet = run.sheetColumns > 0;
+  const bool sheet = sink.sheetColumns > 0;
   result.frames.framesWanted = sheet ? 1 : count;
 
   char name[kPathChars];
-  JobOutputFileName(run, name);
+  SinkOutputName(sink, run.outputName, name);
   auto fileNameOf = [&](std::size_t k, char (&out)[kFrameNameChars]) {
-    if (series && !sheet) {
-      JobFrameFileName(run, name, static_cast<int>(k), out);
-    } else {
-      std::snprintf(out, sizeof out, "%s", name);
-    }
+    SinkFileName(sink, run, static_cast<int>(k), out);
   };
 
   RgbaImage sprite;
   result.enlarge.inputImported = LoadSprite(app, importer, run.inputName, sprite, result.enlarge.input);
   // A sheet's cells are at least a pixel each: a sheet of too many of them is refused before
   // anything is made.
-  const std::int64_t across = std::min<std::int64_t>(run.sheetColumns, count);
+  const std::int64_t across = std::min<std::int64_t>(sink.sheetColumns, count);
   const std::int64_t down = sheet ? (count + across - 1) / across : 1;
   if (result.enlarge.inputImported && sheet && !SheetFits(across, down, 1, 1)) {
     result.enlarge.enlarged = true;
@@ -673,6 +635,10 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
     char frameName[kFrameNameChars];
     fileNameOf(static_cast<std::size_t>(k), frameName);
     const FrameRequest request = requestAt(k);
+    if (CancelRequested(progress)) {
+      result.frames.cancelled = true;
+      return result;
+    }
     ShowFrameStatus(progress, frameName, request);
     SpriteFrame frame;
     if (!TurnOnce(progress, sprite, turner, request, threads, frame)) {
@@ -716,54 +682,54 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
     return result;
   }
   const SeriesCanvas canvas = CanvasOf(reach);
-  RgbaImage laidOut;
-  if (sheet) {
-    laidOut = BlankImage(static_cast<std::int32_t>(across * canvas.width), static_cast<std::int32_t>(down * canvas.height));
-  }
+  bool handed = true;  // every frame so far was taken by the sink
   for (int k = 0; k < count; ++k) {
+    if (CancelRequested(progress)) {
+      result.frames.cancelled = true;
+      return result;
+    }
     SpriteFrame frame;
     ClearOutputFailure();
     if (!held.Take(frame)) {
       NoteHeldFramesFailed(result, held);
       return result;
     }
-    const RgbaImage cell = OnCanvasAt(frame, canvas.width, canvas.height, OriginOn(reach, frame));
-    frame = SpriteFrame{};
-    if (sheet) {
-      // Cells in rows of `across`, in order.
-      const std::int64_t x0 = (k % across) * canvas.width, y0 = (k / across) * canvas.height;
-      for (std::int64_t y = 0; y < canvas.height; ++y)
-        std::memcpy(&laidOut.pixels[static_cast<std::size_t>((y0 + y) * laidOut.width + x0)],
-                    &cell.pixels[static_cast<std::size_t>(y * canvas.width)],
-                    static_cast<std::size_t>(canvas.width) * sizeof(Rgba));
-      continue;
-    }
     char frameName[kFrameNameChars];
     fileNameOf(static_cast<std::size_t>(k), frameName);
+    SinkFrame handing;
+    handing.index = k;
+    handing.count = count;
+    handing.fileName = frameName;
+    handing.sprite = &frame;
+    handing.canvasWidth = canvas.width;
+    handing.canvasHeight = canvas.height;
+    handing.origin = OriginOn(reach, frame);
     ClearOutputFailure();
-    if (!WriteJobFrame(run, frameName, cell)) {
+    if (!sink.frame(sink.context, handing)) {
       // The series stops at the first frame that cannot be written.
       std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
       result.frames.firstProblem = FrameProblem::kNotWritten;
       std::snprintf(result.frames.failureReason, sizeof result.frames.failureReason, "%s",
                     LastOutputFailure().reason);
+      handed = false;
       break;
     }
+    if (sheet) continue;
     ++result.frames.framesWritten;
     ReportProgress(progress, 100);
   }
-  if (sheet) {
+  if (handed && sink.finish) {
     ClearOutputFailure();
-    if (WritePngFile(name, laidOut)) {
-      result.frames.framesWritten = 1;
+    if (sink.finish(sink.context, name)) {
+      if (sheet) result.frames.framesWritten = 1;
     } else {
       result.frames.firstProblem = FrameProblem::kNotWritten;
       std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", name);
       std::snprintf(result.frames.failureReason, sizeof result.frames.failureReason, "%s",
                     LastOutputFailure().reason);
     }
-    ReportProgress(progress, 100);
   }
+  if (sheet) ReportProgress(progress, 100);
   return result;
 }
 

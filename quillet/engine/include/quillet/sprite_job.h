@@ -26,14 +26,6 @@ bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& imag
 // (beside it first, then renamed into place); false when nothing was written.
 bool WritePngFile(const char* fileName, const RgbaImage& image);
 
-// The output name with ".png" appended unless it ends in ".png" in any ASCII case; nothing
-// is appended when the result would not fit kPathChars.
-void PngOutputFileName(const char* outputName, char (&name)[kPathChars]);
-
-// The name of frame index (from 0) of a series of frameCount PNG files: the suffix
-// "_%d.png" (width by the frame count) replaces the last '.' and what follows it.
-void PngFrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars]);
-
 // Brings an image file into the working bitmap for BMP frames: a PNG with transparency is
 // laid over background (packed as PackColour reads it); any other file goes to inner.
 struct CompositingImport {
@@ -77,39 +69,15 @@ std::vector<FrameRequest> FrameRequests(const RunParameters& run);
 int RequestCount(const RunParameters& run);
 FrameRequest RequestAt(const RunParameters& run, int index);
 
-// What the frames of a series held for their canvas may take in memory before the earlier
-// ones go to a temporary file of the job.
-inline constexpr std::uint64_t kHeldFrameBytes = std::uint64_t{64} << 20;
-
-// The output name of a job made by RunSpriteJob, in its format: PngOutputFileName, or the
-// BMP mode's OutputFileName.
-void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]);
-
-// The name of frame index (from 0) of the job's series, in its format: PngFrameFileName, or
-// the BMP mode's FrameFileName.
-void JobFrameFileName(const RunParameters& run, const char* name, int index, char (&frameName)[kFrameNameChars]);
-
-// Whether the first length characters of name end in ".png", in any ASCII case.
-bool EndsWithPng(const char* name, std::size_t length);
-
 // Lays the frame over background (packed as PackColour reads it), every pixel that is not
 // opaque blended as CompositeOver does, and writes it whole under fileName as a 24-bit BMP;
 // false when nothing was written.
 bool WriteCompositedBmpFile(const char* fileName, const RgbaImage& image, std::uint32_t background);
 
-// Whether the job's frames are made as RunSpriteJob makes them: PNG frames, and BMP frames
-// when a background was given for them.
+// Whether the job's frames are made as RGBA frames on a canvas (SinkFor's sinks take them so):
+// PNG frames, and BMP frames when a background was given for them.
 inline bool MadeAsSprite(const RunParameters& run) {
   return run.format == OutputFormat::kPng || run.backgroundGiven;
 }
-
-// The whole PNG-mode job of app.runParameters: every frame on the series' canvas, written as
-// separate files or, with a sheet column count, as one sheet. The frames are held until the
-// canvas is known, in memory up to heldFrameBytes and past that in the job's temporary
-// directory. A sheet is refused as soon as the frames made so far make it too large. With the
-// BMP format, each frame on its canvas is laid over the background and written as a 24-bit
-// BMP under the BMP names.
-JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageImporter& importer, int threads = 0,
-                       std::uint64_t heldFrameBytes = kHeldFrameBytes);
 
 }  // namespace quillet
