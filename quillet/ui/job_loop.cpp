@@ -18,6 +18,22 @@ bool NeedsParameterDialog(const GivenValues& given) {
          (given.endScale && !given.frames);
 }
 
+namespace {
+
+// A chooser's name ending in the other format's extension is given the sink's in its place:
+// walk.bmp becomes walk.png for PNG frames, and back.
+void FitExtension(char (&name)[kPathChars], const char* extension) {
+  const std::size_t length = strnlen(name, kPathChars - 1);
+  for (const char* other : {"bmp", "png"}) {
+    if (std::strcmp(other, extension) != 0 && EndsWithExtension(name, length, other)) {
+      std::memcpy(name + length - 3, extension, 3);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
 bool ChooseFiles(AppState& app, const FrontEndPlatform& platform) {
   RunParameters& run = app.runParameters;
   bool inputByDialog = false;
@@ -30,11 +46,16 @@ bool ChooseFiles(AppState& app, const FrontEndPlatform& platform) {
       run.inputName[kPathChars - 1] = '\0';
     }
     if (run.outputName[0] != '\0') return true;
-    // PNG frames: the save chooser's untouched starting name gets the PNG ending.
-    if (run.format == OutputFormat::kPng && std::strcmp(app.saveFileName, "output.bmp") == 0) {
-      std::strcpy(app.saveFileName, "output.png");
-    }
-    if (platform.chooseOutput(platform.context, kOutputChooser, app.saveFileName)) {
+    // The save chooser starts from a name of the sink's format, lists its files, and a name
+    // chosen in the other format's extension is given the sink's.
+    BmpFileOptions options;
+    SheetSink sheet;
+    const FrameSink sink = SinkFor(run, options, sheet);
+    app.saveFileName[kPathChars - 1] = '\0';
+    FitExtension(app.saveFileName, sink.extension);
+    const bool png = std::strcmp(sink.extension, "png") == 0;
+    if (platform.chooseOutput(platform.context, png ? kPngOutputChooser : kOutputChooser, app.saveFileName)) {
+      FitExtension(app.saveFileName, sink.extension);
       std::memcpy(run.outputName, app.saveFileName, kPathChars);
       run.outputName[kPathChars - 1] = '\0';
       return true;
