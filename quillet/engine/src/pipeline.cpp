@@ -49,6 +49,58 @@ InputReport ReportOf(const LoadOutcome& outcome) {
   return report;
 }
 
+bool ImportInput(const ImageImporter& importer, AppState& app, const char* fileName) {
+  app.importReport = InputReport{};
+  if (importer.import) return importer.import(importer.context, app, fileName);
+  LoadOutcome outcome;
+  LoadBitmapFile(fileName, app.workingBitmap, &outcome);
+  app.importReport = ReportOf(outcome);
+  if (outcome.failure == LoadFailure::kNone && !HasImage24(app.workingBitmap))
+    app.importReport.problem = InputProblem::kUnsupported;
+  return HasImage24(app.workingBitmap);
+}
+
+bool InspectInput(const ImageImporter& importer, const char* fileName, InputReport& report) {
+  if (importer.inspect) return importer.inspect(importer.context, fileName, report);
+  report = ReportOf(InspectBitmapFile(fileName));
+  return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
+}
+
+namespace {
+
+// The absolute form of name for display, at most kPathChars with its terminator; the name
+// as given when that does not fit.
+void DisplayPath(const char* name, char (&out)[kFrameNameChars]) {
+  if (!AbsolutePath(name, out, kPathChars)) std::snprintf(out, sizeof out, "%s", name);
+}
+
+}  // namespace
+
+void ShowProcessing(const JobProgress& progress, const char* inputName) {
+  char path[kFrameNameChars];
+  DisplayPath(inputName, path);
+  char text[kStatusChars];
+  std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
+  ReportProgress(progress, 0);
+  ShowStatus(progress, text);
+}
+
+void ShowGenerating(const JobProgress& progress, const char* fileName, double angle, double scale) {
+  char path[kFrameNameChars];
+  DisplayPath(fileName, path);
+  char text[kStatusChars];
+  std::snprintf(text, sizeof text, "Generating \"%s\"\n(angle %g degrees) (scale %g%%)", path, angle,
+                scale > 0.0 ? scale * 100.0 : 100.0);
+  ReportProgress(progress, 0);
+  ShowStatus(progress, text);
+}
+
+void NoteFrameFailure(FramesResult& result, const char* fileName, FrameProblem problem) {
+  std::snprintf(result.firstFailedName, sizeof result.firstFailedName, "%s", fileName);
+  std::snprintf(result.failureReason, sizeof result.failureReason, "%s", LastOutputFailure().reason);
+  result.firstProblem = problem;
+}
+
 namespace {
 
 // Runs an allocating step; memory that runs out inside it makes it fail and is noted.
@@ -60,40 +112,6 @@ bool Guarded(bool& outOfMemory, Step step) {
     outOfMemory = true;
     return false;
   }
-}
-
-bool Import(const ImageImporter& importer, AppState& app, const char* fileName) {
-  app.importReport = InputReport{};
-  if (importer.import) return importer.import(importer.context, app, fileName);
-  LoadOutcome outcome;
-  LoadBitmapFile(fileName, app.workingBitmap, &outcome);
-  app.importReport = ReportOf(outcome);
-  if (outcome.failure == LoadFailure::kNone && !HasImage24(app.workingBitmap))
-    app.importReport.problem = InputProblem::kUnsupported;
-  return HasImage24(app.workingBitmap);
-}
-
-// The input's size from its header; false when it cannot be told that way.
-bool InspectInput(const ImageImporter& importer, const char* fileName, InputReport& report) {
-  if (importer.inspect) return importer.inspect(importer.context, fileName, report);
-  report = ReportOf(InspectBitmapFile(fileName));
-  return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
-}
-
-// The absolute form of name for display, at most kPathChars with its terminator; the name
-// as given when that does not fit.
-void DisplayPath(const char* name, char (&out)[kFrameNameChars]) {
-  if (!AbsolutePath(name, out, kPathChars)) std::snprintf(out, sizeof out, "%s", name);
-}
-
-void ShowGenerating(const JobProgress& progress, const char* fileName, double angle, double scale) {
-  char path[kFrameNameChars];
-  DisplayPath(fileName, path);
-  char text[kStatusChars];
-  std::snprintf(text, sizeof text, "Generating \"%s\"\n(angle %g degrees) (scale %g%%)", path, angle,
-                scale > 0.0 ? scale * 100.0 : 100.0);
-  ReportProgress(progress, 0);
-  ShowStatus(progress, text);
 }
 
 // Keeps where and why a temporary file could not be written.
@@ -166,14 +184,7 @@ double Interpolate(double start, double end, int index, int count) {
 EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const ImageImporter& importer,
                            const char* inputName, const char* tempName, bool reload) {
   EnlargeResult result;
-  ReportProgress(progress, 0);
-  {
-    char path[kFrameNameChars];
-    DisplayPath(inputName, path);
-    char text[kStatusChars];
-    std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
-    ShowStatus(progress, text);
-  }
+  ShowProcessing(progress, inputName);
   ReportProgress(progress, 5);
 
   // A picture whose enlargement would be over the limit is refused from its header, before
@@ -186,7 +197,7 @@ EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const Ima
     result.input = inspected;
     result.input.problem = InputProblem::kTooLarge;
   } else {
-    result.inputImported = Guarded(memoryOut, [&] { return Import(importer, app, inputName); });
+    result.inputImported = Guarded(memoryOut, [&] { return ImportInput(importer, app, inputName); });
     result.input = app.importReport;
     if (memoryOut) result.input.problem = InputProblem::kOutOfMemory;
     const std::int32_t width = HeaderWidth(app.workingBitmap.header.get());
@@ -222,7 +233,7 @@ EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const Ima
     }
     ReportProgress(progress, kStepDone[step]);
     if (step == 2 && !reload) break;
-    if (intact) intact = Guarded(memoryOut, [&] { return Import(importer, app, tempName); });
+    if (intact) intact = Guarded(memoryOut, [&] { return ImportInput(importer, app, tempName); });
     if (written) std::remove(tempName);
     ReportProgress(progress, kReloadDone[step]);
   }
@@ -274,9 +285,7 @@ FramePlan PlanOf(const WorkingBitmap& source, const FrameTask& task) {
 
 // Records the first frame that was not written; the series stops there.
 void NoteFailure(FramesResult& result, const FrameTask& task, const FramePlan& plan, FrameProblem problem) {
-  std::snprintf(result.firstFailedName, sizeof result.firstFailedName, "%s", task.fileName);
-  std::snprintf(result.failureReason, sizeof result.failureReason, "%s", LastOutputFailure().reason);
-  result.firstProblem = problem;
+  NoteFrameFailure(result, task.fileName, problem);
   result.wantedWidth = plan.wantedW;
   result.wantedHeight = plan.wantedH;
 }

@@ -150,21 +150,11 @@ bool ImportComposited(void* context, AppState& app, const char* fileName) {
     app.importReport = report;
     return true;
   }
-  app.importReport = InputReport{};
-  if (import.inner.import) return import.inner.import(import.inner.context, app, fileName);
-  LoadOutcome outcome;
-  LoadBitmapFile(fileName, app.workingBitmap, &outcome);
-  app.importReport = ReportOf(outcome);
-  if (outcome.failure == LoadFailure::kNone && !HasImage24(app.workingBitmap))
-    app.importReport.problem = InputProblem::kUnsupported;
-  return HasImage24(app.workingBitmap);
+  return ImportInput(import.inner, app, fileName);
 }
 
 bool InspectComposited(void* context, const char* fileName, InputReport& report) {
-  const CompositingImport& import = ImportOf(context);
-  if (import.inner.inspect) return import.inner.inspect(import.inner.context, fileName, report);
-  report = ReportOf(InspectBitmapFile(fileName));
-  return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
+  return InspectInput(ImportOf(context).inner, fileName, report);
 }
 
 // The enlargement by three smart 2x steps, handed over in memory.
@@ -246,16 +236,6 @@ bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarge
   return true;
 }
 
-void ShowFrameStatus(const JobProgress& progress, const char* name, const FrameRequest& request) {
-  char path[kFrameNameChars];
-  if (!AbsolutePath(name, path, kPathChars)) std::snprintf(path, sizeof path, "%s", name);
-  char text[kFrameNameChars + 128];
-  std::snprintf(text, sizeof text, "Generating \"%s\"\n(angle %g degrees) (scale %g%%)", path, request.angle,
-                EffectiveScale(request.scale) * 100.0);
-  ReportProgress(progress, 0);
-  ShowStatus(progress, text);
-}
-
 }  // namespace
 
 bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report) {
@@ -322,17 +302,8 @@ bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileNa
     if (importer.importRgba(importer.context, app, fileName, sprite, report)) return true;
     if (report.problem != InputProblem::kNone) return false;
   }
-  bool imported = false;
-  if (importer.import) {
-    imported = importer.import(importer.context, app, fileName);
-    report = app.importReport;
-  } else {
-    LoadOutcome outcome;
-    LoadBitmapFile(fileName, app.workingBitmap, &outcome);
-    report = ReportOf(outcome);
-    imported = HasImage24(app.workingBitmap);
-    if (outcome.failure == LoadFailure::kNone && !imported) report.problem = InputProblem::kUnsupported;
-  }
+  bool imported = ImportInput(importer, app, fileName);
+  report = app.importReport;
   if (imported && !FitsEnlargement(HeaderWidth(app.workingBitmap.header.get()),
                                    HeaderHeight(app.workingBitmap.header.get()))) {
     report.problem = InputProblem::kTooLarge;
@@ -575,14 +546,7 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
                        const FrameSink& sink, int threads, std::uint64_t heldFrameBytes) {
   const RunParameters& run = app.runParameters;
   JobResult result;
-  ReportProgress(progress, 0);
-  {
-    char path[kFrameNameChars];
-    if (!AbsolutePath(run.inputName, path, kPathChars)) std::snprintf(path, sizeof path, "%s", run.inputName);
-    char text[kFrameNameChars + 64];
-    std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
-    ShowStatus(progress, text);
-  }
+  ShowProcessing(progress, run.inputName);
   // Each request is made from its index when it is needed: a series may be very long.
   const int count = RequestCount(run);
   const auto requestAt = [&](std::size_t k) { return RequestAt(run, static_cast<int>(k)); };
@@ -639,7 +603,7 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
       result.frames.cancelled = true;
       return result;
     }
-    ShowFrameStatus(progress, frameName, request);
+    ShowGenerating(progress, frameName, request.angle, request.scale);
     SpriteFrame frame;
     if (!TurnOnce(progress, sprite, turner, request, threads, frame)) {
       // Nothing is written when one frame of the series cannot be made: they share a canvas.
@@ -707,10 +671,7 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
     ClearOutputFailure();
     if (!sink.frame(sink.context, handing)) {
       // The series stops at the first frame that cannot be written.
-      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
-      result.frames.firstProblem = FrameProblem::kNotWritten;
-      std::snprintf(result.frames.failureReason, sizeof result.frames.failureReason, "%s",
-                    LastOutputFailure().reason);
+      NoteFrameFailure(result.frames, frameName, FrameProblem::kNotWritten);
       handed = false;
       break;
     }
@@ -723,10 +684,7 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
     if (sink.finish(sink.context, name)) {
       if (sheet) result.frames.framesWritten = 1;
     } else {
-      result.frames.firstProblem = FrameProblem::kNotWritten;
-      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", name);
-      std::snprintf(result.frames.failureReason, sizeof result.frames.failureReason, "%s",
-                    LastOutputFailure().reason);
+      NoteFrameFailure(result.frames, name, FrameProblem::kNotWritten);
     }
   }
   if (sheet) ReportProgress(progress, 100);
