@@ -19,6 +19,7 @@
 #include "quillet/render.h"
 #include "job_internal.h"
 #include "parallel.h"
+#include "side_by_side.h"
 
 namespace quillet {
 namespace {
@@ -290,20 +291,6 @@ void NoteFailure(FramesResult& result, const FrameTask& task, const FramePlan& p
   result.wantedHeight = plan.wantedH;
 }
 
-// Passes progress positions on, after dropping the first `skip` of them.
-struct SkippingRelay {
-  const JobProgress* progress = nullptr;
-  std::size_t skip = 0;
-  static void SetPosition(void* context, int position) {
-    SkippingRelay& relay = *static_cast<SkippingRelay*>(context);
-    if (relay.skip > 0) {
-      --relay.skip;
-    } else {
-      ReportProgress(*relay.progress, position);
-    }
-  }
-};
-
 // Renders and writes one frame on this thread with `threads` threads, after its status text
 // (unless shown already) and the first `reported` positions of its progress (when shown
 // already). False when the frame was not written; the failure is then noted.
@@ -320,9 +307,7 @@ bool RenderInOrder(const AppState& app, const JobProgress& progress, const Frame
     ReportProgress(progress, 100);
   } else {
     SkippingRelay relay{&progress, reported};
-    JobProgress skipping;
-    skipping.position = SkippingRelay::SetPosition;
-    skipping.context = &relay;
+    const JobProgress skipping = relay.Progress();
     const bool written = Guarded(memoryOut, [&] {
       OutputBitmap output = RenderFrameBitmap(reported > 0 ? skipping : progress, source, -task.angle, task.scale,
                                               threads, &scores);
@@ -340,194 +325,69 @@ bool RenderInOrder(const AppState& app, const JobProgress& progress, const Frame
   return false;
 }
 
-// Frames of a series rendered several at a time, each on one worker thread, and written in
-// order on the calling thread, which also passes each frame's progress on in order: the same
-// files, texts and positions as rendering one frame after the other. Only a few frames are
-// in memory at once.
-class FramePipeline {
- public:
-  enum class Outcome { kFinished, kStopped, kContinueInOrder };
+enum class Outcome { kFinished, kStopped, kContinueInOrder };
 
-  FramePipeline(const AppState& app, const JobProgress& progress, const FrameSink& sink, ScoreTable& scores,
-                int workers, FramesResult& result)
-      : app_(app), progress_(progress), sink_(sink), scores_(scores), result_(result), slots_(static_cast<std::size_t>(workers) + 1) {
-    for (FrameSlot& slot : slots_) slot.positions.reserve(64);
-  }
-  ~FramePipeline() { Stop(); }
-
-  // Runs frames first.. of the series. kContinueInOrder: frame `resume` was not finished here
-  // (shown: its status text is shown, and `reported` positions of its progress); it and the
-  // rest go one at a time.
-  Outcome Run(int first, int workers, int& resume, bool& shown, std::size_t& reported) {
-    next_ = first;
-    consumed_ = first;
-    count_ = app_.runParameters.frameCount;
-    threads_ = std::make_unique<WorkerThreads>(workers, [this](int) { Work(); });
-    resume = first;
-    shown = false;
-    reported = 0;
-    if (threads_->Started() == 0) return Outcome::kContinueInOrder;
-    for (int k = first; k < count_; ++k) {
-      const FrameTask task = TaskOf(app_.runParameters, sink_, k);
-      resume = k;
-      if (CancelRequested(progress_)) {
-        result_.cancelled = true;
-        return Outcome::kStopped;
-      }
-      shown = true;
-      ShowGenerating(progress_, task.fileName, task.angle, task.scale);
-      const FramePlan plan = PlanOf(app_.workingBitmap, task);
-      ClearOutputFailure();
-      if (!plan.valid) {
-        ReportProgress(progress_, 100);
-        NoteFailure(result_, task, plan, FrameProblem::kTooLarge);
-        return Outcome::kStopped;
-      }
-      OutputBitmap output;
-      if (!Collect(k, output, reported)) {  // memory ran out beside the other frames
-        Stop();
-        return Outcome::kContinueInOrder;
-      }
-      bool memoryOut = false;
-      const bool written =
-          Guarded(memoryOut, [&] { return HandOver(sink_, task, output); });
-      output = OutputBitmap{};
-      ReportProgress(progress_, 100);
-      if (!written) {
-        NoteFailure(result_, task, plan, memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten);
-        return Outcome::kStopped;
-      }
-      ++result_.framesWritten;
-      {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        consumed_ = k + 1;
-      }
-      changed_.notify_all();
-    }
-    return Outcome::kFinished;
-  }
-
- private:
-  enum class State { kFree, kRendering, kDone, kOutOfMemory };
-  struct FrameSlot {
-    int index = -1;
-    State state = State::kFree;
-    OutputBitmap output;
-    std::vector<int> positions;  // reported while rendering, in order
-  };
-  struct Relay {
-    FramePipeline* pipeline;
-    FrameSlot* slot;
-  };
-
-  static void Record(void* context, int position) {
-    const Relay& relay = *static_cast<const Relay*>(context);
-    const std::lock_guard<std::mutex> lock(relay.pipeline->mutex_);
-    relay.slot->positions.push_back(position);
-  }
-
-  FrameSlot& SlotOf(int index) { return slots_[static_cast<std::size_t>(index) % slots_.size()]; }
-
-  // A worker: takes the next frame while it is within reach of the one to be written next.
-  void Work() {
-    Relay relay{this, nullptr};
-    JobProgress recording;
-    recording.position = Record;
-    recording.context = &relay;
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [&] {
-        return stop_ || next_ >= count_ || next_ < consumed_ + static_cast<int>(slots_.size());
-      });
-      if (stop_ || next_ >= count_) return;
-      const int index = next_++;
-      FrameSlot& slot = SlotOf(index);
-      slot.index = index;
-      slot.state = State::kRendering;
-      slot.output = OutputBitmap{};
-      slot.positions.clear();
-      relay.slot = &slot;
-      const FrameTask task = TaskOf(app_.runParameters, sink_, index);
-      lock.unlock();
-      OutputBitmap output;
-      State state = State::kDone;
-      try {
-        output = RenderFrameBitmap(recording, app_.workingBitmap, -task.angle, task.scale, 1, &scores_);
-      } catch (const std::bad_alloc&) {
-        state = State::kOutOfMemory;
-      }
-      lock.lock();
-      slot.output = std::move(output);
-      slot.state = state;
-      changed_.notify_all();
-    }
-  }
-
-  // Waits for frame index, passing its progress on as it comes; false when memory ran out.
-  bool Collect(int index, OutputBitmap& output, std::size_t& reported) {
-    FrameSlot& slot = SlotOf(index);
-    std::unique_lock<std::mutex> lock(mutex_);
-    reported = 0;
-    for (;;) {
-      const bool mine = slot.index == index;
-      const bool finished = mine && slot.state != State::kRendering;
-      while (mine && reported < slot.positions.size()) {
-        const int position = slot.positions[reported++];
-        lock.unlock();
-        ReportProgress(progress_, position);
-        lock.lock();
-      }
-      if (finished) break;
-      // Progress is passed on a few dozen times a second, and at once when the frame is done.
-      changed_.wait_for(lock, std::chrono::milliseconds(20));
-    }
-    if (slot.state == State::kOutOfMemory) return false;
-    output = std::move(slot.output);
-    slot.state = State::kFree;
+// Frames first.. of the series rendered side by side on `workers` threads and handed to the
+// sink in order. kContinueInOrder: frame `resume` was not finished here (shown: its status
+// text is shown, and `reported` positions of its progress); it and the rest go one at a time.
+Outcome RenderSideBySide(const AppState& app, const JobProgress& progress, const FrameSink& sink, ScoreTable& scores,
+                         int workers, FramesResult& result, int first, int& resume, bool& shown,
+                         std::size_t& reported) {
+  const RunParameters& run = app.runParameters;
+  SideBySide<OutputBitmap> frames(workers, [&](int k, const JobProgress& relayed, OutputBitmap& output) {
+    const FrameTask task = TaskOf(run, sink, k);
+    output = RenderFrameBitmap(relayed, app.workingBitmap, -task.angle, task.scale, 1, &scores);
     return true;
-  }
-
-  void Stop() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
+  });
+  resume = first;
+  shown = false;
+  reported = 0;
+  if (!frames.Start(first, run.frameCount, workers)) return Outcome::kContinueInOrder;
+  for (int k = first; k < run.frameCount; ++k) {
+    const FrameTask task = TaskOf(run, sink, k);
+    resume = k;
+    if (CancelRequested(progress)) {
+      result.cancelled = true;
+      return Outcome::kStopped;
     }
-    changed_.notify_all();
-    if (threads_) threads_->Join();
+    shown = true;
+    ShowGenerating(progress, task.fileName, task.angle, task.scale);
+    const FramePlan plan = PlanOf(app.workingBitmap, task);
+    ClearOutputFailure();
+    if (!plan.valid) {
+      ReportProgress(progress, 100);
+      NoteFailure(result, task, plan, FrameProblem::kTooLarge);
+      return Outcome::kStopped;
+    }
+    OutputBitmap output;
+    if (frames.Take(k, progress, output, reported) == SideBySide<OutputBitmap>::Got::kOutOfMemory) {
+      frames.Stop();  // memory ran out beside the other frames
+      return Outcome::kContinueInOrder;
+    }
+    bool memoryOut = false;
+    const bool written = Guarded(memoryOut, [&] { return HandOver(sink, task, output); });
+    output = OutputBitmap{};
+    ReportProgress(progress, 100);
+    if (!written) {
+      NoteFailure(result, task, plan, memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten);
+      return Outcome::kStopped;
+    }
+    ++result.framesWritten;
+    frames.Done(k);
   }
-
-  const AppState& app_;
-  const JobProgress& progress_;
-  const FrameSink& sink_;
-  ScoreTable& scores_;
-  FramesResult& result_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<FrameSlot> slots_;
-  int next_ = 0;      // the next frame a worker takes
-  int consumed_ = 0;  // frames before this one are written (or the series stopped)
-  int count_ = 0;
-  bool stop_ = false;
-  std::unique_ptr<WorkerThreads> threads_;  // last: its threads use everything above
-};
-
-// What the frames held at once by frames made side by side may take: each worker's frame and
-// one more, at the size of the largest frame of the series.
-constexpr std::uint64_t kSideBySideBytes = std::uint64_t{64} << 20;
+  return Outcome::kFinished;
+}
 
 // How many frames of the series from first on may be made side by side on up to `threads`
 // threads: 0 or 1 when they are to be made one at a time.
-int SideBySideWorkers(const AppState& app, const FrameSink& sink, int first, int threads) {
+int FrameWorkers(const AppState& app, const FrameSink& sink, int first, int threads) {
   std::uint64_t largest = 1;
   for (int k = first; k < app.runParameters.frameCount; ++k) {
     const FramePlan plan = PlanOf(app.workingBitmap, TaskOf(app.runParameters, sink, k));
     if (plan.valid)
       largest = std::max(largest, static_cast<std::uint64_t>(Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH));
   }
-  const std::uint64_t fit = kSideBySideBytes / largest;  // frames held at once
-  const std::uint64_t workers = fit > 1 ? fit - 1 : 0;
-  return static_cast<int>(std::min<std::uint64_t>(
-      workers, static_cast<std::uint64_t>(std::min(threads, app.runParameters.frameCount - first))));
+  return SideBySideWorkers(largest, app.runParameters.frameCount - first, threads);
 }
 
 }  // namespace
@@ -549,16 +409,15 @@ FramesResult RunFrames(const AppState& app, const JobProgress& progress, const F
   int resume = 1;
   std::size_t reported = 0;
   bool shown = false;
-  const int workers = threads > 1 && run.frameCount > 2 ? SideBySideWorkers(app, sink, 1, threads) : 0;
+  const int workers = threads > 1 && run.frameCount > 2 ? FrameWorkers(app, sink, 1, threads) : 0;
   if (workers > 1) {
     bool memoryOut = false;
-    FramePipeline::Outcome outcome = FramePipeline::Outcome::kContinueInOrder;
+    Outcome outcome = Outcome::kContinueInOrder;
     Guarded(memoryOut, [&] {
-      FramePipeline pipeline(app, progress, sink, scores, workers, result);
-      outcome = pipeline.Run(1, workers, resume, shown, reported);
+      outcome = RenderSideBySide(app, progress, sink, scores, workers, result, 1, resume, shown, reported);
       return true;
     });
-    if (outcome != FramePipeline::Outcome::kContinueInOrder) return result;
+    if (outcome != Outcome::kContinueInOrder) return result;
   }
   for (int i = resume; i < run.frameCount; ++i) {
     const bool first = i == resume;
