@@ -265,15 +265,11 @@ TEST_F(PipelineTest, SeriesRunsFromTheStartToTheEndValues) {
 
 // A series made on several threads (frames side by side) shows the same texts and positions
 // in the same order, writes the same files and stops at the same frame as on one thread: at
-// a frame that cannot be written, and at one too large to make.
+// a frame that cannot be written, and at one too large to make. So do 24-bit frames of the
+// enlargement and RGBA frames on a canvas, whose files are written once all are made.
 TEST_F(PipelineTest, SeriesOnSeveralThreadsMatchesOneThread) {
   ASSERT_TRUE(EnlargeImage(app_, ProgressOf(app_), ImageImporter{}, "in.bmp", "_temp.bmp", true).enlarged);
   RunParameters& run = app_.runParameters;
-  run.frameCount = 8;
-  run.angle = 5;
-  run.endAngle = -300;
-  run.scale = 2;
-  run.endScale = 0.5;
   struct Seen {
     std::vector<int> positions;
     std::vector<std::string> texts, files;
@@ -281,10 +277,13 @@ TEST_F(PipelineTest, SeriesOnSeveralThreadsMatchesOneThread) {
     std::string failed, reason;
     FrameProblem problem = FrameProblem::kNone;
   };
+  bool rgba = false;
   auto runOn = [&](int threads) {
     ProgressLog log;
     Watch(log);
-    const FramesResult result = RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}), threads);
+    const FramesResult result =
+        rgba ? RunQuilletJob(app_, ProgressOf(app_), ImageImporter{}, PngFileSink(), threads).frames
+             : RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}), threads);
     app_.progressWindow.store(nullptr);
     Seen seen{log.positions, log.texts, {}, result.framesWritten, result.firstFailedName, result.failureReason,
               result.firstProblem};
@@ -307,27 +306,37 @@ TEST_F(PipelineTest, SeriesOnSeveralThreadsMatchesOneThread) {
     EXPECT_EQ(a.problem, b.problem) << threads;
   };
 
-  SetNames("", "frames");
-  const Seen whole = runOn(1);
-  EXPECT_EQ(whole.written, 8);
-  EXPECT_EQ(whole.files.size(), 8u);
-  EXPECT_EQ(std::count(whole.positions.begin(), whole.positions.end(), 100), 8);
-  for (int threads : {2, 3}) expectSame(runOn(threads), whole, threads);
+  // The RGBA frames come after: their job reads the input anew and leaves no working bitmap.
+  for (const bool png : {false, true}) {
+    rgba = png;
+    const std::string extension = png ? ".png" : ".bmp";
+    run.frameCount = 8;
+    run.angle = 5;
+    run.endAngle = -300;
+    run.scale = 2;
+    run.endScale = 0.5;
+    SetNames("in.bmp", "frames");
+    const Seen whole = runOn(1);
+    EXPECT_EQ(whole.written, 8);
+    EXPECT_EQ(whole.files.size(), 8u);
+    EXPECT_EQ(std::count(whole.positions.begin(), whole.positions.end(), 100), png ? 17 : 8);
+    for (int threads : {2, 3}) expectSame(runOn(threads), whole, threads);
 
-  std::filesystem::create_directory("frames_5.bmp");  // frame 5 cannot be written
-  const Seen blocked = runOn(1);
-  EXPECT_EQ(blocked.written, 4);
-  EXPECT_EQ(blocked.failed, "frames_5.bmp");
-  EXPECT_EQ(blocked.problem, FrameProblem::kNotWritten);
-  EXPECT_EQ(blocked.texts.size(), 5u);
-  for (int threads : {2, 3}) expectSame(runOn(threads), blocked, threads);
-  std::filesystem::remove("frames_5.bmp");
+    std::filesystem::create_directory("frames_5" + extension);  // frame 5 cannot be written
+    const Seen blocked = runOn(1);
+    EXPECT_EQ(blocked.written, 4);
+    EXPECT_EQ(blocked.failed, "frames_5" + extension);
+    EXPECT_EQ(blocked.problem, FrameProblem::kNotWritten);
+    EXPECT_EQ(blocked.texts.size(), png ? 9u : 5u);
+    for (int threads : {2, 3}) expectSame(runOn(threads), blocked, threads);
+    std::filesystem::remove("frames_5" + extension);
 
-  run.endScale = 1e12;  // from frame 2 on, too large to make
-  const Seen tooLarge = runOn(1);
-  EXPECT_EQ(tooLarge.written, 1);
-  EXPECT_EQ(tooLarge.problem, FrameProblem::kTooLarge);
-  for (int threads : {2, 3}) expectSame(runOn(threads), tooLarge, threads);
+    run.endScale = 1e12;  // from frame 2 on, too large to make
+    const Seen tooLarge = runOn(1);
+    EXPECT_EQ(tooLarge.written, png ? 0 : 1);
+    EXPECT_EQ(tooLarge.problem, FrameProblem::kTooLarge);
+    for (int threads : {2, 3}) expectSame(runOn(threads), tooLarge, threads);
+  }
 }
 
 // The series stops at the first frame that cannot be written, with the reason.

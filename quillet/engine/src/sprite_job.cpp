@@ -13,6 +13,8 @@
 #include <memory>
 
 #include "files_internal.h"
+#include "parallel.h"
+#include "side_by_side.h"
 #include "job_internal.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
@@ -398,6 +400,25 @@ bool TurnSprite(const JobProgress& progress, const RgbaImage& sprite, const std:
 
 namespace {
 
+// How many frames of the series from 1 on may be turned side by side on up to `threads`
+// threads, by the memory of the largest: its 24-bit frame and its RGBA picture, twice.
+template <typename RequestAtIndex>
+int SpriteWorkers(const RgbaImage& sprite, const SpriteTurner& turner, int count, RequestAtIndex requestAt,
+                  int threads) {
+  std::uint64_t largest = 2 * 4 * static_cast<std::uint64_t>(sprite.width) * static_cast<std::uint64_t>(sprite.height);
+  for (int k = 1; k < count; ++k) {
+    const FrameRequest request = requestAt(static_cast<std::size_t>(k));
+    if (ExactQuarters(request) >= 0 || !HasImage24(turner.enlarged)) continue;
+    const FramePlan plan = PlanFrame(HeaderWidth(turner.enlarged.header.get()), HeaderHeight(turner.enlarged.header.get()),
+                                     -request.angle, request.scale);
+    if (!plan.valid) continue;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(plan.newW) * static_cast<std::uint64_t>(plan.newH);
+    largest = std::max(largest, static_cast<std::uint64_t>(Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH) +
+                                    2 * 4 * pixels);
+  }
+  return SideBySideWorkers(largest, count - 1, threads);
+}
+
 std::uint64_t HeldBytesOf(const SpriteFrame& frame) {
   return sizeof(SpriteFrame) + static_cast<std::uint64_t>(frame.image.pixels.size()) * sizeof(Rgba);
 }
@@ -595,42 +616,109 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
   ReportProgress(progress, 100);
   HeldFrames held(heldFrameBytes);
   CanvasReach reach;
-  for (int k = 0; result.enlarge.enlarged && k < count; ++k) {
+  // A frame that could not be made: nothing is written, as the frames share a canvas.
+  const auto notMade = [&](int k) {
+    const FrameRequest request = requestAt(static_cast<std::size_t>(k));
     char frameName[kFrameNameChars];
     fileNameOf(static_cast<std::size_t>(k), frameName);
-    const FrameRequest request = requestAt(k);
-    if (CancelRequested(progress)) {
-      result.frames.cancelled = true;
-      return result;
-    }
-    ShowGenerating(progress, frameName, request.angle, request.scale);
-    SpriteFrame frame;
-    if (!TurnOnce(progress, sprite, turner, request, threads, frame)) {
-      // Nothing is written when one frame of the series cannot be made: they share a canvas.
-      const double s = EffectiveScale(request.scale);
-      const double radians = request.angle * 0.017453292519943295;
-      const double c = std::fabs(std::cos(radians)), n = std::fabs(std::sin(radians));
-      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
-      result.frames.firstProblem = FrameProblem::kTooLarge;
-      const double w = sprite.width + 2.0 * margin, h = sprite.height + 2.0 * margin;  // as turned
-      result.frames.wantedWidth = std::ceil((w * c + h * n) * s);
-      result.frames.wantedHeight = std::ceil((w * n + h * c) * s);
-      return result;
-    }
+    const double s = EffectiveScale(request.scale);
+    const double radians = request.angle * 0.017453292519943295;
+    const double c = std::fabs(std::cos(radians)), n = std::fabs(std::sin(radians));
+    std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
+    result.frames.firstProblem = FrameProblem::kTooLarge;
+    const double w = sprite.width + 2.0 * margin, h = sprite.height + 2.0 * margin;  // as turned
+    result.frames.wantedWidth = std::ceil((w * c + h * n) * s);
+    result.frames.wantedHeight = std::ceil((w * n + h * c) * s);
+    return false;
+  };
+  // Frame k made: onto the canvas and held. False when the job ends here.
+  const auto hold = [&](int k, SpriteFrame& frame) {
     Widen(reach, frame);
     // The canvas only grows with more frames: a sheet already over the limit is refused now.
     const SeriesCanvas canvas = CanvasOf(reach);
     if (sheet && !SheetFits(across, down, canvas.width, canvas.height)) {
       ReportProgress(progress, 100);
       NoteSheetTooLarge(result.frames, name, across, down, canvas, k + 1 < count);
-      return result;
+      return false;
     }
     ClearOutputFailure();
     if (!held.Add(std::move(frame))) {
       NoteHeldFramesFailed(result, held);
-      return result;
+      return false;
     }
     ReportProgress(progress, 100);
+    return true;
+  };
+  // Status text shown (unless it was) and frame k made on this thread, after the first
+  // `reported` positions of its progress were passed on from a worker.
+  const auto turnInOrder = [&](int k, bool shown, std::size_t reported) {
+    const FrameRequest request = requestAt(static_cast<std::size_t>(k));
+    if (!shown) {
+      if (CancelRequested(progress)) {
+        result.frames.cancelled = true;
+        return false;
+      }
+      char frameName[kFrameNameChars];
+      fileNameOf(static_cast<std::size_t>(k), frameName);
+      ShowGenerating(progress, frameName, request.angle, request.scale);
+    }
+    SkippingRelay relay{&progress, reported};
+    SpriteFrame frame;
+    if (!TurnOnce(reported > 0 ? relay.Progress() : progress, sprite, turner, request, threads, frame))
+      return notMade(k);
+    return hold(k, frame);
+  };
+  // Frames first.. made side by side; false when the job ends. resume: the frame from which
+  // the rest go in order (count when none is left), shown and reported as for turnInOrder.
+  const auto turnSideBySide = [&](int first, int workers, int& resume, bool& shown, std::size_t& reported) {
+    SideBySide<SpriteFrame> frames(workers, [&](int k, const JobProgress& relayed, SpriteFrame& frame) {
+      return TurnOnce(relayed, sprite, turner, requestAt(static_cast<std::size_t>(k)), 1, frame);
+    });
+    resume = first;
+    shown = false;
+    reported = 0;
+    if (!frames.Start(first, count, workers)) return true;
+    for (int k = first; k < count; ++k) {
+      resume = k;
+      shown = false;
+      if (CancelRequested(progress)) {
+        result.frames.cancelled = true;
+        return false;
+      }
+      const FrameRequest request = requestAt(static_cast<std::size_t>(k));
+      char frameName[kFrameNameChars];
+      fileNameOf(static_cast<std::size_t>(k), frameName);
+      ShowGenerating(progress, frameName, request.angle, request.scale);
+      shown = true;
+      SpriteFrame frame;
+      const auto got = frames.Take(k, progress, frame, reported);
+      if (got == SideBySide<SpriteFrame>::Got::kOutOfMemory) return true;  // memory ran out beside the other frames
+      if (got == SideBySide<SpriteFrame>::Got::kNotMade) return notMade(k);
+      if (!hold(k, frame)) return false;
+      frames.Done(k);
+    }
+    resume = count;
+    return true;
+  };
+
+  if (result.enlarge.enlarged) {
+    // The first frame on its own, with every thread; the rest side by side where memory allows.
+    if (!turnInOrder(0, false, 0)) return result;
+    const int cores = threads > 0 ? threads : HardwareThreads();
+    const int workers = cores > 1 && count > 2 ? SpriteWorkers(sprite, turner, count, requestAt, cores) : 0;
+    int resume = 1;
+    bool shown = false;
+    std::size_t reported = 0;
+    if (workers > 1) {
+      // Shared read-only by the workers: the score table is built first.
+      if (HasImage24(turner.enlarged) && !ScoreTableFits(turner.scores, turner.enlarged))
+        BuildScoreTable(turner.enlarged, cores, turner.scores);
+      if (!turnSideBySide(1, workers, resume, shown, reported)) return result;
+    }
+    for (int k = resume; k < count; ++k) {
+      const bool first = k == resume;
+      if (!turnInOrder(k, first && shown, first ? reported : 0)) return result;
+    }
   }
   turner = SpriteTurner{};
   if (!result.enlarge.enlarged) {
