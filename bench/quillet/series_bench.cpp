@@ -58,7 +58,8 @@ bool Job(const char* input, int frames, double angle, double endAngle, int threa
   std::snprintf(run.inputName, kPathChars, "%s", input);
   std::snprintf(run.outputName, kPathChars, "frame.bmp");
   const EnlargeResult enlarged = EnlargeImage(app, ProgressOf(app), ImageImporter{}, input, kEnlargeTempName, true);
-  return enlarged.enlarged && RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads).framesWritten == (frames > 1 ? frames : 1);
+  return enlarged.enlarged &&
+         RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads).framesWritten == (frames > 1 ? frames : 1);
 }
 
 // Runs work once per iteration; keeps the fastest run under name.

@@ -284,8 +284,9 @@ namespace {
 
 // The job into the sink of its format: BMP frames lay a transparent input over the background
 // first; PNG frames keep its alpha; BMP frames with a background given are made as PNG frames,
-// then laid over it whole. Memory that runs out in a job of RGBA frames ends it as a frame that could not be made, under the output's
-// name, so that the job is reported and the progress display closed as after any other.
+// then laid over it whole. Memory that runs out in a job of RGBA frames ends it as a frame
+// that could not be made, under the output's name, so that the job is reported and the
+// progress display closed as after any other.
 JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
   const RunParameters& run = app.runParameters;
   BmpFileOptions options;

@@ -299,7 +299,8 @@ void RunPinnedJob(const char* sprite, const char* outputName, const RunParameter
   const InMemoryInput input{app.runParameters.inputName, &SpriteNamed(sprite).picture};
   const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
   const std::string tempName = std::string(outputName) + "_temp.bmp";
-  const EnlargeResult enlarged = EnlargeImage(app, ProgressOf(app), importer, app.runParameters.inputName, tempName.c_str(), true);
+  const EnlargeResult enlarged =
+      EnlargeImage(app, ProgressOf(app), importer, app.runParameters.inputName, tempName.c_str(), true);
   ASSERT_TRUE(enlarged.enlarged) << sprite;
   const FramesResult frames = RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads);
   EXPECT_EQ(frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName << " threads " << threads;
@@ -455,7 +456,7 @@ std::uint64_t HashFile(const std::string& fileName) {
 }
 
 // A job whose written files are pinned byte for byte (keys "file/<file>"). kSprite runs the
-// job as RunSpriteJob does (PNG frames, canvases, sheets, BMP frames over a given
+// job with RGBA frames (PNG frames, canvases, sheets, BMP frames over a given
 // background); kComposited is the default BMP job, its input laid over the background by the
 // compositing import, then enlarged and turned as an opaque picture.
 enum class Route { kSprite, kComposited };
@@ -556,7 +557,9 @@ void RunFileJob(const FileJob& job, int threads, std::vector<std::pair<std::stri
   } else {
     CompositingImport composite{importer, job.background};
     const std::string tempName = std::string(job.output) + "_temp.bmp";
-    ASSERT_TRUE(EnlargeImage(app, ProgressOf(app), CompositingImporter(composite), run.inputName, tempName.c_str(), true).enlarged)
+    ASSERT_TRUE(EnlargeImage(app, ProgressOf(app), CompositingImporter(composite), run.inputName, tempName.c_str(),
+                             true)
+                    .enlarged)
         << job.output;
     written = RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads).framesWritten;
   }

@@ -1,22 +1,17 @@
 #include "quillet/pipeline.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <new>
-#include <vector>
 
 #include "quillet/ascii.h"
 #include "quillet/bitmap.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
 #include "quillet/job.h"
-#include "quillet/sprite_job.h"
 #include "quillet/render.h"
+#include "quillet/sprite_job.h"
 #include "job_internal.h"
 #include "parallel.h"
 #include "side_by_side.h"
@@ -294,7 +289,8 @@ void NoteFailure(FramesResult& result, const FrameTask& task, const FramePlan& p
 // Renders and writes one frame on this thread with `threads` threads, after its status text
 // (unless shown already) and the first `reported` positions of its progress (when shown
 // already). False when the frame was not written; the failure is then noted.
-bool RenderInOrder(const AppState& app, const JobProgress& progress, const FrameSink& sink, const FrameTask& task, int threads, ScoreTable& scores, FramesResult& result,
+bool RenderInOrder(const AppState& app, const JobProgress& progress, const FrameSink& sink, const FrameTask& task,
+                   int threads, ScoreTable& scores, FramesResult& result,
                    bool shown = false, std::size_t reported = 0) {
   if (!shown) ShowGenerating(progress, task.fileName, task.angle, task.scale);
   const WorkingBitmap& source = app.workingBitmap;
