@@ -330,15 +330,10 @@ FrameRequest RequestAt(const RunParameters& run, int index) {
           Interpolate(run.scale, run.endScale, index, run.frameCount)};
 }
 
-std::vector<FrameRequest> FrameRequests(const RunParameters& run) {
-  std::vector<FrameRequest> requests;
-  for (int i = 0; i < RequestCount(run); ++i) requests.push_back(RequestAt(run, i));
-  return requests;
-}
-
 namespace {
 
-// PrepareTurns over count requests, request k given by requestAt(k).
+// The stand-ins' enlargement for count requests, request k given by requestAt(k), when any
+// of them needs it; false when it could not be made.
 template <typename RequestAtIndex>
 bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex requestAt, SpriteTurner& turner) {
   turner = SpriteTurner{};
@@ -362,10 +357,6 @@ bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex
 
 }  // namespace
 
-bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner) {
-  return PrepareTurnsOver(sprite, requests.size(), [&](std::size_t k) { return requests[k]; }, turner);
-}
-
 bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame) {
   SpriteFrame turned;
@@ -386,7 +377,7 @@ bool TurnSprite(const JobProgress& progress, const RgbaImage& sprite, const std:
                 int threads, std::vector<SpriteFrame>& frames) {
   frames.clear();
   SpriteTurner turner;
-  if (!PrepareTurns(sprite, requests, turner)) return false;
+  if (!PrepareTurnsOver(sprite, requests.size(), [&](std::size_t k) { return requests[k]; }, turner)) return false;
   for (const FrameRequest& request : requests) {
     SpriteFrame frame;
     if (!TurnOnce(progress, sprite, turner, request, threads, frame)) {

@@ -1,6 +1,6 @@
-// The PNG mode of a job: the input read with its alpha, turned through stand-in colours
-// without a temporary file, and written as RGBA PNG frames on one canvas or as one sprite
-// sheet. Also the import that lays a transparent input over a background for BMP frames.
+// RGBA frames of a job (RunQuilletJob): the input read with its alpha and turned through
+// stand-in colours without a temporary file; PNG files in and out. Also the import that lays a
+// transparent input over a background for BMP frames.
 #pragma once
 
 #include <cstddef>
@@ -59,13 +59,11 @@ struct SpriteTurner {
   WorkingBitmap enlarged;  // holds no image when every request is an exact quarter turn
   ScoreTable scores;       // of enlarged: built by the first turn that needs it, shared by the rest
 };
-bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner);
 bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame);
 
-// The requests of app.runParameters: one, or a series from the start to the end values.
-std::vector<FrameRequest> FrameRequests(const RunParameters& run);
-// Their number, and request index of them, made alone.
+// The number of requests of a run: one, or a series from the start to the end values; and
+// request index of them, made alone.
 int RequestCount(const RunParameters& run);
 FrameRequest RequestAt(const RunParameters& run, int index);
 
