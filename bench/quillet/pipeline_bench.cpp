@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "quillet/import.h"
+#include "quillet/job.h"
 #include "quillet/pipeline.h"
 #include "quillet/sprite_job.h"
 #include "test_images.h"
@@ -45,7 +46,7 @@ double TemporaryFileSeconds(const ImagingApi& imaging) {
   const double decode = Fastest([&] { imaging.disposeImage(imaging.context, imaging.loadImage(imaging.context, kInput)); });
   testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
   WriteBitmapFile("sprite64.bmp", app.workingBitmap);
-  const double throughFiles = Fastest([&] { EnlargeImage(app, ImageImporter{}, "sprite64.bmp", "_temp.bmp", true); });
+  const double throughFiles = Fastest([&] { EnlargeImage(app, ProgressOf(app), ImageImporter{}, "sprite64.bmp", "_temp.bmp", true); });
   const double inMemory = Fastest([&] {
     testing::SetPicture(app.workingBitmap, testing::SpriteLike(64, 64, 6, 11));
     testing::EnlargeInPlace(app.workingBitmap, 3);
@@ -77,9 +78,9 @@ void BM_Job(benchmark::State& state) {
   import.imaging = &imaging;
   const ImageImporter importer = ImporterFor(import);
   bool ok = true;
-  for (auto _ : state) ok = ok && RunJob(app, importer).Succeeded();
+  for (auto _ : state) ok = ok && RunQuilletJob(app, ProgressOf(app), importer, BmpFileSink(BmpFileOptions{})).Succeeded();
   if (!ok) state.SkipWithError("a job failed");
-  const double job = Fastest([&] { RunJob(app, importer); }, 5);
+  const double job = Fastest([&] { RunQuilletJob(app, ProgressOf(app), importer, BmpFileSink(BmpFileOptions{})); }, 5);
   state.counters["temp_share"] = TemporaryFileSeconds(imaging) / job;
 }
 BENCHMARK(BM_Job)->Arg(1)->Arg(36)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -118,13 +119,13 @@ JobResult RunTransparentJob(AppState& app, const ImageImporter& importer, bool p
     run.format = OutputFormat::kPng;
     run.sheetColumns = 6;
     std::snprintf(run.outputName, kPathChars, "sheet.png");
-    return RunSpriteJob(app, importer);
+  } else {
+    run.format = OutputFormat::kBmp;
+    std::snprintf(run.outputName, kPathChars, "frame.bmp");
   }
-  run.format = OutputFormat::kBmp;
-  std::snprintf(run.outputName, kPathChars, "frame.bmp");
-  CompositingImport import;
-  import.inner = importer;
-  return RunJob(app, CompositingImporter(import));
+  BmpFileOptions options;
+  SheetSink sheet;
+  return RunQuilletJob(app, ProgressOf(app), importer, SinkFor(run, options, sheet));
 }
 
 void BM_TransparentSeries(benchmark::State& state) {

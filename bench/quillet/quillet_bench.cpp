@@ -45,7 +45,7 @@ void BM_RenderFrame(benchmark::State& state) {
   AppState app;
   const int threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    OutputBitmap frame = RenderFrameBitmap(app, source, 30, 1, threads);
+    OutputBitmap frame = RenderFrameBitmap(ProgressOf(app), source, 30, 1, threads);
     benchmark::DoNotOptimize(frame.pixels);
   }
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "quillet/pipeline.h"
+#include "quillet/job.h"
 #include "test_images.h"
 
 extern char** environ;
@@ -56,8 +57,9 @@ bool Job(const char* input, int frames, double angle, double endAngle, int threa
   run.endAngle = endAngle;
   std::snprintf(run.inputName, kPathChars, "%s", input);
   std::snprintf(run.outputName, kPathChars, "frame.bmp");
-  const EnlargeResult enlarged = EnlargeImage(app, ImageImporter{}, input, kEnlargeTempName, true);
-  return enlarged.enlarged && RunFrames(app, threads).framesWritten == (frames > 1 ? frames : 1);
+  const EnlargeResult enlarged = EnlargeImage(app, ProgressOf(app), ImageImporter{}, input, kEnlargeTempName, true);
+  return enlarged.enlarged &&
+         RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads).framesWritten == (frames > 1 ? frames : 1);
 }
 
 // Runs work once per iteration; keeps the fastest run under name.

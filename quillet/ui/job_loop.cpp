@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "quillet/import.h"
+#include "quillet/job.h"
 #include "quillet/job_loop.h"
 #include "quillet/output_folder.h"
 #include "quillet/sprite_job.h"
@@ -16,6 +17,22 @@ bool NeedsParameterDialog(const GivenValues& given) {
   return (!given.angle && !given.scale) || (given.endAngle && !given.frames) ||
          (given.endScale && !given.frames);
 }
+
+namespace {
+
+// A chooser's name ending in the other format's extension is given the sink's in its place:
+// walk.bmp becomes walk.png for PNG frames, and back.
+void FitExtension(char (&name)[kPathChars], const char* extension) {
+  const std::size_t length = strnlen(name, kPathChars - 1);
+  for (const char* other : {"bmp", "png"}) {
+    if (std::strcmp(other, extension) != 0 && EndsWithExtension(name, length, other)) {
+      std::memcpy(name + length - 3, extension, 3);
+      return;
+    }
+  }
+}
+
+}  // namespace
 
 bool ChooseFiles(AppState& app, const FrontEndPlatform& platform) {
   RunParameters& run = app.runParameters;
@@ -29,11 +46,16 @@ bool ChooseFiles(AppState& app, const FrontEndPlatform& platform) {
       run.inputName[kPathChars - 1] = '\0';
     }
     if (run.outputName[0] != '\0') return true;
-    // PNG frames: the save chooser's untouched starting name gets the PNG ending.
-    if (run.format == OutputFormat::kPng && std::strcmp(app.saveFileName, "output.bmp") == 0) {
-      std::strcpy(app.saveFileName, "output.png");
-    }
-    if (platform.chooseOutput(platform.context, kOutputChooser, app.saveFileName)) {
+    // The save chooser starts from a name of the sink's format, lists its files, and a name
+    // chosen in the other format's extension is given the sink's.
+    BmpFileOptions options;
+    SheetSink sheet;
+    const FrameSink sink = SinkFor(run, options, sheet);
+    app.saveFileName[kPathChars - 1] = '\0';
+    FitExtension(app.saveFileName, sink.extension);
+    const bool png = std::strcmp(sink.extension, "png") == 0;
+    if (platform.chooseOutput(platform.context, png ? kPngOutputChooser : kOutputChooser, app.saveFileName)) {
+      FitExtension(app.saveFileName, sink.extension);
       std::memcpy(run.outputName, app.saveFileName, kPathChars);
       run.outputName[kPathChars - 1] = '\0';
       return true;
@@ -96,7 +118,8 @@ RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatfo
     for (const char* token : unknown) ReportUnknownArgument(platform.unknownArgument, token);
     if (firstParse && run.outputName[0] != '\0') {
       if (!OutputNameTaken(run.outputName)) return RoundOutcome::kRefused;
-      if (run.format == OutputFormat::kBmp && !given.format && EndsWithPng(run.outputName, std::strlen(run.outputName))) {
+      if (run.format == OutputFormat::kBmp && !given.format &&
+          EndsWithExtension(run.outputName, std::strlen(run.outputName), "png")) {
         std::fprintf(stderr, "quillet: hint: -out \"%s\" ends in .png, but the frames are BMP files; "
                      "-format png writes PNG\n", run.outputName);
       }
@@ -114,18 +137,6 @@ RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatfo
   return RoundOutcome::kReady;
 }
 
-namespace {
-
-// The first file a job writes: its one output, its sheet, or its series' first frame.
-void FirstOutputFileName(const RunParameters& run, char (&first)[kFrameNameChars]) {
-  char name[kPathChars];
-  JobOutputFileName(run, name);
-  if (run.frameCount < 2 || run.sheetColumns > 0) std::snprintf(first, sizeof first, "%s", name);
-  else JobFrameFileName(run, name, 0, first);
-}
-
-}  // namespace
-
 int CheckOutputFolder(const RunParameters& run) {
   char folder[kTempPathChars];
   DirectoryOf(run.outputName, folder);
@@ -133,8 +144,11 @@ int CheckOutputFolder(const RunParameters& run) {
   if (CanWriteInto(folder, reason)) return kExitSuccess;
   // A folder that takes no new file may still hold outputs the user may write: those are
   // written in place, so the job goes on when its first file is one of them.
+  // The first file a job writes: its one output, its sheet, or its series' first frame.
+  BmpFileOptions options;
+  SheetSink sheet;
   char first[kFrameNameChars];
-  FirstOutputFileName(run, first);
+  SinkFileName(SinkFor(run, options, sheet), run, 0, first);
   if (IsFolder(folder) && CanWriteFile(first)) return kExitSuccess;
   std::fprintf(stderr, "quillet: cannot write into the output folder \"%s\": %s\n", folder, reason);
   return kExitOutputUnwritable;
@@ -210,6 +224,11 @@ int ReportInput(const char* name, const InputReport& input) {
 
 int ReportJobResult(const AppState& app, const JobResult& job) {
   const RunParameters& run = app.runParameters;
+  if (job.Cancelled()) {
+    std::fprintf(stderr, "quillet: the job was cancelled (%d of %d frames written)\n", job.frames.framesWritten,
+                 job.frames.framesWanted);
+    return CancelExitStatus();
+  }
   if (job.enlarge.temporaryFailed) {
     std::fprintf(stderr, "quillet: cannot create a temporary file in \"%s\": %s\n", job.enlarge.temporaryDirectory,
                  job.enlarge.temporaryReason);
@@ -263,31 +282,30 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
 
 namespace {
 
-// BMP frames lay a transparent input over the background first; PNG frames keep its alpha.
-// BMP frames with a background given are made as PNG frames, then laid over it whole. Memory
-// that runs out in such a job ends it as a frame that could not be made, under the output's
-// name, so that the job is reported and the progress display closed as after any other.
+// The job into the sink of its format: BMP frames lay a transparent input over the background
+// first; PNG frames keep its alpha; BMP frames with a background given are made as PNG frames,
+// then laid over it whole. Memory that runs out in a job of RGBA frames ends it as a frame
+// that could not be made, under the output's name, so that the job is reported and the
+// progress display closed as after any other.
 JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
   const RunParameters& run = app.runParameters;
-  if (MadeAsSprite(run)) {
-    try {
-      return RunSpriteJob(app, importer);
-    } catch (const std::bad_alloc&) {
-      JobResult failed;
-      failed.enlarge.inputImported = true;
-      failed.enlarge.enlarged = true;
-      failed.frames.framesWanted = 1;
-      failed.frames.firstProblem = FrameProblem::kOutOfMemory;
-      char name[kPathChars];
-      JobOutputFileName(run, name);
-      std::snprintf(failed.frames.firstFailedName, sizeof failed.frames.firstFailedName, "%s", name);
-      return failed;
-    }
+  BmpFileOptions options;
+  SheetSink sheet;
+  const FrameSink sink = SinkFor(run, options, sheet);
+  if (!sink.rgba) return RunQuilletJob(app, ProgressOf(app), importer, sink);
+  try {
+    return RunQuilletJob(app, ProgressOf(app), importer, sink);
+  } catch (const std::bad_alloc&) {
+    JobResult failed;
+    failed.enlarge.inputImported = true;
+    failed.enlarge.enlarged = true;
+    failed.frames.framesWanted = 1;
+    failed.frames.firstProblem = FrameProblem::kOutOfMemory;
+    char name[kPathChars];
+    SinkOutputName(sink, run.outputName, name);
+    std::snprintf(failed.frames.firstFailedName, sizeof failed.frames.firstFailedName, "%s", name);
+    return failed;
   }
-  CompositingImport import;
-  import.inner = importer;
-  import.background = app.runParameters.background;
-  return RunJob(app, CompositingImporter(import));
 }
 
 // A pipe is read once, into a copy that the job reads under the input's name in its place.

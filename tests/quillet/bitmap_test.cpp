@@ -116,7 +116,7 @@ TEST(LoadBitmap, MissingFileLeavesEmptyRecordAndStagesWriteNothing) {
   EXPECT_EQ(LoadBitmapFile((dir + "/absent.bmp").c_str(), app.workingBitmap), 0);
   ExpectEmpty(app.workingBitmap);
   EXPECT_FALSE(EnlargeStep(app.workingBitmap, (dir + "/e.bmp").c_str()));
-  EXPECT_FALSE(RenderFrame(app, 0, 1, (dir + "/r.bmp").c_str()));
+  EXPECT_FALSE(RenderFrame(ProgressOf(app), app.workingBitmap, 0, 1, (dir + "/r.bmp").c_str()));
   EXPECT_FALSE(std::filesystem::exists(dir + "/e.bmp"));
   EXPECT_FALSE(std::filesystem::exists(dir + "/r.bmp"));
   std::filesystem::remove_all(dir);

@@ -18,6 +18,7 @@
 
 #include "parallel.h"
 #include "quillet/pipeline.h"
+#include "quillet/job.h"
 #include "quillet/render.h"
 #include "progress_log.h"
 #include "scratch_dir.h"
@@ -70,7 +71,7 @@ TEST_F(FrameMemoryTest, AFrameThatRunsOutBesideOthersIsMadeAgainAlone) {
   auto runOn = [&](int threads) {
     ProgressLog log;
     app.progressWindow.store(&log.display);
-    const FramesResult result = RunFrames(app, threads);
+    const FramesResult result = RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads);
     app.progressWindow.store(nullptr);
     Seen seen{log.positions, log.texts, {}, result.framesWritten};
     for (int k = 1; k <= run.frameCount; ++k) {

@@ -11,6 +11,7 @@
 
 #include "quillet/bitmap.h"
 #include "quillet/files.h"
+#include "quillet/job.h"
 #include "quillet/job_loop.h"
 #include "scratch_dir.h"
 #include "test_images.h"
@@ -479,7 +480,7 @@ TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
   WriteWithMagick(picture, "PNG", "in.png");
   std::snprintf(app_.runParameters.inputName, kPathChars, "in.png");
   std::snprintf(app_.runParameters.outputName, kPathChars, "out");
-  const JobResult job = RunJob(app_, ImporterFor(JobImport()));
+  const JobResult job = RunQuilletJob(app_, ProgressOf(app_), ImporterFor(JobImport()), BmpFileSink(BmpFileOptions{}));
   EXPECT_TRUE(job.Succeeded());
   EXPECT_EQ(HeaderWidth(app_.workingBitmap.header.get()), 48);
   EXPECT_EQ(Listing(), "in.png out.bmp");
@@ -488,7 +489,7 @@ TEST_F(ImportTest, AJobFromAPngLeavesOnlyItsFrame) {
   const std::vector<std::uint8_t> frame = testing::ReadFileBytes("out.bmp");
   std::snprintf(app_.runParameters.inputName, kPathChars, "in.gif");
   testing::WriteFile("in.gif", {'G', 'I', 'F', '8', '9', 'a'});
-  const JobResult failed = RunJob(app_, ImporterFor(JobImport()));
+  const JobResult failed = RunQuilletJob(app_, ProgressOf(app_), ImporterFor(JobImport()), BmpFileSink(BmpFileOptions{}));
   EXPECT_FALSE(failed.enlarge.inputImported);
   EXPECT_EQ(failed.frames.framesWritten, 0);
   EXPECT_EQ(testing::ReadFileBytes("out.bmp"), frame);  // the last job's frame is left alone

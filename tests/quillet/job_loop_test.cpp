@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quillet/job_loop.h"
@@ -144,14 +145,23 @@ TEST_F(JobLoop, CancelledOutputChooserEndsTheProgramWhenTheInputWasGiven) {
   EXPECT_EQ(fake_.jobs, 0);
 }
 
-// The save chooser starts from a name of the format being written.
-TEST_F(JobLoop, SaveChooserStartsFromANameOfTheOutputFormat) {
+// The save chooser starts from a name of the format being written, and a name chosen in the
+// other format's extension takes the format's (walk.png, never walk.bmp.png).
+TEST_F(JobLoop, SaveChooserNamesFollowTheOutputFormat) {
+  const std::vector<std::string> bmp = {"-in", "a.bmp", "-angle", "10"};
+  std::vector<std::string> png = bmp;
+  png.insert(png.end(), {"-format", "png"});
   fake_.answers = {Cancel()};
-  EXPECT_EQ(Run({"-in", "a.bmp", "-angle", "10"}), kExitSuccess);
+  EXPECT_EQ(Run(bmp), kExitSuccess);
   fake_.answers = {Chosen("turned")};
-  EXPECT_EQ(Run({"-in", "a.bmp", "-angle", "10", "-format", "png"}), kExitSuccess);
-  EXPECT_EQ(fake_.outputStarts, (std::vector<std::string>{"output.bmp", "output.png"}));
-  EXPECT_TRUE(Exists("turned.png"));
+  EXPECT_EQ(Run(png), kExitSuccess);
+  for (const auto& [chosen, line] : {std::pair{"walk.bmp", png}, std::pair{"backward.PNG", bmp}}) {
+    app_.runParameters = RunParameters{};
+    fake_.answers = {Chosen(chosen)};
+    EXPECT_EQ(Run(line), kExitSuccess);
+  }
+  EXPECT_EQ(fake_.outputStarts, (std::vector<std::string>{"output.bmp", "output.png", "turned", "walk.bmp"}));
+  EXPECT_EQ(Listing(), "backward.bmp turned.png walk.png");
 }
 
 TEST_F(JobLoop, InteractiveRoundsStartFrom45To135ThenFromTheLastAnswers) {

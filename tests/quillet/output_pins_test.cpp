@@ -12,6 +12,7 @@
 
 #include "output_pins.h"
 #include "quillet/app_state.h"
+#include "quillet/job.h"
 #include "quillet/bitmap.h"
 #include "quillet/enlarge.h"
 #include "quillet/pipeline.h"
@@ -233,10 +234,10 @@ void CheckFrames(const std::vector<FrameCase>& cases) {
   AppState app;
   for (const FrameCase& c : cases) {
     const WorkingBitmap& source = EightTimes(c.sprite);
-    const std::uint64_t single = HashOf(RenderFrameBitmap(app, source, c.angle, c.scale, 1));
+    const std::uint64_t single = HashOf(RenderFrameBitmap(ProgressOf(app), source, c.angle, c.scale, 1));
     seen.emplace_back(FrameKey("frame", c.sprite, c.angle, c.scale), single);
     for (int threads : {2, 3})
-      EXPECT_EQ(HashOf(RenderFrameBitmap(app, source, c.angle, c.scale, threads)), single)
+      EXPECT_EQ(HashOf(RenderFrameBitmap(ProgressOf(app), source, c.angle, c.scale, threads)), single)
           << c.sprite << " " << c.angle << " " << c.scale << " threads " << threads;
   }
   ExpectPinned(seen);
@@ -298,9 +299,10 @@ void RunPinnedJob(const char* sprite, const char* outputName, const RunParameter
   const InMemoryInput input{app.runParameters.inputName, &SpriteNamed(sprite).picture};
   const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
   const std::string tempName = std::string(outputName) + "_temp.bmp";
-  const EnlargeResult enlarged = EnlargeImage(app, importer, app.runParameters.inputName, tempName.c_str(), true);
+  const EnlargeResult enlarged =
+      EnlargeImage(app, ProgressOf(app), importer, app.runParameters.inputName, tempName.c_str(), true);
   ASSERT_TRUE(enlarged.enlarged) << sprite;
-  const FramesResult frames = RunFrames(app, threads);
+  const FramesResult frames = RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads);
   EXPECT_EQ(frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName << " threads " << threads;
   for (const std::string& file : frameFiles) {
     WorkingBitmap written;
@@ -376,7 +378,10 @@ void RunPinnedBackgroundJob(const char* sprite, const char* inputName, const cha
   std::snprintf(app.runParameters.outputName, kPathChars, "%s", outputName);
   const InMemoryInput input{app.runParameters.inputName, &SpriteNamed(sprite).picture};
   const ImageImporter importer{ImportForJob, const_cast<InMemoryInput*>(&input)};
-  const JobResult job = RunSpriteJob(app, importer, threads);
+  BmpFileOptions options;
+  SheetSink sheet;
+  const JobResult job =
+      RunQuilletJob(app, ProgressOf(app), importer, SinkFor(app.runParameters, options, sheet), threads);
   EXPECT_EQ(job.frames.framesWritten, static_cast<int>(frameFiles.size())) << outputName << " threads " << threads;
   for (const std::string& file : frameFiles) {
     WorkingBitmap written;
@@ -451,7 +456,7 @@ std::uint64_t HashFile(const std::string& fileName) {
 }
 
 // A job whose written files are pinned byte for byte (keys "file/<file>"). kSprite runs the
-// job as RunSpriteJob does (PNG frames, canvases, sheets, BMP frames over a given
+// job with RGBA frames (PNG frames, canvases, sheets, BMP frames over a given
 // background); kComposited is the default BMP job, its input laid over the background by the
 // compositing import, then enlarged and turned as an opaque picture.
 enum class Route { kSprite, kComposited };
@@ -545,13 +550,18 @@ void RunFileJob(const FileJob& job, int threads, std::vector<std::pair<std::stri
   const std::vector<std::string> files = FilesOf(job);
   int written = 0;
   if (job.route == Route::kSprite) {
-    written = RunSpriteJob(app, importer, threads).frames.framesWritten;
+    BmpFileOptions options;
+    SheetSink sheet;
+    written = RunQuilletJob(app, ProgressOf(app), importer, SinkFor(app.runParameters, options, sheet), threads)
+                  .frames.framesWritten;
   } else {
     CompositingImport composite{importer, job.background};
     const std::string tempName = std::string(job.output) + "_temp.bmp";
-    ASSERT_TRUE(EnlargeImage(app, CompositingImporter(composite), run.inputName, tempName.c_str(), true).enlarged)
+    ASSERT_TRUE(EnlargeImage(app, ProgressOf(app), CompositingImporter(composite), run.inputName, tempName.c_str(),
+                             true)
+                    .enlarged)
         << job.output;
-    written = RunFrames(app, threads).framesWritten;
+    written = RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads).framesWritten;
   }
   EXPECT_EQ(written, static_cast<int>(files.size())) << job.output << " threads " << threads;
   for (const std::string& file : files) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quillet/bitmap.h"
+#include "quillet/job.h"
 #include "quillet/render.h"
 #include "progress_log.h"
 #include "scratch_dir.h"
@@ -100,7 +101,7 @@ class PipelineTest : public testing::ScratchDirTest {
 TEST_F(PipelineTest, EnlargeImageLeavesTheEightTimesImageAndNoTemporaryFile) {
   ProgressLog log;
   Watch(log);
-  const EnlargeResult result = EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true);
+  const EnlargeResult result = EnlargeImage(app_, ProgressOf(app_), ImageImporter{}, "in.bmp", "_temp.bmp", true);
   EXPECT_TRUE(result.inputImported);
   EXPECT_TRUE(result.enlarged);
   EXPECT_EQ(testing::PictureOf(app_.workingBitmap).colours, testing::PictureOf(Enlarged()).colours);
@@ -119,7 +120,7 @@ TEST_F(PipelineTest, AFailedInputNeverPicksUpAStaleTemporaryFile) {
   SetNames("missing.png", "out");
   ProgressLog log;
   Watch(log);
-  const JobResult job = RunJob(app_, ImageImporter{});
+  const JobResult job = RunQuilletJob(app_, ProgressOf(app_), ImageImporter{}, BmpFileSink(BmpFileOptions{}));
   EXPECT_FALSE(job.enlarge.inputImported || job.enlarge.enlarged || job.Succeeded());
   EXPECT_EQ(job.frames.framesWritten, 0);
   EXPECT_STREQ(job.frames.firstFailedName, "out.bmp");
@@ -132,7 +133,7 @@ TEST_F(PipelineTest, AFailedInputNeverPicksUpAStaleTemporaryFile) {
 }
 
 TEST_F(PipelineTest, AStepThatCannotBeWrittenEndsTheEnlargementWithoutAnImage) {
-  const EnlargeResult result = EnlargeImage(app_, ImageImporter{}, "in.bmp", "no/such/dir/_temp.bmp", true);
+  const EnlargeResult result = EnlargeImage(app_, ProgressOf(app_), ImageImporter{}, "in.bmp", "no/such/dir/_temp.bmp", true);
   EXPECT_TRUE(result.inputImported);
   EXPECT_FALSE(result.enlarged);
   EXPECT_FALSE(HasImage24(app_.workingBitmap));  // not the input rendered as if enlarged
@@ -151,7 +152,7 @@ TEST_F(PipelineTest, APlantedTemporaryNameIsNeverWrittenThrough) {
     } else {
       std::filesystem::copy_file("in.bmp", "_temp.bmp");
     }
-    const EnlargeResult result = EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true);
+    const EnlargeResult result = EnlargeImage(app_, ProgressOf(app_), ImageImporter{}, "in.bmp", "_temp.bmp", true);
     EXPECT_FALSE(result.enlarged) << link;
     EXPECT_TRUE(result.temporaryFailed) << link;
     EXPECT_STREQ(result.temporaryReason, "File exists") << link;
@@ -182,7 +183,7 @@ TEST_F(PipelineTest, TheJobWorksInAPrivateDirectoryThatItRemoves) {
     return HasImage24(app.workingBitmap);
   };
   SetNames("in.bmp", "out");
-  const JobResult job = RunJob(app_, importer);
+  const JobResult job = RunQuilletJob(app_, ProgressOf(app_), importer, BmpFileSink(BmpFileOptions{}));
   EXPECT_TRUE(job.Succeeded());
   EXPECT_EQ(seen.calls, 4);  // the input, then each step read back
   EXPECT_EQ(seen.directory.rfind(TempDir() + "/quillet-", 0), 0u) << seen.directory;
@@ -199,7 +200,7 @@ TEST_F(PipelineTest, ATemporaryLocationThatCannotBeUsedStopsTheJobBeforeItStarts
   SetNames("in.bmp", "out");
   ProgressLog log;
   Watch(log);
-  const JobResult job = RunJob(app_, ImageImporter{});
+  const JobResult job = RunQuilletJob(app_, ProgressOf(app_), ImageImporter{}, BmpFileSink(BmpFileOptions{}));
   EXPECT_TRUE(job.enlarge.temporaryFailed);
   EXPECT_EQ(job.enlarge.temporaryDirectory, missing);
   EXPECT_STREQ(job.enlarge.temporaryReason, "No such file or directory");
@@ -209,18 +210,18 @@ TEST_F(PipelineTest, ATemporaryLocationThatCannotBeUsedStopsTheJobBeforeItStarts
 }
 
 TEST_F(PipelineTest, SingleFrameForCountsBelowTwoAtTheStartValues) {
-  EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true);
+  EnlargeImage(app_, ProgressOf(app_), ImageImporter{}, "in.bmp", "_temp.bmp", true);
   app_.runParameters.angle = 22.5;
   app_.runParameters.scale = 1.5;
   app_.runParameters.endAngle = 90.0;
   app_.runParameters.endScale = 3.0;
-  const OutputBitmap expected = RenderFrameBitmap(app_, app_.workingBitmap, -22.5, 1.5);
+  const OutputBitmap expected = RenderFrameBitmap(ProgressOf(app_), app_.workingBitmap, -22.5, 1.5);
   for (int count : {1, 0, -5}) {
     app_.runParameters.frameCount = count;
     SetNames("", "out.BMP");
     ProgressLog log;
     Watch(log);
-    const FramesResult result = RunFrames(app_);
+    const FramesResult result = RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}));
     EXPECT_EQ(result.framesWanted, 1);
     EXPECT_EQ(result.framesWritten, 1);
     EXPECT_EQ(Listing(), "in.bmp out.BMP.bmp");
@@ -234,7 +235,7 @@ TEST_F(PipelineTest, SingleFrameForCountsBelowTwoAtTheStartValues) {
 }
 
 TEST_F(PipelineTest, SeriesRunsFromTheStartToTheEndValues) {
-  EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true);
+  EnlargeImage(app_, ProgressOf(app_), ImageImporter{}, "in.bmp", "_temp.bmp", true);
   RunParameters& run = app_.runParameters;
   run.frameCount = 3;
   run.angle = 0.0;
@@ -244,7 +245,7 @@ TEST_F(PipelineTest, SeriesRunsFromTheStartToTheEndValues) {
   SetNames("", "frames");
   ProgressLog log;
   Watch(log);
-  const FramesResult result = RunFrames(app_);
+  const FramesResult result = RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}));
   EXPECT_EQ(result.framesWanted, 3);
   EXPECT_EQ(result.framesWritten, 3);
   EXPECT_EQ(Listing(), "frames_1.bmp frames_2.bmp frames_3.bmp in.bmp");
@@ -252,7 +253,7 @@ TEST_F(PipelineTest, SeriesRunsFromTheStartToTheEndValues) {
   const double scales[3] = {-1.0, 0.0, 1.0};
   for (int i = 0; i < 3; ++i) {
     const std::string name = "frames_" + std::to_string(i + 1) + ".bmp";
-    const OutputBitmap expected = RenderFrameBitmap(app_, app_.workingBitmap, -angles[i], scales[i]);
+    const OutputBitmap expected = RenderFrameBitmap(ProgressOf(app_), app_.workingBitmap, -angles[i], scales[i]);
     WorkingBitmap frame;
     ASSERT_GT(LoadBitmapFile(name.c_str(), frame), 0);
     EXPECT_EQ(testing::PictureOf(frame).colours, testing::PictureOf(expected).colours) << name;
@@ -264,15 +265,11 @@ TEST_F(PipelineTest, SeriesRunsFromTheStartToTheEndValues) {
 
 // A series made on several threads (frames side by side) shows the same texts and positions
 // in the same order, writes the same files and stops at the same frame as on one thread: at
-// a frame that cannot be written, and at one too large to make.
+// a frame that cannot be written, and at one too large to make. So do 24-bit frames of the
+// enlargement and RGBA frames on a canvas, whose files are written once all are made.
 TEST_F(PipelineTest, SeriesOnSeveralThreadsMatchesOneThread) {
-  ASSERT_TRUE(EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true).enlarged);
+  ASSERT_TRUE(EnlargeImage(app_, ProgressOf(app_), ImageImporter{}, "in.bmp", "_temp.bmp", true).enlarged);
   RunParameters& run = app_.runParameters;
-  run.frameCount = 8;
-  run.angle = 5;
-  run.endAngle = -300;
-  run.scale = 2;
-  run.endScale = 0.5;
   struct Seen {
     std::vector<int> positions;
     std::vector<std::string> texts, files;
@@ -280,10 +277,13 @@ TEST_F(PipelineTest, SeriesOnSeveralThreadsMatchesOneThread) {
     std::string failed, reason;
     FrameProblem problem = FrameProblem::kNone;
   };
+  bool rgba = false;
   auto runOn = [&](int threads) {
     ProgressLog log;
     Watch(log);
-    const FramesResult result = RunFrames(app_, threads);
+    const FramesResult result =
+        rgba ? RunQuilletJob(app_, ProgressOf(app_), ImageImporter{}, PngFileSink(), threads).frames
+             : RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}), threads);
     app_.progressWindow.store(nullptr);
     Seen seen{log.positions, log.texts, {}, result.framesWritten, result.firstFailedName, result.failureReason,
               result.firstProblem};
@@ -306,27 +306,37 @@ TEST_F(PipelineTest, SeriesOnSeveralThreadsMatchesOneThread) {
     EXPECT_EQ(a.problem, b.problem) << threads;
   };
 
-  SetNames("", "frames");
-  const Seen whole = runOn(1);
-  EXPECT_EQ(whole.written, 8);
-  EXPECT_EQ(whole.files.size(), 8u);
-  EXPECT_EQ(std::count(whole.positions.begin(), whole.positions.end(), 100), 8);
-  for (int threads : {2, 3}) expectSame(runOn(threads), whole, threads);
+  // The RGBA frames come after: their job reads the input anew and leaves no working bitmap.
+  for (const bool png : {false, true}) {
+    rgba = png;
+    const std::string extension = png ? ".png" : ".bmp";
+    run.frameCount = 8;
+    run.angle = 5;
+    run.endAngle = -300;
+    run.scale = 2;
+    run.endScale = 0.5;
+    SetNames("in.bmp", "frames");
+    const Seen whole = runOn(1);
+    EXPECT_EQ(whole.written, 8);
+    EXPECT_EQ(whole.files.size(), 8u);
+    EXPECT_EQ(std::count(whole.positions.begin(), whole.positions.end(), 100), png ? 17 : 8);
+    for (int threads : {2, 3}) expectSame(runOn(threads), whole, threads);
 
-  std::filesystem::create_directory("frames_5.bmp");  // frame 5 cannot be written
-  const Seen blocked = runOn(1);
-  EXPECT_EQ(blocked.written, 4);
-  EXPECT_EQ(blocked.failed, "frames_5.bmp");
-  EXPECT_EQ(blocked.problem, FrameProblem::kNotWritten);
-  EXPECT_EQ(blocked.texts.size(), 5u);
-  for (int threads : {2, 3}) expectSame(runOn(threads), blocked, threads);
-  std::filesystem::remove("frames_5.bmp");
+    std::filesystem::create_directory("frames_5" + extension);  // frame 5 cannot be written
+    const Seen blocked = runOn(1);
+    EXPECT_EQ(blocked.written, 4);
+    EXPECT_EQ(blocked.failed, "frames_5" + extension);
+    EXPECT_EQ(blocked.problem, FrameProblem::kNotWritten);
+    EXPECT_EQ(blocked.texts.size(), png ? 9u : 5u);
+    for (int threads : {2, 3}) expectSame(runOn(threads), blocked, threads);
+    std::filesystem::remove("frames_5" + extension);
 
-  run.endScale = 1e12;  // from frame 2 on, too large to make
-  const Seen tooLarge = runOn(1);
-  EXPECT_EQ(tooLarge.written, 1);
-  EXPECT_EQ(tooLarge.problem, FrameProblem::kTooLarge);
-  for (int threads : {2, 3}) expectSame(runOn(threads), tooLarge, threads);
+    run.endScale = 1e12;  // from frame 2 on, too large to make
+    const Seen tooLarge = runOn(1);
+    EXPECT_EQ(tooLarge.written, png ? 0 : 1);
+    EXPECT_EQ(tooLarge.problem, FrameProblem::kTooLarge);
+    for (int threads : {2, 3}) expectSame(runOn(threads), tooLarge, threads);
+  }
 }
 
 // The series stops at the first frame that cannot be written, with the reason.
@@ -335,7 +345,7 @@ TEST_F(PipelineTest, AFrameThatCannotBeWrittenIsReported) {
   app_.runParameters.frameCount = 1000;
   ProgressLog log;
   Watch(log);
-  const JobResult job = RunJob(app_, ImageImporter{});
+  const JobResult job = RunQuilletJob(app_, ProgressOf(app_), ImageImporter{}, BmpFileSink(BmpFileOptions{}));
   EXPECT_TRUE(job.enlarge.enlarged);
   EXPECT_EQ(job.frames.framesWanted, 1000);
   EXPECT_EQ(job.frames.framesWritten, 0);
@@ -348,16 +358,16 @@ TEST_F(PipelineTest, AFrameThatCannotBeWrittenIsReported) {
 // beside it; an existing frame is replaced whole, keeping its mode; a link's target is the
 // file replaced.
 TEST_F(PipelineTest, FramesAppearWholeOrNotAtAll) {
-  ASSERT_TRUE(EnlargeImage(app_, ImageImporter{}, "in.bmp", "_temp.bmp", true).enlarged);
+  ASSERT_TRUE(EnlargeImage(app_, ProgressOf(app_), ImageImporter{}, "in.bmp", "_temp.bmp", true).enlarged);
   SetNames("", "out");
-  ASSERT_EQ(RunFrames(app_).framesWritten, 1);
+  ASSERT_EQ(RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{})).framesWritten, 1);
   const std::vector<std::uint8_t> frame = testing::ReadFileBytes("out.bmp");
 
   testing::WriteFile("old.bmp", {'o', 'l', 'd'});
   std::filesystem::permissions("old.bmp", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                                               std::filesystem::perms::others_read);
   SetNames("", "old");
-  EXPECT_EQ(RunFrames(app_).framesWritten, 1);
+  EXPECT_EQ(RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{})).framesWritten, 1);
   EXPECT_EQ(testing::ReadFileBytes("old.bmp"), frame);
   EXPECT_EQ(std::filesystem::status("old.bmp").permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
@@ -366,13 +376,13 @@ TEST_F(PipelineTest, FramesAppearWholeOrNotAtAll) {
   std::filesystem::create_directory("real");
   std::filesystem::create_symlink("real/target.bmp", "link.bmp");
   SetNames("", "link");
-  EXPECT_EQ(RunFrames(app_).framesWritten, 1);
+  EXPECT_EQ(RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{})).framesWritten, 1);
   EXPECT_TRUE(std::filesystem::is_symlink("link.bmp"));
   EXPECT_EQ(testing::ReadFileBytes("real/target.bmp"), frame);
 
   std::filesystem::create_symlink("/dev/full", "full.bmp");
   SetNames("", "full");
-  const FramesResult full = RunFrames(app_);
+  const FramesResult full = RunFrames(app_, ProgressOf(app_), BmpFileSink(BmpFileOptions{}));
   EXPECT_EQ(full.framesWritten, 0);
   EXPECT_STREQ(full.failureReason, "No space left on device");
   EXPECT_EQ(Listing(), "full.bmp in.bmp link.bmp old.bmp out.bmp real");

@@ -17,6 +17,7 @@
 #include <lodepng.h>
 
 #include "quillet/bitmap.h"
+#include "quillet/job.h"
 #include "quillet/job_loop.h"
 #include "quillet/imaging.h"
 #include "quillet/import.h"
@@ -94,7 +95,7 @@ class QuilletProgram : public ScratchDirTest {
     std::snprintf(run.inputName, sizeof run.inputName, "%s/%s", job_.c_str(), input.c_str());
     ImportSetup import;
     import.imaging = &LoadImagingLibrary();
-    const JobResult job = RunJob(app, ImporterFor(import));
+    const JobResult job = RunQuilletJob(app, ProgressOf(app), ImporterFor(import), BmpFileSink(BmpFileOptions{}));
     EXPECT_TRUE(job.Succeeded());
     std::vector<std::vector<std::uint8_t>> files;
     for (int i = 0; i < job.frames.framesWanted; ++i) {

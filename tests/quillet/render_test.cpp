@@ -29,7 +29,7 @@ Frame Render(const WorkingBitmap& source, double angle, double scale, int thread
   display.context = progress;
   display.setPosition = [](void* c, int p) { static_cast<std::vector<int>*>(c)->push_back(p); };
   if (progress) app.progressWindow = &display;
-  OutputBitmap out = RenderFrameBitmap(app, source, angle, scale, threads);
+  OutputBitmap out = RenderFrameBitmap(ProgressOf(app), source, angle, scale, threads);
   Frame f;
   if (!out.pixels) return f;
   f.width = HeaderWidth(out.header.get());
@@ -180,10 +180,10 @@ TEST(RenderFrame, ThreadsChangeNoByte) {
     const WorkingBitmap source = Source(c.picture);
     const FramePlan plan = PlanFrame(c.picture.width, c.picture.height, c.angle, c.scale);
     AppState app;
-    const PhaseOffset single = PhaseSearch(app, source, plan, 1);
+    const PhaseOffset single = PhaseSearch(ProgressOf(app), source, plan, 1);
     const Frame reference = Render(source, c.angle, c.scale, 1);
     for (int threads : {2, 3, 8}) {
-      const PhaseOffset multi = PhaseSearch(app, source, plan, threads);
+      const PhaseOffset multi = PhaseSearch(ProgressOf(app), source, plan, threads);
       EXPECT_EQ(multi.i, single.i) << c.angle << " threads " << threads;
       EXPECT_EQ(multi.j, single.j) << c.angle << " threads " << threads;
       EXPECT_EQ(Render(source, c.angle, c.scale, threads).bytes, reference.bytes) << c.angle;
@@ -199,12 +199,12 @@ TEST(RenderFrame, WritesOnlyFrom24BitImages) {
   display.context = &seen;
   display.setPosition = [](void* c, int p) { static_cast<std::vector<int>*>(c)->push_back(p); };
   app.progressWindow = &display;
-  EXPECT_FALSE(RenderFrame(app, 0, 1, (dir + "/none.bmp").c_str()));
+  EXPECT_FALSE(RenderFrame(ProgressOf(app), app.workingBitmap, 0, 1, (dir + "/none.bmp").c_str()));
   EXPECT_EQ(seen, (std::vector<int>{5, 100}));
   EXPECT_FALSE(std::filesystem::exists(dir + "/none.bmp"));
 
   testing::SetPicture(app.workingBitmap, testing::Plain(80, 40, Ink));
-  ASSERT_TRUE(RenderFrame(app, -90, 1, (dir + "/f.bmp").c_str()));
+  ASSERT_TRUE(RenderFrame(ProgressOf(app), app.workingBitmap, -90, 1, (dir + "/f.bmp").c_str()));
   EXPECT_EQ(testing::ReadFileBytes(dir + "/f.bmp").size(), 54u + 11 * Stride24(6));
   EXPECT_EQ(seen.back(), 100);
   std::filesystem::remove_all(dir);

@@ -8,10 +8,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <filesystem>
 #include <string>
 
 #include "process.h"
+#include "quillet/job.h"
 #include "scratch_dir.h"
 
 namespace quillet {
@@ -38,10 +41,8 @@ RgbaImage Sprite(std::int32_t width, std::int32_t height) {
   return image;
 }
 
-JobResult RunPng(int frames, double angle, double endAngle, double scale, double endScale, int sheetColumns,
-                 std::uint64_t heldBytes) {
-  AppState app;
-  RunParameters& run = app.runParameters;
+RunParameters PngRun(int frames, double angle, double endAngle, double scale, double endScale, int sheetColumns) {
+  RunParameters run;
   std::snprintf(run.inputName, kPathChars, "in.png");
   std::snprintf(run.outputName, kPathChars, "%s", sheetColumns > 0 ? "sheet" : "turn");
   run.format = OutputFormat::kPng;
@@ -51,8 +52,36 @@ JobResult RunPng(int frames, double angle, double endAngle, double scale, double
   run.scale = scale;
   run.endScale = endScale;
   run.sheetColumns = sheetColumns;
-  return RunSpriteJob(app, ImageImporter{}, 1, heldBytes);
+  return run;
 }
+
+JobResult RunPng(int frames, double angle, double endAngle, double scale, double endScale, int sheetColumns,
+                 std::uint64_t heldBytes) {
+  AppState app;
+  app.runParameters = PngRun(frames, angle, endAngle, scale, endScale, sheetColumns);
+  BmpFileOptions options;
+  SheetSink sheet;
+  return RunQuilletJob(app, ProgressOf(app), ImageImporter{}, SinkFor(app.runParameters, options, sheet), 1,
+                       heldBytes);
+}
+
+// Cancels the job once it has shown `after` frames' "Generating" texts.
+struct CancelAfter {
+  int after = 0;
+  int shown = 0;
+  JobProgress Progress() {
+    JobProgress progress;
+    progress.context = this;
+    progress.status = [](void* c, const char* text) {
+      if (std::strncmp(text, "Generating", 10) == 0) ++static_cast<CancelAfter*>(c)->shown;
+    };
+    progress.cancel = [](void* c) {
+      const CancelAfter& self = *static_cast<CancelAfter*>(c);
+      return self.shown >= self.after;
+    };
+    return progress;
+  }
+};
 
 // The bytes of turn_1.png .. turn_N.png (or of sheet.png), folded in order.
 std::uint64_t Written(int frames, bool sheet) {
@@ -60,7 +89,7 @@ std::uint64_t Written(int frames, bool sheet) {
   std::uint64_t h = 1469598103934665603ull;
   for (int k = 0; k < frames; ++k) {
     char name[kFrameNameChars];
-    PngFrameFileName("turn.png", frames, k, name);
+    FrameFileName("turn.png", frames, k, name, "png");
     h = Fnv(testing::ReadFileBytes(name), h);
   }
   return h;
@@ -81,6 +110,55 @@ TEST_F(PngSeries, FramesHeldOnDiskComeBackUnchanged) {
     EXPECT_TRUE(job.Succeeded()) << c.sheet;
     EXPECT_EQ(Written(c.frames, c.sheet > 0), c.pin) << c.sheet;
     EXPECT_EQ(TempListing(), "");  // the temporary directory went with its file
+  }
+}
+
+// The memory sink keeps what the PNG files hold, each frame cut to its visible pixels with its
+// place on the canvas. A cancel stops a series before its next frame and says so: RGBA frames
+// are held until the canvas is known, so none is handed on; 24-bit frames go as they are made,
+// also side by side.
+TEST_F(PngSeries, MemorySinkKeepsWhatTheFilesHoldAndACancelStopsBeforeTheNextFrame) {
+  ASSERT_TRUE(WritePngFile("in.png", Sprite(40, 30)));
+  ASSERT_TRUE(RunPng(5, -20, 250, 0.75, 1.5, 0, kHeldFrameBytes).Succeeded());
+  AppState app;
+  app.runParameters = PngRun(5, -20, 250, 0.75, 1.5, 0);
+  MemoryFrames kept;
+  ASSERT_TRUE(RunQuilletJob(app, JobProgress{}, ImageImporter{}, MemorySink(kept), 1).Succeeded());
+  ASSERT_EQ(kept.frames.size(), 5u);
+  int cut = 0;  // frames cut to their visible pixels, smaller than the canvas
+  for (int k = 0; k < 5; ++k) {
+    char name[kFrameNameChars];
+    FrameFileName("turn.png", 5, k, name, "png");
+    RgbaImage file;
+    ASSERT_TRUE(ReadPngFile(name, file));
+    const KeptFrame& frame = kept.frames[static_cast<std::size_t>(k)];
+    cut += frame.image.pixels.size() < file.pixels.size();
+    const RgbaImage cell = OnCanvasAt(SpriteFrame{frame.image}, kept.canvasWidth, kept.canvasHeight,
+                                      {frame.left, frame.top});
+    EXPECT_EQ(cell.width, file.width) << k;
+    EXPECT_EQ(cell.pixels, file.pixels) << k;
+  }
+  EXPECT_GT(cut, 0);
+
+  const struct {
+    OutputFormat format;
+    int threads, written;
+  } cancels[] = {{OutputFormat::kPng, 1, 0}, {OutputFormat::kBmp, 1, 3}, {OutputFormat::kBmp, 2, 3}};
+  for (const auto& c : cancels) {
+    for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove(entry.path());
+    ASSERT_TRUE(WritePngFile("in.png", Sprite(40, 30)));
+    app.runParameters.format = c.format;
+    CancelAfter cancel{3};
+    BmpFileOptions options;
+    SheetSink sheet;
+    const JobResult job = RunQuilletJob(app, cancel.Progress(), ImageImporter{},
+                                        SinkFor(app.runParameters, options, sheet), c.threads);
+    EXPECT_TRUE(job.Cancelled()) << c.threads;
+    EXPECT_EQ(job.frames.framesWritten, c.written) << c.threads;
+    EXPECT_EQ(cancel.shown, 3) << c.threads;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()),
+              1 + c.written) << c.threads;
+    EXPECT_EQ(TempListing(), "");
   }
 }
 

@@ -243,16 +243,16 @@ TEST(LayOutSheet, PutsCellsInRowsInOrder) {
 
 TEST(PngNames, AppendAndNumberAsForBitmaps) {
   char name[kPathChars];
-  PngOutputFileName("walk", name);
+  OutputFileName("walk", name, "png");
   EXPECT_STREQ(name, "walk.png");
-  PngOutputFileName("a.PNG", name);
+  OutputFileName("a.PNG", name, "png");
   EXPECT_STREQ(name, "a.PNG");
-  PngOutputFileName("walk.bmp", name);
+  OutputFileName("walk.bmp", name, "png");
   EXPECT_STREQ(name, "walk.bmp.png");
   char frame[kFrameNameChars];
-  PngFrameFileName("walk.png", 12, 0, frame);
+  FrameFileName("walk.png", 12, 0, frame, "png");
   EXPECT_STREQ(frame, "walk_01.png");
-  PngFrameFileName("dir.d/walk", 8, 7, frame);
+  FrameFileName("dir.d/walk", 8, 7, frame, "png");
   EXPECT_STREQ(frame, "dir_8.png");  // the suffix replaces from the last '.', as for bitmaps
 }
 
@@ -260,7 +260,7 @@ class TurnSpriteTest : public ::testing::Test {
  protected:
   std::vector<SpriteFrame> Turn(const RgbaImage& sprite, std::vector<FrameRequest> requests, int threads = 0) {
     std::vector<SpriteFrame> frames;
-    EXPECT_TRUE(TurnSprite(app_, sprite, requests, threads, frames));
+    EXPECT_TRUE(TurnSprite(ProgressOf(app_), sprite, requests, threads, frames));
     EXPECT_EQ(frames.size(), requests.size());
     return frames;
   }

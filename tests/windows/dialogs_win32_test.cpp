@@ -149,8 +149,8 @@ TEST_F(ProgressDialogTest, ShowsWhatTheJobReportsAndEndsOnlyOnCancel) {
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 0);
   EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 100);
 
-  ReportProgress(app_, 40);
-  ShowStatus(app_, "Enlarging (2 of 3)");
+  ReportProgress(ProgressOf(app_), 40);
+  ShowStatus(ProgressOf(app_), "Enlarging (2 of 3)");
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 40);
   EXPECT_EQ(TextOf(dialog_, QUILLET_STATUS_TEXT), "Enlarging (2 of 3)");
 
@@ -175,8 +175,8 @@ TEST(ProgressHandOver, OpensReportsAndClosesJobAfterJob) {
     const HWND window = progress.window.load();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(app.progressWindow.load(), &progress.display);
-    ShowStatus(app, "Frame 1 of 1");
-    ReportProgress(app, 55);
+    ShowStatus(ProgressOf(app), "Frame 1 of 1");
+    ReportProgress(ProgressOf(app), 55);
     EXPECT_EQ(TextOf(window, QUILLET_STATUS_TEXT), "Frame 1 of 1");
     EXPECT_EQ(SendDlgItemMessageA(window, QUILLET_PROGRESS_BAR, PBM_GETPOS, 0, 0), 55);
     ASSERT_TRUE(CloseProgressDialog(progress, 30000));
@@ -209,7 +209,7 @@ TEST(ProgressHandOver, JobRunsWithoutDisplayWhenNoDialogCanBeMade) {
   progress.instance = GetModuleHandleA("kernel32.dll");
   EXPECT_FALSE(OpenProgressDialog(progress, 30000));
   EXPECT_EQ(app.progressWindow.load(), nullptr);
-  ReportProgress(app, 10);
+  ReportProgress(ProgressOf(app), 10);
   EXPECT_TRUE(CloseProgressDialog(progress, 30000));
 }
 

@@ -1,21 +1,20 @@
 #include "quillet/pipeline.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <new>
-#include <vector>
 
 #include "quillet/ascii.h"
 #include "quillet/bitmap.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
+#include "quillet/job.h"
 #include "quillet/render.h"
+#include "quillet/sprite_job.h"
+#include "job_internal.h"
 #include "parallel.h"
+#include "side_by_side.h"
 
 namespace quillet {
 namespace {
@@ -46,6 +45,58 @@ InputReport ReportOf(const LoadOutcome& outcome) {
   return report;
 }
 
+bool ImportInput(const ImageImporter& importer, AppState& app, const char* fileName) {
+  app.importReport = InputReport{};
+  if (importer.import) return importer.import(importer.context, app, fileName);
+  LoadOutcome outcome;
+  LoadBitmapFile(fileName, app.workingBitmap, &outcome);
+  app.importReport = ReportOf(outcome);
+  if (outcome.failure == LoadFailure::kNone && !HasImage24(app.workingBitmap))
+    app.importReport.problem = InputProblem::kUnsupported;
+  return HasImage24(app.workingBitmap);
+}
+
+bool InspectInput(const ImageImporter& importer, const char* fileName, InputReport& report) {
+  if (importer.inspect) return importer.inspect(importer.context, fileName, report);
+  report = ReportOf(InspectBitmapFile(fileName));
+  return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
+}
+
+namespace {
+
+// The absolute form of name for display, at most kPathChars with its terminator; the name
+// as given when that does not fit.
+void DisplayPath(const char* name, char (&out)[kFrameNameChars]) {
+  if (!AbsolutePath(name, out, kPathChars)) std::snprintf(out, sizeof out, "%s", name);
+}
+
+}  // namespace
+
+void ShowProcessing(const JobProgress& progress, const char* inputName) {
+  char path[kFrameNameChars];
+  DisplayPath(inputName, path);
+  char text[kStatusChars];
+  std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
+  ReportProgress(progress, 0);
+  ShowStatus(progress, text);
+}
+
+void ShowGenerating(const JobProgress& progress, const char* fileName, double angle, double scale) {
+  char path[kFrameNameChars];
+  DisplayPath(fileName, path);
+  char text[kStatusChars];
+  std::snprintf(text, sizeof text, "Generating \"%s\"\n(angle %g degrees) (scale %g%%)", path, angle,
+                scale > 0.0 ? scale * 100.0 : 100.0);
+  ReportProgress(progress, 0);
+  ShowStatus(progress, text);
+}
+
+void NoteFrameFailure(FramesResult& result, const char* fileName, FrameProblem problem) {
+  std::snprintf(result.firstFailedName, sizeof result.firstFailedName, "%s", fileName);
+  std::snprintf(result.failureReason, sizeof result.failureReason, "%s", LastOutputFailure().reason);
+  result.firstProblem = problem;
+}
+
 namespace {
 
 // Runs an allocating step; memory that runs out inside it makes it fail and is noted.
@@ -59,40 +110,6 @@ bool Guarded(bool& outOfMemory, Step step) {
   }
 }
 
-bool Import(const ImageImporter& importer, AppState& app, const char* fileName) {
-  app.importReport = InputReport{};
-  if (importer.import) return importer.import(importer.context, app, fileName);
-  LoadOutcome outcome;
-  LoadBitmapFile(fileName, app.workingBitmap, &outcome);
-  app.importReport = ReportOf(outcome);
-  if (outcome.failure == LoadFailure::kNone && !HasImage24(app.workingBitmap))
-    app.importReport.problem = InputProblem::kUnsupported;
-  return HasImage24(app.workingBitmap);
-}
-
-// The input's size from its header; false when it cannot be told that way.
-bool InspectInput(const ImageImporter& importer, const char* fileName, InputReport& report) {
-  if (importer.inspect) return importer.inspect(importer.context, fileName, report);
-  report = ReportOf(InspectBitmapFile(fileName));
-  return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
-}
-
-// The absolute form of name for display, at most kPathChars with its terminator; the name
-// as given when that does not fit.
-void DisplayPath(const char* name, char (&out)[kFrameNameChars]) {
-  if (!AbsolutePath(name, out, kPathChars)) std::snprintf(out, sizeof out, "%s", name);
-}
-
-void ShowGenerating(const AppState& app, const char* fileName, double angle, double scale) {
-  char path[kFrameNameChars];
-  DisplayPath(fileName, path);
-  char text[kStatusChars];
-  std::snprintf(text, sizeof text, "Generating \"%s\"\n(angle %g degrees) (scale %g%%)", path, angle,
-                scale > 0.0 ? scale * 100.0 : 100.0);
-  ReportProgress(app, 0);
-  ShowStatus(app, text);
-}
-
 // Keeps where and why a temporary file could not be written.
 void NoteTemporaryFailure(EnlargeResult& result) {
   result.temporaryFailed = true;
@@ -101,10 +118,16 @@ void NoteTemporaryFailure(EnlargeResult& result) {
 }
 
 
+// BMP names keep their first rule: the last '.' at index 5 or later, followed by b, m, p.
 bool HasBmpExtension(const char* name) {
   const char* dot = std::strrchr(name, '.');
   if (!dot || dot - name < 5) return false;
   return LowerAscii(dot[1]) == 'b' && LowerAscii(dot[2]) == 'm' && LowerAscii(dot[3]) == 'p';
+}
+
+bool HasExtension(const char* name, std::size_t length, const char* extension) {
+  if (std::strcmp(extension, "bmp") == 0) return HasBmpExtension(name);
+  return EndsWithExtension(name, length, extension);
 }
 
 }  // namespace
@@ -119,40 +142,46 @@ bool FitsEnlargement(std::int64_t width, std::int64_t height) {
          MaxEnlargedBytes();
 }
 
-void OutputFileName(const char* outputName, char (&name)[kPathChars]) {
+bool EndsWithExtension(const char* name, std::size_t length, const char* extension) {
+  const std::size_t e = std::strlen(extension);
+  if (length < e + 1 || name[length - e - 1] != '.') return false;
+  for (std::size_t k = 0; k < e; ++k)
+    if (LowerAscii(name[length - e + k]) != LowerAscii(extension[k])) return false;
+  return true;
+}
+
+void OutputFileName(const char* outputName, char (&name)[kPathChars], const char* extension) {
   const std::size_t length = outputName ? strnlen(outputName, kPathChars - 1) : 0;
   if (length > 0) std::memcpy(name, outputName, length);
   name[length] = '\0';
-  if (!HasBmpExtension(name) && length + 4 < kPathChars) std::memcpy(name + length, ".bmp", 5);
+  const std::size_t e = std::strlen(extension);
+  if (!HasExtension(name, length, extension) && length + e + 1 < kPathChars) {
+    name[length] = '.';
+    std::memcpy(name + length + 1, extension, e + 1);
+  }
 }
 
-void FrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars]) {
+void FrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars],
+                   const char* extension) {
   const std::size_t length = strnlen(name, kPathChars - 1);
   std::memcpy(frameName, name, length);
   frameName[length] = '\0';
   const char* dot = std::strrchr(frameName, '.');
   std::size_t p = dot ? static_cast<std::size_t>(dot - frameName) : length;
-  while (p + 8 >= kPathChars) --p;
-  const char* format = frameCount < 10 ? "_%d.bmp" : frameCount < 100 ? "_%02d.bmp" : frameCount < 1000 ? "_%03d.bmp" : "_%04d.bmp";
-  std::snprintf(frameName + p, sizeof frameName - p, format, index + 1);
+  while (p + 5 + std::strlen(extension) >= kPathChars) --p;
+  const int digits = frameCount < 10 ? 1 : frameCount < 100 ? 2 : frameCount < 1000 ? 3 : 4;
+  std::snprintf(frameName + p, sizeof frameName - p, "_%0*d.%s", digits, index + 1, extension);
 }
 
 double Interpolate(double start, double end, int index, int count) {
   return ((end - start) * index) / (count - 1) + start;
 }
 
-EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const char* inputName,
-                           const char* tempName, bool reload) {
+EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const ImageImporter& importer,
+                           const char* inputName, const char* tempName, bool reload) {
   EnlargeResult result;
-  ReportProgress(app, 0);
-  {
-    char path[kFrameNameChars];
-    DisplayPath(inputName, path);
-    char text[kStatusChars];
-    std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
-    ShowStatus(app, text);
-  }
-  ReportProgress(app, 5);
+  ShowProcessing(progress, inputName);
+  ReportProgress(progress, 5);
 
   // A picture whose enlargement would be over the limit is refused from its header, before
   // it is decoded; one whose header could not tell is checked once it is read.
@@ -164,7 +193,7 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
     result.input = inspected;
     result.input.problem = InputProblem::kTooLarge;
   } else {
-    result.inputImported = Guarded(memoryOut, [&] { return Import(importer, app, inputName); });
+    result.inputImported = Guarded(memoryOut, [&] { return ImportInput(importer, app, inputName); });
     result.input = app.importReport;
     if (memoryOut) result.input.problem = InputProblem::kOutOfMemory;
     const std::int32_t width = HeaderWidth(app.workingBitmap.header.get());
@@ -177,7 +206,7 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
       app.workingBitmap = WorkingBitmap{};
     }
   }
-  ReportProgress(app, 10);
+  ReportProgress(progress, 10);
 
   if (!result.inputImported && OutputFailed()) NoteTemporaryFailure(result);
 
@@ -186,6 +215,10 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
   constexpr int kStepDone[3] = {25, 50, 80};
   constexpr int kReloadDone[3] = {35, 65, 90};
   for (int step = 0; step < 3; ++step) {
+    if (intact && CancelRequested(progress)) {
+      intact = false;
+      result.cancelled = true;
+    }
     bool written = false;  // this call created tempName, whole
     if (intact) {
       ClearOutputFailure();
@@ -194,16 +227,16 @@ EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const c
       });
       if (!written && OutputFailed()) NoteTemporaryFailure(result);
     }
-    ReportProgress(app, kStepDone[step]);
+    ReportProgress(progress, kStepDone[step]);
     if (step == 2 && !reload) break;
-    if (intact) intact = Guarded(memoryOut, [&] { return Import(importer, app, tempName); });
+    if (intact) intact = Guarded(memoryOut, [&] { return ImportInput(importer, app, tempName); });
     if (written) std::remove(tempName);
-    ReportProgress(app, kReloadDone[step]);
+    ReportProgress(progress, kReloadDone[step]);
   }
   if (!intact) app.workingBitmap = WorkingBitmap{};
   result.enlarged = intact;
   result.outOfMemory = result.inputImported && memoryOut;
-  ReportProgress(app, 100);
+  ReportProgress(progress, 100);
   return result;
 }
 
@@ -211,22 +244,35 @@ namespace {
 
 // One frame of a job: where it goes and how it is turned.
 struct FrameTask {
+  int index = 0;
+  int count = 1;
   char fileName[kFrameNameChars] = {};
   double angle = 0, scale = 1;  // as the user gave them
 };
 
-FrameTask TaskOf(const RunParameters& run, const char* name, int index) {
+FrameTask TaskOf(const RunParameters& run, const FrameSink& sink, int index) {
   FrameTask task;
+  task.index = index;
+  task.count = run.frameCount <= 1 ? 1 : run.frameCount;
+  SinkFileName(sink, run, index, task.fileName);
   if (run.frameCount <= 1) {
-    std::snprintf(task.fileName, sizeof task.fileName, "%s", name);
     task.angle = run.angle;
     task.scale = run.scale;
   } else {
-    FrameFileName(name, run.frameCount, index, task.fileName);
     task.angle = Interpolate(run.angle, run.endAngle, index, run.frameCount);
     task.scale = Interpolate(run.scale, run.endScale, index, run.frameCount);
   }
   return task;
+}
+
+// Hands the rendered frame to the sink; false when it was not taken.
+bool HandOver(const FrameSink& sink, const FrameTask& task, OutputBitmap& output) {
+  SinkFrame frame;
+  frame.index = task.index;
+  frame.count = task.count;
+  frame.fileName = task.fileName;
+  frame.bitmap = &output;
+  return output.pixels && sink.frame(sink.context, frame);
 }
 
 FramePlan PlanOf(const WorkingBitmap& source, const FrameTask& task) {
@@ -235,33 +281,18 @@ FramePlan PlanOf(const WorkingBitmap& source, const FrameTask& task) {
 
 // Records the first frame that was not written; the series stops there.
 void NoteFailure(FramesResult& result, const FrameTask& task, const FramePlan& plan, FrameProblem problem) {
-  std::snprintf(result.firstFailedName, sizeof result.firstFailedName, "%s", task.fileName);
-  std::snprintf(result.failureReason, sizeof result.failureReason, "%s", LastOutputFailure().reason);
-  result.firstProblem = problem;
+  NoteFrameFailure(result, task.fileName, problem);
   result.wantedWidth = plan.wantedW;
   result.wantedHeight = plan.wantedH;
 }
 
-// Passes progress positions on to app, after dropping the first `skip` of them.
-struct SkippingRelay {
-  const AppState* app = nullptr;
-  std::size_t skip = 0;
-  static void SetPosition(void* context, int position) {
-    SkippingRelay& relay = *static_cast<SkippingRelay*>(context);
-    if (relay.skip > 0) {
-      --relay.skip;
-    } else {
-      ReportProgress(*relay.app, position);
-    }
-  }
-};
-
 // Renders and writes one frame on this thread with `threads` threads, after its status text
 // (unless shown already) and the first `reported` positions of its progress (when shown
 // already). False when the frame was not written; the failure is then noted.
-bool RenderInOrder(AppState& app, const FrameTask& task, int threads, ScoreTable& scores, FramesResult& result,
+bool RenderInOrder(const AppState& app, const JobProgress& progress, const FrameSink& sink, const FrameTask& task,
+                   int threads, ScoreTable& scores, FramesResult& result,
                    bool shown = false, std::size_t reported = 0) {
-  if (!shown) ShowGenerating(app, task.fileName, task.angle, task.scale);
+  if (!shown) ShowGenerating(progress, task.fileName, task.angle, task.scale);
   const WorkingBitmap& source = app.workingBitmap;
   const FramePlan plan = PlanOf(source, task);
   FrameProblem problem = FrameProblem::kNone;
@@ -269,17 +300,15 @@ bool RenderInOrder(AppState& app, const FrameTask& task, int threads, ScoreTable
   ClearOutputFailure();
   if (HasImage24(source) && !plan.valid) {
     problem = FrameProblem::kTooLarge;
-    ReportProgress(app, 100);
+    ReportProgress(progress, 100);
   } else {
-    SkippingRelay relay{&app, reported};
-    const ProgressDisplay display{SkippingRelay::SetPosition, nullptr, &relay};
-    AppState relayed;
-    relayed.progressWindow.store(&display);
-    const AppState& reportTo = reported > 0 ? relayed : app;
+    SkippingRelay relay{&progress, reported};
+    const JobProgress skipping = relay.Progress();
     const bool written = Guarded(memoryOut, [&] {
-      OutputBitmap output = RenderFrameBitmap(reportTo, source, -task.angle, task.scale, threads, &scores);
-      const bool done = output.pixels && WriteBitmapFile(task.fileName, output);
-      ReportProgress(app, 100);
+      OutputBitmap output = RenderFrameBitmap(reported > 0 ? skipping : progress, source, -task.angle, task.scale,
+                                              threads, &scores);
+      const bool done = HandOver(sink, task, output);
+      ReportProgress(progress, 100);
       return done;
     });
     if (!written) problem = memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten;
@@ -292,226 +321,115 @@ bool RenderInOrder(AppState& app, const FrameTask& task, int threads, ScoreTable
   return false;
 }
 
-// Frames of a series rendered several at a time, each on one worker thread, and written in
-// order on the calling thread, which also passes each frame's progress on in order: the same
-// files, texts and positions as rendering one frame after the other. Only a few frames are
-// in memory at once.
-class FramePipeline {
- public:
-  enum class Outcome { kFinished, kStopped, kContinueInOrder };
+enum class Outcome { kFinished, kStopped, kContinueInOrder };
 
-  FramePipeline(AppState& app, const char* name, ScoreTable& scores, int workers, FramesResult& result)
-      : app_(app), name_(name), scores_(scores), result_(result), slots_(static_cast<std::size_t>(workers) + 1) {
-    for (FrameSlot& slot : slots_) slot.positions.reserve(64);
-  }
-  ~FramePipeline() { Stop(); }
-
-  // Runs frames first.. of the series. kContinueInOrder: frame `resume` was not finished here
-  // (shown: its status text is shown, and `reported` positions of its progress); it and the
-  // rest go one at a time.
-  Outcome Run(int first, int workers, int& resume, bool& shown, std::size_t& reported) {
-    next_ = first;
-    consumed_ = first;
-    count_ = app_.runParameters.frameCount;
-    threads_ = std::make_unique<WorkerThreads>(workers, [this](int) { Work(); });
-    resume = first;
-    shown = false;
-    reported = 0;
-    if (threads_->Started() == 0) return Outcome::kContinueInOrder;
-    for (int k = first; k < count_; ++k) {
-      const FrameTask task = TaskOf(app_.runParameters, name_, k);
-      resume = k;
-      shown = true;
-      ShowGenerating(app_, task.fileName, task.angle, task.scale);
-      const FramePlan plan = PlanOf(app_.workingBitmap, task);
-      ClearOutputFailure();
-      if (!plan.valid) {
-        ReportProgress(app_, 100);
-        NoteFailure(result_, task, plan, FrameProblem::kTooLarge);
-        return Outcome::kStopped;
-      }
-      OutputBitmap output;
-      if (!Collect(k, output, reported)) {  // memory ran out beside the other frames
-        Stop();
-        return Outcome::kContinueInOrder;
-      }
-      bool memoryOut = false;
-      const bool written =
-          Guarded(memoryOut, [&] { return output.pixels && WriteBitmapFile(task.fileName, output); });
-      output = OutputBitmap{};
-      ReportProgress(app_, 100);
-      if (!written) {
-        NoteFailure(result_, task, plan, memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten);
-        return Outcome::kStopped;
-      }
-      ++result_.framesWritten;
-      {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        consumed_ = k + 1;
-      }
-      changed_.notify_all();
-    }
-    return Outcome::kFinished;
-  }
-
- private:
-  enum class State { kFree, kRendering, kDone, kOutOfMemory };
-  struct FrameSlot {
-    int index = -1;
-    State state = State::kFree;
-    OutputBitmap output;
-    std::vector<int> positions;  // reported while rendering, in order
-  };
-  struct Relay {
-    FramePipeline* pipeline;
-    FrameSlot* slot;
-  };
-
-  static void Record(void* context, int position) {
-    const Relay& relay = *static_cast<const Relay*>(context);
-    const std::lock_guard<std::mutex> lock(relay.pipeline->mutex_);
-    relay.slot->positions.push_back(position);
-  }
-
-  FrameSlot& SlotOf(int index) { return slots_[static_cast<std::size_t>(index) % slots_.size()]; }
-
-  // A worker: takes the next frame while it is within reach of the one to be written next.
-  void Work() {
-    Relay relay{this, nullptr};
-    const ProgressDisplay display{Record, nullptr, &relay};
-    AppState relayed;
-    relayed.progressWindow.store(&display);
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [&] {
-        return stop_ || next_ >= count_ || next_ < consumed_ + static_cast<int>(slots_.size());
-      });
-      if (stop_ || next_ >= count_) return;
-      const int index = next_++;
-      FrameSlot& slot = SlotOf(index);
-      slot.index = index;
-      slot.state = State::kRendering;
-      slot.output = OutputBitmap{};
-      slot.positions.clear();
-      relay.slot = &slot;
-      const FrameTask task = TaskOf(app_.runParameters, name_, index);
-      lock.unlock();
-      OutputBitmap output;
-      State state = State::kDone;
-      try {
-        output = RenderFrameBitmap(relayed, app_.workingBitmap, -task.angle, task.scale, 1, &scores_);
-      } catch (const std::bad_alloc&) {
-        state = State::kOutOfMemory;
-      }
-      lock.lock();
-      slot.output = std::move(output);
-      slot.state = state;
-      changed_.notify_all();
-    }
-  }
-
-  // Waits for frame index, passing its progress on as it comes; false when memory ran out.
-  bool Collect(int index, OutputBitmap& output, std::size_t& reported) {
-    FrameSlot& slot = SlotOf(index);
-    std::unique_lock<std::mutex> lock(mutex_);
-    reported = 0;
-    for (;;) {
-      const bool mine = slot.index == index;
-      const bool finished = mine && slot.state != State::kRendering;
-      while (mine && reported < slot.positions.size()) {
-        const int position = slot.positions[reported++];
-        lock.unlock();
-        ReportProgress(app_, position);
-        lock.lock();
-      }
-      if (finished) break;
-      // Progress is passed on a few dozen times a second, and at once when the frame is done.
-      changed_.wait_for(lock, std::chrono::milliseconds(20));
-    }
-    if (slot.state == State::kOutOfMemory) return false;
-    output = std::move(slot.output);
-    slot.state = State::kFree;
+// Frames first.. of the series rendered side by side on `workers` threads and handed to the
+// sink in order. kContinueInOrder: frame `resume` was not finished here (shown: its status
+// text is shown, and `reported` positions of its progress); it and the rest go one at a time.
+Outcome RenderSideBySide(const AppState& app, const JobProgress& progress, const FrameSink& sink, ScoreTable& scores,
+                         int workers, FramesResult& result, int first, int& resume, bool& shown,
+                         std::size_t& reported) {
+  const RunParameters& run = app.runParameters;
+  SideBySide<OutputBitmap> frames(workers, [&](int k, const JobProgress& relayed, OutputBitmap& output) {
+    const FrameTask task = TaskOf(run, sink, k);
+    output = RenderFrameBitmap(relayed, app.workingBitmap, -task.angle, task.scale, 1, &scores);
     return true;
-  }
-
-  void Stop() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
+  });
+  resume = first;
+  shown = false;
+  reported = 0;
+  if (!frames.Start(first, run.frameCount, workers)) return Outcome::kContinueInOrder;
+  for (int k = first; k < run.frameCount; ++k) {
+    const FrameTask task = TaskOf(run, sink, k);
+    resume = k;
+    if (CancelRequested(progress)) {
+      result.cancelled = true;
+      return Outcome::kStopped;
     }
-    changed_.notify_all();
-    if (threads_) threads_->Join();
+    shown = true;
+    ShowGenerating(progress, task.fileName, task.angle, task.scale);
+    const FramePlan plan = PlanOf(app.workingBitmap, task);
+    ClearOutputFailure();
+    if (!plan.valid) {
+      ReportProgress(progress, 100);
+      NoteFailure(result, task, plan, FrameProblem::kTooLarge);
+      return Outcome::kStopped;
+    }
+    OutputBitmap output;
+    if (frames.Take(k, progress, output, reported) == SideBySide<OutputBitmap>::Got::kOutOfMemory) {
+      frames.Stop();  // memory ran out beside the other frames
+      return Outcome::kContinueInOrder;
+    }
+    bool memoryOut = false;
+    const bool written = Guarded(memoryOut, [&] { return HandOver(sink, task, output); });
+    output = OutputBitmap{};
+    ReportProgress(progress, 100);
+    if (!written) {
+      NoteFailure(result, task, plan, memoryOut ? FrameProblem::kOutOfMemory : FrameProblem::kNotWritten);
+      return Outcome::kStopped;
+    }
+    ++result.framesWritten;
+    frames.Done(k);
   }
-
-  AppState& app_;
-  const char* name_;
-  ScoreTable& scores_;
-  FramesResult& result_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<FrameSlot> slots_;
-  int next_ = 0;      // the next frame a worker takes
-  int consumed_ = 0;  // frames before this one are written (or the series stopped)
-  int count_ = 0;
-  bool stop_ = false;
-  std::unique_ptr<WorkerThreads> threads_;  // last: its threads use everything above
-};
-
-// What the frames held at once by frames made side by side may take: each worker's frame and
-// one more, at the size of the largest frame of the series.
-constexpr std::uint64_t kSideBySideBytes = std::uint64_t{64} << 20;
+  return Outcome::kFinished;
+}
 
 // How many frames of the series from first on may be made side by side on up to `threads`
 // threads: 0 or 1 when they are to be made one at a time.
-int SideBySideWorkers(const AppState& app, const char* name, int first, int threads) {
+int FrameWorkers(const AppState& app, const FrameSink& sink, int first, int threads) {
   std::uint64_t largest = 1;
   for (int k = first; k < app.runParameters.frameCount; ++k) {
-    const FramePlan plan = PlanOf(app.workingBitmap, TaskOf(app.runParameters, name, k));
+    const FramePlan plan = PlanOf(app.workingBitmap, TaskOf(app.runParameters, sink, k));
     if (plan.valid)
       largest = std::max(largest, static_cast<std::uint64_t>(Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH));
   }
-  const std::uint64_t fit = kSideBySideBytes / largest;  // frames held at once
-  const std::uint64_t workers = fit > 1 ? fit - 1 : 0;
-  return static_cast<int>(std::min<std::uint64_t>(
-      workers, static_cast<std::uint64_t>(std::min(threads, app.runParameters.frameCount - first))));
+  return SideBySideWorkers(largest, app.runParameters.frameCount - first, threads);
 }
 
 }  // namespace
 
-FramesResult RunFrames(AppState& app, int threads) {
+FramesResult RunFrames(const AppState& app, const JobProgress& progress, const FrameSink& sink, int threads) {
   const RunParameters& run = app.runParameters;
   FramesResult result;
-  char name[kPathChars];
-  OutputFileName(run.outputName, name);
   ScoreTable scores;  // built by the first frame, shared by the rest
   if (threads <= 0) threads = HardwareThreads();
 
   result.framesWanted = run.frameCount <= 1 ? 1 : run.frameCount;
+  if (CancelRequested(progress)) {
+    result.cancelled = true;
+    return result;
+  }
   // The first frame on its own, with every thread (it builds the score table).
-  if (!RenderInOrder(app, TaskOf(run, name, 0), threads, scores, result) || run.frameCount <= 1) return result;
+  if (!RenderInOrder(app, progress, sink, TaskOf(run, sink, 0), threads, scores, result) || run.frameCount <= 1)
+    return result;
   int resume = 1;
   std::size_t reported = 0;
   bool shown = false;
-  const int workers = threads > 1 && run.frameCount > 2 ? SideBySideWorkers(app, name, 1, threads) : 0;
+  const int workers = threads > 1 && run.frameCount > 2 ? FrameWorkers(app, sink, 1, threads) : 0;
   if (workers > 1) {
     bool memoryOut = false;
-    FramePipeline::Outcome outcome = FramePipeline::Outcome::kContinueInOrder;
+    Outcome outcome = Outcome::kContinueInOrder;
     Guarded(memoryOut, [&] {
-      FramePipeline pipeline(app, name, scores, workers, result);
-      outcome = pipeline.Run(1, workers, resume, shown, reported);
+      outcome = RenderSideBySide(app, progress, sink, scores, workers, result, 1, resume, shown, reported);
       return true;
     });
-    if (outcome != FramePipeline::Outcome::kContinueInOrder) return result;
+    if (outcome != Outcome::kContinueInOrder) return result;
   }
   for (int i = resume; i < run.frameCount; ++i) {
     const bool first = i == resume;
-    if (!RenderInOrder(app, TaskOf(run, name, i), threads, scores, result, first && shown, first ? reported : 0))
+    if (!(first && shown) && CancelRequested(progress)) {
+      result.cancelled = true;
+      break;
+    }
+    if (!RenderInOrder(app, progress, sink, TaskOf(run, sink, i), threads, scores, result, first && shown,
+                       first ? reported : 0))
       break;
   }
   return result;
 }
 
-JobResult RunJob(AppState& app, const ImageImporter& importer) {
+JobResult RunEnlargedJob(AppState& app, const JobProgress& progress, const ImageImporter& importer,
+                         const FrameSink& sink, int threads) {
   JobResult result;
   JobTemporaries temporaries;
   ClearOutputFailure();
@@ -523,20 +441,23 @@ JobResult RunJob(AppState& app, const ImageImporter& importer) {
                   LastOutputFailure().reason);
     return result;
   }
+  // A transparent input is laid over the background before it is enlarged.
+  CompositingImport import;
+  import.inner = importer;
+  import.background = app.runParameters.background;
   app.temporaries = &temporaries;
-  result.enlarge = EnlargeImage(app, importer, app.runParameters.inputName, temporaries.enlargeName, true);
+  result.enlarge = EnlargeImage(app, progress, CompositingImporter(import), app.runParameters.inputName,
+                                temporaries.enlargeName, true);
   app.temporaries = nullptr;
   RemoveJobTemporaries(temporaries);
   if (result.enlarge.enlarged) {
-    result.frames = RunFrames(app);
+    result.frames = RunFrames(app, progress, sink, threads);
   } else {
     // Without an image no frame is tried, nor announced; the first one is named as not written.
     const RunParameters& run = app.runParameters;
-    char name[kPathChars];
-    OutputFileName(run.outputName, name);
     result.frames.framesWanted = run.frameCount <= 1 ? 1 : run.frameCount;
-    std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s",
-                  TaskOf(run, name, 0).fileName);
+    result.frames.cancelled = result.enlarge.cancelled;
+    SinkFileName(sink, run, 0, result.frames.firstFailedName);
   }
   return result;
 }

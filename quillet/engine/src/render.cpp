@@ -436,7 +436,7 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
 // scoring one candidate after the other and dropping each as soon as it reaches the best so
 // far. The scored rows are shared out in bands; integer sums do not depend on the order.
 // Progress is reported on the calling thread, in step order, as bands are finished.
-PhaseOffset Search(const AppState& app, const FramePlan& plan, const ScoreTable& table, const SourceView& src,
+PhaseOffset Search(const JobProgress& progress, const FramePlan& plan, const ScoreTable& table, const SourceView& src,
                    int threads) {
   const int m = plan.M;
   const int candidates = m * m;
@@ -454,7 +454,7 @@ PhaseOffset Search(const AppState& app, const FramePlan& plan, const ScoreTable&
   int reportedSteps = 0;
   auto reportUpTo = [&](int stepCount) {
     for (; reportedSteps < stepCount; ++reportedSteps)
-      ReportProgress(app, StepPosition(reportedSteps / (m + 1), reportedSteps % (m + 1), m));
+      ReportProgress(progress, StepPosition(reportedSteps / (m + 1), reportedSteps % (m + 1), m));
   };
   const int workers = std::max(1, std::min(threads, bands));
   // Every worker's buffers are made here, so that running out of memory is met on this thread.
@@ -546,7 +546,7 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
   return p;
 }
 
-PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const FramePlan& plan, int threads,
+PhaseOffset PhaseSearch(const JobProgress& progress, const WorkingBitmap& source, const FramePlan& plan, int threads,
                         ScoreTable* scores) {
   if (!plan.valid || !HasImage24(source)) return {};
   if (threads <= 0) threads = HardwareThreads();
@@ -554,7 +554,7 @@ PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const 
   ScoreTable& table = scores ? *scores : own;
   if (!ScoreTableFits(table, source)) BuildScoreTable(source, threads, table);
   const SourceView src = ViewOf(source);
-  return Search(app, plan, table, src, threads);
+  return Search(progress, plan, table, src, threads);
 }
 
 void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output,
@@ -682,13 +682,13 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
   }
 }
 
-OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source, double angle, double scale,
+OutputBitmap RenderFrameBitmap(const JobProgress& progress, const WorkingBitmap& source, double angle, double scale,
                                int threads, ScoreTable* scores) {
   OutputBitmap output;
   const FramePlan plan =
       PlanFrame(HeaderWidth(source.header.get()), HeaderHeight(source.header.get()), angle, scale);
   if (HasImage24(source) && plan.valid) output = CreateOutputBitmap(source, plan.newW, plan.newH);
-  ReportProgress(app, 5);
+  ReportProgress(progress, 5);
   if (!output.pixels) return output;
 
   const std::uint32_t background = BackgroundColour(source);
@@ -701,20 +701,20 @@ OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source,
       row[3 * x + 2] = static_cast<std::uint8_t>(background >> 16);
     }
   }
-  const PhaseOffset offset = PhaseSearch(app, source, plan, threads, scores);
-  ReportProgress(app, 90);
+  const PhaseOffset offset = PhaseSearch(progress, source, plan, threads, scores);
+  ReportProgress(progress, 90);
   SamplingPass(source, plan, offset, output, threads);
-  ReportProgress(app, 95);
+  ReportProgress(progress, 95);
   DetailPass(source, plan, offset, output, threads);
-  ReportProgress(app, 98);
+  ReportProgress(progress, 98);
   return output;
 }
 
-bool RenderFrame(const AppState& app, double angle, double scale, const char* fileName, int threads,
-                 ScoreTable* scores) {
-  OutputBitmap output = RenderFrameBitmap(app, app.workingBitmap, angle, scale, threads, scores);
+bool RenderFrame(const JobProgress& progress, const WorkingBitmap& source, double angle, double scale,
+                 const char* fileName, int threads, ScoreTable* scores) {
+  OutputBitmap output = RenderFrameBitmap(progress, source, angle, scale, threads, scores);
   const bool written = output.pixels && WriteBitmapFile(fileName, output);
-  ReportProgress(app, 100);
+  ReportProgress(progress, 100);
   return written;
 }
 

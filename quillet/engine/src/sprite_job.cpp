@@ -13,6 +13,9 @@
 #include <memory>
 
 #include "files_internal.h"
+#include "parallel.h"
+#include "side_by_side.h"
+#include "job_internal.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
 #include "quillet/render.h"
@@ -149,22 +152,12 @@ bool ImportComposited(void* context, AppState& app, const char* fileName) {
     app.importReport = report;
     return true;
   }
-  app.importReport = InputReport{};
-  if (import.inner.import) return import.inner.import(import.inner.context, app, fileName);
-  LoadOutcome outcome;
-  LoadBitmapFile(fileName, app.workingBitmap, &outcome);
-  app.importReport = ReportOf(outcome);
-  return HasImage24(app.workingBitmap);
+  return ImportInput(import.inner, app, fileName);
 }
 
 bool InspectComposited(void* context, const char* fileName, InputReport& report) {
-  const CompositingImport& import = ImportOf(context);
-  if (import.inner.inspect) return import.inner.inspect(import.inner.context, fileName, report);
-  report = ReportOf(InspectBitmapFile(fileName));
-  return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
+  return InspectInput(ImportOf(context).inner, fileName, report);
 }
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The enlargement by three smart 2x steps, handed over in memory.
 bool EnlargeEightTimes(WorkingBitmap& bitmap) {
@@ -210,11 +203,11 @@ SpriteFrame Cropped(SpriteFrame frame) {
 }
 
 // One frame of the enlarged stand-ins at a user angle; false when its size is not valid.
-bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const ProxyMap& map,
+bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarged, const ProxyMap& map,
                        ScoreTable& scores, const FrameRequest& request, int threads, SpriteFrame& frame) {
   const FramePlan plan = PlanFrame(HeaderWidth(enlarged.header.get()), HeaderHeight(enlarged.header.get()),
                                    -request.angle, request.scale);
-  ReportProgress(app, 5);
+  ReportProgress(progress, 5);
   if (!plan.valid) return false;
   OutputBitmap output = CreateOutputBitmap(enlarged, plan.newW, plan.newH);
   if (!output.pixels) return false;
@@ -226,12 +219,12 @@ bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const
       p[1] = static_cast<std::uint8_t>(map.key >> 8);
       p[2] = static_cast<std::uint8_t>(map.key >> 16);
     }
-  const PhaseOffset offset = PhaseSearch(app, enlarged, plan, threads, &scores);
-  ReportProgress(app, 90);
+  const PhaseOffset offset = PhaseSearch(progress, enlarged, plan, threads, &scores);
+  ReportProgress(progress, 90);
   SamplingPass(enlarged, plan, offset, output, threads);
-  ReportProgress(app, 95);
+  ReportProgress(progress, 95);
   DetailPass(enlarged, plan, offset, output, threads);
-  ReportProgress(app, 98);
+  ReportProgress(progress, 98);
   if (!RgbaFromProxies(output.header.get(), output.pixels, output.pixelBytes, map, frame.image)) return false;
 
   // The picture's centre, taking each output pixel's sample to stand for the pixel's middle.
@@ -245,34 +238,7 @@ bool RenderSpriteFrame(const AppState& app, const WorkingBitmap& enlarged, const
   return true;
 }
 
-// One frame on its canvas, written in the job's format.
-bool WriteJobFrame(const RunParameters& run, const char* fileName, const RgbaImage& image) {
-  if (run.format == OutputFormat::kPng) return WritePngFile(fileName, image);
-  return WriteCompositedBmpFile(fileName, image, run.background);
-}
-
-void ShowFrameStatus(const AppState& app, const char* name, const FrameRequest& request) {
-  char path[kFrameNameChars];
-  if (!AbsolutePath(name, path, kPathChars)) std::snprintf(path, sizeof path, "%s", name);
-  char text[kFrameNameChars + 128];
-  std::snprintf(text, sizeof text, "Generating \"%s\"\n(angle %g degrees) (scale %g%%)", path, request.angle,
-                EffectiveScale(request.scale) * 100.0);
-  ReportProgress(app, 0);
-  ShowStatus(app, text);
-}
-
 }  // namespace
-
-bool EndsWithPng(const char* name, std::size_t length) {
-  if (length < 4) return false;
-  const char* tail = name + length - 4;
-  return tail[0] == '.' && LowerAscii(tail[1]) == 'p' && LowerAscii(tail[2]) == 'n' && LowerAscii(tail[3]) == 'g';
-}
-
-void JobFrameFileName(const RunParameters& run, const char* name, int index, char (&frameName)[kFrameNameChars]) {
-  if (run.format == OutputFormat::kPng) PngFrameFileName(name, run.frameCount, index, frameName);
-  else FrameFileName(name, run.frameCount, index, frameName);
-}
 
 bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report) {
   report = InputReport{};
@@ -315,27 +281,9 @@ bool WritePngFile(const char* fileName, const RgbaImage& image) {
   return error == 0 && encoded && WriteOutputFile(fileName, encoded, size);
 }
 
-void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]) {
-  if (run.format == OutputFormat::kPng) PngOutputFileName(run.outputName, name);
-  else OutputFileName(run.outputName, name);
-}
-
 bool WriteCompositedBmpFile(const char* fileName, const RgbaImage& image, std::uint32_t background) {
   WorkingBitmap bitmap;
   return CompositeOver(image, background, bitmap) && WriteBitmapFile(fileName, bitmap);
-}
-
-void PngOutputFileName(const char* outputName, char (&name)[kPathChars]) {
-  const std::size_t length = outputName ? strnlen(outputName, kPathChars - 1) : 0;
-  if (length > 0) std::memcpy(name, outputName, length);
-  name[length] = '\0';
-  if (!EndsWithPng(name, length) && length + 4 < kPathChars) std::memcpy(name + length, ".png", 5);
-}
-
-void PngFrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars]) {
-  FrameFileName(name, frameCount, index, frameName);
-  const std::size_t length = std::strlen(frameName);  // ends in the ".bmp" of the suffix
-  if (length >= 3) std::memcpy(frameName + length - 3, "png", 3);
 }
 
 ImageImporter CompositingImporter(const CompositingImport& import) {
@@ -356,17 +304,8 @@ bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileNa
     if (importer.importRgba(importer.context, app, fileName, sprite, report)) return true;
     if (report.problem != InputProblem::kNone) return false;
   }
-  bool imported = false;
-  if (importer.import) {
-    imported = importer.import(importer.context, app, fileName);
-    report = app.importReport;
-  } else {
-    LoadOutcome outcome;
-    LoadBitmapFile(fileName, app.workingBitmap, &outcome);
-    report = ReportOf(outcome);
-    imported = HasImage24(app.workingBitmap);
-    if (outcome.failure == LoadFailure::kNone && !imported) report.problem = InputProblem::kUnsupported;
-  }
+  bool imported = ImportInput(importer, app, fileName);
+  report = app.importReport;
   if (imported && !FitsEnlargement(HeaderWidth(app.workingBitmap.header.get()),
                                    HeaderHeight(app.workingBitmap.header.get()))) {
     report.problem = InputProblem::kTooLarge;
@@ -391,15 +330,10 @@ FrameRequest RequestAt(const RunParameters& run, int index) {
           Interpolate(run.scale, run.endScale, index, run.frameCount)};
 }
 
-std::vector<FrameRequest> FrameRequests(const RunParameters& run) {
-  std::vector<FrameRequest> requests;
-  for (int i = 0; i < RequestCount(run); ++i) requests.push_back(RequestAt(run, i));
-  return requests;
-}
-
 namespace {
 
-// PrepareTurns over count requests, request k given by requestAt(k).
+// The stand-ins' enlargement for count requests, request k given by requestAt(k), when any
+// of them needs it; false when it could not be made.
 template <typename RequestAtIndex>
 bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex requestAt, SpriteTurner& turner) {
   turner = SpriteTurner{};
@@ -423,11 +357,7 @@ bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex
 
 }  // namespace
 
-bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner) {
-  return PrepareTurnsOver(sprite, requests.size(), [&](std::size_t k) { return requests[k]; }, turner);
-}
-
-bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
+bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame) {
   SpriteFrame turned;
   const int quarters = ExactQuarters(request);
@@ -436,21 +366,21 @@ bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner
     turned.centreX = turned.image.width / 2.0;
     turned.centreY = turned.image.height / 2.0;
   } else if (!HasImage24(turner.enlarged) ||
-             !RenderSpriteFrame(app, turner.enlarged, turner.map, turner.scores, request, threads, turned)) {
+             !RenderSpriteFrame(progress, turner.enlarged, turner.map, turner.scores, request, threads, turned)) {
     return false;
   }
   frame = Cropped(std::move(turned));
   return true;
 }
 
-bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
+bool TurnSprite(const JobProgress& progress, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
                 int threads, std::vector<SpriteFrame>& frames) {
   frames.clear();
   SpriteTurner turner;
-  if (!PrepareTurns(sprite, requests, turner)) return false;
+  if (!PrepareTurnsOver(sprite, requests.size(), [&](std::size_t k) { return requests[k]; }, turner)) return false;
   for (const FrameRequest& request : requests) {
     SpriteFrame frame;
-    if (!TurnOnce(app, sprite, turner, request, threads, frame)) {
+    if (!TurnOnce(progress, sprite, turner, request, threads, frame)) {
       frames.clear();
       return false;
     }
@@ -460,6 +390,25 @@ bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<
 }
 
 namespace {
+
+// How many frames of the series from 1 on may be turned side by side on up to `threads`
+// threads, by the memory of the largest: its 24-bit frame and its RGBA picture, twice.
+template <typename RequestAtIndex>
+int SpriteWorkers(const RgbaImage& sprite, const SpriteTurner& turner, int count, RequestAtIndex requestAt,
+                  int threads) {
+  std::uint64_t largest = 2 * 4 * static_cast<std::uint64_t>(sprite.width) * static_cast<std::uint64_t>(sprite.height);
+  for (int k = 1; k < count; ++k) {
+    const FrameRequest request = requestAt(static_cast<std::size_t>(k));
+    if (ExactQuarters(request) >= 0 || !HasImage24(turner.enlarged)) continue;
+    const FramePlan plan = PlanFrame(HeaderWidth(turner.enlarged.header.get()), HeaderHeight(turner.enlarged.header.get()),
+                                     -request.angle, request.scale);
+    if (!plan.valid) continue;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(plan.newW) * static_cast<std::uint64_t>(plan.newH);
+    largest = std::max(largest, static_cast<std::uint64_t>(Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH) +
+                                    2 * 4 * pixels);
+  }
+  return SideBySideWorkers(largest, count - 1, threads);
+}
 
 std::uint64_t HeldBytesOf(const SpriteFrame& frame) {
   return sizeof(SpriteFrame) + static_cast<std::uint64_t>(frame.image.pixels.size()) * sizeof(Rgba);
@@ -605,44 +554,33 @@ void NoteHeldFramesFailed(JobResult& result, const HeldFrames& held) {
 
 }  // namespace
 
-JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads, std::uint64_t heldFrameBytes) {
+JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageImporter& importer,
+                       const FrameSink& sink, int threads, std::uint64_t heldFrameBytes) {
   const RunParameters& run = app.runParameters;
   JobResult result;
-  ReportProgress(app, 0);
-  {
-    char path[kFrameNameChars];
-    if (!AbsolutePath(run.inputName, path, kPathChars)) std::snprintf(path, sizeof path, "%s", run.inputName);
-    char text[kFrameNameChars + 64];
-    std::snprintf(text, sizeof text, "Processing image file \"%s\"", path);
-    ShowStatus(app, text);
-  }
+  ShowProcessing(progress, run.inputName);
   // Each request is made from its index when it is needed: a series may be very long.
   const int count = RequestCount(run);
   const auto requestAt = [&](std::size_t k) { return RequestAt(run, static_cast<int>(k)); };
-  const bool series = run.frameCount > 1;
-  const bool sheet = run.sheetColumns > 0;
+  const bool sheet = sink.sheetColumns > 0;
   result.frames.framesWanted = sheet ? 1 : count;
 
   char name[kPathChars];
-  JobOutputFileName(run, name);
+  SinkOutputName(sink, run.outputName, name);
   auto fileNameOf = [&](std::size_t k, char (&out)[kFrameNameChars]) {
-    if (series && !sheet) {
-      JobFrameFileName(run, name, static_cast<int>(k), out);
-    } else {
-      std::snprintf(out, sizeof out, "%s", name);
-    }
+    SinkFileName(sink, run, static_cast<int>(k), out);
   };
 
   RgbaImage sprite;
   result.enlarge.inputImported = LoadSprite(app, importer, run.inputName, sprite, result.enlarge.input);
   // A sheet's cells are at least a pixel each: a sheet of too many of them is refused before
   // anything is made.
-  const std::int64_t across = std::min<std::int64_t>(run.sheetColumns, count);
+  const std::int64_t across = std::min<std::int64_t>(sink.sheetColumns, count);
   const std::int64_t down = sheet ? (count + across - 1) / across : 1;
   if (result.enlarge.inputImported && sheet && !SheetFits(across, down, 1, 1)) {
     result.enlarge.enlarged = true;
-    ReportProgress(app, 10);
-    ReportProgress(app, 100);
+    ReportProgress(progress, 10);
+    ReportProgress(progress, 100);
     NoteSheetTooLarge(result.frames, name, across, down, SeriesCanvas{}, true);
     return result;
   }
@@ -658,7 +596,7 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
       result.enlarge.input.height = sprite.height;
     }
   }
-  ReportProgress(app, 10);
+  ReportProgress(progress, 10);
   SpriteTurner turner;
   result.enlarge.enlarged =
       result.enlarge.inputImported && PrepareTurnsOver(sprite, static_cast<std::size_t>(count), requestAt, turner);
@@ -666,41 +604,112 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     result.enlarge.inputImported = false;
     result.enlarge.input.problem = InputProblem::kTooManyColours;
   }
-  ReportProgress(app, 100);
+  ReportProgress(progress, 100);
   HeldFrames held(heldFrameBytes);
   CanvasReach reach;
-  for (int k = 0; result.enlarge.enlarged && k < count; ++k) {
+  // A frame that could not be made: nothing is written, as the frames share a canvas.
+  const auto notMade = [&](int k) {
+    const FrameRequest request = requestAt(static_cast<std::size_t>(k));
     char frameName[kFrameNameChars];
     fileNameOf(static_cast<std::size_t>(k), frameName);
-    const FrameRequest request = requestAt(k);
-    ShowFrameStatus(app, frameName, request);
-    SpriteFrame frame;
-    if (!TurnOnce(app, sprite, turner, request, threads, frame)) {
-      // Nothing is written when one frame of the series cannot be made: they share a canvas.
-      const double s = EffectiveScale(request.scale);
-      const double radians = request.angle * 0.017453292519943295;
-      const double c = std::fabs(std::cos(radians)), n = std::fabs(std::sin(radians));
-      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
-      result.frames.firstProblem = FrameProblem::kTooLarge;
-      const double w = sprite.width + 2.0 * margin, h = sprite.height + 2.0 * margin;  // as turned
-      result.frames.wantedWidth = std::ceil((w * c + h * n) * s);
-      result.frames.wantedHeight = std::ceil((w * n + h * c) * s);
-      return result;
-    }
+    const double s = EffectiveScale(request.scale);
+    const double radians = request.angle * 0.017453292519943295;
+    const double c = std::fabs(std::cos(radians)), n = std::fabs(std::sin(radians));
+    std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
+    result.frames.firstProblem = FrameProblem::kTooLarge;
+    const double w = sprite.width + 2.0 * margin, h = sprite.height + 2.0 * margin;  // as turned
+    result.frames.wantedWidth = std::ceil((w * c + h * n) * s);
+    result.frames.wantedHeight = std::ceil((w * n + h * c) * s);
+    return false;
+  };
+  // Frame k made: onto the canvas and held. False when the job ends here.
+  const auto hold = [&](int k, SpriteFrame& frame) {
     Widen(reach, frame);
     // The canvas only grows with more frames: a sheet already over the limit is refused now.
     const SeriesCanvas canvas = CanvasOf(reach);
     if (sheet && !SheetFits(across, down, canvas.width, canvas.height)) {
-      ReportProgress(app, 100);
+      ReportProgress(progress, 100);
       NoteSheetTooLarge(result.frames, name, across, down, canvas, k + 1 < count);
-      return result;
+      return false;
     }
     ClearOutputFailure();
     if (!held.Add(std::move(frame))) {
       NoteHeldFramesFailed(result, held);
-      return result;
+      return false;
     }
-    ReportProgress(app, 100);
+    ReportProgress(progress, 100);
+    return true;
+  };
+  // Status text shown (unless it was) and frame k made on this thread, after the first
+  // `reported` positions of its progress were passed on from a worker.
+  const auto turnInOrder = [&](int k, bool shown, std::size_t reported) {
+    const FrameRequest request = requestAt(static_cast<std::size_t>(k));
+    if (!shown) {
+      if (CancelRequested(progress)) {
+        result.frames.cancelled = true;
+        return false;
+      }
+      char frameName[kFrameNameChars];
+      fileNameOf(static_cast<std::size_t>(k), frameName);
+      ShowGenerating(progress, frameName, request.angle, request.scale);
+    }
+    SkippingRelay relay{&progress, reported};
+    SpriteFrame frame;
+    if (!TurnOnce(reported > 0 ? relay.Progress() : progress, sprite, turner, request, threads, frame))
+      return notMade(k);
+    return hold(k, frame);
+  };
+  // Frames first.. made side by side; false when the job ends. resume: the frame from which
+  // the rest go in order (count when none is left), shown and reported as for turnInOrder.
+  const auto turnSideBySide = [&](int first, int workers, int& resume, bool& shown, std::size_t& reported) {
+    SideBySide<SpriteFrame> frames(workers, [&](int k, const JobProgress& relayed, SpriteFrame& frame) {
+      return TurnOnce(relayed, sprite, turner, requestAt(static_cast<std::size_t>(k)), 1, frame);
+    });
+    resume = first;
+    shown = false;
+    reported = 0;
+    if (!frames.Start(first, count, workers)) return true;
+    for (int k = first; k < count; ++k) {
+      resume = k;
+      shown = false;
+      if (CancelRequested(progress)) {
+        result.frames.cancelled = true;
+        return false;
+      }
+      const FrameRequest request = requestAt(static_cast<std::size_t>(k));
+      char frameName[kFrameNameChars];
+      fileNameOf(static_cast<std::size_t>(k), frameName);
+      ShowGenerating(progress, frameName, request.angle, request.scale);
+      shown = true;
+      SpriteFrame frame;
+      const auto got = frames.Take(k, progress, frame, reported);
+      if (got == SideBySide<SpriteFrame>::Got::kOutOfMemory) return true;  // memory ran out beside the other frames
+      if (got == SideBySide<SpriteFrame>::Got::kNotMade) return notMade(k);
+      if (!hold(k, frame)) return false;
+      frames.Done(k);
+    }
+    resume = count;
+    return true;
+  };
+
+  if (result.enlarge.enlarged) {
+    // The first frame on its own, with every thread; the rest side by side where memory allows.
+    if (!turnInOrder(0, false, 0)) return result;
+    const int cores = threads > 0 ? threads : HardwareThreads();
+    const int workers = cores > 1 && count > 2 ? SpriteWorkers(sprite, turner, count, requestAt, cores) : 0;
+    int resume = 1;
+    bool shown = false;
+    std::size_t reported = 0;
+    if (workers > 1) {
+      // Shared read-only by the workers: the score table is built first.
+      if (HasImage24(turner.enlarged) && !ScoreTableFits(turner.scores, turner.enlarged))
+        BuildScoreTable(turner.enlarged, cores, turner.scores);
+      if (!turnSideBySide(1, workers, resume, shown, reported)) return result;
+    }
+    for (int k = resume; k < count; ++k) {
+      const bool first = k == resume;
+      if (!turnInOrder(k, first && shown, first ? reported : 0)) return result;
+    }
   }
   turner = SpriteTurner{};
   if (!result.enlarge.enlarged) {
@@ -716,54 +725,48 @@ JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads
     return result;
   }
   const SeriesCanvas canvas = CanvasOf(reach);
-  RgbaImage laidOut;
-  if (sheet) {
-    laidOut = BlankImage(static_cast<std::int32_t>(across * canvas.width), static_cast<std::int32_t>(down * canvas.height));
-  }
+  bool handed = true;  // every frame so far was taken by the sink
   for (int k = 0; k < count; ++k) {
+    if (CancelRequested(progress)) {
+      result.frames.cancelled = true;
+      return result;
+    }
     SpriteFrame frame;
     ClearOutputFailure();
     if (!held.Take(frame)) {
       NoteHeldFramesFailed(result, held);
       return result;
     }
-    const RgbaImage cell = OnCanvasAt(frame, canvas.width, canvas.height, OriginOn(reach, frame));
-    frame = SpriteFrame{};
-    if (sheet) {
-      // Cells in rows of `across`, in order.
-      const std::int64_t x0 = (k % across) * canvas.width, y0 = (k / across) * canvas.height;
-      for (std::int64_t y = 0; y < canvas.height; ++y)
-        std::memcpy(&laidOut.pixels[static_cast<std::size_t>((y0 + y) * laidOut.width + x0)],
-                    &cell.pixels[static_cast<std::size_t>(y * canvas.width)],
-                    static_cast<std::size_t>(canvas.width) * sizeof(Rgba));
-      continue;
-    }
     char frameName[kFrameNameChars];
     fileNameOf(static_cast<std::size_t>(k), frameName);
+    SinkFrame handing;
+    handing.index = k;
+    handing.count = count;
+    handing.fileName = frameName;
+    handing.sprite = &frame;
+    handing.canvasWidth = canvas.width;
+    handing.canvasHeight = canvas.height;
+    handing.origin = OriginOn(reach, frame);
     ClearOutputFailure();
-    if (!WriteJobFrame(run, frameName, cell)) {
+    if (!sink.frame(sink.context, handing)) {
       // The series stops at the first frame that cannot be written.
-      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
-      result.frames.firstProblem = FrameProblem::kNotWritten;
-      std::snprintf(result.frames.failureReason, sizeof result.frames.failureReason, "%s",
-                    LastOutputFailure().reason);
+      NoteFrameFailure(result.frames, frameName, FrameProblem::kNotWritten);
+      handed = false;
       break;
     }
+    if (sheet) continue;
     ++result.frames.framesWritten;
-    ReportProgress(app, 100);
+    ReportProgress(progress, 100);
   }
-  if (sheet) {
+  if (handed && sink.finish) {
     ClearOutputFailure();
-    if (WritePngFile(name, laidOut)) {
-      result.frames.framesWritten = 1;
+    if (sink.finish(sink.context, name)) {
+      if (sheet) result.frames.framesWritten = 1;
     } else {
-      result.frames.firstProblem = FrameProblem::kNotWritten;
-      std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", name);
-      std::snprintf(result.frames.failureReason, sizeof result.frames.failureReason, "%s",
-                    LastOutputFailure().reason);
+      NoteFrameFailure(result.frames, name, FrameProblem::kNotWritten);
     }
-    ReportProgress(app, 100);
   }
+  if (sheet) ReportProgress(progress, 100);
   return result;
 }
 

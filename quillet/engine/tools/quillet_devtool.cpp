@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     const double angle = std::strtod(argv[4], nullptr);
     const double scale = std::strtod(argv[5], nullptr);
     const int threads = argc == 7 ? std::atoi(argv[6]) : 0;
-    if (!quillet::RenderFrame(app, angle, scale, argv[3], threads)) {
+    if (!quillet::RenderFrame(quillet::ProgressOf(app), app.workingBitmap, angle, scale, argv[3], threads)) {
       std::fprintf(stderr, "%s: could not write\n", argv[3]);
       return 1;
     }

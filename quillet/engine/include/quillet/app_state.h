@@ -7,6 +7,7 @@
 
 #include "quillet/bitmap.h"
 #include "quillet/files.h"
+#include "quillet/progress.h"
 
 namespace quillet {
 
@@ -78,10 +79,8 @@ struct AppState {
 // The process-wide record the front ends use; tests may build their own AppState.
 AppState& TheAppState();
 
-// Sets the progress bar to position (0..100) when a display is installed; otherwise nothing.
-void ReportProgress(const AppState& app, int position);
-
-// Sets the progress status text when a display is installed; otherwise nothing.
-void ShowStatus(const AppState& app, const char* text);
+// The progress of a job on app's display: each report goes to the display installed at that
+// moment, if any. Never asks to stop. app must outlive it.
+JobProgress ProgressOf(const AppState& app);
 
 }  // namespace quillet

@@ -11,9 +11,10 @@
 namespace quillet {
 
 struct RgbaImage;
+struct FrameSink;
 
 // The name of the enlargement's temporary file; a job makes it in its own temporary
-// directory (RunJob), callers of EnlargeImage wherever they choose.
+// directory (RunQuilletJob), callers of EnlargeImage wherever they choose.
 inline constexpr char kEnlargeTempName[] = "_temp.bmp";
 
 // Room for a frame name: a base cut at index 251, "_", ten digits, ".bmp" and the terminator.
@@ -54,6 +55,7 @@ struct EnlargeResult {
   // without the flag, the temporary file) holds the eight-times image. When false the
   // working bitmap holds no image, so no frame is rendered from a partial enlargement.
   bool enlarged = false;
+  bool cancelled = false;  // the progress's cancel stopped it between steps
   // A temporary file could not be created or written: the directory meant for it, and why.
   bool temporaryFailed = false;
   char temporaryDirectory[kTempPathChars] = {};
@@ -76,12 +78,14 @@ struct FramesResult {
   bool wantedRgba = false;     // that size is of a sheet of 4-byte RGBA pixels
   bool wantedAtLeast = false;  // that size is what the frames made so far already need
   char failureReason[kFailureReasonChars] = {};  // why it was not written; empty when unknown
+  bool cancelled = false;  // the progress's cancel stopped the series before a frame
 };
 
 struct JobResult {
   EnlargeResult enlarge;
   FramesResult frames;
   bool Succeeded() const { return enlarge.enlarged && frames.framesWritten == frames.framesWanted; }
+  bool Cancelled() const { return enlarge.cancelled || frames.cancelled; }
 };
 
 // Imports inputName, then runs three smart 2x steps, each written to tempName, which each
@@ -89,33 +93,32 @@ struct JobResult {
 // the first two are read back, and the third too when reload is set, each deleted once read
 // back. Without reload the third step's file stays for the caller. A file of that name that
 // this call did not write is neither read nor deleted. Reports 0, 5, 10, 25, 35, 50, 65, 80,
-// (90,) 100.
-EnlargeResult EnlargeImage(AppState& app, const ImageImporter& importer, const char* inputName,
-                           const char* tempName, bool reload);
+// (90,) 100. progress's cancel is asked before each step.
+EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const ImageImporter& importer,
+                           const char* inputName, const char* tempName, bool reload);
 
-// Settles the output name and renders each frame of app.runParameters from the working
-// bitmap; a series runs angle and scale evenly from the start values to the end values,
-// and stops at the first frame that could not be written.
+// Renders each frame of app.runParameters from the working bitmap as a 24-bit frame and
+// hands it to sink (named by SinkFileName); a series runs angle and scale evenly from the
+// start values to the end values, and stops at the first frame the sink did not take.
 // threads as for RenderFrame: 0 uses every core; the bytes do not depend on it. With more
 // than one, the frames of a series after the first may be made side by side on worker
-// threads; texts, progress positions and files still come in frame order from this thread.
-FramesResult RunFrames(AppState& app, int threads = 0);
+// threads; texts, progress positions and frames still come in frame order from this thread.
+FramesResult RunFrames(const AppState& app, const JobProgress& progress, const FrameSink& sink, int threads = 0);
 
-// Makes the job's temporary directory (see JobTemporaries; app.temporaries points to it while
-// the job runs), runs EnlargeImage of the input name through its "_temp.bmp" with reload,
-// removes the directory, then runs RunFrames when the enlargement was made. Nothing runs
-// when the directory cannot be made.
-JobResult RunJob(AppState& app, const ImageImporter& importer);
+// The output name with "." and extension appended unless it counts as having it: for "bmp",
+// its last '.' at index 5 or later followed by b, m, p in any ASCII case; for any other, it
+// ends in "." and the extension in any ASCII case. Nothing is appended when the result would
+// not fit kPathChars. outputName is read up to kPathChars - 1 characters.
+void OutputFileName(const char* outputName, char (&name)[kPathChars], const char* extension = "bmp");
 
-// The output name with ".bmp" appended unless it counts as having it: its last '.' at
-// index 5 or later followed by b, m, p in any ASCII case; nothing is appended when the
-// result would not fit kPathChars. outputName is read up to kPathChars - 1 characters.
-void OutputFileName(const char* outputName, char (&name)[kPathChars]);
+// Name of frame index (from 0) of a series of frameCount: the suffix "_%d." and the
+// extension (the number of width 1, 2, 3 or 4 by the frame count) replaces the last '.' and
+// what follows it, starting no later than index 251 (for a three-letter extension).
+void FrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars],
+                   const char* extension = "bmp");
 
-// Name of frame index (from 0) of a series of frameCount: the suffix "_%d.bmp" (width 1,
-// 2, 3 or 4 by the frame count) replaces the last '.' and what follows it, starting no
-// later than index 251.
-void FrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars]);
+// Whether the first length characters of name end in "." and extension, in any ASCII case.
+bool EndsWithExtension(const char* name, std::size_t length, const char* extension);
 
 // ((end - start) x index) / (count - 1) + start, in this order; count must exceed 1.
 double Interpolate(double start, double end, int index, int count);

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "quillet/app_state.h"
 #include "quillet/bitmap.h"
+#include "quillet/progress.h"
 
 namespace quillet {
 
@@ -65,7 +65,7 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
 // uses every core; every thread count gives the same offset.
 // Reports 5 + 85 x (i x M + j) / (M x M) for every step (i, j), i and j up to M, in order.
 // With scores, the table is used, and first built when it does not fit source.
-PhaseOffset PhaseSearch(const AppState& app, const WorkingBitmap& source, const FramePlan& plan,
+PhaseOffset PhaseSearch(const JobProgress& progress, const WorkingBitmap& source, const FramePlan& plan,
                         int threads, ScoreTable* scores = nullptr);
 
 // Copies one source pixel into each output pixel of rows 1..newH-2 at offset, in bands of
@@ -80,12 +80,12 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
 
 // Renders a frame into a fresh output bitmap, reporting 5, the search steps, 90, 95, 98; output.pixels is
 // null when the source holds no 24-bit image or the size is not valid.
-OutputBitmap RenderFrameBitmap(const AppState& app, const WorkingBitmap& source, double angle,
+OutputBitmap RenderFrameBitmap(const JobProgress& progress, const WorkingBitmap& source, double angle,
                                double scale, int threads = 0, ScoreTable* scores = nullptr);
 
-// Renders the frame of app's working bitmap and writes it to fileName; reports 5..100.
+// Renders the frame of source and writes it to fileName; reports 5..100.
 // True only when a file was written whole.
-bool RenderFrame(const AppState& app, double angle, double scale, const char* fileName,
-                 int threads = 0, ScoreTable* scores = nullptr);
+bool RenderFrame(const JobProgress& progress, const WorkingBitmap& source, double angle, double scale,
+                 const char* fileName, int threads = 0, ScoreTable* scores = nullptr);
 
 }  // namespace quillet

@@ -1,6 +1,6 @@
-// The PNG mode of a job: the input read with its alpha, turned through stand-in colours
-// without a temporary file, and written as RGBA PNG frames on one canvas or as one sprite
-// sheet. Also the import that lays a transparent input over a background for BMP frames.
+// RGBA frames of a job (RunQuilletJob): the input read with its alpha and turned through
+// stand-in colours without a temporary file; PNG files in and out. Also the import that lays a
+// transparent input over a background for BMP frames.
 #pragma once
 
 #include <cstddef>
@@ -26,14 +26,6 @@ bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& imag
 // (beside it first, then renamed into place); false when nothing was written.
 bool WritePngFile(const char* fileName, const RgbaImage& image);
 
-// The output name with ".png" appended unless it ends in ".png" in any ASCII case; nothing
-// is appended when the result would not fit kPathChars.
-void PngOutputFileName(const char* outputName, char (&name)[kPathChars]);
-
-// The name of frame index (from 0) of a series of frameCount PNG files: the suffix
-// "_%d.png" (width by the frame count) replaces the last '.' and what follows it.
-void PngFrameFileName(const char* name, int frameCount, int index, char (&frameName)[kFrameNameChars]);
-
 // Brings an image file into the working bitmap for BMP frames: a PNG with transparency is
 // laid over background (packed as PackColour reads it); any other file goes to inner.
 struct CompositingImport {
@@ -57,7 +49,7 @@ struct FrameRequest {
 // quarter turns gives the exactly turned picture; the rest go through the eight-times
 // enlargement of the sprite's stand-ins with a transparent margin. Each frame is cropped to
 // its visible pixels. False when the enlargement would be too big.
-bool TurnSprite(const AppState& app, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
+bool TurnSprite(const JobProgress& progress, const RgbaImage& sprite, const std::vector<FrameRequest>& requests,
                 int threads, std::vector<SpriteFrame>& frames);
 
 // TurnSprite in steps: the stand-ins' enlargement once for all requests that need it, then
@@ -67,49 +59,23 @@ struct SpriteTurner {
   WorkingBitmap enlarged;  // holds no image when every request is an exact quarter turn
   ScoreTable scores;       // of enlarged: built by the first turn that needs it, shared by the rest
 };
-bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner);
-bool TurnOnce(const AppState& app, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
+bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame);
 
-// The requests of app.runParameters: one, or a series from the start to the end values.
-std::vector<FrameRequest> FrameRequests(const RunParameters& run);
-// Their number, and request index of them, made alone.
+// The number of requests of a run: one, or a series from the start to the end values; and
+// request index of them, made alone.
 int RequestCount(const RunParameters& run);
 FrameRequest RequestAt(const RunParameters& run, int index);
-
-// What the frames of a series held for their canvas may take in memory before the earlier
-// ones go to a temporary file of the job.
-inline constexpr std::uint64_t kHeldFrameBytes = std::uint64_t{64} << 20;
-
-// The output name of a job made by RunSpriteJob, in its format: PngOutputFileName, or the
-// BMP mode's OutputFileName.
-void JobOutputFileName(const RunParameters& run, char (&name)[kPathChars]);
-
-// The name of frame index (from 0) of the job's series, in its format: PngFrameFileName, or
-// the BMP mode's FrameFileName.
-void JobFrameFileName(const RunParameters& run, const char* name, int index, char (&frameName)[kFrameNameChars]);
-
-// Whether the first length characters of name end in ".png", in any ASCII case.
-bool EndsWithPng(const char* name, std::size_t length);
 
 // Lays the frame over background (packed as PackColour reads it), every pixel that is not
 // opaque blended as CompositeOver does, and writes it whole under fileName as a 24-bit BMP;
 // false when nothing was written.
 bool WriteCompositedBmpFile(const char* fileName, const RgbaImage& image, std::uint32_t background);
 
-// Whether the job's frames are made as RunSpriteJob makes them: PNG frames, and BMP frames
-// when a background was given for them.
+// Whether the job's frames are made as RGBA frames on a canvas (SinkFor's sinks take them so):
+// PNG frames, and BMP frames when a background was given for them.
 inline bool MadeAsSprite(const RunParameters& run) {
   return run.format == OutputFormat::kPng || run.backgroundGiven;
 }
-
-// The whole PNG-mode job of app.runParameters: every frame on the series' canvas, written as
-// separate files or, with a sheet column count, as one sheet. The frames are held until the
-// canvas is known, in memory up to heldFrameBytes and past that in the job's temporary
-// directory. A sheet is refused as soon as the frames made so far make it too large. With the
-// BMP format, each frame on its canvas is laid over the background and written as a 24-bit
-// BMP under the BMP names.
-JobResult RunSpriteJob(AppState& app, const ImageImporter& importer, int threads = 0,
-                       std::uint64_t heldFrameBytes = kHeldFrameBytes);
 
 }  // namespace quillet

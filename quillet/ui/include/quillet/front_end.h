@@ -31,6 +31,12 @@ inline constexpr FileChooserSettings kOutputChooser = {
     0x88804,  // explorer style, no read-only file, path must exist, hide read-only box; no overwrite prompt
     "bmp"};
 
+inline constexpr FileChooserSettings kPngOutputChooser = {
+    "Choose Output PNG Filename",
+    "PNG Files (PNG)\0*.png\0All Files (*.*)\0*.*\0",
+    0x88804,
+    "png"};
+
 inline constexpr char kProgressDialogTitle[] = QUILLET_PROGRESS_TITLE;
 
 // The platform's dialogs. Each chooser works on a file buffer of kPathChars that it starts

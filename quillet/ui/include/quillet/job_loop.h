@@ -45,8 +45,10 @@ struct RoundMarks {
 RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatform& platform,
                           RoundMarks* marks = nullptr);
 
-// Asks for the names still empty. Cancelling the output chooser goes back to the input
-// chooser when that was asked for in this round; false when the user cancelled.
+// Asks for the names still empty. The output chooser is that of the job's sink (its filter
+// and extension), starts from the last name in that extension, and a name chosen in the other
+// format's extension (.bmp, .png) takes the sink's. Cancelling the output chooser goes back to
+// the input chooser when that was asked for in this round; false when the user cancelled.
 bool ChooseFiles(AppState& app, const FrontEndPlatform& platform);
 
 // Whether the parameter form is needed: no angle nor scale given, or an end value without

@@ -1,0 +1,95 @@
+// The one entry of a quillet job: the input prepared for turning, every frame of the series
+// rendered in order and handed to a frame sink, which puts it where it goes (BMP files, PNG
+// files, one sheet, or memory).
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "quillet/app_state.h"
+#include "quillet/bitmap.h"
+#include "quillet/pipeline.h"
+#include "quillet/progress.h"
+#include "quillet/sprite.h"
+
+namespace quillet {
+
+// One frame as a sink receives it: a 24-bit frame, or an RGBA frame cut to its visible
+// pixels with its place on the canvas that every frame of the series shares.
+struct SinkFrame {
+  int index = 0;              // in the series, from 0
+  int count = 1;              // frames in the series
+  const char* fileName = "";  // its file, or the sheet's
+  OutputBitmap* bitmap = nullptr;  // the sink may write it out as it stands
+  const SpriteFrame* sprite = nullptr;
+  std::int32_t canvasWidth = 0, canvasHeight = 0;
+  std::pair<std::int64_t, std::int64_t> origin;  // where the sprite's top-left corner lies on the canvas
+};
+
+// Where a job's frames go. frame is called once per frame, in order, and false stops the
+// series there (LastOutputFailure telling why); finish, when set, follows the last frame and
+// is what writes a sheet.
+struct FrameSink {
+  const char* extension = "bmp";  // of the output's names, without the dot
+  // Takes RGBA frames on the series' canvas: the input is turned with its transparency
+  // through stand-in colours in memory. Otherwise 24-bit frames of the input's eight-times
+  // enlargement, made through the job's temporary file.
+  bool rgba = false;
+  int sheetColumns = 0;  // above 0: every frame is a cell of one sheet, that many to a row
+  bool (*frame)(void* context, const SinkFrame& frame) = nullptr;
+  bool (*finish)(void* context, const char* fileName) = nullptr;
+  void* context = nullptr;
+};
+
+// 24-bit BMP files. With backgroundGiven the frames are turned as RGBA frames and each is laid
+// over background on its canvas; otherwise a transparent input is laid over background first.
+struct BmpFileOptions {
+  std::uint32_t background = 0xFF00FF;
+  bool backgroundGiven = false;
+};
+FrameSink BmpFileSink(const BmpFileOptions& options);  // options must outlive the sink
+
+// 8-bit RGBA PNG files, each frame on the canvas.
+FrameSink PngFileSink();
+
+// One RGBA PNG sheet of the frames' cells, `columns` to a row.
+struct SheetSink {
+  std::int64_t columns = 1;
+  std::int64_t across = 0;  // cells to a row of the sheet made
+  RgbaImage laidOut;
+};
+FrameSink SheetFileSink(SheetSink& sheet, int columns);
+
+// The frames kept in memory, each cut to its visible pixels with its place on the canvas.
+struct KeptFrame {
+  RgbaImage image;
+  std::int64_t left = 0, top = 0;
+};
+struct MemoryFrames {
+  std::int32_t canvasWidth = 0, canvasHeight = 0;
+  std::vector<KeptFrame> frames;
+};
+FrameSink MemorySink(MemoryFrames& frames);
+
+// The sink of run's format: BMP files, PNG files, or a sheet when run asks for one.
+FrameSink SinkFor(const RunParameters& run, BmpFileOptions& options, SheetSink& sheet);
+
+// The output's name with the sink's extension (OutputFileName).
+void SinkOutputName(const FrameSink& sink, const char* outputName, char (&name)[kPathChars]);
+
+// The file frame index (from 0) of run's series goes to: the output itself for one frame or a
+// sheet, else the output's name numbered (FrameFileName) with the sink's extension.
+void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, char (&fileName)[kFrameNameChars]);
+
+// The job of app.runParameters: reads the input through importer (app.workingBitmap and
+// app.importReport serve the import), renders each frame and hands it to sink in order.
+// threads <= 0 uses every core; the bytes do not depend on it. The RGBA frames of a series
+// are held until their canvas is known, in memory up to heldFrameBytes and past that in the
+// job's temporary directory. progress's cancel is asked between steps and frames; a job
+// that stops for it says so in its result.
+inline constexpr std::uint64_t kHeldFrameBytes = std::uint64_t{64} << 20;
+JobResult RunQuilletJob(AppState& app, const JobProgress& progress, const ImageImporter& importer,
+                        const FrameSink& sink, int threads = 0, std::uint64_t heldFrameBytes = kHeldFrameBytes);
+
+}  // namespace quillet
