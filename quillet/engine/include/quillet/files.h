@@ -53,8 +53,9 @@ struct JobTemporaries {
   int slots[5] = {-1, -1, -1, -1, -1};       // registrations for RemoveTemporariesNow
 };
 
-// Makes the job's directory (readable by its owner alone) and sets the names; false with
-// LastOutputFailure set when the directory cannot be made.
+// Makes the job's directory (readable by its owner alone), sets the names and registers them
+// for RemoveTemporariesNow; false with LastOutputFailure set when the directory cannot be
+// made or the registry cannot take them (nothing is left behind then).
 bool CreateJobTemporaries(JobTemporaries& temporaries);
 
 // Removes the files and the directory of the job; also done by the destructor.
