@@ -15,7 +15,7 @@
 #include <map>
 #include <string>
 
-#include "output_file.h"
+#include "pixeltools/output_file.h"
 #include "quillet/files.h"
 
 namespace fs = std::filesystem;
@@ -109,8 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (written == quillet::OutputFailed()) __builtin_trap();
     quillet::ClearOutputFailure();
   } else {
-    mostel::WriteFailure failure;
-    written = mostel::WriteOutputFile(path.c_str(), contents.data(), contents.size(), &failure);
+    pixeltools::WriteFailure failure;
+    written = pixeltools::WriteOutputFile(path.c_str(), contents.data(), contents.size(), &failure);
     if (!written && failure.reason[0] == '\0') __builtin_trap();
   }
   if (setrlimit(RLIMIT_FSIZE, &previous) != 0) __builtin_trap();

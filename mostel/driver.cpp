@@ -1,11 +1,11 @@
 #include "driver.h"
 
-#include <lodepng.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
+
+#include "pixeltools/png_door.h"
 
 namespace mostel {
 namespace {
@@ -13,7 +13,6 @@ namespace {
 constexpr int kExitBadInput = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitBadOutput = 3;
-constexpr unsigned kLodepngAllocFailed = 83;
 
 }  // namespace
 
@@ -53,12 +52,12 @@ OutputResult WriteEnlargement(Enlargement& picture, const char* path) {
   OutputResult result;
   unsigned char* png = nullptr;
   size_t pngBytes = 0;
-  const unsigned error = lodepng_encode32(&png, &pngBytes, reinterpret_cast<const unsigned char*>(picture.pixels),
-                                          picture.width, picture.height);
+  const unsigned error = pixeltools::EncodePng(reinterpret_cast<const unsigned char*>(picture.pixels), picture.width,
+                                               picture.height, false, &png, &pngBytes);
   FreeLargeBlock(std::exchange(picture.pixels, nullptr));
   if (error != 0) {
     std::free(png);
-    result.status = error == kLodepngAllocFailed ? OutputStatus::kOutOfMemory : OutputStatus::kEncodeFailed;
+    result.status = error == pixeltools::kPngOutOfMemory ? OutputStatus::kOutOfMemory : OutputStatus::kEncodeFailed;
     result.encodeError = error;
     return result;
   }
@@ -118,7 +117,7 @@ int RunMostel(int argc, const char* const* argv) {
       std::fputs("ERR: memory exhausted\n", stderr);
       return -1;
     case OutputStatus::kEncodeFailed:
-      std::fprintf(stderr, "ERR: could not encode %s: %s\n", outputPath, lodepng_error_text(output.encodeError));
+      std::fprintf(stderr, "ERR: could not encode %s: %s\n", outputPath, pixeltools::PngErrorText(output.encodeError));
       return kExitBadOutput;
     case OutputStatus::kWriteFailed:
       std::fprintf(stderr, "ERR: could not write %s: %s\n", outputPath, output.write.reason);

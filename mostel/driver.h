@@ -6,10 +6,15 @@
 
 #include "edge_scale.h"
 #include "large_block.h"
-#include "output_file.h"
+#include "pixeltools/output_file.h"
 #include "png_input.h"
 
 namespace mostel {
+
+// The writer both programs share: every write and the close checked, the file renamed into
+// place once complete.
+using pixeltools::WriteFailure;
+using pixeltools::WriteOutputFile;
 
 // argv[1] is the input PNG, argv[2] the output PNG; any other count of arguments gets the usage
 // text (and, for more than two, a hint on standard error) and nothing is read or written.

@@ -1,16 +1,13 @@
 #include "edge_scale.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "colour.h"
 #include "large_block.h"
+#include "pixeltools/parallel.h"
 
 namespace mostel {
 namespace {
@@ -496,7 +493,7 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
   std::memset(cornerPlane.origin + (size_t{job.srcHeight} + 1) * cornerStride, 0, cornerStride);
 
   const uint32_t chunks = (job.srcHeight + kRowsPerChunk - 1) / kRowsPerChunk;
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  if (threads == 0) threads = static_cast<unsigned>(pixeltools::HardwareThreads(nullptr));
   threads = std::min<uint32_t>(threads, chunks);
   if (threads <= 1) {
     LumaRows(job, lumaPlane, 0, job.srcHeight);
@@ -511,33 +508,13 @@ bool EdgeScaleBlocks(const ScalerJob& job, unsigned threads, ScalerCounts* count
   std::vector<ScalerCounts> partial(threads, ScalerCounts{});
   // False when memory ran out for a thread; the ones started have then finished the step.
   auto inParallel = [&](auto chunk) {
-    std::atomic<uint32_t> next{0};
-    auto work = [&](unsigned t) {
-      for (uint32_t c; (c = next.fetch_add(1)) < chunks;) {
-        const uint32_t first = c * kRowsPerChunk;
-        chunk(t, first, std::min(job.srcHeight, first + kRowsPerChunk));
-      }
-    };
-    std::vector<std::thread> pool;
-    pool.reserve(threads - 1);
-    // A thread that cannot start for want of threads leaves its share to the others; one that
-    // cannot for want of memory ends the scaling as memory that ran out. Either way every
-    // started thread is joined: a joinable thread left behind would abort the program.
-    bool memoryRanOut = false;
-    for (unsigned t = 1; t < threads; ++t) {
-      try {
-        pool.emplace_back(work, t);
-      } catch (const std::system_error&) {
-        break;
-      } catch (const std::bad_alloc&) {
-        memoryRanOut = true;
-        next.store(chunks);  // the started threads take no more rows
-        break;
-      }
-    }
-    if (!memoryRanOut) work(0);
-    for (std::thread& th : pool) th.join();
-    return !memoryRanOut;
+    return pixeltools::ParallelFor(
+        static_cast<int>(chunks), static_cast<int>(threads),
+        [&](int t, int c) {
+          const uint32_t first = static_cast<uint32_t>(c) * kRowsPerChunk;
+          chunk(static_cast<unsigned>(t), first, std::min(job.srcHeight, first + kRowsPerChunk));
+        },
+        true);
   };
   if (!inParallel([&](unsigned, uint32_t first, uint32_t last) { LumaRows(job, lumaPlane, first, last); }) ||
       !inParallel([&](unsigned, uint32_t first, uint32_t last) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "front_end_posix.h"
+#include "pixeltools/signal_cleanup_posix.h"
 #include "quillet/about.h"
 #include "quillet/files.h"
 #include "quillet/job_loop.h"
@@ -24,17 +25,6 @@ void Cancel(int) {
   _exit(quillet::CancelExitStatus());
 }
 
-// A request to end from outside removes the same files, then ends the process as the signal
-// would have.
-void Terminate(int signal) {
-  quillet::RemoveTemporariesNow();
-  struct sigaction action = {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  sigaction(signal, &action, nullptr);
-  raise(signal);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,7 +35,9 @@ int main(int argc, char** argv) {
   action.sa_handler = Cancel;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
-  action.sa_handler = Terminate;
+  // A request to end from outside removes the same files, then ends the process as the signal
+  // would have.
+  action.sa_handler = pixeltools::EndRemovingTemporaries;
   for (const int signal : {SIGTERM, SIGHUP, SIGQUIT}) {
     struct sigaction previous = {};
     sigaction(signal, nullptr, &previous);

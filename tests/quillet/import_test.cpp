@@ -370,6 +370,17 @@ TEST_F(ImportTest, ATemporaryFileThatCannotBeCreatedIsNotTheImagesFault) {
   EXPECT_FALSE(ImportImage(app_, imaging, errors_.display, "in.png"));
   EXPECT_EQ(errors_.texts,
             std::vector<std::string>{"cannot create a temporary file in " + TempDir() + ": No such file or directory"});
+
+  // Nor does a job whose temporary names the registry cannot take: it makes nothing, and says so.
+  setenv("TMPDIR", TempDir().c_str(), 1);
+  const std::string before = TempListing();
+  std::vector<int> held;
+  for (int slot; (slot = pixeltools::RegisterTemporary("held", false)) >= 0;) held.push_back(slot);
+  JobTemporaries refused;
+  EXPECT_FALSE(CreateJobTemporaries(refused));
+  for (const int slot : held) pixeltools::ReleaseTemporary(slot);
+  EXPECT_STREQ(LastOutputFailure().reason, "too many temporary files at once");
+  EXPECT_EQ(TempListing(), before);
 }
 
 // What a conversion that failed without a reason from the library shows.

@@ -1,4 +1,3 @@
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -7,18 +6,6 @@
 
 namespace quillet {
 namespace {
-
-// What a terminating signal must remove. A slot is free (0), being filled or emptied (1), or
-// holds a path (2); the path is only read in state 2, so a handler never sees half of one.
-struct TemporarySlot {
-  std::atomic<int> state{0};
-  bool directory = false;
-  char path[kTempPathChars] = {};
-};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-constexpr int kSlotCount = 32;
-TemporarySlot slots[kSlotCount];
 
 thread_local OutputFailure lastFailure;
 
@@ -31,48 +18,6 @@ bool Join(const char* directory, const char* name, char (&path)[kTempPathChars])
 
 }  // namespace
 
-std::string UniqueSuffix() {
-  static std::atomic<unsigned> counter{0};
-  unsigned long long mix = UniqueSeed() ^ counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull;
-  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (int k = 0; k < 8; ++k) {
-    suffix.push_back(kDigits[mix % 36]);
-    mix /= 36;
-  }
-  return suffix;
-}
-
-int RegisterTemporary(const char* path, bool directory) {
-  if (!path || std::strlen(path) >= kTempPathChars) return -1;
-  for (int k = 0; k < kSlotCount; ++k) {
-    int expected = 0;
-    if (!slots[k].state.compare_exchange_strong(expected, 1)) continue;
-    slots[k].directory = directory;
-    std::memcpy(slots[k].path, path, std::strlen(path) + 1);
-    slots[k].state.store(2);
-    return k;
-  }
-  return -1;
-}
-
-void ReleaseTemporary(int slot) {
-  if (slot >= 0 && slot < kSlotCount) slots[slot].state.store(0);
-}
-
-void RemoveTemporariesNow() {
-  for (int pass = 0; pass < 2; ++pass) {
-    for (TemporarySlot& slot : slots) {
-      if (slot.state.load() != 2 || slot.directory != (pass == 1)) continue;
-      if (slot.directory) {
-        RemoveDirectoryNow(slot.path);
-      } else {
-        RemoveFileNow(slot.path);
-      }
-    }
-  }
-}
-
 void RecordOutputFailure(const char* path, const char* reason) {
   std::snprintf(lastFailure.path, sizeof lastFailure.path, "%s", path ? path : "");
   std::snprintf(lastFailure.reason, sizeof lastFailure.reason, "%s", reason && reason[0] ? reason : "failed");
@@ -81,6 +26,13 @@ void RecordOutputFailure(const char* path, const char* reason) {
 const OutputFailure& LastOutputFailure() { return lastFailure; }
 bool OutputFailed() { return lastFailure.reason[0] != '\0'; }
 void ClearOutputFailure() { lastFailure = OutputFailure{}; }
+
+bool WriteOutputFile(const char* name, const ByteRange* parts, std::size_t count, OutputMode mode) {
+  pixeltools::WriteFailure failure;
+  if (pixeltools::WriteOutputFile(name, parts, count, mode, &failure)) return true;
+  RecordOutputFailure(name ? name : "", failure.reason);
+  return false;
+}
 
 bool WriteOutputFile(const char* name, const void* data, std::size_t size, OutputMode mode) {
   const ByteRange part = {data, size};
@@ -118,9 +70,19 @@ bool CreateJobTemporaries(JobTemporaries& temporaries) {
       return false;
     }
   }
+  // Every name is registered before any file of the job is made: one the registry cannot take
+  // fails the job here rather than leave its file behind after a signal.
   temporaries.slots[4] = RegisterTemporary(temporaries.directory, true);
   for (int k = 0; k < 4; ++k) temporaries.slots[k] = RegisterTemporary(*names[k], false);
   temporaries.created = true;
+  for (int k = 0; k < 5; ++k) {
+    if (temporaries.slots[k] >= 0) continue;
+    const char* refused = k < 4 ? *names[k] : temporaries.directory;
+    RemoveJobTemporaries(temporaries);
+    RecordOutputFailure(parent, RegistrationRefusal(refused));
+    std::snprintf(temporaries.directory, sizeof temporaries.directory, "%s", parent);
+    return false;
+  }
   return true;
 }
 

@@ -4,20 +4,19 @@
 #include <cstdio>
 #include <string>
 
+#include "pixeltools/temporaries.h"
 #include "quillet/files.h"
 
 namespace quillet {
 
-// Keeps path for RemoveTemporariesNow until released; -1 when no slot is free or the path
-// does not fit (the file is then only removed by its owner).
-int RegisterTemporary(const char* path, bool directory);
-void ReleaseTemporary(int slot);
-
-// Eight characters of [a-z0-9] for a name that no other call or process picks at the same
-// moment: UniqueSeed mixed with a count of the calls.
-std::string UniqueSuffix();
-// Platform: the clock and the process number, mixed.
-unsigned long long UniqueSeed();
+// The registry of temporaries and the unique names, shared by both programs.
+using pixeltools::RegisterTemporary;
+using pixeltools::RegistrationRefusal;
+using pixeltools::ReleaseTemporary;
+using pixeltools::RemoveDirectoryNow;
+using pixeltools::RemoveFileNow;
+using pixeltools::UniqueSeed;
+using pixeltools::UniqueSuffix;
 
 // Sets LastOutputFailure.
 void RecordOutputFailure(const char* path, const char* reason);
@@ -26,9 +25,6 @@ void RecordOutputFailure(const char* path, const char* reason);
 bool SystemTempDirectory(char (&directory)[kTempPathChars]);
 // Platform: a new directory inside parent that only this user may enter; its path.
 bool MakePrivateDirectory(const char* parent, char (&directory)[kTempPathChars]);
-// Platform: removal calls that are safe in a signal handler; failures are ignored.
-void RemoveFileNow(const char* path);
-void RemoveDirectoryNow(const char* path);
 // Platform: the separator that joins a directory and a name.
 char PathSeparator();
 // Platform: a new file of that path (never through a link), open for writing and reading

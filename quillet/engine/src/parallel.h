@@ -1,38 +1,25 @@
-// Runs independent pieces of work on several threads, over std::thread on every platform
-// (parallel_stdthread.cpp).
+// Runs independent pieces of work on several threads: the pool both programs share
+// (pixeltools/parallel.h), with quillet's thread count.
 #pragma once
 
 #include <functional>
-#include <thread>
-#include <vector>
+
+#include "pixeltools/parallel.h"
 
 namespace quillet {
 
 // Number of threads the machine runs at once, or the count from 1 to 256 that the environment
 // variable QUILLET_THREADS gives; at least 1.
-int HardwareThreads();
+inline int HardwareThreads() { return pixeltools::HardwareThreads("QUILLET_THREADS"); }
 
 // Calls body(k) once for each k in [0, count), spread over up to `threads` threads
 // (the caller's included); returns when all calls have returned. When a call throws, on any
 // thread, the calls not yet started are not made, every thread is joined, and the first
 // exception is thrown again here.
-void ParallelFor(int count, int threads, const std::function<void(int)>& body);
+inline void ParallelFor(int count, int threads, const std::function<void(int)>& body) {
+  pixeltools::ParallelFor(count, threads, [&body](int, int k) { body(k); });
+}
 
-// Up to `count` threads, each running body(k) with its own k; joined at Join or destruction.
-// A thread that cannot be started is left out (Started tells how many run).
-class WorkerThreads {
- public:
-  WorkerThreads(int count, std::function<void(int)> body);
-  ~WorkerThreads() { Join(); }
-  WorkerThreads(const WorkerThreads&) = delete;
-  WorkerThreads& operator=(const WorkerThreads&) = delete;
-
-  int Started() const { return static_cast<int>(threads_.size()); }
-  void Join();
-
- private:
-  std::function<void(int)> body_;
-  std::vector<std::thread> threads_;
-};
+using pixeltools::WorkerThreads;
 
 }  // namespace quillet

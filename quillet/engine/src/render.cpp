@@ -1,8 +1,6 @@
 #include "quillet/render.h"
 
 #include <algorithm>
-#include <array>
-#include <memory>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "parallel.h"
+#include "score_table_internal.h"
 
 namespace quillet {
 namespace {
@@ -21,32 +20,6 @@ constexpr std::int64_t kMaxOutputSide = std::int64_t{1} << 24;
 // A candidate's score sums at most one neighbour score per pixel of the largest block.
 constexpr std::uint64_t kMaxPixelScore = 8u * 765u * 765u;
 static_assert(kMaxPixelBlockBytes / 3 * kMaxPixelScore < (std::uint64_t{1} << 63), "candidate scores must not overflow");
-
-struct SourceView {
-  const std::uint8_t* pixels;
-  std::int64_t stride;
-  std::int32_t width, height;
-};
-
-SourceView ViewOf(const WorkingBitmap& source) {
-  return {source.pixels.data(), Stride24(HeaderWidth(source.header.get())), HeaderWidth(source.header.get()),
-          HeaderHeight(source.header.get())};
-}
-
-// Sum over the eight neighbours of the squared distance to the pixel at byte offset so;
-// the pixel must not lie in the outermost rows or columns.
-std::uint32_t NeighbourScore(const SourceView& src, std::int64_t so) {
-  const std::uint8_t* p = src.pixels + so;
-  const std::uint32_t centre = PackColour(p);
-  const std::int64_t s = src.stride;
-  const std::int64_t offsets[8] = {-s - 3, -s, -s + 3, -3, 3, s - 3, s, s + 3};
-  std::uint32_t sum = 0;
-  for (std::int64_t off : offsets) {
-    const std::uint32_t d = static_cast<std::uint32_t>(PixelDistance(centre, PackColour(p + off)));
-    sum += d * d;
-  }
-  return sum;
-}
 
 // One coordinate of the positions a walk over output pixels lands on in the enlargement:
 // it starts at start, grows by step from pixel to pixel along a row and by rowStep from
@@ -97,181 +70,11 @@ Walk HalfStepWalk(const FramePlan& plan, PhaseOffset offset) {
           2 * std::int64_t{plan.newW}};
 }
 
-// Calls visit(y, x, u, v) for every point of rows firstRow..lastRow, row by row, and
-// endRow(y) after each of those rows.
-template <typename Visit, typename EndRow>
-void WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit, EndRow endRow) {
-  AxisCursor u(walk.u), v(walk.v);
-  for (std::int64_t y = 0; y < walk.rows && y <= lastRow; ++y, u.NextRow(), v.NextRow()) {
-    if (y < firstRow) continue;
-    for (std::int64_t x = 0; x < walk.cols; ++x, u.NextPixel(), v.NextPixel()) visit(y, x, u.At(), v.At());
-    endRow(y);
-  }
-}
-
-template <typename Visit>
-void WalkRows(const Walk& walk, std::int64_t firstRow, std::int64_t lastRow, Visit visit) {
-  WalkRows(walk, firstRow, lastRow, visit, [](std::int64_t) {});
-}
-
 // Calls visit(y, x, u, v) for every point of row y, u and v standing at the row's first point.
 template <typename Visit>
 void WalkRow(const Walk& walk, std::int64_t y, AxisCursor u, AxisCursor v, Visit visit) {
   for (std::int64_t x = 0; x < walk.cols; ++x, u.NextPixel(), v.NextPixel()) visit(y, x, u.At(), v.At());
 }
-
-constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
-constexpr int kBandShift = 4;  // rows 16 x b .. 16 x b + 15 share one list of values
-constexpr int kBlockShift = 3;  // blocks of 8 x 8 codes
-static_assert(kBlockShift <= kBandShift, "a band must hold whole rows of blocks");
-
-// Packed colours of one column of three pixels.
-struct Column {
-  std::uint32_t up, mid, down;
-};
-
-// Counts of the scores of one band, keyed by value; new values stop being taken once it
-// is half full, so a band of many different scores only leaves more of them uncoded.
-class ValueCounts {
- public:
-  static constexpr std::size_t kSlots = 4096;
-
-  void Add(std::uint32_t value) {
-    std::size_t slot = Hash(value);
-    while (counts_[slot] != 0 && keys_[slot] != value) slot = (slot + 1) & (kSlots - 1);
-    if (counts_[slot] == 0) {
-      if (used_ >= kSlots / 2) return;
-      ++used_;
-      keys_[slot] = value;
-    }
-    ++counts_[slot];
-  }
-
-  void Clear() {
-    keys_.fill(0);
-    counts_.fill(0);
-    codes_.fill(0);
-    used_ = 0;
-  }
-
-  // Gives the most frequent values (ties to the lower value) codes 1, 2, ... up to 254.
-  // Allocates nothing, so that it may run on any thread.
-  void ChooseCodes(std::uint32_t* values) {
-    std::size_t ranks = 0;
-    for (std::size_t slot = 0; slot < kSlots; ++slot)
-      if (counts_[slot] != 0) ranked_[ranks++] = {-static_cast<std::int64_t>(counts_[slot]), keys_[slot]};
-    const std::size_t chosen = std::min<std::size_t>(ranks, kComputedCode - 1);
-    std::partial_sort(ranked_.begin(), ranked_.begin() + static_cast<std::ptrdiff_t>(chosen),
-                      ranked_.begin() + static_cast<std::ptrdiff_t>(ranks));
-    codes_.fill(kComputedCode);
-    for (std::size_t k = 0; k < chosen; ++k) {
-      const std::uint32_t value = ranked_[k].second;
-      std::size_t slot = Hash(value);
-      while (keys_[slot] != value) slot = (slot + 1) & (kSlots - 1);
-      codes_[slot] = static_cast<std::uint8_t>(k + 1);
-      values[k + 1] = value;
-    }
-  }
-
-  std::uint8_t CodeOf(std::uint32_t value) const {
-    for (std::size_t slot = Hash(value); counts_[slot] != 0; slot = (slot + 1) & (kSlots - 1))
-      if (keys_[slot] == value) return codes_[slot];
-    return kComputedCode;
-  }
-
- private:
-  static std::size_t Hash(std::uint32_t value) { return (value * 2654435761u >> 20) & (kSlots - 1); }
-  std::array<std::uint32_t, kSlots> keys_{};
-  std::array<std::uint32_t, kSlots> counts_{};
-  std::array<std::uint8_t, kSlots> codes_{};
-  std::size_t used_ = 0;
-  std::array<std::pair<std::int64_t, std::uint32_t>, kSlots / 2> ranked_{};  // (-count, value)
-};
-
-// Codes of the interior pixels of one band of rows and the band's list of values.
-void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std::vector<std::uint32_t>& scratch,
-                ValueCounts& counts) {
-  const std::int64_t first = std::max<std::int64_t>(1, band << kBandShift);
-  const std::int64_t last = std::min<std::int64_t>(((band + 1) << kBandShift) - 1, src.height - 2);
-  if (first > last) return;
-  std::fill(scratch.begin(), scratch.begin() + (last - first + 1) * src.width, 0u);
-  counts.Clear();
-  for (std::int64_t row = first; row <= last; ++row) {
-    const std::uint8_t* mid = src.pixels + row * src.stride;
-    const std::uint8_t* up = mid - src.stride;
-    const std::uint8_t* down = mid + src.stride;
-    std::uint32_t* out = scratch.data() + (row - first) * src.width;
-    Column left{PackColour(up), PackColour(mid), PackColour(down)};
-    Column centre{PackColour(up + 3), PackColour(mid + 3), PackColour(down + 3)};
-    for (std::int64_t col = 1; col + 1 < src.width; ++col) {
-      const std::int64_t b = 3 * (col + 1);
-      const Column right{PackColour(up + b), PackColour(mid + b), PackColour(down + b)};
-      const std::uint32_t c = centre.mid;
-      if (!(left.up == c && left.mid == c && left.down == c && centre.up == c && centre.down == c && right.up == c &&
-            right.mid == c && right.down == c)) {
-        const std::uint32_t value = NeighbourScore(src, row * src.stride + 3 * col);
-        out[col] = value;
-        if (value != 0) counts.Add(value);
-      }
-      left = centre;
-      centre = right;
-    }
-  }
-  std::uint32_t* values = table.values.data() + (band << 8);
-  counts.ChooseCodes(values);
-  // A band's rows start on a block boundary, so its blocks are its own.
-  for (std::int64_t row = first; row <= last; ++row) {
-    const std::uint32_t* scores = scratch.data() + (row - first) * src.width;
-    std::uint8_t* codes = table.codes.data() + row * src.width;
-    std::uint8_t* blocks = table.blocks.data() + (row >> kBlockShift) * table.blockColumns;
-    for (std::int64_t col = 1; col + 1 < src.width; ++col) {
-      const std::uint8_t code = scores[col] == 0 ? 0 : counts.CodeOf(scores[col]);
-      codes[col] = code;
-      blocks[col >> kBlockShift] |= code;
-    }
-  }
-}
-
-}  // namespace
-
-void BuildScoreTable(const WorkingBitmap& source, int threads, ScoreTable& table) {
-  table = ScoreTable{};
-  if (!HasImage24(source)) return;
-  const SourceView src = ViewOf(source);
-  ScoreTable built;
-  built.width = src.width;
-  built.height = src.height;
-  built.codes.assign(static_cast<std::size_t>(src.width) * static_cast<std::size_t>(src.height), 0);
-  const std::int64_t bands = ((std::int64_t{src.height} - 1) >> kBandShift) + 1;
-  built.values.assign(static_cast<std::size_t>(bands) << 8, 0);
-  built.blockColumns = ((src.width - 1) >> kBlockShift) + 1;
-  built.blocks.assign(static_cast<std::size_t>(built.blockColumns) * static_cast<std::size_t>(((src.height - 1) >> kBlockShift) + 1), 0);
-  if (src.width >= 3 && src.height >= 3) {
-    if (threads <= 0) threads = HardwareThreads();
-    // Every worker's buffers are made here, so that running out of memory is met on this thread.
-    const int workers = std::min<int>(threads, static_cast<int>(bands));
-    std::vector<std::vector<std::uint32_t>> scratch(static_cast<std::size_t>(workers));
-    for (auto& rows : scratch) rows.resize(static_cast<std::size_t>(src.width) << kBandShift);
-    std::vector<std::unique_ptr<ValueCounts>> counts(static_cast<std::size_t>(workers));
-    for (auto& c : counts) c = std::make_unique<ValueCounts>();
-    std::atomic<int> next{0};
-    ParallelFor(workers, workers, [&](int worker) {
-      const std::size_t w = static_cast<std::size_t>(worker);
-      for (int band = next.fetch_add(1); band < bands; band = next.fetch_add(1))
-        EncodeBand(src, band, built, scratch[w], *counts[w]);
-    });
-  }
-  // Marked as built from source only once whole, so a table left by a failure is never used.
-  built.pixels = src.pixels;
-  table = std::move(built);
-}
-
-bool ScoreTableFits(const ScoreTable& table, const WorkingBitmap& source) {
-  return table.pixels != nullptr && table.pixels == source.pixels.data() &&
-         table.width == HeaderWidth(source.header.get()) && table.height == HeaderHeight(source.header.get());
-}
-
-namespace {
 
 // True when any of the n >= 1 bytes from p is not 0.
 bool AnyNonZero(const std::uint8_t* p, std::int64_t n) {

@@ -1,7 +1,5 @@
 #include "quillet/sprite_job.h"
 
-#include <lodepng.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -16,14 +14,13 @@
 #include "parallel.h"
 #include "side_by_side.h"
 #include "job_internal.h"
+#include "pixeltools/png_door.h"
 #include "quillet/enlarge.h"
 #include "quillet/files.h"
 #include "quillet/render.h"
 
 namespace quillet {
 namespace {
-
-constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 // Largest PNG file read.
 constexpr std::size_t kMaxPngFileBytes = std::size_t{256} << 20;
@@ -33,106 +30,47 @@ struct FreeDeleter {
 };
 using LodeBuffer = std::unique_ptr<unsigned char, FreeDeleter>;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// The signature and the header chunk that must follow it.
-constexpr std::size_t kPngHeaderBytes = 33;
-
-// Whether the first bytes of a PNG hold a header that DecodePng goes past: one that can be
-// read, of a size that is not 0 and whose enlargement fits.
-bool PngHeaderUsable(const std::vector<unsigned char>& bytes) {
-  unsigned width = 0, height = 0;
-  LodePNGState state;
-  lodepng_state_init(&state);
-  const unsigned error = lodepng_inspect(&width, &height, &state, bytes.data(), bytes.size());
-  lodepng_state_cleanup(&state);
-  return error == 0 && width != 0 && height != 0 && FitsEnlargement(width, height);
-}
-
-// Whether the file, of which position bytes were read, holds more than limit bytes, found
-// without keeping them: by a seek where the file allows one, else by reading on. readError
-// is set when reading failed.
-bool LongerThan(std::FILE* file, std::size_t position, std::size_t limit, bool& readError) {
-  if (std::ftell(file) >= 0 && limit <= static_cast<std::size_t>(LONG_MAX) &&
-      std::fseek(file, static_cast<long>(limit), SEEK_SET) == 0) {
-    const bool more = std::fgetc(file) != EOF;
-    readError = std::ferror(file) != 0;
-    return more;
-  }
-  std::clearerr(file);
-  unsigned char discard[1 << 16];
-  std::size_t total = position;
-  for (;;) {
-    const std::size_t got = std::fread(discard, 1, sizeof discard, file);
-    total += got;
-    if (total > limit) return true;
-    if (got < sizeof discard) break;
-  }
-  readError = std::ferror(file) != 0;
-  return false;
-}
+// The pictures quillet takes: those whose eight-times enlargement fits.
+bool FitsEightTimes(unsigned width, unsigned height) { return FitsEnlargement(width, height); }
 
 // The file's bytes when it starts with the PNG signature; false otherwise. A file whose header
 // chunk is refused is not read past it: DecodePng gives it the same answer from the header
 // alone, and only a file over the size limit is turned away as such first, as when read whole.
 bool ReadPngBytes(const char* fileName, std::vector<unsigned char>& bytes) {
-  if (!fileName) return false;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
-  if (!file) return false;
-  unsigned char signature[8];
-  if (std::fread(signature, 1, 8, file.get()) != 8 || std::memcmp(signature, kPngSignature, 8) != 0) return false;
-  bytes.assign(signature, signature + 8);
-  bytes.resize(kPngHeaderBytes);
-  bytes.resize(8 + std::fread(bytes.data() + 8, 1, kPngHeaderBytes - 8, file.get()));
-  if (std::ferror(file.get())) return false;
-  if (!PngHeaderUsable(bytes)) {
-    bool readError = false;
-    return !LongerThan(file.get(), bytes.size(), kMaxPngFileBytes, readError) && !readError;
-  }
-  constexpr std::size_t kChunk = std::size_t{1} << 16;
-  for (;;) {
-    if (bytes.size() > kMaxPngFileBytes) return false;
-    const std::size_t used = bytes.size();
-    bytes.resize(used + kChunk);
-    const std::size_t got = std::fread(bytes.data() + used, 1, kChunk, file.get());
-    bytes.resize(used + got);
-    if (got < kChunk) break;
-  }
-  return !std::ferror(file.get()) && bytes.size() <= kMaxPngFileBytes;
+  pixeltools::PngFileBytes file;
+  pixeltools::ReadPngFileBytes(fileName, kMaxPngFileBytes, FitsEightTimes, file);
+  bytes = std::move(file.bytes);
+  return file.problem == pixeltools::PngReadProblem::kNone;
 }
 
 // Decodes a PNG's bytes as 8-bit RGBA. A picture whose eight-times enlargement would be over
 // the limit is refused from its header, before it is decoded.
-bool DecodePng(const std::vector<unsigned char>& bytes, RgbaImage& image, InputReport& report) {
+bool DecodePng(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report) {
   report = InputReport{};
-  unsigned width = 0, height = 0;
-  {
-    LodePNGState state;
-    lodepng_state_init(&state);
-    const unsigned error = lodepng_inspect(&width, &height, &state, bytes.data(), bytes.size());
-    lodepng_state_cleanup(&state);
-    if (error != 0 || width == 0 || height == 0) {
+  pixeltools::PngPicture picture;
+  pixeltools::DecodePngRgba(data, size, FitsEightTimes, picture);
+  if (picture.problem == pixeltools::PngDecodeProblem::kNotPng ||
+      picture.problem == pixeltools::PngDecodeProblem::kHeader) {
+    report.problem = InputProblem::kConversionFailed;
+    return false;
+  }
+  report.width = picture.width;
+  report.height = picture.height;
+  switch (picture.problem) {
+    case pixeltools::PngDecodeProblem::kNone:
+      break;
+    case pixeltools::PngDecodeProblem::kTooLarge:
+      report.problem = InputProblem::kTooLarge;
+      return false;
+    case pixeltools::PngDecodeProblem::kOutOfMemory:
+      report.problem = InputProblem::kOutOfMemory;
+      return false;
+    default:
       report.problem = InputProblem::kConversionFailed;
       return false;
-    }
   }
-  report.width = width;
-  report.height = height;
-  if (!FitsEnlargement(width, height)) {
-    report.problem = InputProblem::kTooLarge;
-    return false;
-  }
-  unsigned char* raw = nullptr;
-  const unsigned error = lodepng_decode_memory(&raw, &width, &height, bytes.data(), bytes.size(), LCT_RGBA, 8);
-  LodeBuffer owned(raw);
-  if (error != 0 || !raw) {
-    report.problem = error == 83 ? InputProblem::kOutOfMemory : InputProblem::kConversionFailed;
-    return false;
-  }
-  image = BlankImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
-  const unsigned char* p = raw;
+  image = BlankImage(static_cast<std::int32_t>(picture.width), static_cast<std::int32_t>(picture.height));
+  const unsigned char* p = picture.pixels;
   for (Rgba& v : image.pixels) {
     v = PackRgba(p[0], p[1], p[2], p[3]);
     p += 4;
@@ -147,7 +85,7 @@ bool ImportComposited(void* context, AppState& app, const char* fileName) {
   std::vector<unsigned char> bytes;
   RgbaImage image;
   InputReport report;
-  if (ReadPngBytes(fileName, bytes) && DecodePng(bytes, image, report) && HasTransparency(image) &&
+  if (ReadPngBytes(fileName, bytes) && DecodePng(bytes.data(), bytes.size(), image, report) && HasTransparency(image) &&
       CompositeOver(image, import.background, app.workingBitmap)) {
     app.importReport = report;
     return true;
@@ -242,17 +180,18 @@ bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarge
 
 bool DecodePngBytes(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report) {
   report = InputReport{};
-  if (!data || size < 8 || size > kMaxPngFileBytes || std::memcmp(data, kPngSignature, 8) != 0) {
+  if (!data || size < 8 || size > kMaxPngFileBytes ||
+      std::memcmp(data, pixeltools::kPngSignature, sizeof pixeltools::kPngSignature) != 0) {
     report.problem = InputProblem::kNotImage;
     return false;
   }
-  return DecodePng(std::vector<unsigned char>(data, data + size), image, report);
+  return DecodePng(data, size, image, report);
 }
 
 bool ReadPngFile(const char* fileName, RgbaImage& image) {
   std::vector<unsigned char> bytes;
   InputReport report;
-  return ReadPngBytes(fileName, bytes) && DecodePng(bytes, image, report);
+  return ReadPngBytes(fileName, bytes) && DecodePng(bytes.data(), bytes.size(), image, report);
 }
 
 bool WritePngFile(const char* fileName, const RgbaImage& image) {
@@ -265,18 +204,10 @@ bool WritePngFile(const char* fileName, const RgbaImage& image) {
     raw[4 * k + 2] = static_cast<unsigned char>(v >> 16);
     raw[4 * k + 3] = static_cast<unsigned char>(v >> 24);
   }
-  LodePNGState state;
-  lodepng_state_init(&state);
-  state.encoder.auto_convert = 0;  // always 8-bit RGBA, whatever colours the frame holds
-  state.info_raw.colortype = LCT_RGBA;
-  state.info_raw.bitdepth = 8;
-  state.info_png.color.colortype = LCT_RGBA;
-  state.info_png.color.bitdepth = 8;
   unsigned char* encoded = nullptr;
   std::size_t size = 0;
-  const unsigned error = lodepng_encode(&encoded, &size, raw.data(), static_cast<unsigned>(image.width),
-                                        static_cast<unsigned>(image.height), &state);
-  lodepng_state_cleanup(&state);
+  const unsigned error = pixeltools::EncodePng(raw.data(), static_cast<unsigned>(image.width),
+                                               static_cast<unsigned>(image.height), true, &encoded, &size);
   LodeBuffer owned(encoded);
   return error == 0 && encoded && WriteOutputFile(fileName, encoded, size);
 }
@@ -297,7 +228,7 @@ ImageImporter CompositingImporter(const CompositingImport& import) {
 bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileName, RgbaImage& sprite,
                 InputReport& report) {
   std::vector<unsigned char> bytes;
-  if (ReadPngBytes(fileName, bytes)) return DecodePng(bytes, sprite, report);
+  if (ReadPngBytes(fileName, bytes)) return DecodePng(bytes.data(), bytes.size(), sprite, report);
   app.importReport = InputReport{};
   if (importer.importRgba) {
     report = InputReport{};

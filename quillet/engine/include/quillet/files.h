@@ -4,28 +4,19 @@
 
 #include <cstddef>
 
+#include "pixeltools/output_file.h"
+#include "pixeltools/temporaries.h"
+
 namespace quillet {
 
 // Room for a temporary file's path with its terminator.
 inline constexpr std::size_t kTempPathChars = 1024;
-inline constexpr std::size_t kFailureReasonChars = 160;
+using pixeltools::kFailureReasonChars;
 
-struct ByteRange {
-  const void* data = nullptr;
-  std::size_t size = 0;
-};
-
-enum class OutputMode {
-  // The user's output. A regular file, or a name that does not exist yet, is written to a
-  // new file beside it and renamed into place once complete; a symbolic link is followed
-  // and its target replaced. An existing file that is not a regular one (a device, a pipe)
-  // is written in place and never replaced, and so is a writable file in a folder where no
-  // file can be made beside it. A read-only file is refused.
-  kReplace,
-  // A temporary file: created exclusively (an existing name fails, a link is never
-  // followed) and deleted again when the write fails.
-  kCreateNew,
-};
+// The writer both programs share (pixeltools/output_file.h): kReplace for the user's outputs,
+// kCreateNew for the job's temporary files.
+using pixeltools::ByteRange;
+using pixeltools::OutputMode;
 
 // Why the last write of this thread failed, as the platform words it, and the file it was
 // writing; both empty when none failed since the last ClearOutputFailure.
@@ -62,8 +53,9 @@ struct JobTemporaries {
   int slots[5] = {-1, -1, -1, -1, -1};       // registrations for RemoveTemporariesNow
 };
 
-// Makes the job's directory (readable by its owner alone) and sets the names; false with
-// LastOutputFailure set when the directory cannot be made.
+// Makes the job's directory (readable by its owner alone), sets the names and registers them
+// for RemoveTemporariesNow; false with LastOutputFailure set when the directory cannot be
+// made or the registry cannot take them (nothing is left behind then).
 bool CreateJobTemporaries(JobTemporaries& temporaries);
 
 // Removes the files and the directory of the job; also done by the destructor.
@@ -72,7 +64,7 @@ void RemoveJobTemporaries(JobTemporaries& temporaries);
 // Removes every temporary file and directory of the process that exists at this moment,
 // outputs half-written beside their targets included. Safe to call from a signal handler
 // or from another thread just before the process ends.
-void RemoveTemporariesNow();
+using pixeltools::RemoveTemporariesNow;
 
 // The directory part of a path, without its last separator; "." when it has none.
 void DirectoryOf(const char* path, char (&directory)[kTempPathChars]);

@@ -1,0 +1,42 @@
+// What the score table and the phase search that reads it share: a view of the enlargement's
+// rows, the neighbour score of one pixel, and the layout of the table's codes.
+#pragma once
+
+#include <cstdint>
+
+#include "quillet/bitmap.h"
+
+namespace quillet {
+
+struct SourceView {
+  const std::uint8_t* pixels;
+  std::int64_t stride;
+  std::int32_t width, height;
+};
+
+inline SourceView ViewOf(const WorkingBitmap& source) {
+  return {source.pixels.data(), Stride24(HeaderWidth(source.header.get())), HeaderWidth(source.header.get()),
+          HeaderHeight(source.header.get())};
+}
+
+// Sum over the eight neighbours of the squared distance to the pixel at byte offset so;
+// the pixel must not lie in the outermost rows or columns.
+inline std::uint32_t NeighbourScore(const SourceView& src, std::int64_t so) {
+  const std::uint8_t* p = src.pixels + so;
+  const std::uint32_t centre = PackColour(p);
+  const std::int64_t s = src.stride;
+  const std::int64_t offsets[8] = {-s - 3, -s, -s + 3, -3, 3, s - 3, s, s + 3};
+  std::uint32_t sum = 0;
+  for (std::int64_t off : offsets) {
+    const std::uint32_t d = static_cast<std::uint32_t>(PixelDistance(centre, PackColour(p + off)));
+    sum += d * d;
+  }
+  return sum;
+}
+
+constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
+constexpr int kBandShift = 4;  // rows 16 x b .. 16 x b + 15 share one list of values
+constexpr int kBlockShift = 3;  // blocks of 8 x 8 codes
+static_assert(kBlockShift <= kBandShift, "a band must hold whole rows of blocks");
+
+}  // namespace quillet
