@@ -18,12 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !quillet::FitsEnlargement(image.width, image.height))
     __builtin_trap();
   if (image.pixels.size() > 64 * 64) return 0;  // keeps each run short
-  const quillet::ProxyMap map = quillet::BuildProxyMap(image);
+  const quillet::StandInMap map = quillet::BuildStandInMap(image);
   if (map.outOfColours) __builtin_trap();  // a few thousand values leave plenty free
   quillet::WorkingBitmap bitmap;
   quillet::RgbaImage back;
-  if (!quillet::ProxyBitmap(image, map, 2, bitmap) ||
-      !quillet::RgbaFromProxies(bitmap.header.get(), bitmap.pixels.data(), bitmap.pixels.size(), map, back) ||
+  if (!quillet::StandInBitmap(image, map, 2, bitmap) ||
+      !quillet::RgbaFromStandIns(bitmap.header.get(), bitmap.pixels.data(), bitmap.pixels.size(), map, back) ||
       back.width != image.width + 4 || back.height != image.height + 4)
     __builtin_trap();
   for (std::int32_t y = 0; y < image.height; ++y)

@@ -71,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quillet::RgbaImage image = quillet::BlankImage(width, height);
   std::memcpy(image.pixels.data(), data + 1, image.pixels.size() * 4);
 
-  const quillet::ProxyMap map = quillet::BuildProxyMap(image);
+  const quillet::StandInMap map = quillet::BuildStandInMap(image);
   if (map.outOfColours) __builtin_trap();
   for (Rgba v : image.pixels) {
     Rgba back = 1;
-    if (!quillet::RgbaOfProxy(map, quillet::ProxyOf(map, v), back) ||
+    if (!quillet::RgbaOfStandIn(map, quillet::StandInOf(map, v), back) ||
         back != (quillet::AlphaOf(v) == 0 ? quillet::kTransparent : v))
       __builtin_trap();
   }
@@ -98,13 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       keyFound = true;
     }
   if (!keyFound && !Walk(taken, 0xFF00FF, key)) __builtin_trap();
-  if (key != map.key || map.toProxy.size() != values.size()) __builtin_trap();
+  if (key != map.key || map.toStandIn.size() != values.size()) __builtin_trap();
   taken.Add(key);
   for (std::size_t k = 0; k < values.size(); ++k) {
-    std::uint32_t proxy = Packed(values[k]);
-    if (quillet::AlphaOf(values[k]) != 255 && !Walk(taken, Look(values[k], key), proxy)) __builtin_trap();
-    taken.Add(proxy);
-    if (map.toProxy[k].first != values[k] || map.toProxy[k].second != proxy) __builtin_trap();
+    std::uint32_t standIn = Packed(values[k]);
+    if (quillet::AlphaOf(values[k]) != 255 && !Walk(taken, Look(values[k], key), standIn)) __builtin_trap();
+    taken.Add(standIn);
+    if (map.toStandIn[k].first != values[k] || map.toStandIn[k].second != standIn) __builtin_trap();
   }
   return 0;
 }

@@ -58,7 +58,7 @@ void BM_StandInColours(benchmark::State& state) {
   for (std::size_t k = 0; k < faint.pixels.size(); ++k)
     faint.pixels[k] = (static_cast<Rgba>(k) * 2654435761u & 0xFFFFFF) | Rgba{1} << 24;
   for (auto _ : state) {
-    const ProxyMap map = BuildProxyMap(faint);
+    const StandInMap map = BuildStandInMap(faint);
     benchmark::DoNotOptimize(map.key);
   }
   state.SetItemsProcessed(state.iterations() * side * side);

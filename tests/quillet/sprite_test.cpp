@@ -47,60 +47,60 @@ void ExpectOnlySourceValues(const RgbaImage& frame, const RgbaImage& source) {
   }
 }
 
-TEST(ProxyMap, GivesEachValueItsOwnColourAndBack) {
+TEST(StandInMap, GivesEachValueItsOwnColourAndBack) {
   RgbaImage image = Sprite(16, 16);
   // Opaque pixels in the key's first choice and in the look of the shadow over it.
   image.At(0, 0) = 0xFFFF00FF;
   image.At(1, 0) = PackRgba(0x9F, 0, 0x9F, 255);
   image.At(2, 0) = 0x00123456;  // transparent, with a hidden colour
-  const ProxyMap map = BuildProxyMap(image);
+  const StandInMap map = BuildStandInMap(image);
 
   std::set<Rgba> opaque;
   for (Rgba v : image.pixels)
     if (AlphaOf(v) == 255) opaque.insert(((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF));
   EXPECT_FALSE(opaque.count(map.key));
 
-  std::set<std::uint32_t> proxies{map.key};
+  std::set<std::uint32_t> standIns{map.key};
   for (Rgba v : Values(image)) {
     if (AlphaOf(v) == 0) continue;
-    const std::uint32_t proxy = ProxyOf(map, v);
-    EXPECT_NE(proxy, map.key);
+    const std::uint32_t standIn = StandInOf(map, v);
+    EXPECT_NE(standIn, map.key);
     Rgba back = 0;
-    ASSERT_TRUE(RgbaOfProxy(map, proxy, back));
+    ASSERT_TRUE(RgbaOfStandIn(map, standIn, back));
     EXPECT_EQ(back, v);
     if (AlphaOf(v) == 255) {
-      EXPECT_EQ(proxy, ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF));
+      EXPECT_EQ(standIn, ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF));
     }
-    proxies.insert(proxy);
+    standIns.insert(standIn);
   }
-  EXPECT_EQ(proxies.size(), map.toRgba.size());  // all distinct
+  EXPECT_EQ(standIns.size(), map.toRgba.size());  // all distinct
   Rgba back = 1;
-  ASSERT_TRUE(RgbaOfProxy(map, map.key, back));
+  ASSERT_TRUE(RgbaOfStandIn(map, map.key, back));
   EXPECT_EQ(back, kTransparent);
-  EXPECT_FALSE(RgbaOfProxy(map, 0x010203, back));
+  EXPECT_FALSE(RgbaOfStandIn(map, 0x010203, back));
 }
 
-TEST(ProxyMap, KeyMovesOffColoursThePictureUses) {
+TEST(StandInMap, KeyMovesOffColoursThePictureUses) {
   RgbaImage image = BlankImage(6, 1);
   const Rgba taken[] = {0xFFFF00FF, 0xFF00FF00, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF0000, 0xFF0000FF};
   std::copy(std::begin(taken), std::end(taken), image.pixels.begin());
-  const ProxyMap map = BuildProxyMap(image);
-  for (Rgba v : taken) EXPECT_NE(ProxyOf(map, v), map.key);
+  const StandInMap map = BuildStandInMap(image);
+  for (Rgba v : taken) EXPECT_NE(StandInOf(map, v), map.key);
 }
 
 // The stand-ins of a map, value and stand-in in turn, folded into one number.
-std::uint64_t Fingerprint(const ProxyMap& map) {
+std::uint64_t Fingerprint(const StandInMap& map) {
   std::uint64_t h = 1469598103934665603ull;
   auto mix = [&](std::uint64_t v) { h = (h ^ v) * 1099511628211ull; };
   mix(map.key);
-  for (const auto& [value, proxy] : map.toProxy) {
+  for (const auto& [value, standIn] : map.toStandIn) {
     mix(value);
-    mix(proxy);
+    mix(standIn);
   }
   return h;
 }
 
-TEST(ProxyMap, CrowdedLooksKeepTheirChoiceOfColours) {
+TEST(StandInMap, CrowdedLooksKeepTheirChoiceOfColours) {
   // Many values whose looks over the key fall on a few colours, or inside a solid block of
   // opaque colours, each move to the nearest free colour: the choices are pinned.
   RgbaImage faint = BlankImage(512, 512);  // distinct colours, all at alpha 1
@@ -121,14 +121,14 @@ TEST(ProxyMap, CrowdedLooksKeepTheirChoiceOfColours) {
     std::uint64_t pin;
   } cases[] = {{faint, 0x95e53610c7b3e101ull}, {pale, 0xe17da7d7c8c13d8bull}};
   for (const auto& c : cases) {
-    const ProxyMap map = BuildProxyMap(c.image);
+    const StandInMap map = BuildStandInMap(c.image);
     ASSERT_FALSE(map.outOfColours);
     EXPECT_EQ(Fingerprint(map), c.pin);
     for (std::size_t j = 1; j < map.toRgba.size(); ++j) ASSERT_NE(map.toRgba[j - 1].first, map.toRgba[j].first);
   }
 }
 
-TEST(ProxyMap, RefusesAPictureThatLeavesNoColourFree) {
+TEST(StandInMap, RefusesAPictureThatLeavesNoColourFree) {
   // Every 24-bit colour but white opaque: white becomes the key, and the soft value last
   // has no colour left.
   RgbaImage image = BlankImage(4096, 4096);
@@ -136,29 +136,29 @@ TEST(ProxyMap, RefusesAPictureThatLeavesNoColourFree) {
     image.pixels[k] = PackRgba(static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 8),
                                static_cast<std::uint8_t>(k), 255);
   image.pixels.back() = kShadow;
-  const ProxyMap map = BuildProxyMap(image);
+  const StandInMap map = BuildStandInMap(image);
   EXPECT_TRUE(map.outOfColours);
-  EXPECT_TRUE(map.toProxy.empty());
+  EXPECT_TRUE(map.toStandIn.empty());
   EXPECT_TRUE(map.toRgba.empty());
 }
 
-TEST(ProxyBitmap, AddsAMarginOfKeyAndComesBackWhole) {
+TEST(StandInBitmap, AddsAMarginOfKeyAndComesBackWhole) {
   const RgbaImage image = Sprite(7, 5, true);
-  const ProxyMap map = BuildProxyMap(image);
+  const StandInMap map = BuildStandInMap(image);
   WorkingBitmap bitmap;
-  ASSERT_TRUE(ProxyBitmap(image, map, 2, bitmap));
+  ASSERT_TRUE(StandInBitmap(image, map, 2, bitmap));
   ASSERT_EQ(HeaderWidth(bitmap.header.get()), 11);
   ASSERT_EQ(HeaderHeight(bitmap.header.get()), 9);
   EXPECT_EQ(BackgroundColour(bitmap), map.key);
   RgbaImage back;
-  ASSERT_TRUE(RgbaFromProxies(bitmap.header.get(), bitmap.pixels.data(), bitmap.pixels.size(), map, back));
+  ASSERT_TRUE(RgbaFromStandIns(bitmap.header.get(), bitmap.pixels.data(), bitmap.pixels.size(), map, back));
   for (std::int32_t y = 0; y < 9; ++y)
     for (std::int32_t x = 0; x < 11; ++x) {
       const bool inside = x >= 2 && x < 9 && y >= 2 && y < 7;
       EXPECT_EQ(back.At(x, y), inside ? image.At(x - 2, y - 2) : kTransparent) << x << "," << y;
     }
   bitmap.pixels[0] ^= 1;  // a colour the map does not hold
-  EXPECT_FALSE(RgbaFromProxies(bitmap.header.get(), bitmap.pixels.data(), bitmap.pixels.size(), map, back));
+  EXPECT_FALSE(RgbaFromStandIns(bitmap.header.get(), bitmap.pixels.data(), bitmap.pixels.size(), map, back));
 }
 
 TEST(CompositeOver, KeepsOpaquePixelsAndBlendsTheRest) {

@@ -220,7 +220,7 @@ bool HasTransparency(const RgbaImage& image) {
   return std::any_of(image.pixels.begin(), image.pixels.end(), [](Rgba v) { return AlphaOf(v) != 255; });
 }
 
-ProxyMap BuildProxyMap(const RgbaImage& image) {
+StandInMap BuildStandInMap(const RgbaImage& image) {
   std::vector<Rgba> values;
   for (Rgba v : image.pixels)
     if (AlphaOf(v) != 0) values.push_back(v);
@@ -232,7 +232,7 @@ ProxyMap BuildProxyMap(const RgbaImage& image) {
     if (AlphaOf(v) == 255) used.Add(PackedOf(v));
   FreeColourPicker picker(used);
 
-  ProxyMap map;
+  StandInMap map;
   // Colours far from most sprites' first, so the engine sees a clear edge at the outline.
   constexpr std::uint32_t kKeyCandidates[] = {0xFF00FF, 0x00FF00, 0x00FFFF, 0xFFFF00, 0x0000FF, 0xFF0000};
   bool keyFound = false;
@@ -249,40 +249,40 @@ ProxyMap BuildProxyMap(const RgbaImage& image) {
   }
   used.Add(map.key);
 
-  map.toProxy.reserve(values.size());
+  map.toStandIn.reserve(values.size());
   for (Rgba v : values) {
-    std::uint32_t proxy = PackedOf(v);
+    std::uint32_t standIn = PackedOf(v);
     if (AlphaOf(v) != 255) {
-      if (!picker.Pick(LookOver(v, map.key), proxy)) {
-        map = ProxyMap{};
+      if (!picker.Pick(LookOver(v, map.key), standIn)) {
+        map = StandInMap{};
         map.outOfColours = true;
         return map;
       }
-      used.Add(proxy);
+      used.Add(standIn);
     }
-    map.toProxy.emplace_back(v, proxy);
+    map.toStandIn.emplace_back(v, standIn);
   }
   map.toRgba.reserve(values.size() + 1);
-  for (const auto& [value, proxy] : map.toProxy) map.toRgba.emplace_back(proxy, value);
+  for (const auto& [value, standIn] : map.toStandIn) map.toRgba.emplace_back(standIn, value);
   map.toRgba.emplace_back(map.key, kTransparent);
   std::sort(map.toRgba.begin(), map.toRgba.end());
   return map;
 }
 
-std::uint32_t ProxyOf(const ProxyMap& map, Rgba value) {
+std::uint32_t StandInOf(const StandInMap& map, Rgba value) {
   if (AlphaOf(value) == 0) return map.key;
-  const auto it = std::lower_bound(map.toProxy.begin(), map.toProxy.end(), std::make_pair(value, std::uint32_t{0}));
-  return (it != map.toProxy.end() && it->first == value) ? it->second : map.key;
+  const auto it = std::lower_bound(map.toStandIn.begin(), map.toStandIn.end(), std::make_pair(value, std::uint32_t{0}));
+  return (it != map.toStandIn.end() && it->first == value) ? it->second : map.key;
 }
 
-bool RgbaOfProxy(const ProxyMap& map, std::uint32_t proxy, Rgba& value) {
-  const auto it = std::lower_bound(map.toRgba.begin(), map.toRgba.end(), std::make_pair(proxy, Rgba{0}));
-  if (it == map.toRgba.end() || it->first != proxy) return false;
+bool RgbaOfStandIn(const StandInMap& map, std::uint32_t standIn, Rgba& value) {
+  const auto it = std::lower_bound(map.toRgba.begin(), map.toRgba.end(), std::make_pair(standIn, Rgba{0}));
+  if (it == map.toRgba.end() || it->first != standIn) return false;
   value = it->second;
   return true;
 }
 
-bool ProxyBitmap(const RgbaImage& image, const ProxyMap& map, std::int32_t margin, WorkingBitmap& bitmap) {
+bool StandInBitmap(const RgbaImage& image, const StandInMap& map, std::int32_t margin, WorkingBitmap& bitmap) {
   if (image.width <= 0 || image.height <= 0 || margin < 0) return false;
   const std::int64_t width = std::int64_t{image.width} + 2 * std::int64_t{margin};
   const std::int64_t height = std::int64_t{image.height} + 2 * std::int64_t{margin};
@@ -293,41 +293,41 @@ bool ProxyBitmap(const RgbaImage& image, const ProxyMap& map, std::int32_t margi
     const std::int64_t sy = y - margin;
     // Runs of one value are common in sprites: look each run's stand-in up once.
     Rgba last = kTransparent;
-    std::uint32_t lastProxy = map.key;
+    std::uint32_t lastStandIn = map.key;
     for (std::int64_t x = 0; x < width; ++x) {
       const std::int64_t sx = x - margin;
-      std::uint32_t proxy = map.key;
+      std::uint32_t standIn = map.key;
       if (sy >= 0 && sy < image.height && sx >= 0 && sx < image.width) {
         const Rgba v = image.At(static_cast<std::int32_t>(sx), static_cast<std::int32_t>(sy));
         if (v != last) {
           last = v;
-          lastProxy = ProxyOf(map, v);
+          lastStandIn = StandInOf(map, v);
         }
-        proxy = AlphaOf(v) == 0 ? map.key : lastProxy;
+        standIn = AlphaOf(v) == 0 ? map.key : lastStandIn;
       }
-      Store(row + 3 * x, proxy);
+      Store(row + 3 * x, standIn);
     }
   }
   return true;
 }
 
-bool RgbaFromProxies(const std::uint8_t* header, const std::uint8_t* pixels, std::size_t pixelBytes,
-                     const ProxyMap& map, RgbaImage& image) {
+bool RgbaFromStandIns(const std::uint8_t* header, const std::uint8_t* pixels, std::size_t pixelBytes,
+                     const StandInMap& map, RgbaImage& image) {
   const std::int32_t width = HeaderWidth(header);
   const std::int32_t height = HeaderHeight(header);
   if (!pixels || width <= 0 || height <= 0 || HeaderBitCount(header) != 24) return false;
   const std::int64_t stride = Stride24(width);
   if (static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height) > pixelBytes) return false;
   image = BlankImage(width, height);
-  std::uint32_t lastProxy = map.key;
+  std::uint32_t lastStandIn = map.key;
   Rgba lastValue = kTransparent;
   for (std::int32_t y = 0; y < height; ++y) {
     const std::uint8_t* row = pixels + (height - 1 - y) * stride;
     for (std::int32_t x = 0; x < width; ++x) {
-      const std::uint32_t proxy = PackColour(row + 3 * x);
-      if (proxy != lastProxy) {
-        if (!RgbaOfProxy(map, proxy, lastValue)) return false;
-        lastProxy = proxy;
+      const std::uint32_t standIn = PackColour(row + 3 * x);
+      if (standIn != lastStandIn) {
+        if (!RgbaOfStandIn(map, standIn, lastValue)) return false;
+        lastStandIn = standIn;
       }
       image.At(x, y) = lastValue;
     }

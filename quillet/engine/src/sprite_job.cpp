@@ -141,7 +141,7 @@ SpriteFrame Cropped(SpriteFrame frame) {
 }
 
 // One frame of the enlarged stand-ins at a user angle; false when its size is not valid.
-bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarged, const ProxyMap& map,
+bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarged, const StandInMap& map,
                        ScoreTable& scores, const FrameRequest& request, int threads, SpriteFrame& frame) {
   const FramePlan plan = PlanFrame(HeaderWidth(enlarged.header.get()), HeaderHeight(enlarged.header.get()),
                                    -request.angle, request.scale);
@@ -163,7 +163,7 @@ bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarge
   ReportProgress(progress, 95);
   DetailPass(enlarged, plan, offset, output, threads);
   ReportProgress(progress, 98);
-  if (!RgbaFromProxies(output.header.get(), output.pixels, output.pixelBytes, map, frame.image)) return false;
+  if (!RgbaFromStandIns(output.header.get(), output.pixels, output.pixelBytes, map, frame.image)) return false;
 
   // The picture's centre, taking each output pixel's sample to stand for the pixel's middle.
   const double p = plan.srcHeight / 2.0 - offset.i * plan.r;
@@ -278,8 +278,8 @@ bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex
     smallest = std::min(smallest, EffectiveScale(request.scale));
   }
   if (needsEngine) {
-    turner.map = BuildProxyMap(sprite);
-    if (turner.map.outOfColours || !ProxyBitmap(sprite, turner.map, MarginFor(smallest), turner.enlarged) ||
+    turner.map = BuildStandInMap(sprite);
+    if (turner.map.outOfColours || !StandInBitmap(sprite, turner.map, MarginFor(smallest), turner.enlarged) ||
         !EnlargeEightTimes(turner.enlarged))
       return false;
   }

@@ -41,29 +41,29 @@ bool HasTransparency(const RgbaImage& image);
 // the key, moved to the nearest free colour where that is taken. A picture with so many
 // values that no free colour is left for one of them gets no map: outOfColours is set and
 // both lists are empty.
-struct ProxyMap {
+struct StandInMap {
   std::uint32_t key = 0;
   bool outOfColours = false;
-  std::vector<std::pair<Rgba, std::uint32_t>> toProxy;  // by RGBA value; alpha 0 not listed
+  std::vector<std::pair<Rgba, std::uint32_t>> toStandIn;  // by RGBA value; alpha 0 not listed
   std::vector<std::pair<std::uint32_t, Rgba>> toRgba;   // by stand-in; the key gives kTransparent
 };
 
-ProxyMap BuildProxyMap(const RgbaImage& image);
+StandInMap BuildStandInMap(const RgbaImage& image);
 
 // The stand-in of a value of the mapped picture (any value of alpha 0 gives the key).
-std::uint32_t ProxyOf(const ProxyMap& map, Rgba value);
+std::uint32_t StandInOf(const StandInMap& map, Rgba value);
 
 // The value a stand-in stands for; false for a colour the map does not hold.
-bool RgbaOfProxy(const ProxyMap& map, std::uint32_t proxy, Rgba& value);
+bool RgbaOfStandIn(const StandInMap& map, std::uint32_t standIn, Rgba& value);
 
 // The stand-ins of the picture as a 24-bit bitmap, with `margin` pixels of the key colour
 // on every side. False when the bitmap would exceed kMaxPixelBlockBytes.
-bool ProxyBitmap(const RgbaImage& image, const ProxyMap& map, std::int32_t margin, WorkingBitmap& bitmap);
+bool StandInBitmap(const RgbaImage& image, const StandInMap& map, std::int32_t margin, WorkingBitmap& bitmap);
 
 // The RGBA values of a 24-bit bitmap of stand-ins; false when it holds a colour the map
 // does not know.
-bool RgbaFromProxies(const std::uint8_t* header, const std::uint8_t* pixels, std::size_t pixelBytes,
-                     const ProxyMap& map, RgbaImage& image);
+bool RgbaFromStandIns(const std::uint8_t* header, const std::uint8_t* pixels, std::size_t pixelBytes,
+                     const StandInMap& map, RgbaImage& image);
 
 // The picture laid over an opaque colour (packed as PackColour reads it), as a 24-bit bitmap
 // whose header fields other than size, planes and bit count are 0. Opaque pixels keep their

@@ -55,7 +55,7 @@ bool TurnSprite(const JobProgress& progress, const RgbaImage& sprite, const std:
 // TurnSprite in steps: the stand-ins' enlargement once for all requests that need it, then
 // one request at a time.
 struct SpriteTurner {
-  ProxyMap map;
+  StandInMap map;
   WorkingBitmap enlarged;  // holds no image when every request is an exact quarter turn
   ScoreTable scores;       // of enlarged: built by the first turn that needs it, shared by the rest
 };
