@@ -65,7 +65,9 @@ struct PendingFile {
 };
 
 bool Fail(WriteFailure* failure, int error) {
-  if (failure) std::snprintf(failure->reason, sizeof failure->reason, "%s", std::strerror(error));
+  if (!failure) return false;
+  std::snprintf(failure->reason, sizeof failure->reason, "%s", std::strerror(error));
+  failure->systemError = error;
   return false;
 }
 

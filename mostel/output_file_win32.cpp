@@ -14,6 +14,7 @@ namespace {
 bool Fail(WriteFailure* failure, DWORD error) {
   if (!failure) return false;
   failure->reason[0] = '\0';
+  failure->systemError = static_cast<int>(error);
   const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                                       failure->reason, sizeof failure->reason, nullptr);
   std::string text(failure->reason, length);

@@ -27,17 +27,35 @@ constexpr std::size_t kHeaderBytes = 33;
 
 std::string SystemReason(int error) { return error != 0 ? std::strerror(error) : "read error"; }
 
-std::string TooLongReason() { return "the file is larger than " + std::to_string(kMaxInputFileBytes) + " bytes"; }
+std::string TooLongReason(std::size_t limit) { return "the file is larger than " + std::to_string(limit) + " bytes"; }
+
+// "67108864 (8192 x 8192)": a limit that is a square also gives its side.
+std::string PixelLimitText(std::uint64_t limit) {
+  std::string text = std::to_string(limit);
+  std::uint64_t side = 1;
+  while ((side + 1) * (side + 1) <= limit && side < (std::uint64_t{1} << 32)) side *= 2;
+  for (std::uint64_t step = side / 2; step > 0; step /= 2)
+    if ((side + step) * (side + step) <= limit) side += step;
+  if (side * side == limit) text += " (" + std::to_string(side) + " x " + std::to_string(side) + ")";
+  return text;
+}
+
+// A failure before the header gave a size, with its reason.
+void FailEarly(DecodedInput& input, InputFailure failure, std::string reason, int systemError = 0) {
+  input.failure = failure;
+  input.reason = std::move(reason);
+  input.systemError = systemError;
+}
 
 // Whether the first bytes of a file hold a header that DecodePngBytes goes past: one that can
 // be read, with a size that is not 0 and not over the limit.
-bool HeaderUsable(const unsigned char* data, std::size_t size) {
+bool HeaderUsable(const unsigned char* data, std::size_t size, std::uint64_t maxPixels) {
   unsigned width = 0, height = 0;
   LodePNGState state;
   lodepng_state_init(&state);
   const unsigned error = lodepng_inspect(&width, &height, &state, data, size);
   lodepng_state_cleanup(&state);
-  return error == 0 && width != 0 && height != 0 && std::uint64_t{width} * height <= kMaxInputPixels;
+  return error == 0 && width != 0 && height != 0 && std::uint64_t{width} * height <= maxPixels;
 }
 
 // Whether the file, of which position bytes were read, holds more than limit bytes, found
@@ -67,10 +85,9 @@ bool LongerThan(std::FILE* file, std::size_t position, std::size_t limit, bool& 
 
 DecodedInput::~DecodedInput() { std::free(pixels); }
 
-void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& input) {
+void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& input, const InputLimits& limits) {
   if (size < sizeof kSignature || std::memcmp(data, kSignature, sizeof kSignature) != 0) {
-    input.failure = InputFailure::kNoSize;
-    input.reason = "not a PNG file";
+    FailEarly(input, InputFailure::kNotPng, "not a PNG file");
     return;
   }
   LodePNGState state;
@@ -83,10 +100,10 @@ void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& i
     input.reason = error != 0 ? lodepng_error_text(error) : "the header gives no size";
     return;
   }
-  if (input.Pixels() > kMaxInputPixels) {
+  if (input.Pixels() > limits.maxPixels) {
     input.failure = InputFailure::kTooLarge;
     input.reason = "the image is " + std::to_string(input.width) + " x " + std::to_string(input.height) +
-                   " pixels, over the limit of " + std::to_string(kMaxInputPixels) + " (8192 x 8192)";
+                   " pixels, over the limit of " + PixelLimitText(limits.maxPixels);
     return;
   }
   unsigned width = 0, height = 0;
@@ -99,60 +116,58 @@ void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& i
   }
 }
 
-void DecodePngFile(const char* path, DecodedInput& input) {
-  input.failure = InputFailure::kNoSize;
+void DecodePngFile(const char* path, DecodedInput& input, const InputLimits& limits) {
+  const std::size_t maxBytes = limits.maxFileBytes;
   errno = 0;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
   if (!file) {
-    input.reason = SystemReason(errno);
+    FailEarly(input, InputFailure::kUnreadable, SystemReason(errno), errno);
     return;
   }
   // The signature first: anything else is not read on.
   std::vector<unsigned char> bytes(kHeaderBytes);
   std::size_t used = std::fread(bytes.data(), 1, bytes.size(), file.get());
   if (std::ferror(file.get())) {
-    input.reason = SystemReason(errno);
+    FailEarly(input, InputFailure::kUnreadable, SystemReason(errno), errno);
     return;
   }
   if (used < sizeof kSignature || std::memcmp(bytes.data(), kSignature, sizeof kSignature) != 0) {
-    input.reason = "not a PNG file";
+    FailEarly(input, InputFailure::kNotPng, "not a PNG file");
     return;
   }
   // Then the header chunk: a file whose header is refused is not read on either. Its outcome
   // is the one the whole file would get, as the header is all the check reads; only a file
   // over the size limit is refused as such first, as it would be when read whole.
-  if (!HeaderUsable(bytes.data(), used)) {
+  if (!HeaderUsable(bytes.data(), used, limits.maxPixels)) {
     bool readError = false;
-    if (LongerThan(file.get(), used, kMaxInputFileBytes, readError)) {
-      input.reason = TooLongReason();
+    if (LongerThan(file.get(), used, maxBytes, readError)) {
+      FailEarly(input, InputFailure::kFileTooLong, TooLongReason(maxBytes));
       return;
     }
     if (readError) {
-      input.reason = SystemReason(errno);
+      FailEarly(input, InputFailure::kUnreadable, SystemReason(errno), errno);
       return;
     }
-    input.failure = InputFailure::kNone;
-    DecodePngBytes(bytes.data(), used, input);
+    DecodePngBytes(bytes.data(), used, input, limits);
     return;
   }
   for (std::size_t chunk = std::size_t{1} << 16;; chunk = std::min(chunk * 2, std::size_t{1} << 26)) {
     // One byte past the limit tells a file over it.
-    const std::size_t want = std::min(chunk, kMaxInputFileBytes + 1 - used);
+    const std::size_t want = std::min(chunk, maxBytes + 1 - used);
     bytes.resize(used + want);
     const std::size_t got = std::fread(bytes.data() + used, 1, want, file.get());
     used += got;
-    if (used > kMaxInputFileBytes) {
-      input.reason = TooLongReason();
+    if (used > maxBytes) {
+      FailEarly(input, InputFailure::kFileTooLong, TooLongReason(maxBytes));
       return;
     }
     if (got < want) break;
   }
   if (std::ferror(file.get())) {
-    input.reason = SystemReason(errno);
+    FailEarly(input, InputFailure::kUnreadable, SystemReason(errno), errno);
     return;
   }
-  input.failure = InputFailure::kNone;
-  DecodePngBytes(bytes.data(), used, input);
+  DecodePngBytes(bytes.data(), used, input, limits);
 }
 
 }  // namespace mostel
