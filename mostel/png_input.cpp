@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,10 +33,10 @@ std::string TooLongReason(std::size_t limit) { return "the file is larger than "
 // "67108864 (8192 x 8192)": a limit that is a square also gives its side.
 std::string PixelLimitText(std::uint64_t limit) {
   std::string text = std::to_string(limit);
-  std::uint64_t side = 1;
-  while ((side + 1) * (side + 1) <= limit && side < (std::uint64_t{1} << 32)) side *= 2;
-  for (std::uint64_t step = side / 2; step > 0; step /= 2)
-    if ((side + step) * (side + step) <= limit) side += step;
+  // The root of a double is within one of the whole root, for any 64-bit limit.
+  const auto root = static_cast<std::uint64_t>(std::sqrt(static_cast<double>(limit)));
+  std::uint64_t side = root > 0 ? root - 1 : 0;
+  while (side < (std::uint64_t{1} << 32) && (side + 1) * (side + 1) <= limit) ++side;
   if (side * side == limit) text += " (" + std::to_string(side) + " x " + std::to_string(side) + ")";
   return text;
 }
