@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "internal.h"
 #include "output_file.h"
@@ -13,6 +14,10 @@ namespace pxt {
 namespace {
 
 constexpr unsigned kLodepngAllocFailed = 83;
+
+// mostel's writer keeps the name of the file it is writing beside its target where a signal
+// handler finds it, one name at a time: writes from calls on several threads take turns.
+std::mutex writing;
 
 // The reader's limits from the caller's: pixels whose 4-byte rows fit max_output_bytes, from no
 // more than max_file_bytes.
@@ -149,6 +154,7 @@ pxt_status pxt_png_write_file(const char* path, const pxt_image* image, pxt_erro
     std::size_t size = 0;
     if (const pxt_status status = pxt::Encode(*image, png, size, error); status != PXT_OK) return status;
     mostel::WriteFailure failure;
+    const std::lock_guard<std::mutex> turn(pxt::writing);
     if (!mostel::WriteOutputFile(path, png.get(), size, &failure))
       return pxt::FailSystem(error, PXT_ERROR_WRITE, failure.systemError, "%s", failure.reason);
     return pxt::Succeed(error);
