@@ -76,8 +76,8 @@ bool CheckImage(const pxt_image* image, const char* what, pxt_error* error) {
   }
   if (image->stride / 4 < image->width ||
       (image->height > 1 && image->stride > (SIZE_MAX - std::size_t{4} * image->width) / (image->height - 1))) {
-    Fail(error, PXT_ERROR_ARGUMENT, "the %s's stride of %zu bytes is too small for %u pixels or too large", what,
-         image->stride, image->width);
+    Fail(error, PXT_ERROR_ARGUMENT, "the %s's stride of %llu bytes is too small for %u pixels or too large", what,
+         static_cast<unsigned long long>(image->stride), image->width);
     return false;
   }
   return true;
