@@ -1,4 +1,4 @@
-// One run of mostel: arguments in, PNG out, messages on the console.
+// The steps of a run of mostel: the enlargement of a decoded picture and the written output.
 #pragma once
 
 #include <cstddef>
