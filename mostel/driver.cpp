@@ -1,42 +1,29 @@
 #include "driver.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <utility>
 
 #include "pixeltools/png_door.h"
 
 namespace mostel {
-namespace {
-
-constexpr int kExitBadInput = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitBadOutput = 3;
-
-}  // namespace
 
 Enlargement::~Enlargement() { FreeLargeBlock(pixels); }
 
-bool EnlargeInput(DecodedInput& input, Enlargement& out) {
-  unsigned char* image = std::exchange(input.pixels, nullptr);
-  const unsigned width = input.width, height = input.height;
+bool EnlargePixels(const uint32_t* pixels, unsigned pitchPixels, unsigned width, unsigned height, unsigned threads,
+                   Enlargement& out) {
   const size_t bytes = DestinationBytes(width, height);
+  if (bytes == 0 || pitchPixels < width || pitchPixels > UINT32_MAX / 2) return false;
   // Not cleared: the scaler writes every pixel, each thread its own rows, so the pages are
   // first touched by the threads that write them.
   void* destination = AllocateLargeBlock(bytes);
-  if (destination == nullptr) {
-    std::free(image);
-    return false;
-  }
+  if (destination == nullptr) return false;
   const ScalerJob job = {
-      reinterpret_cast<const uint32_t*>(image), 2 * width, width, height,
-      static_cast<uint32_t*>(destination),      6 * width, 3 * width, 3 * height,
+      pixels, 2 * pitchPixels, width, height, static_cast<uint32_t*>(destination), 6 * width, 3 * width, 3 * height,
   };
   // The job fits its destination by construction: false means the planes found no memory.
-  const bool scaled = EdgeScaleBlocks(job, 0, &out.counts);
-  std::free(image);
-  if (!scaled) {
+  if (!EdgeScaleBlocks(job, threads, &out.counts)) {
     FreeLargeBlock(destination);
     return false;
   }
@@ -44,6 +31,14 @@ bool EnlargeInput(DecodedInput& input, Enlargement& out) {
   out.width = 3 * width;
   out.height = 3 * height;
   return true;
+}
+
+bool EnlargeInput(DecodedInput& input, Enlargement& out) {
+  unsigned char* image = std::exchange(input.pixels, nullptr);
+  const bool enlarged =
+      EnlargePixels(reinterpret_cast<const uint32_t*>(image), input.width, input.width, input.height, 0, out);
+  std::free(image);
+  return enlarged;
 }
 
 OutputResult WriteEnlargement(Enlargement& picture, const char* path) {
@@ -64,67 +59,6 @@ OutputResult WriteEnlargement(Enlargement& picture, const char* path) {
   if (!WriteOutputFile(path, png, pngBytes, &result.write)) result.status = OutputStatus::kWriteFailed;
   std::free(png);
   return result;
-}
-
-int RunMostel(int argc, const char* const* argv) {
-  if (argc != 3) {
-    std::puts("Usage: mostel <input png 32bit> <output png 32bit>\n*** Programmed by Oberin. ***");
-    // More than two names is most often a shell pattern (mostel *.png) that would overwrite
-    // the second file with the first one's enlargement: nothing is read or written.
-    if (argc > 3) {
-      std::fflush(stdout);
-      std::fprintf(stderr,
-                   "mostel: %d names given, but mostel enlarges one file per run; for many, use a shell loop: "
-                   "for f in *.png; do mostel \"$f\" \"${f%%.png}-3x.png\"; done\n",
-                   argc - 1);
-    }
-    return kExitUsage;
-  }
-  const char* inputPath = argv[1];
-  const char* outputPath = argv[2];
-
-  // The fixed texts go to standard output; the cause goes beside them to standard error.
-  DecodedInput input;
-  DecodePngFile(inputPath, input);
-  if (input.failure != InputFailure::kNone) {
-    if (input.Pixels() == 0) {
-      std::printf("File not found: %s\n", inputPath);
-    } else {
-      std::puts("Too big images are not supported!");
-      std::printf("Your image has %llu pixels!\n", static_cast<unsigned long long>(input.Pixels()));
-    }
-    std::fflush(stdout);
-    if (input.failure == InputFailure::kOutOfMemory) {
-      std::fputs("ERR: memory exhausted\n", stderr);
-      return -1;
-    }
-    std::fprintf(stderr, "mostel: %s: %s\n", inputPath, input.reason.c_str());
-    return kExitBadInput;
-  }
-
-  Enlargement picture;
-  if (!EnlargeInput(input, picture)) {
-    std::fputs("ERR: memory exhausted\n", stderr);
-    return -1;
-  }
-
-  // The summary follows only a written file.
-  const OutputResult output = WriteEnlargement(picture, outputPath);
-  switch (output.status) {
-    case OutputStatus::kWritten:
-      break;
-    case OutputStatus::kOutOfMemory:
-      std::fputs("ERR: memory exhausted\n", stderr);
-      return -1;
-    case OutputStatus::kEncodeFailed:
-      std::fprintf(stderr, "ERR: could not encode %s: %s\n", outputPath, pixeltools::PngErrorText(output.encodeError));
-      return kExitBadOutput;
-    case OutputStatus::kWriteFailed:
-      std::fprintf(stderr, "ERR: could not write %s: %s\n", outputPath, output.write.reason);
-      return kExitBadOutput;
-  }
-  std::printf("Success!\n%5d filtered pixels.\n", static_cast<int>(picture.counts.Filtered()));
-  return 0;
 }
 
 }  // namespace mostel

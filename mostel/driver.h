@@ -1,4 +1,4 @@
-// One run of mostel: arguments in, PNG out, messages on the console.
+// The steps of a run of mostel: the enlargement of a decoded picture and the written output.
 #pragma once
 
 #include <cstddef>
@@ -16,15 +16,8 @@ namespace mostel {
 using pixeltools::WriteFailure;
 using pixeltools::WriteOutputFile;
 
-// argv[1] is the input PNG, argv[2] the output PNG; any other count of arguments gets the usage
-// text (and, for more than two, a hint on standard error) and nothing is read or written.
-// Returns the exit status: 0 when the output was written; 1 when the input could not be
-// decoded; 2 after the usage text; 3 when the output could not be encoded or written; -1 when
-// memory ran out.
-int RunMostel(int argc, const char* const* argv);
-
-// The steps of a run after decoding (DecodePngFile), as RunMostel takes them, so that a
-// benchmark can time each one.
+// The steps of a run of mostel (run.h) after decoding (DecodePngFile), which the library
+// takes for its enlargement and a benchmark times one by one.
 
 // The 3x picture and the scaler's counts.
 struct Enlargement {
@@ -37,6 +30,13 @@ struct Enlargement {
   unsigned width = 0, height = 0;
   ScalerCounts counts{};
 };
+
+// Scales width x height RGBA words, rows pitchPixels words apart, three times on `threads`
+// threads (0: one per core) into out; the pixels and counts do not depend on the thread count.
+// False, with out empty, when memory for the enlargement ran out, or when the size or pitch
+// does not fit the scaler's job.
+bool EnlargePixels(const uint32_t* pixels, unsigned pitchPixels, unsigned width, unsigned height, unsigned threads,
+                   Enlargement& out);
 
 // Scales a decoded input three times on every core into out, and releases the input's pixels.
 // False, with out empty, when memory for the enlargement ran out.

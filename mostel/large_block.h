@@ -11,7 +11,8 @@ namespace mostel {
 // A block of at least `bytes` bytes, not cleared; nullptr when memory ran out (or bytes is 0).
 void* AllocateLargeBlock(std::size_t bytes);
 
-// Releases a block from AllocateLargeBlock; nullptr is allowed.
+// Releases a block from AllocateLargeBlock; nullptr is allowed. std::free releases one too:
+// the library hands such blocks to its callers, whose free calls release them that way.
 void FreeLargeBlock(void* block);
 
 struct LargeBlockFree {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "driver.h"
+#include "run.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "png_input.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -11,17 +12,37 @@ namespace {
 
 std::string SystemReason(int error) { return error != 0 ? std::strerror(error) : "read error"; }
 
-std::string TooLongReason() { return "the file is larger than " + std::to_string(kMaxInputFileBytes) + " bytes"; }
+std::string TooLongReason(std::size_t limit) { return "the file is larger than " + std::to_string(limit) + " bytes"; }
 
-bool FitsLimit(unsigned width, unsigned height) { return std::uint64_t{width} * height <= kMaxInputPixels; }
+// "67108864 (8192 x 8192)": a limit that is a square also gives its side.
+std::string PixelLimitText(std::uint64_t limit) {
+  std::string text = std::to_string(limit);
+  // The root of a double is within one of the whole root, for any 64-bit limit.
+  const auto root = static_cast<std::uint64_t>(std::sqrt(static_cast<double>(limit)));
+  std::uint64_t side = root > 0 ? root - 1 : 0;
+  while (side < (std::uint64_t{1} << 32) && (side + 1) * (side + 1) <= limit) ++side;
+  if (side * side == limit) text += " (" + std::to_string(side) + " x " + std::to_string(side) + ")";
+  return text;
+}
+
+// A failure before the header gave a size, with its reason.
+void FailEarly(DecodedInput& input, InputFailure failure, std::string reason, int systemError = 0) {
+  input.failure = failure;
+  input.reason = std::move(reason);
+  input.systemError = systemError;
+}
+
+bool FitsLimit(const void* context, unsigned width, unsigned height) {
+  return std::uint64_t{width} * height <= static_cast<const InputLimits*>(context)->maxPixels;
+}
 
 }  // namespace
 
 DecodedInput::~DecodedInput() { std::free(pixels); }
 
-void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& input) {
+void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& input, const InputLimits& limits) {
   pixeltools::PngPicture picture;
-  pixeltools::DecodePngRgba(data, size, FitsLimit, picture);
+  pixeltools::DecodePngRgba(data, size, {FitsLimit, &limits}, picture);
   // The size counts as read once the header gave it, even when the header is then refused.
   input.width = picture.width;
   input.height = picture.height;
@@ -30,8 +51,7 @@ void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& i
       input.pixels = std::exchange(picture.pixels, nullptr);
       return;
     case pixeltools::PngDecodeProblem::kNotPng:
-      input.failure = InputFailure::kNoSize;
-      input.reason = "not a PNG file";
+      FailEarly(input, InputFailure::kNotPng, "not a PNG file");
       return;
     case pixeltools::PngDecodeProblem::kHeader:
       input.failure = input.Pixels() == 0 ? InputFailure::kNoSize : InputFailure::kUndecodable;
@@ -40,7 +60,7 @@ void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& i
     case pixeltools::PngDecodeProblem::kTooLarge:
       input.failure = InputFailure::kTooLarge;
       input.reason = "the image is " + std::to_string(input.width) + " x " + std::to_string(input.height) +
-                     " pixels, over the limit of " + std::to_string(kMaxInputPixels) + " (8192 x 8192)";
+                     " pixels, over the limit of " + PixelLimitText(limits.maxPixels);
       return;
     case pixeltools::PngDecodeProblem::kUndecodable:
     case pixeltools::PngDecodeProblem::kOutOfMemory:
@@ -51,24 +71,23 @@ void DecodePngBytes(const unsigned char* data, std::size_t size, DecodedInput& i
   }
 }
 
-void DecodePngFile(const char* path, DecodedInput& input) {
+void DecodePngFile(const char* path, DecodedInput& input, const InputLimits& limits) {
   pixeltools::PngFileBytes file;
-  pixeltools::ReadPngFileBytes(path, kMaxInputFileBytes, FitsLimit, file);
+  pixeltools::ReadPngFileBytes(path, limits.maxFileBytes, {FitsLimit, &limits}, file);
   switch (file.problem) {
     case pixeltools::PngReadProblem::kNone:
-      DecodePngBytes(file.bytes.data(), file.bytes.size(), input);
+      DecodePngBytes(file.bytes.data(), file.bytes.size(), input, limits);
       return;
     case pixeltools::PngReadProblem::kUnreadable:
-      input.reason = SystemReason(file.error);
-      break;
+      FailEarly(input, InputFailure::kUnreadable, SystemReason(file.error), file.error);
+      return;
     case pixeltools::PngReadProblem::kNotPng:
-      input.reason = "not a PNG file";
-      break;
+      FailEarly(input, InputFailure::kNotPng, "not a PNG file");
+      return;
     case pixeltools::PngReadProblem::kTooLong:
-      input.reason = TooLongReason();
-      break;
+      FailEarly(input, InputFailure::kFileTooLong, TooLongReason(limits.maxFileBytes));
+      return;
   }
-  input.failure = InputFailure::kNoSize;
 }
 
 }  // namespace mostel

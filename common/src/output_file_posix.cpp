@@ -22,7 +22,10 @@ bool Fail(WriteFailure* failure, const char* reason) {
   return false;
 }
 
-bool Fail(WriteFailure* failure, int error) { return Fail(failure, std::strerror(error)); }
+bool Fail(WriteFailure* failure, int error) {
+  if (failure) failure->systemError = error;
+  return Fail(failure, std::strerror(error));
+}
 
 bool WriteAll(int fd, const ByteRange* parts, std::size_t count) {
   for (std::size_t k = 0; k < count; ++k) {

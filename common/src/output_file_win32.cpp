@@ -25,6 +25,7 @@ bool Fail(WriteFailure* failure, DWORD error) {
                              reason.back() == '.'))
     reason.pop_back();
   if (reason.empty()) reason = "error " + std::to_string(error);
+  if (failure) failure->systemError = static_cast<int>(error);
   return Fail(failure, reason.c_str());
 }
 

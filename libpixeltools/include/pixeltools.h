@@ -50,6 +50,8 @@ typedef enum pxt_status {
 typedef struct pxt_error {
   pxt_status code;
   int system_error;    /* errno (or the platform's error number) behind READ, WRITE, TEMPORARY; else 0 */
+  uint32_t width;      /* the picture's size, when a PNG header gave it before the call failed; else 0 */
+  uint32_t height;
   char message[512];   /* one line naming the cause, NUL-terminated, no newline */
 } pxt_error;
 
@@ -99,8 +101,9 @@ pxt_status pxt_png_decode(const void* bytes, size_t size, const pxt_limits* limi
 /* Reads and decodes a PNG file; the file is read no further than its header when that is refused. */
 pxt_status pxt_png_read_file(const char* path, const pxt_limits* limits, pxt_image* image, pxt_error* error);
 
-/* Encodes an image as an 8-bit RGBA PNG (the encoding both programs write) into library-owned
- * bytes, released with pxt_free. */
+/* Encodes an image as a PNG that decodes to exactly its pixels, in the smallest colour type and
+ * bit depth that hold them all (the encoding mostel writes), into library-owned bytes, released
+ * with pxt_free. */
 pxt_status pxt_png_encode(const pxt_image* image, unsigned char** bytes, size_t* size, pxt_error* error);
 
 /* Encodes and writes a PNG file: it appears under path only when it was written whole. */
@@ -152,7 +155,9 @@ void pxt_turn_options_default(pxt_turn_options* options);
 
 /* Where one frame sits: its box in the sheet (x, y, width, height; x = y = 0 without a sheet),
  * where the turned picture's centre lies in the frame, in pixels from its top-left corner, and
- * the angle and scale it was turned at. RGBA frames all have the canvas's size. */
+ * the angle and scale it was turned at (a scale of 0 or less given as 1). RGBA frames, and BMP
+ * frames with background_given, all have the canvas's size; other BMP frames each have their
+ * own, with the centre at their middle. */
 typedef struct pxt_frame_place {
   int32_t x, y;
   uint32_t width, height;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver.h"
+#include "run.h"
 #include "quillet/dialog_ids.h"
 #include "quillet/import.h"
 #include "quillet/job_loop.h"

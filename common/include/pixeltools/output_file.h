@@ -10,6 +10,7 @@ inline constexpr std::size_t kFailureReasonChars = 160;
 // Why a write failed, as the platform words it ("No space left on device").
 struct WriteFailure {
   char reason[kFailureReasonChars] = {};
+  int systemError = 0;  // the platform's error number behind it; 0 when it had none
 };
 
 struct ByteRange {

@@ -12,8 +12,12 @@ inline constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\
 // The signature and the header chunk that must follow it.
 inline constexpr std::size_t kPngHeaderBytes = 33;
 
-// The caller's limit: whether it takes a picture of that size.
-using PngSizeCheck = bool (*)(unsigned width, unsigned height);
+// The caller's limit: whether it takes a picture of that size; context is the caller's own.
+struct PngSizeCheck {
+  bool (*fits)(const void* context, unsigned width, unsigned height) = nullptr;
+  const void* context = nullptr;
+  bool operator()(unsigned width, unsigned height) const { return fits(context, width, height); }
+};
 
 // Whether the bytes hold a header that decoding goes past: one that can be read, of a size
 // that is not 0 and that fits takes.

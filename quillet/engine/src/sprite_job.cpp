@@ -31,14 +31,14 @@ struct FreeDeleter {
 using LodeBuffer = std::unique_ptr<unsigned char, FreeDeleter>;
 
 // The pictures quillet takes: those whose eight-times enlargement fits.
-bool FitsEightTimes(unsigned width, unsigned height) { return FitsEnlargement(width, height); }
+bool FitsEightTimes(const void*, unsigned width, unsigned height) { return FitsEnlargement(width, height); }
 
 // The file's bytes when it starts with the PNG signature; false otherwise. A file whose header
 // chunk is refused is not read past it: DecodePng gives it the same answer from the header
 // alone, and only a file over the size limit is turned away as such first, as when read whole.
 bool ReadPngBytes(const char* fileName, std::vector<unsigned char>& bytes) {
   pixeltools::PngFileBytes file;
-  pixeltools::ReadPngFileBytes(fileName, kMaxPngFileBytes, FitsEightTimes, file);
+  pixeltools::ReadPngFileBytes(fileName, kMaxPngFileBytes, {FitsEightTimes, nullptr}, file);
   bytes = std::move(file.bytes);
   return file.problem == pixeltools::PngReadProblem::kNone;
 }
@@ -48,7 +48,7 @@ bool ReadPngBytes(const char* fileName, std::vector<unsigned char>& bytes) {
 bool DecodePng(const unsigned char* data, std::size_t size, RgbaImage& image, InputReport& report) {
   report = InputReport{};
   pixeltools::PngPicture picture;
-  pixeltools::DecodePngRgba(data, size, FitsEightTimes, picture);
+  pixeltools::DecodePngRgba(data, size, {FitsEightTimes, nullptr}, picture);
   if (picture.problem == pixeltools::PngDecodeProblem::kNotPng ||
       picture.problem == pixeltools::PngDecodeProblem::kHeader) {
     report.problem = InputProblem::kConversionFailed;
@@ -288,6 +288,10 @@ bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex
 
 }  // namespace
 
+bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner) {
+  return PrepareTurnsOver(sprite, requests.size(), [&](std::size_t k) { return requests[k]; }, turner);
+}
+
 bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame) {
   SpriteFrame turned;
@@ -308,7 +312,7 @@ bool TurnSprite(const JobProgress& progress, const RgbaImage& sprite, const std:
                 int threads, std::vector<SpriteFrame>& frames) {
   frames.clear();
   SpriteTurner turner;
-  if (!PrepareTurnsOver(sprite, requests.size(), [&](std::size_t k) { return requests[k]; }, turner)) return false;
+  if (!PrepareTurns(sprite, requests, turner)) return false;
   for (const FrameRequest& request : requests) {
     SpriteFrame frame;
     if (!TurnOnce(progress, sprite, turner, request, threads, frame)) {

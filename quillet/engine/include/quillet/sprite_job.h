@@ -59,6 +59,7 @@ struct SpriteTurner {
   WorkingBitmap enlarged;  // holds no image when every request is an exact quarter turn
   ScoreTable scores;       // of enlarged: built by the first turn that needs it, shared by the rest
 };
+bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner);
 bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame);
 
