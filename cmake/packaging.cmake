@@ -1,6 +1,8 @@
-# What `cmake --install` puts where, and the packages CPack makes of it: a Debian package of
-# the native programs with their manual pages, and a zip of the Windows programs (32-bit or
-# 64-bit, as the build is: -win32 or -win64 in its name) with the README and the licences.
+# What `cmake --install` puts where, and the packages CPack makes of it: the Debian packages
+# libpixeltools1, libpixeltools-dev and pixeltools (the programs with their manual pages), and a
+# zip of the Windows programs (32-bit or 64-bit, as the build is: -win32 or -win64 in its name)
+# with the library's DLL, import library and header, the README and the licences.
+# libpixeltools/CMakeLists.txt installs the library itself.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME pixeltools)

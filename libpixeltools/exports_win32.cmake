@@ -1,7 +1,8 @@
 # Writes the DLL's .def file: every pxt_ function the given objects define, and nothing else.
-# cmake -DNM=<nm> -DOUTPUT=<file.def> -DOBJECTS=<object;...> -P exports_win32.cmake
+# cmake -DNM=<nm> -DOUTPUT=<file.def> -DOBJECTS=<object|object|...> -P exports_win32.cmake
 set(names "")
-foreach(object IN LISTS OBJECTS)
+string(REPLACE "|" ";" objects "${OBJECTS}")
+foreach(object IN LISTS objects)
   execute_process(COMMAND "${NM}" -g --defined-only "${object}" OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "${NM} could not read ${object}")
