@@ -2,6 +2,9 @@
 # runs in the programs' staged tree and reads a debian/<package>/DEBIAN/shlibs found there; this
 # puts the library's package tree there (its files by a link, so none of them is packaged twice).
 # CPack removes that debian folder before the programs' package is made.
+if(NOT CPACK_GENERATOR STREQUAL "DEB")
+  return()
+endif()
 set(staged "${CPACK_TEMPORARY_DIRECTORY}")
 set(view "${staged}/programs/debian/${CPACK_PIXELTOOLS_LIB_PACKAGE}")
 if(NOT IS_DIRECTORY "${staged}/lib${CPACK_PACKAGING_INSTALL_PREFIX}")
