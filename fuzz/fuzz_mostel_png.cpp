@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     __builtin_trap();
   unsigned char* png = nullptr;
   std::size_t pngSize = 0;
-  if (pxt_png_encode(&enlarged.image, &png, &pngSize, &error) != PXT_OK) __builtin_trap();
+  if (pxt_png_encode(&enlarged.image, PXT_PNG_SMALLEST, &png, &pngSize, &error) != PXT_OK) __builtin_trap();
   Image back;
   const pxt_status decoded = pxt_png_decode(png, pngSize, nullptr, &back.image, &error);
   pxt_free(png);

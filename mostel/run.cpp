@@ -80,7 +80,7 @@ int RunMostel(int argc, const char* const* argv) {
   }
 
   // The summary follows only a written file.
-  switch (pxt_png_write_file(outputPath, &picture.image, &error)) {
+  switch (pxt_png_write_file(outputPath, &picture.image, PXT_PNG_SMALLEST, &error)) {
     case PXT_OK:
       break;
     case PXT_ERROR_OUT_OF_MEMORY:

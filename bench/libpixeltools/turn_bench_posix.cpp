@@ -60,7 +60,7 @@ BENCHMARK(BM_LibraryTurn)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_ProgramTurn(benchmark::State& state) {
   const Tile tile;
   std::string folder = (fs::temp_directory_path() / "pxt-bench-XXXXXX").string();
-  if (!mkdtemp(folder.data()) || pxt_png_write_file((folder + "/tile.png").c_str(), &tile.image, nullptr) != PXT_OK) {
+  if (!mkdtemp(folder.data()) || pxt_png_write_file((folder + "/tile.png").c_str(), &tile.image, PXT_PNG_RGBA8, nullptr) != PXT_OK) {
     state.SkipWithError("no folder for the program's files");
     return;
   }

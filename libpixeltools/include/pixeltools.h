@@ -101,13 +101,18 @@ pxt_status pxt_png_decode(const void* bytes, size_t size, const pxt_limits* limi
 /* Reads and decodes a PNG file; the file is read no further than its header when that is refused. */
 pxt_status pxt_png_read_file(const char* path, const pxt_limits* limits, pxt_image* image, pxt_error* error);
 
-/* Encodes an image as a PNG that decodes to exactly its pixels, in the smallest colour type and
- * bit depth that hold them all (the encoding mostel writes), into library-owned bytes, released
- * with pxt_free. */
-pxt_status pxt_png_encode(const pxt_image* image, unsigned char** bytes, size_t* size, pxt_error* error);
+/* How a PNG is encoded; both decode to exactly the image's pixels. */
+typedef enum pxt_png_encoding {
+  PXT_PNG_SMALLEST = 0, /* the smallest colour type and bit depth that hold them all (mostel's files) */
+  PXT_PNG_RGBA8 = 1     /* always 8-bit RGBA (quillet's frames and sheets) */
+} pxt_png_encoding;
+
+/* Encodes an image as a PNG into library-owned bytes, released with pxt_free. */
+pxt_status pxt_png_encode(const pxt_image* image, pxt_png_encoding encoding, unsigned char** bytes, size_t* size,
+                          pxt_error* error);
 
 /* Encodes and writes a PNG file: it appears under path only when it was written whole. */
-pxt_status pxt_png_write_file(const char* path, const pxt_image* image, pxt_error* error);
+pxt_status pxt_png_write_file(const char* path, const pxt_image* image, pxt_png_encoding encoding, pxt_error* error);
 
 /* ---- Progress ----------------------------------------------------------------------------- */
 

@@ -1,5 +1,5 @@
-// PNG decoding and reading through mostel's reader, and encoding and writing as mostel writes.
-#include <lodepng.h>
+// PNG decoding and reading through mostel's reader; encoding as either program writes, and writing
+// through the checked writer.
 
 #include <cstdlib>
 #include <cstring>
@@ -7,12 +7,11 @@
 
 #include "internal.h"
 #include "pixeltools/output_file.h"
+#include "pixeltools/png_door.h"
 #include "png_input.h"
 
 namespace pxt {
 namespace {
-
-constexpr unsigned kLodepngAllocFailed = 83;
 
 // The reader's limits from the caller's: pixels whose 4-byte rows fit max_output_bytes, from no
 // more than max_file_bytes.
@@ -80,16 +79,18 @@ pxt_status Packed(const pxt_image& image, const unsigned char*& rows, Bytes& cop
 
 // The PNG of an image at the settings of LodePNG's 32-bit call, which picks the smallest
 // colour type that holds every pixel.
-pxt_status Encode(const pxt_image& image, Bytes& png, std::size_t& size, pxt_error* error) {
+pxt_status Encode(const pxt_image& image, pxt_png_encoding encoding, Bytes& png, std::size_t& size,
+                  pxt_error* error) {
   const unsigned char* rows = nullptr;
   Bytes copy;
   if (const pxt_status packed = Packed(image, rows, copy, error); packed != PXT_OK) return packed;
   unsigned char* encoded = nullptr;
   size = 0;
-  const unsigned failure = lodepng_encode32(&encoded, &size, rows, image.width, image.height);
+  const unsigned failure =
+      pixeltools::EncodePng(rows, image.width, image.height, encoding == PXT_PNG_RGBA8, &encoded, &size);
   png.reset(encoded);
-  if (failure == kLodepngAllocFailed) return Fail(error, PXT_ERROR_OUT_OF_MEMORY, "memory ran out");
-  if (failure != 0) return Fail(error, PXT_ERROR_ENCODE, "%s", lodepng_error_text(failure));
+  if (failure == pixeltools::kPngOutOfMemory) return Fail(error, PXT_ERROR_OUT_OF_MEMORY, "memory ran out");
+  if (failure != 0) return Fail(error, PXT_ERROR_ENCODE, "%s", pixeltools::PngErrorText(failure));
   return PXT_OK;
 }
 
@@ -126,7 +127,8 @@ pxt_status pxt_png_read_file(const char* path, const pxt_limits* limits, pxt_ima
   });
 }
 
-pxt_status pxt_png_encode(const pxt_image* image, unsigned char** bytes, size_t* size, pxt_error* error) {
+pxt_status pxt_png_encode(const pxt_image* image, pxt_png_encoding encoding, unsigned char** bytes, size_t* size,
+                          pxt_error* error) {
   if (bytes) *bytes = nullptr;
   if (size) *size = 0;
   if (!bytes || !size) return pxt::Fail(error, PXT_ERROR_ARGUMENT, "no place for the bytes was given");
@@ -134,20 +136,20 @@ pxt_status pxt_png_encode(const pxt_image* image, unsigned char** bytes, size_t*
   return pxt::Guarded(error, [&] {
     pxt::Bytes png;
     std::size_t encoded = 0;
-    if (const pxt_status status = pxt::Encode(*image, png, encoded, error); status != PXT_OK) return status;
+    if (const pxt_status status = pxt::Encode(*image, encoding, png, encoded, error); status != PXT_OK) return status;
     *bytes = png.release();
     *size = encoded;
     return pxt::Succeed(error);
   });
 }
 
-pxt_status pxt_png_write_file(const char* path, const pxt_image* image, pxt_error* error) {
+pxt_status pxt_png_write_file(const char* path, const pxt_image* image, pxt_png_encoding encoding, pxt_error* error) {
   if (!path) return pxt::Fail(error, PXT_ERROR_ARGUMENT, "no file name was given");
   if (!pxt::CheckImage(image, "image", error)) return PXT_ERROR_ARGUMENT;
   return pxt::Guarded(error, [&] {
     pxt::Bytes png;
     std::size_t size = 0;
-    if (const pxt_status status = pxt::Encode(*image, png, size, error); status != PXT_OK) return status;
+    if (const pxt_status status = pxt::Encode(*image, encoding, png, size, error); status != PXT_OK) return status;
     pixeltools::WriteFailure failure;
     if (!pixeltools::WriteOutputFile(path, png.get(), size, &failure))
       return pxt::FailSystem(error, PXT_ERROR_WRITE, failure.systemError, "%s", failure.reason);

@@ -222,7 +222,7 @@ TEST(PixeltoolsPins, MostelEnlargeGivesTheBytesOfTheProgramsFile) {
       EXPECT_EQ(output.image.width, 3 * input.image.width);
       unsigned char* png = nullptr;
       size_t size = 0;
-      ASSERT_EQ(pxt_png_encode(&output.image, &png, &size, &error), PXT_OK) << error.message;
+      ASSERT_EQ(pxt_png_encode(&output.image, PXT_PNG_SMALLEST, &png, &size, &error), PXT_OK) << error.message;
       std::vector<unsigned char> encoded(png, png + size);
       pxt_free(png);
       EXPECT_TRUE(encoded == FileBytes(scratch / "out.png"));
@@ -279,9 +279,9 @@ TEST(PixeltoolsErrors, NameTheCauseAndLeaveNothingBehind) {
       {"missing file", PXT_ERROR_READ, std::strerror(ENOENT), 0,
        [&](pxt_error* e) { return pxt_png_read_file((scratch / "none.png").c_str(), nullptr, &image.image, e); }},
       {"unwritable file", PXT_ERROR_WRITE, std::strerror(ENOENT), 0,
-       [&](pxt_error* e) { return pxt_png_write_file((scratch / "no/such.png").c_str(), &slime.image, e); }},
+       [&](pxt_error* e) { return pxt_png_write_file((scratch / "no/such.png").c_str(), &slime.image, PXT_PNG_SMALLEST, e); }},
       {"short stride", PXT_ERROR_ARGUMENT, "stride", 0,
-       [&](pxt_error* e) { return pxt_png_encode(&narrow, nullptr, nullptr, e) == PXT_ERROR_ARGUMENT
+       [&](pxt_error* e) { return pxt_png_encode(&narrow, PXT_PNG_SMALLEST, nullptr, nullptr, e) == PXT_ERROR_ARGUMENT
                                       ? pxt_mostel_enlarge(&narrow, 0, nullptr, &image.image, nullptr, e)
                                       : PXT_OK; }},
       {"mostel's pixel limit", PXT_ERROR_TOO_LARGE, "over the limit of 255", 16,

@@ -1,0 +1,27 @@
+# Writes the DLL's .def file: every pxt_ function the given objects define, and nothing else.
+# cmake -DNM=<nm> -DOUTPUT=<file.def> -DOBJECTS=<object|object|...> -P exports_win32.cmake
+set(names "")
+string(REPLACE "|" ";" objects "${OBJECTS}")
+foreach(object IN LISTS objects)
+  execute_process(COMMAND "${NM}" -g --defined-only "${object}" OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${NM} could not read ${object}")
+  endif()
+  # 32-bit Windows decorates C names with a leading underscore; the .def names them without.
+  string(REGEX MATCHALL "[0-9A-Fa-f]+ T _?pxt_[A-Za-z0-9_]+" defined "${symbols}")
+  foreach(line IN LISTS defined)
+    string(REGEX REPLACE ".* T _?" "" name "${line}")
+    list(APPEND names "${name}")
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES names)
+list(SORT names)
+list(JOIN names "\n  " body)
+set(text "EXPORTS\n  ${body}\n")
+# Rewritten only when it changes, so that an unchanged list does not relink.
+if(EXISTS "${OUTPUT}")
+  file(READ "${OUTPUT}" old)
+endif()
+if(NOT old STREQUAL text)
+  file(WRITE "${OUTPUT}" "${text}")
+endif()
