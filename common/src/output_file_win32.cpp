@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "pixeltools/system_error_win32.h"
 #include "pixeltools/output_file.h"
 #include "pixeltools/temporaries.h"
 
@@ -17,14 +18,7 @@ bool Fail(WriteFailure* failure, const char* reason) {
 }
 
 bool Fail(WriteFailure* failure, DWORD error) {
-  char text[kFailureReasonChars] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                      text, sizeof text, nullptr);
-  std::string reason(text, length);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' ||
-                             reason.back() == '.'))
-    reason.pop_back();
-  if (reason.empty()) reason = "error " + std::to_string(error);
+  const std::string reason = pixeltools::SystemErrorText(error);
   if (failure) failure->systemError = static_cast<int>(error);
   return Fail(failure, reason.c_str());
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "pixeltools/system_error_win32.h"
 #include "quillet/output_folder.h"
 
 namespace quillet {
@@ -32,14 +33,7 @@ bool CanWriteInto(const char* folder, char (&reason)[kFailureReasonChars]) {
     return false;
   }
   if (error == 0) return true;
-  char text[kFailureReasonChars] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                      text, sizeof text, nullptr);
-  std::string words(text, length);
-  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
-                            words.back() == '.'))
-    words.pop_back();
-  if (words.empty()) words = "error " + std::to_string(error);
+  const std::string words = pixeltools::SystemErrorText(error);
   std::snprintf(reason, sizeof reason, "%s", words.c_str());
   return false;
 }

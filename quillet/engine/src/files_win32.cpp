@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "pixeltools/system_error_win32.h"
 #include "files_internal.h"
 #include "quillet/files.h"
 
@@ -15,14 +16,7 @@ namespace quillet {
 namespace {
 
 bool Fail(const char* path, DWORD error) {
-  char text[kFailureReasonChars] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                      text, sizeof text, nullptr);
-  std::string reason(text, length);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' ||
-                             reason.back() == '.'))
-    reason.pop_back();
-  if (reason.empty()) reason = "error " + std::to_string(error);
+  const std::string reason = pixeltools::SystemErrorText(error);
   RecordOutputFailure(path, reason.c_str());
   return false;
 }
