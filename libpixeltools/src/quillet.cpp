@@ -9,7 +9,6 @@
 #include <cstring>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "internal.h"
 #include "quillet/app_state.h"
