@@ -179,8 +179,9 @@ typedef struct pxt_turn_result {
 } pxt_turn_result;
 
 /* Turns the sprite as quillet does for one job with these options, frames or a sheet in memory
- * (the same pixels the program's files hold). BMP frames go through the job's temporary files
- * in the system's temporary folder, which are removed on every way out. */
+ * (the same pixels the program's files hold). BMP frames, and RGBA frames past 64 MiB held
+ * until the series' canvas is known, go through the job's temporary files in the system's
+ * temporary folder, which are removed on every way out. */
 pxt_status pxt_quillet_turn(const pxt_image* sprite, const pxt_turn_options* options,
                             const pxt_progress* progress, const pxt_limits* limits, pxt_turn_result* result,
                             pxt_error* error);

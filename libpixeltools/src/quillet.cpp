@@ -1,6 +1,5 @@
-// quillet's turn of a caller's sprite, frames or a sheet in memory: RGBA frames through the
-// sprite functions of the engine, BMP frames through the job's eight-times enlargement in its
-// temporary files and the engine's frame renderer.
+// quillet's turn of a caller's sprite, frames or a sheet in memory: one job of the engine
+// (RunQuilletJob) whose input is the sprite in memory and whose sink keeps every frame.
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -10,12 +9,11 @@
 #include <cstring>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "internal.h"
 #include "quillet/app_state.h"
 #include "quillet/bitmap.h"
-#include "quillet/files.h"
+#include "quillet/job.h"
 #include "quillet/pipeline.h"
 #include "quillet/render.h"
 #include "quillet/sprite.h"
@@ -27,18 +25,45 @@ namespace {
 using quillet::FrameRequest;
 using quillet::RgbaImage;
 
-// The engine's positions of each step of a call, passed on to the caller's progress as one run
-// from 0 to 100: step k of n takes its share, and a position never goes back. The engine's
-// texts name files of a job; the caller sees texts of its own instead.
+double EffectiveScale(double scale) { return scale > 0.0 ? scale : 1.0; }
+
+// The job's positions, texts and cancel, passed on to the caller's progress. Each status text
+// of the job starts a step: the first is the enlargement, each one after it a frame, and the
+// steps share one run from 0 to 100 in which a position never goes back. The job's texts name
+// files; the caller sees texts of its own instead.
 struct Progress {
   const pxt_progress* caller = nullptr;
+  const quillet::RunParameters* run = nullptr;
+  int count = 1;        // frames of the series
+  int frameShare = 90;  // of the run, the frames' steps together
   int low = 0, high = 100;
   int last = -1;
+  int texts = 0;  // status texts of the job so far
 
   static void Position(void* context, int position) {
     Progress& progress = *static_cast<Progress*>(context);
     progress.Report(progress.low + (progress.high - progress.low) * std::clamp(position, 0, 100) / 100);
   }
+  static void Status(void* context, const char*) {
+    Progress& progress = *static_cast<Progress*>(context);
+    if (++progress.texts == 1) {
+      progress.Show("Enlarging the sprite eight times");
+      progress.Step(0, 10);
+      return;
+    }
+    const int k = progress.Frame();
+    const FrameRequest request = quillet::RequestAt(*progress.run, k);
+    char text[160];
+    std::snprintf(text, sizeof text, "Turning frame %d of %d\n(angle %g degrees) (scale %g%%)", k + 1, progress.count,
+                  request.angle, EffectiveScale(request.scale) * 100.0);
+    progress.Show(text);
+    const std::int64_t share = progress.frameShare;
+    progress.Step(static_cast<int>(10 + share * k / progress.count), static_cast<int>(10 + share * (k + 1) / progress.count));
+  }
+  static bool Cancel(void* context) { return static_cast<const Progress*>(context)->Cancelled(); }
+
+  // The frame (from 0) the job is at: the last one whose text was shown.
+  int Frame() const { return std::max(texts - 2, 0); }
   void Report(int position) {
     if (position <= last) return;
     last = position;
@@ -53,6 +78,7 @@ struct Progress {
     if (caller && caller->status) caller->status(caller->context, text);
   }
   bool Cancelled() const { return caller && caller->cancel && caller->cancel(caller->context) != 0; }
+  quillet::JobProgress Job() { return {Position, Status, Cancel, this}; }
 };
 
 // "1024 MiB", or the bytes of a limit that is no whole number of MiB.
@@ -65,8 +91,6 @@ struct LimitText {
       std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
   }
 };
-
-double EffectiveScale(double scale) { return scale > 0.0 ? scale : 1.0; }
 
 // Whether a width x height picture's eight-times enlargement fits limit bytes of 24-bit rows.
 bool FitsEnlargement(std::int64_t width, std::int64_t height, std::uint64_t limit) {
@@ -155,7 +179,8 @@ bool StartResult(pxt_turn_result& result, std::size_t count, bool sheet) {
   return result.places && (sheet || result.frames);
 }
 
-// The job's parameters from the options, as quillet takes them from its command line.
+// The job's parameters from the options, as quillet takes them from its command line. The
+// input has no file: the importer hands the sprite over under a name no file answers to.
 quillet::RunParameters RunOf(const pxt_turn_options& options) {
   quillet::RunParameters run;
   run.angle = options.angle;
@@ -170,241 +195,266 @@ quillet::RunParameters RunOf(const pxt_turn_options& options) {
   return run;
 }
 
-void ShowFrame(const Progress& progress, int index, int count, const FrameRequest& request) {
-  char text[160];
-  std::snprintf(text, sizeof text, "Turning frame %d of %d\n(angle %g degrees) (scale %g%%)", index + 1, count,
-                request.angle, EffectiveScale(request.scale) * 100.0);
-  progress.Show(text);
+// Whether a request is turned through the eight-times enlargement rather than exactly by
+// quarter turns, as the job tells them apart for RGBA frames.
+bool NeedsEnlargement(const FrameRequest& request) {
+  return EffectiveScale(request.scale) != 1.0 || std::fmod(request.angle, 90.0) != 0.0;
 }
 
-struct Job {
-  const pxt_turn_options& options;
-  const pxt_limits& limits;
-  quillet::AppState& app;
-  Progress& progress;
-  const quillet::JobProgress& engine;  // the engine's positions, relayed to progress
-  int threads;
-  pxt_turn_result& result;
-  pxt_error* error;
-};
-
-// RGBA frames on one canvas (or laid over the background as BMP frames), or one sheet: the
-// pixels RunSpriteJob writes.
-pxt_status TurnSprite(const Job& job, const RgbaImage& sprite) {
-  const quillet::RunParameters run = RunOf(job.options);
+// The caller's limits on what can be told before the job: the enlargement (with the margin of
+// the RGBA frames' stand-ins), a sheet's cells, and each frame's 24-bit rows.
+pxt_status CheckLimits(const quillet::RunParameters& run, std::int64_t width, std::int64_t height,
+                       const pxt_limits& limits, pxt_error* error) {
   const int count = quillet::RequestCount(run);
-  const bool sheet = run.sheetColumns > 0 && run.format == quillet::OutputFormat::kPng;
-  const bool overBackground = run.format == quillet::OutputFormat::kBmp;
-  const std::int64_t across = std::min<std::int64_t>(run.sheetColumns, count);
-  const std::int64_t down = sheet ? (count + across - 1) / across : 1;
-  // A sheet's cells are at least a pixel each: a sheet of too many of them is refused first.
-  if (sheet && !Fits4(across, down, job.limits.max_output_bytes))
-    return Fail(job.error, PXT_ERROR_TOO_LARGE, "the sheet would be at least %lld x %lld pixels, over the limit of %s of 4-byte pixels",
-                static_cast<long long>(across), static_cast<long long>(down), LimitText(job.limits.max_output_bytes).text);
-
-  std::vector<FrameRequest> requests;
-  requests.reserve(static_cast<std::size_t>(count));
-  double smallest = 1.0;
-  for (int k = 0; k < count; ++k) {
-    requests.push_back(quillet::RequestAt(run, k));
-    smallest = std::min(smallest, EffectiveScale(requests.back().scale));
-  }
-  const std::int32_t margin = quillet::MarginFor(smallest);
-  if (!FitsEnlargement(std::int64_t{sprite.width} + 2 * margin, std::int64_t{sprite.height} + 2 * margin,
-                       job.limits.max_enlarged_bytes))
-    return EnlargementTooLarge(job.error, sprite.width, sprite.height, job.limits.max_enlarged_bytes);
-
-  job.progress.Show("Enlarging the sprite eight times");
-  job.progress.Step(0, 10);
-  quillet::SpriteTurner turner;
-  if (!quillet::PrepareTurns(sprite, requests, turner)) {
-    if (turner.map.outOfColours)
-      return Fail(job.error, PXT_ERROR_TOO_MANY_COLOURS,
-                  "the sprite has too many colours to turn with its transparency: no 24-bit colour is left to stand "
-                  "for each of its values");
-    return Fail(job.error, PXT_ERROR_TOO_LARGE, "the picture of the sprite is too big to turn");
-  }
-
-  // Each frame, then the canvas they share.
-  std::vector<quillet::SpriteFrame> frames;
-  frames.reserve(static_cast<std::size_t>(count));
-  quillet::CanvasReach reach;
-  for (int k = 0; k < count; ++k) {
-    if (job.progress.Cancelled()) return Cancelled(job.error);
-    const FrameRequest& request = requests[static_cast<std::size_t>(k)];
-    if (quillet::HasImage24(turner.enlarged)) {
-      const quillet::FramePlan plan =
-          quillet::PlanFrame(quillet::HeaderWidth(turner.enlarged.header.get()),
-                             quillet::HeaderHeight(turner.enlarged.header.get()), -request.angle, request.scale);
-      if (!plan.valid || static_cast<std::uint64_t>(quillet::Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH) >
-                             job.limits.max_output_bytes)
-        return FrameTooLarge(job.error, plan.wantedW, plan.wantedH, job.limits.max_output_bytes);
+  const bool asSprite = quillet::MadeAsSprite(run);
+  std::int64_t enlargedWidth = width, enlargedHeight = height;
+  bool enlarged = !asSprite;
+  if (asSprite) {
+    if (run.sheetColumns > 0) {
+      const std::int64_t across = std::min<std::int64_t>(run.sheetColumns, count);
+      const std::int64_t down = (count + across - 1) / across;
+      // A sheet's cells are at least a pixel each: a sheet of too many of them is refused first.
+      if (!Fits4(across, down, limits.max_output_bytes))
+        return Fail(error, PXT_ERROR_TOO_LARGE,
+                    "the sheet would be at least %lld x %lld pixels, over the limit of %s of 4-byte pixels",
+                    static_cast<long long>(across), static_cast<long long>(down),
+                    LimitText(limits.max_output_bytes).text);
     }
-    ShowFrame(job.progress, k, count, request);
-    job.progress.Step(10 + 80 * k / count, 10 + 80 * (k + 1) / count);
-    quillet::SpriteFrame frame;
-    if (!quillet::TurnOnce(job.engine, sprite, turner, request, job.threads, frame))
-      return Fail(job.error, PXT_ERROR_TOO_LARGE, "frame %d of the sprite is too big to turn", k + 1);
-    quillet::Widen(reach, frame);
-    const quillet::SeriesCanvas canvas = quillet::CanvasOf(reach);
-    // The canvas only grows with more frames: one already over the limit is refused now.
-    if (sheet ? !Fits4(across * canvas.width, down * canvas.height, job.limits.max_output_bytes)
-              : !Fits4(canvas.width, canvas.height, job.limits.max_output_bytes))
-      return Fail(job.error, PXT_ERROR_TOO_LARGE, "the %s would be %s%.0f x %.0f pixels, over the limit of %s of 4-byte pixels",
-                  sheet ? "sheet" : "canvas", k + 1 < count ? "at least " : "",
-                  static_cast<double>(sheet ? across : 1) * canvas.width,
-                  static_cast<double>(sheet ? down : 1) * canvas.height, LimitText(job.limits.max_output_bytes).text);
-    frames.push_back(std::move(frame));
-  }
-  turner = quillet::SpriteTurner{};
-  if (job.progress.Cancelled()) return Cancelled(job.error);
-
-  job.progress.Step(90, 100);
-  const quillet::SeriesCanvas canvas = quillet::CanvasOf(reach);
-  pxt_turn_result& result = job.result;
-  if (!StartResult(result, static_cast<std::size_t>(count), sheet)) return OutOfMemory(job.error);
-  result.canvas_width = static_cast<std::uint32_t>(canvas.width);
-  result.canvas_height = static_cast<std::uint32_t>(canvas.height);
-  std::vector<RgbaImage> cells;
-  for (int k = 0; k < count; ++k) {
-    quillet::SpriteFrame& frame = frames[static_cast<std::size_t>(k)];
-    const std::pair<std::int64_t, std::int64_t> origin = quillet::OriginOn(reach, frame);
-    pxt_frame_place& place = result.places[k];
-    place.x = sheet ? static_cast<std::int32_t>((k % across) * canvas.width) : 0;
-    place.y = sheet ? static_cast<std::int32_t>((k / across) * canvas.height) : 0;
-    place.width = result.canvas_width;
-    place.height = result.canvas_height;
-    place.centre_x = static_cast<double>(origin.first) + frame.centreX;
-    place.centre_y = static_cast<double>(origin.second) + frame.centreY;
-    place.angle = requests[static_cast<std::size_t>(k)].angle;
-    place.scale = EffectiveScale(requests[static_cast<std::size_t>(k)].scale);
-    RgbaImage cell = quillet::OnCanvasAt(frame, canvas.width, canvas.height, origin);
-    frame = quillet::SpriteFrame{};
-    if (sheet) {
-      cells.push_back(std::move(cell));
-      continue;
+    double smallest = 1.0;
+    for (int k = 0; k < count; ++k) {
+      const FrameRequest request = quillet::RequestAt(run, k);
+      smallest = std::min(smallest, EffectiveScale(request.scale));
+      enlarged = enlarged || NeedsEnlargement(request);
     }
-    if (overBackground) {
-      quillet::WorkingBitmap laid;
-      if (!quillet::CompositeOver(cell, run.background, laid))
-        return Fail(job.error, PXT_ERROR_TOO_LARGE, "frame %d is too large to lay over the background", k + 1);
-      cell = quillet::RgbaOfBitmap(laid);
-    }
-    if (!Hand(cell, result.frames[k])) return OutOfMemory(job.error);
+    const std::int32_t margin = quillet::MarginFor(smallest);
+    enlargedWidth += 2 * margin;
+    enlargedHeight += 2 * margin;
+    if (!FitsEnlargement(enlargedWidth, enlargedHeight, limits.max_enlarged_bytes))
+      return EnlargementTooLarge(error, width, height, limits.max_enlarged_bytes);
   }
-  if (sheet) {
-    const RgbaImage laidOut = quillet::LayOutSheet(cells, static_cast<std::int32_t>(across));
-    if (laidOut.width <= 0) return Fail(job.error, PXT_ERROR_TOO_LARGE, "the sheet is too large to lay out");
-    cells.clear();
-    if (!Hand(laidOut, result.sheet)) return OutOfMemory(job.error);
+  for (int k = 0; enlarged && k < count; ++k) {
+    const FrameRequest request = quillet::RequestAt(run, k);
+    const quillet::FramePlan plan = quillet::PlanFrame(static_cast<std::int32_t>(8 * enlargedWidth),
+                                                       static_cast<std::int32_t>(8 * enlargedHeight), -request.angle,
+                                                       request.scale);
+    if (!plan.valid ||
+        static_cast<std::uint64_t>(quillet::Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH) >
+            limits.max_output_bytes)
+      return FrameTooLarge(error, plan.wantedW, plan.wantedH, limits.max_output_bytes);
   }
-  job.progress.Report(100);
-  return Succeed(job.error);
+  return PXT_OK;
 }
 
-// The sprite laid over the background, handed to the engine's enlargement as the job's input
-// in place of a file; the enlargement's own files are read as any BMP file is.
+// The caller's sprite, handed to the job in place of its input file: with its transparency
+// for RGBA frames, or laid over the background for 24-bit frames.
 struct MemoryInput {
-  quillet::WorkingBitmap bitmap;
-  std::int32_t width = 0, height = 0;
+  RgbaImage sprite;
+  std::uint32_t background = 0xFF00FF;
 };
-constexpr char kSpriteName[] = "sprite";
 
-bool ImportMemory(void* context, quillet::AppState& app, const char* fileName) {
+bool ImportRgba(void* context, quillet::AppState&, const char*, RgbaImage& rgba, quillet::InputReport& report) {
+  auto& input = *static_cast<MemoryInput*>(context);
+  report = quillet::InputReport{};
+  report.width = input.sprite.width;
+  report.height = input.sprite.height;
+  rgba = std::move(input.sprite);
+  return true;
+}
+
+// The sprite goes under the job's input name, which no file answers to; the enlargement's
+// own files are read back as any BMP file is.
+constexpr char kSpriteName[] = "";
+
+bool ImportOver(void* context, quillet::AppState& app, const char* fileName) {
   auto& input = *static_cast<MemoryInput*>(context);
   app.importReport = quillet::InputReport{};
-  if (std::strcmp(fileName, kSpriteName) == 0) {
-    app.workingBitmap = std::move(input.bitmap);
+  if (std::strcmp(fileName, kSpriteName) != 0) {
+    quillet::LoadOutcome outcome;
+    quillet::LoadBitmapFile(fileName, app.workingBitmap, &outcome);
+    app.importReport = quillet::ReportOf(outcome);
     return quillet::HasImage24(app.workingBitmap);
   }
-  quillet::LoadOutcome outcome;
-  quillet::LoadBitmapFile(fileName, app.workingBitmap, &outcome);
-  app.importReport = quillet::ReportOf(outcome);
+  app.importReport.width = input.sprite.width;
+  app.importReport.height = input.sprite.height;
+  if (!quillet::CompositeOver(input.sprite, input.background, app.workingBitmap))
+    app.importReport.problem = quillet::InputProblem::kOutOfMemory;
+  input.sprite = RgbaImage{};
   return quillet::HasImage24(app.workingBitmap);
 }
 
 bool InspectMemory(void* context, const char* fileName, quillet::InputReport& report) {
   const auto& input = *static_cast<const MemoryInput*>(context);
-  report = quillet::InputReport{};
   if (std::strcmp(fileName, kSpriteName) != 0) {
     report = quillet::ReportOf(quillet::InspectBitmapFile(fileName));
     return report.problem == quillet::InputProblem::kNone || report.problem == quillet::InputProblem::kTooLarge;
   }
-  report.width = input.width;
-  report.height = input.height;
+  report = quillet::InputReport{};
+  report.width = input.sprite.width;
+  report.height = input.sprite.height;
   return true;
 }
 
-// BMP frames as quillet's BMP files hold them: the sprite laid over the background, enlarged
-// through the job's temporary files, and each frame rendered from that.
-pxt_status TurnBitmap(const Job& job, const RgbaImage& sprite) {
-  const quillet::RunParameters run = RunOf(job.options);
-  const int count = quillet::RequestCount(run);
-  if (!FitsEnlargement(sprite.width, sprite.height, job.limits.max_enlarged_bytes))
-    return EnlargementTooLarge(job.error, sprite.width, sprite.height, job.limits.max_enlarged_bytes);
-
-  MemoryInput input;
-  input.width = sprite.width;
-  input.height = sprite.height;
-  if (!quillet::CompositeOver(sprite, run.background, input.bitmap))
-    return EnlargementTooLarge(job.error, sprite.width, sprite.height, job.limits.max_enlarged_bytes);
+quillet::ImageImporter ImporterOf(MemoryInput& input) {
   quillet::ImageImporter importer;
-  importer.import = ImportMemory;
+  importer.import = ImportOver;
   importer.inspect = InspectMemory;
+  importer.importRgba = ImportRgba;
   importer.context = &input;
+  return importer;
+}
 
-  job.progress.Show("Enlarging the sprite eight times");
-  job.progress.Step(0, 10);
-  quillet::EnlargeResult enlarged;
-  {
-    quillet::JobTemporaries temporaries;
-    quillet::ClearOutputFailure();
-    if (!quillet::CreateJobTemporaries(temporaries))
-      return Fail(job.error, PXT_ERROR_TEMPORARY, "cannot create a temporary file in \"%s\": %s", temporaries.directory,
-                  quillet::LastOutputFailure().reason);
-    job.app.temporaries = &temporaries;
-    enlarged = quillet::EnlargeImage(job.app, job.engine, importer, kSpriteName, temporaries.enlargeName, true);
-    job.app.temporaries = nullptr;
-  }
-  if (enlarged.temporaryFailed)
-    return Fail(job.error, PXT_ERROR_TEMPORARY, "cannot create a temporary file in \"%s\": %s",
-                enlarged.temporaryDirectory, enlarged.temporaryReason);
-  if (!enlarged.inputImported && enlarged.input.problem == quillet::InputProblem::kTooLarge)
-    return EnlargementTooLarge(job.error, sprite.width, sprite.height, quillet::MaxEnlargedBytes());
-  if (enlarged.outOfMemory || enlarged.input.problem == quillet::InputProblem::kOutOfMemory)
-    return Fail(job.error, PXT_ERROR_OUT_OF_MEMORY, "memory ran out while enlarging the sprite");
-  if (!enlarged.enlarged) return Fail(job.error, PXT_ERROR_TEMPORARY, "could not enlarge the sprite");
+// The job's frames kept in the result: RGBA frames on their canvas (laid over the background
+// for BMP frames), the cells of a sheet laid out by the engine's sheet sink, or 24-bit frames
+// as they were rendered. A frame or canvas over the caller's limit stops the job.
+struct Keeper {
+  const quillet::RunParameters& run;
+  const pxt_limits& limits;
+  pxt_turn_result& result;
+  pxt_error* error;
+  const quillet::FrameSink* cells = nullptr;  // the sheet's, when the frames make one
+  pxt_status status = PXT_OK;                  // why a frame was not kept
 
-  pxt_turn_result& result = job.result;
-  if (!StartResult(result, static_cast<std::size_t>(count), false)) return OutOfMemory(job.error);
-  const quillet::WorkingBitmap& source = job.app.workingBitmap;
-  quillet::ScoreTable scores;  // built by the first frame, shared by the rest
-  for (int k = 0; k < count; ++k) {
-    if (job.progress.Cancelled()) return Cancelled(job.error);
-    const FrameRequest request = quillet::RequestAt(run, k);
-    const quillet::FramePlan plan = quillet::PlanFrame(quillet::HeaderWidth(source.header.get()),
-                                                       quillet::HeaderHeight(source.header.get()), -request.angle,
-                                                       request.scale);
-    if (!plan.valid || static_cast<std::uint64_t>(quillet::Stride24(plan.newW)) * static_cast<std::uint64_t>(plan.newH) >
-                           job.limits.max_output_bytes)
-      return FrameTooLarge(job.error, plan.wantedW, plan.wantedH, job.limits.max_output_bytes);
-    ShowFrame(job.progress, k, count, request);
-    job.progress.Step(10 + 90 * k / count, 10 + 90 * (k + 1) / count);
-    const quillet::OutputBitmap frame =
-        quillet::RenderFrameBitmap(job.engine, source, -request.angle, request.scale, job.threads, &scores);
-    if (!frame.pixels) return Fail(job.error, PXT_ERROR_OUT_OF_MEMORY, "memory ran out while rendering frame %d", k + 1);
-    const RgbaImage picture = RgbaOfFrame(frame);
-    pxt_frame_place& place = result.places[k];
-    place.width = static_cast<std::uint32_t>(picture.width);
-    place.height = static_cast<std::uint32_t>(picture.height);
-    place.centre_x = picture.width / 2.0;
-    place.centre_y = picture.height / 2.0;
-    place.angle = request.angle;
-    place.scale = EffectiveScale(request.scale);
-    if (!Hand(picture, result.frames[k])) return OutOfMemory(job.error);
+  bool Refuse(pxt_status refused) {
+    status = refused;
+    return false;
   }
-  job.progress.Report(100);
-  return Succeed(job.error);
+};
+
+bool KeepFrame(void* context, const quillet::SinkFrame& frame) {
+  Keeper& keeper = *static_cast<Keeper*>(context);
+  pxt_turn_result& result = keeper.result;
+  const FrameRequest request = quillet::RequestAt(keeper.run, frame.index);
+  pxt_frame_place& place = result.places[frame.index];
+  place.angle = request.angle;
+  place.scale = EffectiveScale(request.scale);
+  const std::uint64_t limit = keeper.limits.max_output_bytes;
+  if (frame.bitmap) {
+    const std::int32_t width = quillet::HeaderWidth(frame.bitmap->header.get());
+    const std::int32_t height = quillet::HeaderHeight(frame.bitmap->header.get());
+    if (static_cast<std::uint64_t>(quillet::Stride24(width)) * static_cast<std::uint64_t>(height) > limit)
+      return keeper.Refuse(FrameTooLarge(keeper.error, width, height, limit));
+    const RgbaImage picture = RgbaOfFrame(*frame.bitmap);
+    place.width = static_cast<std::uint32_t>(width);
+    place.height = static_cast<std::uint32_t>(height);
+    place.centre_x = width / 2.0;
+    place.centre_y = height / 2.0;
+    return Hand(picture, result.frames[frame.index]) || keeper.Refuse(OutOfMemory(keeper.error));
+  }
+  if (!frame.sprite) return false;
+  const std::int64_t across = keeper.cells ? std::min<std::int64_t>(keeper.run.sheetColumns, frame.count) : 1;
+  const std::int64_t down = keeper.cells ? (frame.count + across - 1) / across : 1;
+  if (!Fits4(across * frame.canvasWidth, down * frame.canvasHeight, limit))
+    return keeper.Refuse(Fail(keeper.error, PXT_ERROR_TOO_LARGE,
+                              "the %s would be %.0f x %.0f pixels, over the limit of %s of 4-byte pixels",
+                              keeper.cells ? "sheet" : "canvas", static_cast<double>(across) * frame.canvasWidth,
+                              static_cast<double>(down) * frame.canvasHeight, LimitText(limit).text));
+  result.canvas_width = static_cast<std::uint32_t>(frame.canvasWidth);
+  result.canvas_height = static_cast<std::uint32_t>(frame.canvasHeight);
+  place.x = keeper.cells ? static_cast<std::int32_t>((frame.index % across) * frame.canvasWidth) : 0;
+  place.y = keeper.cells ? static_cast<std::int32_t>((frame.index / across) * frame.canvasHeight) : 0;
+  place.width = result.canvas_width;
+  place.height = result.canvas_height;
+  place.centre_x = static_cast<double>(frame.origin.first) + frame.sprite->centreX;
+  place.centre_y = static_cast<double>(frame.origin.second) + frame.sprite->centreY;
+  if (keeper.cells) return keeper.cells->frame(keeper.cells->context, frame) || keeper.Refuse(OutOfMemory(keeper.error));
+  RgbaImage cell = quillet::OnCanvasAt(*frame.sprite, frame.canvasWidth, frame.canvasHeight, frame.origin);
+  if (keeper.run.format == quillet::OutputFormat::kBmp) {
+    quillet::WorkingBitmap laid;
+    if (!quillet::CompositeOver(cell, keeper.run.background, laid))
+      return keeper.Refuse(
+          Fail(keeper.error, PXT_ERROR_TOO_LARGE, "frame %d is too large to lay over the background", frame.index + 1));
+    cell = quillet::RgbaOfBitmap(laid);
+  }
+  return Hand(cell, result.frames[frame.index]) || keeper.Refuse(OutOfMemory(keeper.error));
+}
+
+bool KeepSheet(void*, const char*) { return true; }  // laid out already, and written nowhere
+
+// The failure a job reports, in the library's codes and words.
+pxt_status FailureOf(const quillet::JobResult& job, const quillet::RunParameters& run, const Progress& progress,
+                     std::int64_t width, std::int64_t height, pxt_error* error) {
+  const bool asSprite = quillet::MadeAsSprite(run);
+  if (job.Cancelled()) return Cancelled(error);
+  const quillet::EnlargeResult& enlarge = job.enlarge;
+  if (enlarge.temporaryFailed)
+    return Fail(error, PXT_ERROR_TEMPORARY, "cannot create a temporary file in \"%s\": %s", enlarge.temporaryDirectory,
+                enlarge.temporaryReason);
+  if (!enlarge.inputImported) {
+    switch (enlarge.input.problem) {
+      case quillet::InputProblem::kTooLarge:
+        return EnlargementTooLarge(error, width, height, quillet::MaxEnlargedBytes());
+      case quillet::InputProblem::kTooManyColours:
+        return Fail(error, PXT_ERROR_TOO_MANY_COLOURS,
+                    "the sprite has too many colours to turn with its transparency: no 24-bit colour is left to stand "
+                    "for each of its values");
+      case quillet::InputProblem::kOutOfMemory:
+        return Fail(error, PXT_ERROR_OUT_OF_MEMORY, "memory ran out while enlarging the sprite");
+      default:
+        return Fail(error, PXT_ERROR_TOO_LARGE, "the picture of the sprite is too big to turn");
+    }
+  }
+  if (enlarge.outOfMemory) return Fail(error, PXT_ERROR_OUT_OF_MEMORY, "memory ran out while enlarging the sprite");
+  if (!enlarge.enlarged) {
+    if (asSprite) return Fail(error, PXT_ERROR_TOO_LARGE, "the picture of the sprite is too big to turn");
+    return Fail(error, PXT_ERROR_TEMPORARY, "could not enlarge the sprite");
+  }
+  const quillet::FramesResult& frames = job.frames;
+  const int frame = progress.Frame() + 1;
+  switch (frames.firstProblem) {
+    case quillet::FrameProblem::kTooLarge:
+      if (frames.wantedRgba)
+        return Fail(error, PXT_ERROR_TOO_LARGE, "the sheet would be %s%.0f x %.0f pixels, over the limit of %s of 4-byte pixels",
+                    frames.wantedAtLeast ? "at least " : "", frames.wantedWidth, frames.wantedHeight,
+                    LimitText(quillet::kMaxPixelBlockBytes).text);
+      return Fail(error, PXT_ERROR_TOO_LARGE, "frame %d of the sprite is too big to turn", frame);
+    case quillet::FrameProblem::kOutOfMemory:
+      return Fail(error, PXT_ERROR_OUT_OF_MEMORY, "memory ran out while rendering frame %d", frame);
+    default:
+      return Fail(error, PXT_ERROR_OUT_OF_MEMORY, "frame %d could not be kept", frame);
+  }
+}
+
+// The turn as one job of the engine: the sprite handed over in memory, each frame kept in the
+// result.
+pxt_status Turn(const pxt_image& image, const pxt_turn_options& options, const pxt_progress* caller,
+                const pxt_limits& limits, pxt_turn_result& result, pxt_error* error) {
+  quillet::RunParameters run = RunOf(options);
+  const std::int64_t width = image.width, height = image.height;
+  if (const pxt_status refused = CheckLimits(run, width, height, limits, error); refused != PXT_OK) return refused;
+  const int count = quillet::RequestCount(run);
+  const bool sheet = run.format == quillet::OutputFormat::kPng && run.sheetColumns > 0;
+  if (!StartResult(result, static_cast<std::size_t>(count), sheet)) return OutOfMemory(error);
+
+  Progress progress;
+  progress.caller = caller;
+  progress.run = &run;
+  progress.count = count;
+  progress.frameShare = quillet::MadeAsSprite(run) ? 80 : 90;
+
+  MemoryInput input{SpriteOf(image), run.background};
+  const quillet::ImageImporter importer = ImporterOf(input);
+  quillet::BmpFileOptions bmp;
+  bmp.background = run.background;
+  bmp.backgroundGiven = run.backgroundGiven;
+  quillet::SheetSink laidOut;
+  const quillet::FrameSink cells = quillet::SheetFileSink(laidOut, run.sheetColumns);
+  Keeper keeper{run, limits, result, error, sheet ? &cells : nullptr};
+  quillet::FrameSink sink = sheet ? cells : run.format == quillet::OutputFormat::kPng ? quillet::PngFileSink()
+                                                                                     : quillet::BmpFileSink(bmp);
+  sink.frame = KeepFrame;
+  sink.finish = sheet ? KeepSheet : nullptr;
+  sink.context = &keeper;
+
+  // A job of its own: no state is shared with another call.
+  const auto app = std::make_unique<quillet::AppState>();
+  app->runParameters = run;
+  const quillet::JobResult job = quillet::RunQuilletJob(
+      *app, progress.Job(), importer, sink, static_cast<int>(std::min<unsigned>(options.threads, INT_MAX)));
+  if (keeper.status != PXT_OK) return keeper.status;
+  if (!job.Succeeded()) return FailureOf(job, run, progress, width, height, error);
+  if (sheet && !Hand(laidOut.laidOut, result.sheet)) return OutOfMemory(error);
+  progress.Report(100);
+  return Succeed(error);
 }
 
 pxt_status CheckOptions(const pxt_turn_options& options, pxt_error* error) {
@@ -451,20 +501,11 @@ pxt_status pxt_quillet_turn(const pxt_image* sprite, const pxt_turn_options* opt
   const pxt_limits in = pxt::LimitsOr(limits);
   return pxt::Guarded(error, [&] {
     pxt::Owned owned{result};
-    pxt::Progress relay;
-    relay.caller = progress;
-    if (relay.Cancelled()) return pxt::Cancelled(error);
+    if (progress && progress->cancel && progress->cancel(progress->context) != 0) return pxt::Cancelled(error);
     // The enlargement of the sprite is refused from its size before any copy of it is made.
     if (!pxt::FitsEnlargement(sprite->width, sprite->height, in.max_enlarged_bytes))
       return pxt::EnlargementTooLarge(error, sprite->width, sprite->height, in.max_enlarged_bytes);
-    // A job of its own: no state is shared with another call.
-    const auto app = std::make_unique<quillet::AppState>();
-    const quillet::JobProgress engine{pxt::Progress::Position, nullptr, nullptr, &relay};
-    const pxt::Job job{chosen, in, *app, relay, engine,
-                       static_cast<int>(std::min<unsigned>(chosen.threads, INT_MAX)), *result, error};
-    const quillet::RgbaImage picture = pxt::SpriteOf(*sprite);
-    const bool asSprite = chosen.format == PXT_FRAMES_RGBA || chosen.background_given != 0;
-    const pxt_status status = asSprite ? pxt::TurnSprite(job, picture) : pxt::TurnBitmap(job, picture);
+    const pxt_status status = pxt::Turn(*sprite, chosen, progress, in, *result, error);
     owned.kept = status == PXT_OK;
     return status;
   });

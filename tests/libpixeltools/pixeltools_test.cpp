@@ -313,6 +313,16 @@ TEST(PixeltoolsErrors, NameTheCauseAndLeaveNothingBehind) {
          frame.max_output_bytes = 1000;
          return pxt_quillet_turn(&slime.image, &big, nullptr, &frame, &turn.result, e);
        }},
+      {"canvas over the limit", PXT_ERROR_TOO_LARGE, "the canvas would be", 0,
+       [&](pxt_error* e) {
+         pxt_limits canvas;  // a pixel: the unturned frames pass every check before they are made
+         pxt_limits_default(&canvas);
+         canvas.max_output_bytes = 4;
+         pxt_turn_options quarters = options;
+         quarters.end_angle = 90;
+         quarters.frames = 2;
+         return pxt_quillet_turn(&slime.image, &quarters, nullptr, &canvas, &turn.result, e);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
