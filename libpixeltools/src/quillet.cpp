@@ -25,7 +25,7 @@ namespace {
 using quillet::FrameRequest;
 using quillet::RgbaImage;
 
-double EffectiveScale(double scale) { return scale > 0.0 ? scale : 1.0; }
+using quillet::EffectiveScale;
 
 // The job's positions, texts and cancel, passed on to the caller's progress. Each status text
 // of the job starts a step: the first is the enlargement, each one after it a frame, and the
@@ -92,12 +92,6 @@ struct LimitText {
   }
 };
 
-// Whether a width x height picture's eight-times enlargement fits limit bytes of 24-bit rows.
-bool FitsEnlargement(std::int64_t width, std::int64_t height, std::uint64_t limit) {
-  if (width <= 0 || height <= 0 || width > (std::int64_t{1} << 24) || height > (std::int64_t{1} << 24)) return false;
-  return static_cast<std::uint64_t>(quillet::Stride24(8 * width)) * static_cast<std::uint64_t>(8 * height) <= limit;
-}
-
 pxt_status EnlargementTooLarge(pxt_error* error, std::int64_t width, std::int64_t height, std::uint64_t limit) {
   const double enlarged = static_cast<double>(quillet::Stride24(8 * width)) * 8.0 * static_cast<double>(height);
   return Fail(error, PXT_ERROR_TOO_LARGE,
@@ -148,19 +142,6 @@ bool Hand(const RgbaImage& picture, pxt_image& image) {
   image.stride = std::size_t{4} * image.width;
   image.pixels = pixels;
   return true;
-}
-
-// A rendered frame's 24-bit rows (bottom-up) as opaque RGBA.
-RgbaImage RgbaOfFrame(const quillet::OutputBitmap& frame) {
-  const std::int32_t width = quillet::HeaderWidth(frame.header.get());
-  const std::int32_t height = quillet::HeaderHeight(frame.header.get());
-  const std::int64_t stride = quillet::Stride24(width);
-  RgbaImage image = quillet::BlankImage(width, height);
-  for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint8_t* row = frame.pixels + (height - 1 - y) * stride;
-    for (std::int32_t x = 0; x < width; ++x) image.At(x, y) = quillet::PackRgba(row[3 * x + 2], row[3 * x + 1], row[3 * x], 255);
-  }
-  return image;
 }
 
 // Everything a result is given, released on every way out but success.
@@ -229,7 +210,7 @@ pxt_status CheckLimits(const quillet::RunParameters& run, std::int64_t width, st
     const std::int32_t margin = quillet::MarginFor(smallest);
     enlargedWidth += 2 * margin;
     enlargedHeight += 2 * margin;
-    if (!FitsEnlargement(enlargedWidth, enlargedHeight, limits.max_enlarged_bytes))
+    if (!quillet::FitsEnlargement(enlargedWidth, enlargedHeight, limits.max_enlarged_bytes))
       return EnlargementTooLarge(error, width, height, limits.max_enlarged_bytes);
   }
   for (int k = 0; enlarged && k < count; ++k) {
@@ -333,7 +314,7 @@ bool KeepFrame(void* context, const quillet::SinkFrame& frame) {
     const std::int32_t height = quillet::HeaderHeight(frame.bitmap->header.get());
     if (static_cast<std::uint64_t>(quillet::Stride24(width)) * static_cast<std::uint64_t>(height) > limit)
       return keeper.Refuse(FrameTooLarge(keeper.error, width, height, limit));
-    const RgbaImage picture = RgbaOfFrame(*frame.bitmap);
+    const RgbaImage picture = quillet::RgbaOfBitmap(*frame.bitmap);
     place.width = static_cast<std::uint32_t>(width);
     place.height = static_cast<std::uint32_t>(height);
     place.centre_x = width / 2.0;
@@ -503,7 +484,7 @@ pxt_status pxt_quillet_turn(const pxt_image* sprite, const pxt_turn_options* opt
     pxt::Owned owned{result};
     if (progress && progress->cancel && progress->cancel(progress->context) != 0) return pxt::Cancelled(error);
     // The enlargement of the sprite is refused from its size before any copy of it is made.
-    if (!pxt::FitsEnlargement(sprite->width, sprite->height, in.max_enlarged_bytes))
+    if (!quillet::FitsEnlargement(sprite->width, sprite->height, in.max_enlarged_bytes))
       return pxt::EnlargementTooLarge(error, sprite->width, sprite->height, in.max_enlarged_bytes);
     const pxt_status status = pxt::Turn(*sprite, chosen, progress, in, *result, error);
     owned.kept = status == PXT_OK;

@@ -136,10 +136,9 @@ std::uint64_t MaxEnlargedBytes() {
   return sizeof(void*) < 8 ? kMaxPixelBlockBytes / 4 : kMaxPixelBlockBytes;
 }
 
-bool FitsEnlargement(std::int64_t width, std::int64_t height) {
+bool FitsEnlargement(std::int64_t width, std::int64_t height, std::uint64_t limit) {
   if (width <= 0 || height <= 0 || width > (std::int64_t{1} << 24) || height > (std::int64_t{1} << 24)) return false;
-  return static_cast<std::uint64_t>(Stride24(8 * width)) * static_cast<std::uint64_t>(8 * height) <=
-         MaxEnlargedBytes();
+  return static_cast<std::uint64_t>(Stride24(8 * width)) * static_cast<std::uint64_t>(8 * height) <= limit;
 }
 
 bool EndsWithExtension(const char* name, std::size_t length, const char* extension) {

@@ -345,14 +345,16 @@ bool CompositeOver(const RgbaImage& image, std::uint32_t background, WorkingBitm
   return true;
 }
 
-RgbaImage RgbaOfBitmap(const WorkingBitmap& bitmap) {
-  if (!HasImage24(bitmap)) return {};
-  const std::int32_t width = HeaderWidth(bitmap.header.get());
-  const std::int32_t height = HeaderHeight(bitmap.header.get());
+namespace {
+
+// Bottom-up 24-bit rows under a bitmap header as opaque RGBA values.
+RgbaImage RgbaOfRows(const std::uint8_t* header, const std::uint8_t* pixels) {
+  const std::int32_t width = HeaderWidth(header);
+  const std::int32_t height = HeaderHeight(header);
   const std::int64_t stride = Stride24(width);
   RgbaImage image = BlankImage(width, height);
   for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint8_t* row = bitmap.pixels.data() + (height - 1 - y) * stride;
+    const std::uint8_t* row = pixels + (height - 1 - y) * stride;
     for (std::int32_t x = 0; x < width; ++x) {
       const std::uint8_t* p = row + 3 * x;
       image.At(x, y) = PackRgba(p[2], p[1], p[0], 255);
@@ -360,6 +362,15 @@ RgbaImage RgbaOfBitmap(const WorkingBitmap& bitmap) {
   }
   return image;
 }
+
+}  // namespace
+
+RgbaImage RgbaOfBitmap(const WorkingBitmap& bitmap) {
+  if (!HasImage24(bitmap)) return {};
+  return RgbaOfRows(bitmap.header.get(), bitmap.pixels.data());
+}
+
+RgbaImage RgbaOfBitmap(const OutputBitmap& frame) { return RgbaOfRows(frame.header.get(), frame.pixels); }
 
 RgbaImage QuarterTurn(const RgbaImage& image, int quarters) {
   const int q = ((quarters % 4) + 4) % 4;

@@ -114,8 +114,6 @@ bool EnlargeEightTimes(WorkingBitmap& bitmap) {
   return true;
 }
 
-double EffectiveScale(double scale) { return scale > 0.0 ? scale : 1.0; }
-
 // Quarter turns counter-clockwise when the request is an exact one at scale 1; else -1.
 int ExactQuarters(const FrameRequest& request) {
   if (EffectiveScale(request.scale) != 1.0 || !std::isfinite(request.angle)) return -1;

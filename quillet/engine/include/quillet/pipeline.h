@@ -44,8 +44,9 @@ InputReport ReportOf(const LoadOutcome& outcome);
 // copies of a larger one.
 std::uint64_t MaxEnlargedBytes();
 
-// Whether a width x height input's eight-times enlargement is within MaxEnlargedBytes.
-bool FitsEnlargement(std::int64_t width, std::int64_t height);
+// Whether a width x height input's eight-times enlargement is within limit bytes of 24-bit rows
+// (MaxEnlargedBytes unless a caller sets its own).
+bool FitsEnlargement(std::int64_t width, std::int64_t height, std::uint64_t limit = MaxEnlargedBytes());
 
 struct EnlargeResult {
   bool inputImported = false;  // the input became a 24-bit image

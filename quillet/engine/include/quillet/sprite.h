@@ -70,8 +70,9 @@ bool RgbaFromStandIns(const std::uint8_t* header, const std::uint8_t* pixels, st
 // colour exactly. False when the bitmap would exceed kMaxPixelBlockBytes.
 bool CompositeOver(const RgbaImage& image, std::uint32_t background, WorkingBitmap& bitmap);
 
-// A 24-bit bitmap's pixels as opaque RGBA values.
+// A 24-bit bitmap's pixels as opaque RGBA values: a working bitmap, or a rendered frame.
 RgbaImage RgbaOfBitmap(const WorkingBitmap& bitmap);
+RgbaImage RgbaOfBitmap(const OutputBitmap& frame);
 
 // The picture turned by quarters x 90 degrees counter-clockwise (any integer).
 RgbaImage QuarterTurn(const RgbaImage& image, int quarters);

@@ -45,6 +45,9 @@ struct FrameRequest {
   double scale = 1.0;  // 0 or less means 1
 };
 
+// The scale a request is made at: 0 or less means 1.
+inline double EffectiveScale(double scale) { return scale > 0.0 ? scale : 1.0; }
+
 // Turns the sprite once per request. A request at scale 1 whose angle is a whole number of
 // quarter turns gives the exactly turned picture; the rest go through the eight-times
 // enlargement of the sprite's stand-ins with a transparent margin. Each frame is cropped to
