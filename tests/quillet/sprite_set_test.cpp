@@ -29,7 +29,8 @@ bool Keep(void* context, const SinkFrame& frame) {
 }
 
 // The set of run made from picture (written as in.png), every frame in series order.
-std::vector<SeenFrame> RunSet(RunParameters run, const RgbaImage& picture, int threads = 1) {
+std::vector<SeenFrame> RunSet(RunParameters run, const RgbaImage& picture, int threads = 1,
+                              std::uint64_t heldBytes = kHeldFrameBytes) {
   EXPECT_TRUE(WritePngFile("in.png", picture));
   AppState app;
   std::snprintf(run.inputName, kPathChars, "in.png");
@@ -40,7 +41,7 @@ std::vector<SeenFrame> RunSet(RunParameters run, const RgbaImage& picture, int t
   FrameSink sink = PngFileSink();
   sink.frame = Keep;
   sink.context = &frames;
-  const JobResult result = RunQuilletJob(app, ProgressOf(app), ImageImporter{}, sink, threads);
+  const JobResult result = RunQuilletJob(app, ProgressOf(app), ImageImporter{}, sink, threads, heldBytes);
   EXPECT_TRUE(result.Succeeded()) << result.setRefused;
   return frames;
 }
@@ -154,7 +155,8 @@ TEST_F(SpriteSet, EightDirectionsAboutACornerPixelKeepItOnOneCanvasPixel) {
 }
 
 // A strip of three cells (and a blank fourth, which is no frame) in four directions: exact
-// quarter turns of each cell, the pivot on one canvas point, direction-major order.
+// quarter turns of each cell, the pivot on one canvas point, direction-major order, also when
+// the frames, made cell by cell, wait in the job's temporary file.
 TEST_F(SpriteSet, QuarterTurnsOfAStripAreExact) {
   constexpr std::int32_t kW = 10, kH = 6;
   const RgbaImage body = Creature(kW, kH);
@@ -179,7 +181,7 @@ TEST_F(SpriteSet, QuarterTurnsOfAStripAreExact) {
     run.pivotX = 3;
     run.pivotY = 2;
     run.keepCanvas = keep;
-    const std::vector<SeenFrame> frames = RunSet(run, strip);
+    const std::vector<SeenFrame> frames = RunSet(run, strip, 1, keep ? 0 : kHeldFrameBytes);
     ASSERT_EQ(frames.size(), 12u);
     const double canvasX = frames[0].frame.pivotX, canvasY = frames[0].frame.pivotY;
     for (std::size_t k = 0; k < frames.size(); ++k) {
