@@ -637,10 +637,12 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
   }
   const std::int64_t cellCount = static_cast<std::int64_t>(cells.size());
   if (set && cellCount * perCell > kMaxSetFrames) {
+    char turns[64];
+    std::snprintf(turns, sizeof turns, run.directions > 0 ? "-directions %d" : "-frames %d", perCell);
     std::snprintf(result.setRefused, sizeof result.setRefused,
-                  "%lld cells in %d directions make %lld frames, over the limit of %lld",
-                  static_cast<long long>(cellCount), perCell, static_cast<long long>(cellCount * perCell),
-                  static_cast<long long>(kMaxSetFrames));
+                  "%s of %lld cell%s of \"%s\" make %lld frames, over the limit of %lld of a set", turns,
+                  static_cast<long long>(cellCount), cellCount == 1 ? "" : "s", run.inputName,
+                  static_cast<long long>(cellCount * perCell), static_cast<long long>(kMaxSetFrames));
     return result;
   }
   const int count = static_cast<int>(cellCount * perCell);
