@@ -75,6 +75,85 @@ bool ParseSheet(const char* value, std::int32_t& columns) {
   return true;
 }
 
+// A whole number from 1 to most, digits only; false when value is not one.
+bool ReadWholeInRange(const char* value, const char* stop, long long most, std::int32_t& n, const char** end) {
+  const char* p = value;
+  long long read = 0;
+  while (p != stop && IsDigit(*p) && read <= most) read = read * 10 + (*p++ - '0');
+  *end = p;
+  if (p == value || read < 1 || read > most) return false;
+  n = static_cast<std::int32_t>(read);
+  return true;
+}
+
+bool ParseDirections(const char* value, std::int32_t& directions) {
+  const char* end = value;
+  if (!ReadWholeInRange(value, nullptr, kMaxDirections, directions, &end) || *end != '\0') {
+    std::fprintf(stderr, "quillet: -directions takes a number of turns from 1 to %d, not \"%s\"\n", kMaxDirections,
+                 value);
+    return false;
+  }
+  return true;
+}
+
+bool ParseCells(const char* value, std::int32_t& width, std::int32_t& height) {
+  const char* end = value;
+  const bool ok = ReadWholeInRange(value, nullptr, kMaxCellSide, width, &end) && (*end == 'x' || *end == 'X') &&
+                  ReadWholeInRange(end + 1, nullptr, kMaxCellSide, height, &end) && *end == '\0';
+  if (!ok) {
+    std::fprintf(stderr, "quillet: -cells takes WxH with both sides from 1, not \"%s\"\n", value);
+    width = height = 0;
+    return false;
+  }
+  return true;
+}
+
+// X,Y: two finite numbers from 0, read whole.
+bool ParsePivot(const char* value, double& x, double& y) {
+  const char* end = value;
+  const bool ok = IsDigit(*value) || *value == '.' ? ReadReal(value, x, &end) && *end == ',' &&
+                                                         (IsDigit(end[1]) || end[1] == '.') &&
+                                                         ReadReal(end + 1, y, &end) && *end == '\0' &&
+                                                         std::isfinite(x) && std::isfinite(y)
+                                                   : false;
+  if (!ok) {
+    std::fprintf(stderr,
+                 "quillet: -pivot takes X,Y of a point of the picture, in pixels from its top-left corner, not "
+                 "\"%s\"\n",
+                 value);
+    return false;
+  }
+  return true;
+}
+
+bool ParseCanvas(const char* value, bool& keep) {
+  if (!SameOption(value, "keep")) {
+    std::fprintf(stderr, "quillet: -canvas takes keep, not \"%s\"\n", value);
+    return false;
+  }
+  keep = true;
+  return true;
+}
+
+// The options of a sprite set need PNG frames, and a set's turns are asked for one way.
+bool CheckSetOptions(const RunParameters& run, const GivenValues& given) {
+  const char* setOption = given.directions ? "-directions"
+                          : given.cells    ? "-cells"
+                          : given.pivot    ? "-pivot"
+                          : given.canvas   ? "-canvas"
+                                           : nullptr;
+  if (setOption && run.format != OutputFormat::kPng) {
+    std::fprintf(stderr, "quillet: %s needs -format png\n", setOption);
+    return false;
+  }
+  if (given.directions && (run.frameCount > 1 || given.endAngle)) {
+    std::fprintf(stderr, "quillet: -directions cannot go with %s: they are two ways to ask for a series\n",
+                 given.endAngle ? "-endangle" : "-frames");
+    return false;
+  }
+  return true;
+}
+
 int HexDigit(char c) {
   if (IsDigit(c)) return c - '0';
   const char lower = LowerAscii(c);
@@ -99,7 +178,7 @@ bool ParseBackground(const char* value, std::uint32_t& colour) {
 
 // The options of the line; every one but -quiet takes the next token as its value.
 enum class Option { kIn, kOut, kAngle, kEndAngle, kScale, kEndScale, kFrames, kFormat, kSheet, kBackground,
-                    kQuiet, kUnknown };
+                    kDirections, kCells, kPivot, kCanvas, kQuiet, kUnknown };
 
 struct OptionName {
   const char* name;
@@ -110,7 +189,7 @@ struct OptionName {
 constexpr OptionName kOptions[] = {
     {"-in", true},       {"-out", true},    {"-angle", true},  {"-endangle", true}, {"-scale", true},
     {"-endscale", true}, {"-frames", true}, {"-format", true}, {"-sheet", true},    {"-background", true},
-    {"-quiet", false},
+    {"-directions", true}, {"-cells", true}, {"-pivot", true}, {"-canvas", true},   {"-quiet", false},
 };
 static_assert(std::size(kOptions) == static_cast<std::size_t>(Option::kUnknown));
 
@@ -323,6 +402,23 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
         accepted = ParseBackground(value, run.background);
         run.backgroundGiven = true;
         break;
+      case Option::kDirections:
+        accepted = ParseDirections(value, run.directions);
+        given.directions = true;
+        break;
+      case Option::kCells:
+        accepted = ParseCells(value, run.cellWidth, run.cellHeight);
+        given.cells = true;
+        break;
+      case Option::kPivot:
+        accepted = ParsePivot(value, run.pivotX, run.pivotY);
+        run.pivotGiven = accepted;
+        given.pivot = true;
+        break;
+      case Option::kCanvas:
+        accepted = ParseCanvas(value, run.keepCanvas);
+        given.canvas = true;
+        break;
       case Option::kQuiet:
       case Option::kUnknown:
         break;
@@ -333,6 +429,7 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
     std::fprintf(stderr, "quillet: -sheet needs -format png\n");
     accepted = false;
   }
+  if (accepted) accepted = CheckSetOptions(run, given);
   // The text form is now split after its first token; the argument form follows suit.
   if (!line.text && line.argumentCount > 1) line.argumentCount = 1;
   line.parsed = true;

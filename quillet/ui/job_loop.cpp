@@ -14,7 +14,7 @@
 namespace quillet {
 
 bool NeedsParameterDialog(const GivenValues& given) {
-  return (!given.angle && !given.scale) || (given.endAngle && !given.frames) ||
+  return (!given.angle && !given.scale && !given.directions) || (given.endAngle && !given.frames) ||
          (given.endScale && !given.frames);
 }
 
@@ -228,6 +228,10 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
     std::fprintf(stderr, "quillet: the job was cancelled (%d of %d frames written)\n", job.frames.framesWritten,
                  job.frames.framesWanted);
     return CancelExitStatus();
+  }
+  if (job.setRefused[0] != '\0') {
+    std::fprintf(stderr, "quillet: %s\n", job.setRefused);
+    return kExitBadCommandLine;
   }
   if (job.enlarge.temporaryFailed) {
     std::fprintf(stderr, "quillet: cannot create a temporary file in \"%s\": %s\n", job.enlarge.temporaryDirectory,

@@ -1,6 +1,7 @@
 // Pieces shared by the platform files of the job's files.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -31,5 +32,8 @@ char PathSeparator();
 // back, that only this process can reach and that is gone once it is closed or the process
 // ends, however it ends. Null, with LastOutputFailure set, when it cannot be made.
 std::FILE* OpenScratchFile(const char* path);
+// Platform: moves a scratch file's position to offset bytes from its start, past 2 GiB too;
+// false with errno set when it could not.
+bool SeekScratchFile(std::FILE* file, std::uint64_t offset);
 
 }  // namespace quillet

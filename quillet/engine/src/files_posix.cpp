@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +59,14 @@ std::FILE* OpenScratchFile(const char* path) {
     close(fd);
   }
   return file;
+}
+
+bool SeekScratchFile(std::FILE* file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+    errno = EOVERFLOW;
+    return false;
+  }
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 char PathSeparator() { return '/'; }

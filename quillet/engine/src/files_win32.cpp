@@ -4,6 +4,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -47,6 +49,14 @@ bool MakePrivateDirectory(const char* parent, char (&directory)[kTempPathChars])
     error = GetLastError();
   }
   return Fail(parent, error);
+}
+
+bool SeekScratchFile(std::FILE* file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+    errno = EINVAL;
+    return false;
+  }
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
 std::FILE* OpenScratchFile(const char* path) {

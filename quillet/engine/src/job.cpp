@@ -31,12 +31,17 @@ bool PlaceCell(void* context, const SinkFrame& frame) {
   if (!frame.sprite) return false;
   const std::int64_t width = frame.canvasWidth, height = frame.canvasHeight;
   if (sheet.laidOut.pixels.empty()) {
-    sheet.across = std::min<std::int64_t>(sheet.columns, frame.count);
-    const std::int64_t down = (frame.count + sheet.across - 1) / sheet.across;
-    sheet.laidOut = BlankImage(static_cast<std::int32_t>(sheet.across * width), static_cast<std::int32_t>(down * height));
+    // A set lays each direction out from a new row; a plain series is one direction.
+    const bool set = frame.cells > 1 || frame.directions > 1;
+    sheet.grid = set ? SheetGridOf(sheet.columns, frame.cells, frame.directions)
+                     : SheetGridOf(sheet.columns, frame.count, 1);
+    sheet.across = sheet.grid.across;
+    sheet.laidOut = BlankImage(static_cast<std::int32_t>(sheet.grid.across * width),
+                               static_cast<std::int32_t>(sheet.grid.down * height));
   }
   const RgbaImage cell = CellOf(frame);
-  const std::int64_t x0 = (frame.index % sheet.across) * width, y0 = (frame.index / sheet.across) * height;
+  const auto [column, row] = sheet.grid.Place(frame.index);
+  const std::int64_t x0 = column * width, y0 = row * height;
   for (std::int64_t y = 0; y < height; ++y)
     std::memcpy(&sheet.laidOut.pixels[static_cast<std::size_t>((y0 + y) * sheet.laidOut.width + x0)],
                 &cell.pixels[static_cast<std::size_t>(y * width)], static_cast<std::size_t>(width) * sizeof(Rgba));
@@ -109,11 +114,25 @@ void SinkOutputName(const FrameSink& sink, const char* outputName, char (&name)[
   OutputFileName(outputName, name, sink.extension);
 }
 
-void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, char (&fileName)[kFrameNameChars]) {
+SheetGrid SheetGridOf(std::int64_t columns, std::int64_t cells, std::int64_t directions) {
+  SheetGrid grid;
+  grid.cells = std::max<std::int64_t>(cells, 1);
+  grid.across = std::max<std::int64_t>(std::min(columns, grid.cells), 1);
+  grid.rowsPerDirection = (grid.cells + grid.across - 1) / grid.across;
+  grid.down = std::max<std::int64_t>(directions, 1) * grid.rowsPerDirection;
+  return grid;
+}
+
+void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, int count,
+                  char (&fileName)[kFrameNameChars]) {
   char name[kPathChars];
   SinkOutputName(sink, run.outputName, name);
-  if (run.frameCount > 1 && sink.sheetColumns <= 0) FrameFileName(name, run.frameCount, index, fileName, sink.extension);
+  if (count > 1 && sink.sheetColumns <= 0) FrameFileName(name, count, index, fileName, sink.extension);
   else std::snprintf(fileName, sizeof fileName, "%s", name);
+}
+
+void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, char (&fileName)[kFrameNameChars]) {
+  SinkFileName(sink, run, index, run.directions > 0 ? run.directions : run.frameCount, fileName);
 }
 
 JobResult RunQuilletJob(AppState& app, const JobProgress& progress, const ImageImporter& importer,

@@ -240,7 +240,7 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
 // far. The scored rows are shared out in bands; integer sums do not depend on the order.
 // Progress is reported on the calling thread, in step order, as bands are finished.
 PhaseOffset Search(const JobProgress& progress, const FramePlan& plan, const ScoreTable& table, const SourceView& src,
-                   int threads) {
+                   int threads, PhaseFilter filter) {
   const int m = plan.M;
   const int candidates = m * m;
   std::vector<Axis> uAxes, vAxes;
@@ -283,9 +283,16 @@ PhaseOffset Search(const JobProgress& progress, const FramePlan& plan, const Sco
   std::vector<std::uint64_t> totals(static_cast<std::size_t>(candidates), 0);
   for (const SearchBuffers& b : buffers)
     for (int k = 0; k < candidates; ++k) totals[static_cast<std::size_t>(k)] += b.sums[static_cast<std::size_t>(k)];
-  int best = 0;
-  for (int k = 1; k < candidates; ++k)
-    if (totals[static_cast<std::size_t>(k)] < totals[static_cast<std::size_t>(best)]) best = k;
+  int best = -1;
+  for (int k = 0; k < candidates; ++k) {
+    if (filter.allowed && !filter.allowed(filter.context, PhaseOffset{k / m, k % m})) continue;
+    if (best < 0 || totals[static_cast<std::size_t>(k)] < totals[static_cast<std::size_t>(best)]) best = k;
+  }
+  if (best < 0) {
+    best = 0;
+    for (int k = 1; k < candidates; ++k)
+      if (totals[static_cast<std::size_t>(k)] < totals[static_cast<std::size_t>(best)]) best = k;
+  }
   return {best / m, best % m};
 }
 
@@ -349,15 +356,26 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
   return p;
 }
 
+void LandingPoint(const FramePlan& plan, PhaseOffset offset, double row, double column, double& x, double& y) {
+  // The sampling walk run backwards.
+  const double p = row - offset.i * plan.r;
+  const double q = column - offset.j * plan.r;
+  const double norm = plan.A * plan.A + plan.B * plan.B;
+  const double dx = (p * plan.B + q * plan.A) / norm;
+  const double dy = (p * plan.A - q * plan.B) / norm;
+  x = plan.X0 + dx + 0.5;
+  y = plan.newH - (plan.Y0 + dy + 0.5);
+}
+
 PhaseOffset PhaseSearch(const JobProgress& progress, const WorkingBitmap& source, const FramePlan& plan, int threads,
-                        ScoreTable* scores) {
+                        ScoreTable* scores, PhaseFilter filter) {
   if (!plan.valid || !HasImage24(source)) return {};
   if (threads <= 0) threads = HardwareThreads();
   ScoreTable own;
   ScoreTable& table = scores ? *scores : own;
   if (!ScoreTableFits(table, source)) BuildScoreTable(source, threads, table);
   const SourceView src = ViewOf(source);
-  return Search(progress, plan, table, src, threads);
+  return Search(progress, plan, table, src, threads, filter);
 }
 
 void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output,

@@ -409,12 +409,44 @@ namespace {
 // short of a pixel border lands as an exact one does.
 std::int64_t CentrePixel(double centre) { return static_cast<std::int64_t>(std::floor(centre + 1e-6)); }
 
+// The pixel of a frame that lands on the reach's anchor pixel: its centre pixel, or for a set
+// the one that puts its pivot nearest the anchor point (ties, within a hair, to the left).
+std::pair<std::int64_t, std::int64_t> AnchorPixel(const CanvasReach& reach, const SpriteFrame& frame) {
+  if (!reach.byPivot) return {CentrePixel(frame.centreX), CentrePixel(frame.centreY)};
+  return {CentrePixel(frame.pivotX - reach.fractionX + 0.5), CentrePixel(frame.pivotY - reach.fractionY + 0.5)};
+}
+
 }  // namespace
+
+CanvasReach PivotReach(double pivotX, double pivotY) {
+  CanvasReach reach;
+  reach.byPivot = true;
+  reach.fractionX = pivotX - std::floor(pivotX);
+  reach.fractionY = pivotY - std::floor(pivotY);
+  return reach;
+}
+
+void KeepPictureCanvas(CanvasReach& reach, std::int32_t width, std::int32_t height, double pivotX, double pivotY) {
+  // The unturned picture's anchor pixel is the one its pivot lies in.
+  const std::int64_t left = -static_cast<std::int64_t>(std::floor(pivotX));
+  const std::int64_t top = -static_cast<std::int64_t>(std::floor(pivotY));
+  const std::int64_t right = left + width, bottom = top + height;
+  std::int64_t growX = 0, growY = 0;
+  if (reach.any) {
+    growX = std::max({std::int64_t{0}, left - reach.left, reach.right - right});
+    growY = std::max({std::int64_t{0}, top - reach.top, reach.bottom - bottom});
+  }
+  reach.left = left - growX;
+  reach.right = right + growX;
+  reach.top = top - growY;
+  reach.bottom = bottom + growY;
+  reach.any = true;
+}
 
 void Widen(CanvasReach& reach, const SpriteFrame& frame) {
   const PixelBox box = VisibleBox(frame.image);
   if (box.Empty()) return;
-  const std::int64_t cx = CentrePixel(frame.centreX), cy = CentrePixel(frame.centreY);
+  const auto [cx, cy] = AnchorPixel(reach, frame);
   const std::int64_t l = box.left - cx, t = box.top - cy, r = box.right - cx, b = box.bottom - cy;
   if (!reach.any || l < reach.left) reach.left = l;
   if (!reach.any || t < reach.top) reach.top = t;
@@ -433,7 +465,8 @@ SeriesCanvas CanvasOf(const CanvasReach& reach) {
 }
 
 std::pair<std::int64_t, std::int64_t> OriginOn(const CanvasReach& reach, const SpriteFrame& frame) {
-  return {-CentrePixel(frame.centreX) - reach.left, -CentrePixel(frame.centreY) - reach.top};
+  const auto [cx, cy] = AnchorPixel(reach, frame);
+  return {-cx - reach.left, -cy - reach.top};
 }
 
 SeriesCanvas CommonCanvas(const std::vector<SpriteFrame>& frames) {

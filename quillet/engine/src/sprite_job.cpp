@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <map>
 #include <memory>
 
 #include "files_internal.h"
@@ -128,6 +128,8 @@ SpriteFrame Cropped(SpriteFrame frame) {
   SpriteFrame out;
   if (box.Empty()) {
     out.image = BlankImage(1, 1);
+    out.pivotX = frame.pivotX - std::floor(frame.pivotX);
+    out.pivotY = frame.pivotY - std::floor(frame.pivotY);
     return out;
   }
   out.image = BlankImage(box.right - box.left, box.bottom - box.top);
@@ -135,12 +137,38 @@ SpriteFrame Cropped(SpriteFrame frame) {
     for (std::int32_t x = box.left; x < box.right; ++x) out.image.At(x - box.left, y - box.top) = frame.image.At(x, y);
   out.centreX = frame.centreX - box.left;
   out.centreY = frame.centreY - box.top;
+  out.pivotX = frame.pivotX - box.left;
+  out.pivotY = frame.pivotY - box.top;
   return out;
 }
 
-// One frame of the enlarged stand-ins at a user angle; false when its size is not valid.
+// The point a frame turns about, in the enlargement (rows counted from its bottom edge). When
+// placed, the frame is placed on its canvas by where the point lands, and the sampling phase
+// is chosen among those that land it within kPivotReach of a point whose place within its
+// pixel is (fractionX, fractionY): rounded to that grid, it then sits still from frame to
+// frame, which the best phase alone leaves to chance within half a pixel each way.
+struct PivotTarget {
+  double row = 0.0, column = 0.0;
+  bool placed = false;
+  double fractionX = 0.0, fractionY = 0.0;
+  const FramePlan* plan = nullptr;
+};
+constexpr double kPivotReach = 0.3;
+
+bool LandsNearGrid(const void* context, PhaseOffset offset) {
+  const PivotTarget& target = *static_cast<const PivotTarget*>(context);
+  double x = 0.0, y = 0.0;
+  LandingPoint(*target.plan, offset, target.row, target.column, x, y);
+  const double dx = x - target.fractionX - std::round(x - target.fractionX);
+  const double dy = y - target.fractionY - std::round(y - target.fractionY);
+  return dx * dx + dy * dy <= kPivotReach * kPivotReach;
+}
+
+// One frame of the enlarged stand-ins at a user angle, with where the pivot lands in it;
+// false when its size is not valid.
 bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarged, const StandInMap& map,
-                       ScoreTable& scores, const FrameRequest& request, int threads, SpriteFrame& frame) {
+                       ScoreTable& scores, const FrameRequest& request, int threads, PivotTarget pivot,
+                       SpriteFrame& frame) {
   const FramePlan plan = PlanFrame(HeaderWidth(enlarged.header.get()), HeaderHeight(enlarged.header.get()),
                                    -request.angle, request.scale);
   ReportProgress(progress, 5);
@@ -155,7 +183,9 @@ bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarge
       p[1] = static_cast<std::uint8_t>(map.key >> 8);
       p[2] = static_cast<std::uint8_t>(map.key >> 16);
     }
-  const PhaseOffset offset = PhaseSearch(progress, enlarged, plan, threads, &scores);
+  pivot.plan = &plan;
+  const PhaseOffset offset = PhaseSearch(progress, enlarged, plan, threads, &scores,
+                                         pivot.placed ? PhaseFilter{LandsNearGrid, &pivot} : PhaseFilter{});
   ReportProgress(progress, 90);
   SamplingPass(enlarged, plan, offset, output, threads);
   ReportProgress(progress, 95);
@@ -163,14 +193,8 @@ bool RenderSpriteFrame(const JobProgress& progress, const WorkingBitmap& enlarge
   ReportProgress(progress, 98);
   if (!RgbaFromStandIns(output.header.get(), output.pixels, output.pixelBytes, map, frame.image)) return false;
 
-  // The picture's centre, taking each output pixel's sample to stand for the pixel's middle.
-  const double p = plan.srcHeight / 2.0 - offset.i * plan.r;
-  const double q = plan.srcWidth / 2.0 - offset.j * plan.r;
-  const double norm = plan.A * plan.A + plan.B * plan.B;
-  const double dx = (p * plan.B + q * plan.A) / norm;
-  const double dy = (p * plan.A - q * plan.B) / norm;
-  frame.centreX = plan.X0 + dx + 0.5;
-  frame.centreY = plan.newH - (plan.Y0 + dy + 0.5);
+  LandingPoint(plan, offset, plan.srcHeight / 2.0, plan.srcWidth / 2.0, frame.centreX, frame.centreY);
+  LandingPoint(plan, offset, pivot.row, pivot.column, frame.pivotX, frame.pivotY);
   return true;
 }
 
@@ -251,9 +275,13 @@ bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileNa
   return imported;
 }
 
-int RequestCount(const RunParameters& run) { return run.frameCount <= 1 ? 1 : run.frameCount; }
+int RequestCount(const RunParameters& run) {
+  if (run.directions > 0) return run.directions;
+  return run.frameCount <= 1 ? 1 : run.frameCount;
+}
 
 FrameRequest RequestAt(const RunParameters& run, int index) {
+  if (run.directions > 0) return {run.angle + 360.0 * index / run.directions, run.scale};
   if (run.frameCount <= 1) return {run.angle, run.scale};
   return {Interpolate(run.angle, run.endAngle, index, run.frameCount),
           Interpolate(run.scale, run.endScale, index, run.frameCount)};
@@ -267,6 +295,8 @@ template <typename RequestAtIndex>
 bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex requestAt, SpriteTurner& turner) {
   turner = SpriteTurner{};
   if (sprite.width <= 0 || sprite.height <= 0) return false;
+  turner.pivotX = sprite.width / 2.0;
+  turner.pivotY = sprite.height / 2.0;
   double smallest = 1.0;
   bool needsEngine = false;
   for (std::size_t k = 0; k < count; ++k) {
@@ -277,11 +307,23 @@ bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex
   }
   if (needsEngine) {
     turner.map = BuildStandInMap(sprite);
-    if (turner.map.outOfColours || !StandInBitmap(sprite, turner.map, MarginFor(smallest), turner.enlarged) ||
+    turner.margin = MarginFor(smallest);
+    if (turner.map.outOfColours || !StandInBitmap(sprite, turner.map, turner.margin, turner.enlarged) ||
         !EnlargeEightTimes(turner.enlarged))
       return false;
   }
   return true;
+}
+
+// Where a point of the sprite lies when it is turned by quarters x 90 degrees as QuarterTurn
+// turns it.
+void QuarterTurnPoint(const RgbaImage& sprite, int quarters, double x, double y, double& tx, double& ty) {
+  switch (((quarters % 4) + 4) % 4) {
+    case 1: tx = y; ty = sprite.width - x; break;
+    case 2: tx = sprite.width - x; ty = sprite.height - y; break;
+    case 3: tx = sprite.height - y; ty = x; break;
+    default: tx = x; ty = y; break;
+  }
 }
 
 }  // namespace
@@ -298,9 +340,18 @@ bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner
     turned.image = QuarterTurn(sprite, quarters);
     turned.centreX = turned.image.width / 2.0;
     turned.centreY = turned.image.height / 2.0;
-  } else if (!HasImage24(turner.enlarged) ||
-             !RenderSpriteFrame(progress, turner.enlarged, turner.map, turner.scores, request, threads, turned)) {
-    return false;
+    QuarterTurnPoint(sprite, quarters, turner.pivotX, turner.pivotY, turned.pivotX, turned.pivotY);
+  } else {
+    // The enlargement is eight times the sprite with its margin, its rows counted from the bottom.
+    PivotTarget pivot;
+    pivot.row = 8.0 * (sprite.height + turner.margin - turner.pivotY);
+    pivot.column = 8.0 * (turner.pivotX + turner.margin);
+    pivot.placed = turner.placeByPivot;
+    pivot.fractionX = turner.pivotX - std::floor(turner.pivotX);
+    pivot.fractionY = turner.pivotY - std::floor(turner.pivotY);
+    if (!HasImage24(turner.enlarged) || !RenderSpriteFrame(progress, turner.enlarged, turner.map, turner.scores,
+                                                           request, threads, pivot, turned))
+      return false;
   }
   frame = Cropped(std::move(turned));
   return true;
@@ -347,10 +398,11 @@ std::uint64_t HeldBytesOf(const SpriteFrame& frame) {
   return sizeof(SpriteFrame) + static_cast<std::uint64_t>(frame.image.pixels.size()) * sizeof(Rgba);
 }
 
-// The frames of a series that are made and not yet written, in order: in memory while they
-// take no more than a bound of bytes; past it the ones held so far go, packed one after the
-// other, to a file in a temporary directory of the job's own, made when first needed; the
-// file is gone once closed or once the process ends, the directory when the job ends.
+// The frames of a series that are made and not yet written, each under its place in the
+// series: they may be made in another order than they are taken. In memory while they take
+// no more than a bound of bytes; past it the ones held so far go, packed one after the other,
+// to a file in a temporary directory of the job's own, made when first needed; the file is
+// gone once closed or once the process ends, the directory when the job ends.
 class HeldFrames {
  public:
   explicit HeldFrames(std::uint64_t bound) : bound_(bound) {}
@@ -358,61 +410,79 @@ class HeldFrames {
   HeldFrames& operator=(const HeldFrames&) = delete;
   ~HeldFrames() { Discard(); }
 
-  // False when the file could not be made or written; LastOutputFailure says why.
-  bool Add(SpriteFrame frame) {
+  // Frame index of the series, held once. False when the file could not be made or written
+  // (LastOutputFailure says why).
+  bool Add(std::size_t index, SpriteFrame frame) {
     bytes_ += HeldBytesOf(frame);
-    memory_.push_back(std::move(frame));
+    memory_[index] = std::move(frame);
     return bytes_ <= bound_ || Spill();
   }
 
-  // Ends adding: the frames are then taken back in order. False when the file failed.
+  // Ends adding: the frames are then taken, each once. False when the file failed.
   bool StartTaking() {
     if (!file_) return true;
     errno = 0;
-    if (std::fflush(file_) != 0 || std::ferror(file_) || std::fseek(file_, 0, SEEK_SET) != 0) return Failed();
+    if (std::fflush(file_) != 0 || std::ferror(file_)) return Failed();
+    readAt_ = written_;
     return true;
   }
 
-  // The next frame; false when the file could not be read back.
-  bool Take(SpriteFrame& frame) {
-    if (inFile_ == 0) {
-      if (memory_.empty()) return false;
-      frame = std::move(memory_.front());
-      memory_.pop_front();
+  // Frame index; false when it is not held or the file could not be read back.
+  bool Take(std::size_t index, SpriteFrame& frame) {
+    const auto held = memory_.find(index);
+    if (held != memory_.end()) {
+      frame = std::move(held->second);
+      memory_.erase(held);
       return true;
     }
+    if (index >= offsets_.size() || offsets_[index] == kNotInFile) return false;
+    const std::uint64_t offset = offsets_[index];
+    offsets_[index] = kNotInFile;
     errno = 0;
+    // Frames taken in the order they were held are read on from where the last one ended.
+    if (offset != readAt_ && !SeekScratchFile(file_, offset)) return Failed();
     // A frame is cut from a 24-bit frame within the limit: no more pixels than that holds.
     std::int32_t size[2];
-    double centre[2];
-    if (std::fread(size, sizeof size, 1, file_) != 1 || std::fread(centre, sizeof centre, 1, file_) != 1 ||
+    double points[4];
+    if (std::fread(size, sizeof size, 1, file_) != 1 || std::fread(points, sizeof points, 1, file_) != 1 ||
         size[0] <= 0 || size[1] <= 0 ||
         static_cast<std::uint64_t>(size[0]) * static_cast<std::uint64_t>(size[1]) > kMaxPixelBlockBytes / 3)
       return Failed();
     frame.image = BlankImage(size[0], size[1]);
-    frame.centreX = centre[0];
-    frame.centreY = centre[1];
+    frame.centreX = points[0];
+    frame.centreY = points[1];
+    frame.pivotX = points[2];
+    frame.pivotY = points[3];
     if (std::fread(frame.image.pixels.data(), sizeof(Rgba), frame.image.pixels.size(), file_) !=
         frame.image.pixels.size())
       return Failed();
-    --inFile_;
+    readAt_ = offset + RecordBytes(frame);
     return true;
   }
 
   const char* Directory() const { return temporaries_ ? temporaries_->directory : ""; }
 
  private:
+  static constexpr std::uint64_t kNotInFile = UINT64_MAX;
+
+  static std::uint64_t RecordBytes(const SpriteFrame& frame) {
+    return 2 * sizeof(std::int32_t) + 4 * sizeof(double) +
+           static_cast<std::uint64_t>(frame.image.pixels.size()) * sizeof(Rgba);
+  }
+
   bool Spill() {
     if (!file_ && !Open()) return false;
     errno = 0;
-    for (SpriteFrame& frame : memory_) {
+    for (auto& [index, frame] : memory_) {
       const std::int32_t size[2] = {frame.image.width, frame.image.height};
-      const double centre[2] = {frame.centreX, frame.centreY};
-      if (std::fwrite(size, sizeof size, 1, file_) != 1 || std::fwrite(centre, sizeof centre, 1, file_) != 1 ||
+      const double points[4] = {frame.centreX, frame.centreY, frame.pivotX, frame.pivotY};
+      if (std::fwrite(size, sizeof size, 1, file_) != 1 || std::fwrite(points, sizeof points, 1, file_) != 1 ||
           std::fwrite(frame.image.pixels.data(), sizeof(Rgba), frame.image.pixels.size(), file_) !=
               frame.image.pixels.size())
         return Failed();
-      ++inFile_;
+      if (offsets_.size() <= index) offsets_.resize(index + 1, kNotInFile);
+      offsets_[index] = written_;
+      written_ += RecordBytes(frame);
       frame = SpriteFrame{};
     }
     memory_.clear();
@@ -449,11 +519,13 @@ class HeldFrames {
 
   std::uint64_t bound_;
   std::uint64_t bytes_ = 0;  // of the frames in memory
-  std::deque<SpriteFrame> memory_;
+  std::map<std::size_t, SpriteFrame> memory_;  // by index
+  std::vector<std::uint64_t> offsets_;          // by index: where each frame in the file starts
   std::unique_ptr<JobTemporaries> temporaries_;
   char path_[kTempPathChars] = {};
   std::FILE* file_ = nullptr;
-  std::uint64_t inFile_ = 0;  // frames in the file not taken yet
+  std::uint64_t written_ = 0;  // bytes of the file
+  std::uint64_t readAt_ = 0;   // where the file's position stands once reading began
 };
 
 // Whether an across x down sheet of width x height cells is within the limit at 4 bytes a pixel.
@@ -485,6 +557,58 @@ void NoteHeldFramesFailed(JobResult& result, const HeldFrames& held) {
                 LastOutputFailure().reason);
 }
 
+// The pictures a set turns: the input's cells left to right and top to bottom, without the
+// wholly transparent cells that end it (the first is kept when every one is), or the input
+// itself. False, with the line that says why in refused, when the cells do not divide it.
+bool CutCells(const RunParameters& run, RgbaImage input, std::vector<RgbaImage>& cells, char (&refused)[kSetRefusedChars]) {
+  cells.clear();
+  if (run.cellWidth <= 0 || run.cellHeight <= 0) {
+    cells.push_back(std::move(input));
+    return true;
+  }
+  const std::int32_t w = run.cellWidth, h = run.cellHeight;
+  if (input.width % w != 0 || input.height % h != 0) {
+    std::snprintf(refused, sizeof refused,
+                  "-cells %dx%d does not divide \"%s\" of %d x %d pixels into whole cells", static_cast<int>(w),
+                  static_cast<int>(h), run.inputName, static_cast<int>(input.width), static_cast<int>(input.height));
+    return false;
+  }
+  const std::int64_t across = input.width / w, down = input.height / h;
+  if (across * down > kMaxSetFrames) {
+    std::snprintf(refused, sizeof refused, "-cells %dx%d cuts \"%s\" into %lld cells, over the limit of %lld frames",
+                  static_cast<int>(w), static_cast<int>(h), run.inputName, static_cast<long long>(across * down),
+                  static_cast<long long>(kMaxSetFrames));
+    return false;
+  }
+  for (std::int64_t k = 0; k < across * down; ++k) {
+    const std::int32_t x0 = static_cast<std::int32_t>(k % across) * w, y0 = static_cast<std::int32_t>(k / across) * h;
+    RgbaImage cell = BlankImage(w, h);
+    for (std::int32_t y = 0; y < h; ++y)
+      std::memcpy(&cell.At(0, y), &input.At(x0, y0 + y), static_cast<std::size_t>(w) * sizeof(Rgba));
+    cells.push_back(std::move(cell));
+  }
+  while (cells.size() > 1 && VisibleBox(cells.back()).Empty()) cells.pop_back();
+  return true;
+}
+
+// The pivot of run on a width x height picture (its centre when none was given); false, with
+// the line that says why in refused, when it lies outside.
+bool PivotOf(const RunParameters& run, std::int32_t width, std::int32_t height, double& x, double& y,
+             char (&refused)[kSetRefusedChars]) {
+  if (!run.pivotGiven) {
+    x = width / 2.0;
+    y = height / 2.0;
+    return true;
+  }
+  x = run.pivotX;
+  y = run.pivotY;
+  if (x >= 0.0 && x <= width && y >= 0.0 && y <= height) return true;
+  const bool cells = run.cellWidth > 0;
+  std::snprintf(refused, sizeof refused, "-pivot %g,%g lies outside the %d x %d pixels of %s\"%s\"", x, y,
+                static_cast<int>(width), static_cast<int>(height), cells ? "each cell of " : "", run.inputName);
+  return false;
+}
+
 }  // namespace
 
 JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageImporter& importer,
@@ -492,24 +616,50 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
   const RunParameters& run = app.runParameters;
   JobResult result;
   ShowProcessing(progress, run.inputName);
-  // Each request is made from its index when it is needed: a series may be very long.
-  const int count = RequestCount(run);
+  const bool set = IsSpriteSet(run);
+  // A set's frames go direction by direction, each direction through every cell: frame
+  // index = direction x cells + cell. The cells are turned one after the other, each in
+  // every direction, so that each one's enlargement is made once.
+  const int perCell = RequestCount(run);
   const auto requestAt = [&](std::size_t k) { return RequestAt(run, static_cast<int>(k)); };
   const bool sheet = sink.sheetColumns > 0;
+
+  RgbaImage input;
+  std::vector<RgbaImage> cells;
+  result.enlarge.inputImported = LoadSprite(app, importer, run.inputName, input, result.enlarge.input);
+  double pivotX = 0.0, pivotY = 0.0;
+  if (result.enlarge.inputImported) {
+    if (!CutCells(run, std::move(input), cells, result.setRefused) ||
+        !PivotOf(run, cells.front().width, cells.front().height, pivotX, pivotY, result.setRefused))
+      return result;
+  } else {
+    cells.resize(1);
+  }
+  const std::int64_t cellCount = static_cast<std::int64_t>(cells.size());
+  if (set && cellCount * perCell > kMaxSetFrames) {
+    char turns[64];
+    std::snprintf(turns, sizeof turns, run.directions > 0 ? "-directions %d" : "-frames %d", perCell);
+    std::snprintf(result.setRefused, sizeof result.setRefused,
+                  "%s of %lld cell%s of \"%s\" make %lld frames, over the limit of %lld of a set", turns,
+                  static_cast<long long>(cellCount), cellCount == 1 ? "" : "s", run.inputName,
+                  static_cast<long long>(cellCount * perCell), static_cast<long long>(kMaxSetFrames));
+    return result;
+  }
+  const int count = static_cast<int>(cellCount * perCell);
+  const bool byDirection = run.directions > 0 || run.cellWidth > 0;  // laid out and told as a set
   result.frames.framesWanted = sheet ? 1 : count;
 
   char name[kPathChars];
   SinkOutputName(sink, run.outputName, name);
   auto fileNameOf = [&](std::size_t k, char (&out)[kFrameNameChars]) {
-    SinkFileName(sink, run, static_cast<int>(k), out);
+    SinkFileName(sink, run, static_cast<int>(k), count, out);
   };
 
-  RgbaImage sprite;
-  result.enlarge.inputImported = LoadSprite(app, importer, run.inputName, sprite, result.enlarge.input);
   // A sheet's cells are at least a pixel each: a sheet of too many of them is refused before
   // anything is made.
-  const std::int64_t across = std::min<std::int64_t>(sink.sheetColumns, count);
-  const std::int64_t down = sheet ? (count + across - 1) / across : 1;
+  const SheetGrid grid = byDirection ? SheetGridOf(sink.sheetColumns, cellCount, perCell)
+                                     : SheetGridOf(sink.sheetColumns, count, 1);
+  const std::int64_t across = grid.across, down = sheet ? grid.down : 1;
   if (result.enlarge.inputImported && sheet && !SheetFits(across, down, 1, 1)) {
     result.enlarge.enlarged = true;
     ReportProgress(progress, 10);
@@ -518,55 +668,69 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
     return result;
   }
   double smallest = 1.0;
-  for (int k = 0; k < count; ++k) smallest = std::min(smallest, EffectiveScale(requestAt(k).scale));
+  for (int k = 0; k < perCell; ++k) smallest = std::min(smallest, EffectiveScale(requestAt(k).scale));
   const std::int32_t margin = MarginFor(smallest);
+  const RgbaImage* sprite = &cells.front();
   if (result.enlarge.inputImported) {
     // The margin must fit within the enlargement's limit too.
-    if (!FitsEnlargement(std::int64_t{sprite.width} + 2 * margin, std::int64_t{sprite.height} + 2 * margin)) {
+    if (!FitsEnlargement(std::int64_t{sprite->width} + 2 * margin, std::int64_t{sprite->height} + 2 * margin)) {
       result.enlarge.inputImported = false;
       result.enlarge.input.problem = InputProblem::kTooLarge;
-      result.enlarge.input.width = sprite.width;
-      result.enlarge.input.height = sprite.height;
+      result.enlarge.input.width = sprite->width;
+      result.enlarge.input.height = sprite->height;
     }
   }
   ReportProgress(progress, 10);
   SpriteTurner turner;
-  result.enlarge.enlarged =
-      result.enlarge.inputImported && PrepareTurnsOver(sprite, static_cast<std::size_t>(count), requestAt, turner);
+  // Cell c's turns made ready; false when its enlargement could not be made.
+  const auto prepare = [&](std::int64_t c) {
+    sprite = &cells[static_cast<std::size_t>(c)];
+    if (!PrepareTurnsOver(*sprite, static_cast<std::size_t>(perCell), requestAt, turner)) return false;
+    turner.pivotX = pivotX;
+    turner.pivotY = pivotY;
+    turner.placeByPivot = set;
+    return true;
+  };
+  result.enlarge.enlarged = result.enlarge.inputImported && prepare(0);
   if (result.enlarge.inputImported && turner.map.outOfColours) {
     result.enlarge.inputImported = false;
     result.enlarge.input.problem = InputProblem::kTooManyColours;
   }
   ReportProgress(progress, 100);
   HeldFrames held(heldFrameBytes);
-  CanvasReach reach;
+  CanvasReach reach = set ? PivotReach(pivotX, pivotY) : CanvasReach{};
+  std::int64_t cell = 0;  // being turned
+  const auto seriesIndex = [&](int k) { return static_cast<std::size_t>(k * cellCount + cell); };
   // A frame that could not be made: nothing is written, as the frames share a canvas.
   const auto notMade = [&](int k) {
     const FrameRequest request = requestAt(static_cast<std::size_t>(k));
     char frameName[kFrameNameChars];
-    fileNameOf(static_cast<std::size_t>(k), frameName);
+    fileNameOf(seriesIndex(k), frameName);
     const double s = EffectiveScale(request.scale);
     const double radians = request.angle * 0.017453292519943295;
     const double c = std::fabs(std::cos(radians)), n = std::fabs(std::sin(radians));
     std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", frameName);
     result.frames.firstProblem = FrameProblem::kTooLarge;
-    const double w = sprite.width + 2.0 * margin, h = sprite.height + 2.0 * margin;  // as turned
+    const double w = sprite->width + 2.0 * margin, h = sprite->height + 2.0 * margin;  // as turned
     result.frames.wantedWidth = std::ceil((w * c + h * n) * s);
     result.frames.wantedHeight = std::ceil((w * n + h * c) * s);
     return false;
   };
-  // Frame k made: onto the canvas and held. False when the job ends here.
+  // Frame k of the cell made: onto the canvas and held. False when the job ends here.
   const auto hold = [&](int k, SpriteFrame& frame) {
     Widen(reach, frame);
     // The canvas only grows with more frames: a sheet already over the limit is refused now.
-    const SeriesCanvas canvas = CanvasOf(reach);
+    CanvasReach grown = reach;
+    if (run.keepCanvas) KeepPictureCanvas(grown, sprite->width, sprite->height, pivotX, pivotY);
+    const SeriesCanvas canvas = CanvasOf(grown);
     if (sheet && !SheetFits(across, down, canvas.width, canvas.height)) {
       ReportProgress(progress, 100);
-      NoteSheetTooLarge(result.frames, name, across, down, canvas, k + 1 < count);
+      NoteSheetTooLarge(result.frames, name, across, down, canvas,
+                        cell + 1 < cellCount || k + 1 < perCell);
       return false;
     }
     ClearOutputFailure();
-    if (!held.Add(std::move(frame))) {
+    if (!held.Add(seriesIndex(k), std::move(frame))) {
       NoteHeldFramesFailed(result, held);
       return false;
     }
@@ -583,26 +747,26 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
         return false;
       }
       char frameName[kFrameNameChars];
-      fileNameOf(static_cast<std::size_t>(k), frameName);
+      fileNameOf(seriesIndex(k), frameName);
       ShowGenerating(progress, frameName, request.angle, request.scale);
     }
     SkippingRelay relay{&progress, reported};
     SpriteFrame frame;
-    if (!TurnOnce(reported > 0 ? relay.Progress() : progress, sprite, turner, request, threads, frame))
+    if (!TurnOnce(reported > 0 ? relay.Progress() : progress, *sprite, turner, request, threads, frame))
       return notMade(k);
     return hold(k, frame);
   };
   // Frames first.. made side by side; false when the job ends. resume: the frame from which
-  // the rest go in order (count when none is left), shown and reported as for turnInOrder.
+  // the rest go in order (perCell when none is left), shown and reported as for turnInOrder.
   const auto turnSideBySide = [&](int first, int workers, int& resume, bool& shown, std::size_t& reported) {
     SideBySide<SpriteFrame> frames(workers, [&](int k, const JobProgress& relayed, SpriteFrame& frame) {
-      return TurnOnce(relayed, sprite, turner, requestAt(static_cast<std::size_t>(k)), 1, frame);
+      return TurnOnce(relayed, *sprite, turner, requestAt(static_cast<std::size_t>(k)), 1, frame);
     });
     resume = first;
     shown = false;
     reported = 0;
-    if (!frames.Start(first, count, workers)) return true;
-    for (int k = first; k < count; ++k) {
+    if (!frames.Start(first, perCell, workers)) return true;
+    for (int k = first; k < perCell; ++k) {
       resume = k;
       shown = false;
       if (CancelRequested(progress)) {
@@ -611,7 +775,7 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
       }
       const FrameRequest request = requestAt(static_cast<std::size_t>(k));
       char frameName[kFrameNameChars];
-      fileNameOf(static_cast<std::size_t>(k), frameName);
+      fileNameOf(seriesIndex(k), frameName);
       ShowGenerating(progress, frameName, request.angle, request.scale);
       shown = true;
       SpriteFrame frame;
@@ -621,15 +785,15 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
       if (!hold(k, frame)) return false;
       frames.Done(k);
     }
-    resume = count;
+    resume = perCell;
     return true;
   };
-
-  if (result.enlarge.enlarged) {
+  // Every turn of the cell being turned; false when the job ends.
+  const auto turnCell = [&]() {
     // The first frame on its own, with every thread; the rest side by side where memory allows.
-    if (!turnInOrder(0, false, 0)) return result;
+    if (!turnInOrder(0, false, 0)) return false;
     const int cores = threads > 0 ? threads : HardwareThreads();
-    const int workers = cores > 1 && count > 2 ? SpriteWorkers(sprite, turner, count, requestAt, cores) : 0;
+    const int workers = cores > 1 && perCell > 2 ? SpriteWorkers(*sprite, turner, perCell, requestAt, cores) : 0;
     int resume = 1;
     bool shown = false;
     std::size_t reported = 0;
@@ -637,11 +801,32 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
       // Shared read-only by the workers: the score table is built first.
       if (HasImage24(turner.enlarged) && !ScoreTableFits(turner.scores, turner.enlarged))
         BuildScoreTable(turner.enlarged, cores, turner.scores);
-      if (!turnSideBySide(1, workers, resume, shown, reported)) return result;
+      if (!turnSideBySide(1, workers, resume, shown, reported)) return false;
     }
-    for (int k = resume; k < count; ++k) {
+    for (int k = resume; k < perCell; ++k) {
       const bool first = k == resume;
-      if (!turnInOrder(k, first && shown, first ? reported : 0)) return result;
+      if (!turnInOrder(k, first && shown, first ? reported : 0)) return false;
+    }
+    return true;
+  };
+
+  if (result.enlarge.enlarged) {
+    for (cell = 0; cell < cellCount; ++cell) {
+      if (cell > 0) {
+        if (CancelRequested(progress)) {
+          result.frames.cancelled = true;
+          return result;
+        }
+        if (!prepare(cell)) {
+          if (turner.map.outOfColours) {
+            result.enlarge.inputImported = false;
+            result.enlarge.input.problem = InputProblem::kTooManyColours;
+          }
+          result.enlarge.enlarged = false;
+          break;
+        }
+      }
+      if (!turnCell()) return result;
     }
   }
   turner = SpriteTurner{};
@@ -651,6 +836,8 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
     std::snprintf(result.frames.firstFailedName, sizeof result.frames.firstFailedName, "%s", first);
     return result;
   }
+  if (run.keepCanvas) KeepPictureCanvas(reach, cells.front().width, cells.front().height, pivotX, pivotY);
+  cells.clear();
 
   ClearOutputFailure();
   if (!held.StartTaking()) {
@@ -666,7 +853,7 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
     }
     SpriteFrame frame;
     ClearOutputFailure();
-    if (!held.Take(frame)) {
+    if (!held.Take(static_cast<std::size_t>(k), frame)) {
       NoteHeldFramesFailed(result, held);
       return result;
     }
@@ -680,6 +867,16 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
     handing.canvasWidth = canvas.width;
     handing.canvasHeight = canvas.height;
     handing.origin = OriginOn(reach, frame);
+    const int direction = static_cast<int>(k / cellCount);
+    if (byDirection) {
+      handing.cell = static_cast<int>(k % cellCount);
+      handing.cells = static_cast<int>(cellCount);
+      handing.direction = direction;
+      handing.directions = perCell;
+    }
+    handing.angle = requestAt(static_cast<std::size_t>(direction)).angle;
+    handing.pivotX = static_cast<double>(handing.origin.first) + (set ? frame.pivotX : frame.centreX);
+    handing.pivotY = static_cast<double>(handing.origin.second) + (set ? frame.pivotY : frame.centreY);
     ClearOutputFailure();
     if (!sink.frame(sink.context, handing)) {
       // The series stops at the first frame that cannot be written.

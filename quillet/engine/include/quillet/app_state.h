@@ -29,7 +29,21 @@ struct RunParameters {
   std::int32_t sheetColumns = 0;        // PNG frames: above 0, one sheet of that many to a row
   std::uint32_t background = 0xFF00FF;  // BMP frames: what transparent input lies over (packed)
   bool backgroundGiven = false;         // BMP frames: made as PNG frames are, then laid over it
+  std::int32_t directions = 0;                 // above 0: that many turns over a full circle from angle
+  std::int32_t cellWidth = 0, cellHeight = 0;  // above 0: the input is a strip or grid of such cells
+  bool pivotGiven = false;                     // the frames turn about (pivotX, pivotY) of the picture
+  double pivotX = 0.0, pivotY = 0.0;           // or of each cell, in pixels from its top-left corner
+  bool keepCanvas = false;                     // frames keep the input's canvas, grown as needed
 };
+
+// Whether run asks for a sprite set: frames placed by where the pivot lands, not by their
+// centre pixels.
+inline bool IsSpriteSet(const RunParameters& run) {
+  return run.directions > 0 || run.cellWidth > 0 || run.pivotGiven || run.keepCanvas;
+}
+
+// Most frames of a sprite set (cells x directions): each is held until the canvas is known.
+inline constexpr std::int64_t kMaxSetFrames = 100000;
 
 // A progress display the front end installs. Either callback may be null.
 // position runs 0 to 100; text is a NUL-terminated line or two.

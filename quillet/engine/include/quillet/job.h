@@ -25,6 +25,10 @@ struct SinkFrame {
   const SpriteFrame* sprite = nullptr;
   std::int32_t canvasWidth = 0, canvasHeight = 0;
   std::pair<std::int64_t, std::int64_t> origin;  // where the sprite's top-left corner lies on the canvas
+  // Its place in a sprite set: cell of the input and direction (both 0 in a plain series).
+  int cell = 0, cells = 1, direction = 0, directions = 1;
+  double angle = 0.0;             // degrees, counter-clockwise
+  double pivotX = 0.0, pivotY = 0.0;  // where the pivot lies on the canvas, pixels from its top-left
 };
 
 // Where a job's frames go. frame is called once per frame, in order, and false stops the
@@ -53,10 +57,23 @@ FrameSink BmpFileSink(const BmpFileOptions& options);  // options must outlive t
 // 8-bit RGBA PNG files, each frame on the canvas.
 FrameSink PngFileSink();
 
+// Where the frames of a sheet lie: each of `directions` directions starts a row, and its
+// `cells` cells run left to right, `columns` to a row. A plain series is one direction of
+// as many cells as frames. Frame index lies at (column, row) = Place(index).
+struct SheetGrid {
+  std::int64_t cells = 1, across = 1, rowsPerDirection = 1, down = 1;
+  std::pair<std::int64_t, std::int64_t> Place(std::int64_t index) const {
+    const std::int64_t cell = index % cells, direction = index / cells;
+    return {cell % across, direction * rowsPerDirection + cell / across};
+  }
+};
+SheetGrid SheetGridOf(std::int64_t columns, std::int64_t cells, std::int64_t directions);
+
 // One RGBA PNG sheet of the frames' cells, `columns` to a row.
 struct SheetSink {
   std::int64_t columns = 1;
   std::int64_t across = 0;  // cells to a row of the sheet made
+  SheetGrid grid;           // of the sheet made
   RgbaImage laidOut;
 };
 FrameSink SheetFileSink(SheetSink& sheet, int columns);
@@ -81,6 +98,9 @@ void SinkOutputName(const FrameSink& sink, const char* outputName, char (&name)[
 // The file frame index (from 0) of run's series goes to: the output itself for one frame or a
 // sheet, else the output's name numbered (FrameFileName) with the sink's extension.
 void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, char (&fileName)[kFrameNameChars]);
+// The same for a series of count frames (a sprite set's cells x directions).
+void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, int count,
+                  char (&fileName)[kFrameNameChars]);
 
 // The job of app.runParameters: reads the input through importer (app.workingBitmap and
 // app.importReport serve the import), renders each frame and hands it to sink in order.

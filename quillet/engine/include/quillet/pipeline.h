@@ -82,9 +82,15 @@ struct FramesResult {
   bool cancelled = false;  // the progress's cancel stopped the series before a frame
 };
 
+// Room for the line that refuses a sprite set, with a name of kPathChars in it.
+inline constexpr std::size_t kSetRefusedChars = 512;
+
 struct JobResult {
   EnlargeResult enlarge;
   FramesResult frames;
+  // A sprite set whose options do not fit the picture read (cells that do not divide it, a
+  // pivot outside it, more frames than a set holds): the line that says so; nothing is made.
+  char setRefused[kSetRefusedChars] = {};
   bool Succeeded() const { return enlarge.enlarged && frames.framesWritten == frames.framesWanted; }
   bool Cancelled() const { return enlarge.cancelled || frames.cancelled; }
 };

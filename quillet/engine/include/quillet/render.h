@@ -40,12 +40,24 @@ int SearchGridSize(std::int64_t pixelCount);
 // Set-up and placement for a W x H enlargement at angle (degrees, clockwise) and scale.
 FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle, double scale);
 
-// Best sampling offset: lowest score, ties to the first in i-major order. threads <= 0
-// uses every core; every thread count gives the same offset.
+// The offsets a search may pick, when not all: those allowed says yes to.
+struct PhaseFilter {
+  bool (*allowed)(const void* context, PhaseOffset offset) = nullptr;  // null: every offset
+  const void* context = nullptr;
+};
+
+// Best sampling offset: lowest score, ties to the first in i-major order, among the offsets
+// filter allows (among all when it allows none). threads <= 0 uses every core; every thread
+// count gives the same offset.
 // Reports 5 + 85 x (i x M + j) / (M x M) for every step (i, j), i and j up to M, in order.
 // With scores, the table is used, and first built when it does not fit source.
 PhaseOffset PhaseSearch(const JobProgress& progress, const WorkingBitmap& source, const FramePlan& plan,
-                        int threads, ScoreTable* scores = nullptr);
+                        int threads, ScoreTable* scores = nullptr, PhaseFilter filter = {});
+
+// Where the point (row, column) of the source (rows counted from its bottom edge) lands in
+// the frame sampled at offset, in pixels from the frame's top-left corner, each output
+// pixel's sample standing for the pixel's middle.
+void LandingPoint(const FramePlan& plan, PhaseOffset offset, double row, double column, double& x, double& y);
 
 // Copies one source pixel into each output pixel of rows 1..newH-2 at offset, in bands of
 // rows on up to `threads` threads (<= 0: every core); every thread count gives the same bytes.

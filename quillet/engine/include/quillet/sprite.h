@@ -86,12 +86,14 @@ struct PixelBox {
 // The smallest box holding every pixel that is not fully transparent.
 PixelBox VisibleBox(const RgbaImage& image);
 
-// One frame of a series: its picture and where the turned picture's centre lies in it, in
-// pixels from the top-left corner.
+// One frame of a series: its picture and where the turned picture's centre and the point it
+// turned about (its pivot) lie in it, in pixels from the top-left corner.
 struct SpriteFrame {
   RgbaImage image;
   double centreX = 0.0;
   double centreY = 0.0;
+  double pivotX = 0.0;
+  double pivotY = 0.0;
 };
 
 // The canvas that every frame of a series fits on with its centre at one place: the tight
@@ -111,10 +113,22 @@ RgbaImage OnCanvas(const SpriteFrame& frame, const SeriesCanvas& canvas, std::si
 
 // The same canvas gathered one frame at a time, so that the frames need not be held at
 // once: how far the visible pixels of the frames so far reach around their centre pixels.
+// A sprite set places its frames by their pivots instead: each frame is moved by whole pixels
+// so that its pivot lands nearest the one canvas point whose place within its pixel is the
+// pivot's place within its pixel in the picture (fractionX, fractionY), and the reach is
+// counted from that point's pixel.
 struct CanvasReach {
   bool any = false;  // some frame so far had a visible pixel
   std::int64_t left = 0, top = 0, right = 0, bottom = 0;
+  bool byPivot = false;
+  double fractionX = 0.0, fractionY = 0.0;  // in [0, 1)
 };
+// A reach that places frames by their pivots, for a picture's pivot at (pivotX, pivotY).
+CanvasReach PivotReach(double pivotX, double pivotY);
+// Grows the reach evenly on each side, as far as its frames need, around the box of a
+// width x height picture as it lies unturned with its pivot at (pivotX, pivotY): the canvas of
+// frames that keep the picture's canvas. The reach must place by the same pivot.
+void KeepPictureCanvas(CanvasReach& reach, std::int32_t width, std::int32_t height, double pivotX, double pivotY);
 void Widen(CanvasReach& reach, const SpriteFrame& frame);
 // The canvas of the frames gathered (1 x 1 when none had a visible pixel), without origins.
 SeriesCanvas CanvasOf(const CanvasReach& reach);

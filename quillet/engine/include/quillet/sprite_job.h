@@ -56,18 +56,24 @@ bool TurnSprite(const JobProgress& progress, const RgbaImage& sprite, const std:
                 int threads, std::vector<SpriteFrame>& frames);
 
 // TurnSprite in steps: the stand-ins' enlargement once for all requests that need it, then
-// one request at a time.
+// one request at a time. Each frame tells where the pivot landed in it (PrepareTurns sets it
+// to the sprite's centre; a caller may move it anywhere on the sprite before turning).
 struct SpriteTurner {
   StandInMap map;
   WorkingBitmap enlarged;  // holds no image when every request is an exact quarter turn
   ScoreTable scores;       // of enlarged: built by the first turn that needs it, shared by the rest
+  std::int32_t margin = 0;  // of enlarged, in pixels of the sprite
+  double pivotX = 0.0, pivotY = 0.0;  // pixels of the sprite from its top-left corner
+  // The frames are placed by where the pivot lands (a sprite set's frames): each is sampled at
+  // the best phase that lands the pivot near a point of the pixel grid.
+  bool placeByPivot = false;
 };
 bool PrepareTurns(const RgbaImage& sprite, const std::vector<FrameRequest>& requests, SpriteTurner& turner);
 bool TurnOnce(const JobProgress& progress, const RgbaImage& sprite, SpriteTurner& turner, const FrameRequest& request,
               int threads, SpriteFrame& frame);
 
 // The number of requests of a run: one, or a series from the start to the end values; and
-// request index of them, made alone.
+// request index of them, made alone. With directions, the turns over a full circle.
 int RequestCount(const RunParameters& run);
 FrameRequest RequestAt(const RunParameters& run, int index);
 

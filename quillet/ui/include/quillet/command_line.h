@@ -3,6 +3,7 @@
 // a value the lenient reading had to replace gets one warning line on standard error.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "quillet/app_state.h"
@@ -29,10 +30,17 @@ struct GivenValues {
   bool format = false;
   bool sheet = false;
   bool quiet = false;
+  bool directions = false;
+  bool cells = false;
+  bool pivot = false;
+  bool canvas = false;
 };
 
 // Most frames to a row of a sprite sheet.
 inline constexpr int kMaxSheetColumns = 100000;
+// Most turns of a sprite set, and the longest side of its cells.
+inline constexpr int kMaxDirections = 360;
+inline constexpr int kMaxCellSide = INT32_MAX;
 
 // Reports a token that names no option; null writes "unknown commandline arg \"token\""
 // to standard error without a line end.
@@ -75,7 +83,10 @@ bool IsEmpty(const CommandLine& line);
 // below 1 (one frame) each get one warning line naming the option, the value given and the
 // value used. Unknown tokens go to unknown, which may collect them. False, with a message on standard error, when an input or output
 // name does not fit kPathChars with its terminator, or a value of -format (bmp or png),
-// -sheet (frames per row, with -format png) or -background (#rrggbb) is not one.
+// -sheet (frames per row, with -format png), -background (#rrggbb), -directions (1 to 360),
+// -cells (WxH), -pivot (X,Y from 0) or -canvas (keep) is not one; when a set's option
+// (-directions, -cells, -pivot, -canvas) comes without -format png; and when -directions
+// comes with -frames above 1 or -endangle.
 bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
                       const UnknownArgumentReport& unknown);
 
