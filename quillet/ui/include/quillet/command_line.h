@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "quillet/app_state.h"
 
@@ -29,6 +30,11 @@ struct GivenValues {
   bool format = false;
   bool sheet = false;
   bool quiet = false;
+  // A batch: -outdir, -overwrite, and the names after "--" (pointers into the line's tokens).
+  const char* outdir = nullptr;
+  bool overwrite = false;  // -overwrite yes
+  bool inputsGiven = false;  // "--" was given
+  std::vector<const char*> inputs;
 };
 
 // Most frames to a row of a sprite sheet.
@@ -75,7 +81,8 @@ bool IsEmpty(const CommandLine& line);
 // below 1 (one frame) each get one warning line naming the option, the value given and the
 // value used. Unknown tokens go to unknown, which may collect them. False, with a message on standard error, when an input or output
 // name does not fit kPathChars with its terminator, or a value of -format (bmp or png),
-// -sheet (frames per row, with -format png) or -background (#rrggbb) is not one.
+// -sheet (frames per row, with -format png), -background (#rrggbb) or -overwrite (yes or
+// no) is not one. Every token after "--" is an input of a batch.
 bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
                       const UnknownArgumentReport& unknown);
 
