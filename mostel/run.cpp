@@ -232,7 +232,7 @@ bool TakesPng(const std::string& name) { return pixeltools::HasEnding(name, {"pn
 // Every input of the batch into the folder: PNG files below folders, outputs mirroring the
 // tree, no input written and no existing output replaced unless asked.
 int RunBatch(const Options& options) {
-  const std::vector<pixeltools::BatchInput> inputs = pixeltools::CollectBatchInputs(options.names, TakesPng);
+  const std::vector<pixeltools::BatchInput> inputs = pixeltools::CollectBatchInputs(options.names, TakesPng, options.outdir);
   std::vector<std::vector<std::string>> outputs(inputs.size());
   for (std::size_t k = 0; k < inputs.size(); ++k)
     outputs[k].push_back(pixeltools::JoinPath(options.outdir, inputs[k].relative + ".png"));

@@ -34,7 +34,8 @@ std::string WithoutEnding(const std::string& name) {
 
 // Every file below folder that takes accepts, in sorted order, its place under the folder in
 // front of each name.
-void Walk(const std::string& folder, const std::string& place, InputNameFilter takes, std::vector<BatchInput>& out) {
+void Walk(const std::string& folder, const std::string& place, InputNameFilter takes, const std::string& skipped,
+          std::vector<BatchInput>& out) {
   std::vector<FolderEntry> entries;
   std::string reason;
   if (!ListFolder(folder, entries, reason)) {
@@ -47,7 +48,7 @@ void Walk(const std::string& folder, const std::string& place, InputNameFilter t
     const std::string path = JoinPath(folder, entry.name);
     const std::string below = place.empty() ? entry.name : JoinPath(place, entry.name);
     if (entry.folder) {
-      Walk(path, below, takes, out);
+      if (skipped.empty() || FileIdentity(path) != skipped) Walk(path, below, takes, skipped, out);
     } else if (!entry.linkedFolder && takes(entry.name)) {
       out.push_back(BatchInput{path, WithoutEnding(below), ""});
     }
@@ -95,7 +96,9 @@ std::string FolderOf(const std::string& path) {
   return last == 0 ? path.substr(0, 1) : path.substr(0, last);
 }
 
-std::vector<BatchInput> CollectBatchInputs(const std::vector<std::string>& arguments, InputNameFilter takes) {
+std::vector<BatchInput> CollectBatchInputs(const std::vector<std::string>& arguments, InputNameFilter takes,
+                                           const std::string& outputFolder) {
+  const std::string skipped = FileIdentity(outputFolder);
   std::vector<BatchInput> inputs;
   for (const std::string& argument : arguments) {
     const std::vector<std::string> names = ExpandArgument(argument);
@@ -105,7 +108,7 @@ std::vector<BatchInput> CollectBatchInputs(const std::vector<std::string>& argum
     }
     for (const std::string& name : names) {
       if (IsFolderPath(name)) {
-        Walk(name, "", takes, inputs);
+        Walk(name, "", takes, skipped, inputs);
       } else {
         inputs.push_back(BatchInput{name, WithoutEnding(LastPart(name)), ""});
       }

@@ -32,7 +32,7 @@ bool TakesImageName(const std::string& name) {
 int RunBatchJobs(const RunParameters& run, const BatchRequest& request, const ImageImporter& importer) {
   std::vector<pixeltools::BatchInput> inputs =
       pixeltools::CollectBatchInputs(std::vector<std::string>(request.inputs.begin(), request.inputs.end()),
-                                     TakesImageName);
+                                     TakesImageName, request.outdir);
   // The walk is over before anything is written, so no output is taken for an input.
   std::vector<RunParameters> runs(inputs.size(), run);
   std::vector<std::vector<std::string>> outputs(inputs.size());

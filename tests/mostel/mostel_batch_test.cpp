@@ -196,6 +196,12 @@ TEST_F(MostelBatch, EnlargesATreeAsSingleRunsWouldLeavingItsFilesAlone) {
     ASSERT_EQ(Mostel({input, "single.png"}).status, 0);
     EXPECT_EQ(Bytes(Path(output)), Bytes(Path("single.png"))) << output;
   }
+  // An output folder inside the tree walked: its files are never taken for inputs.
+  EXPECT_EQ(Mostel({"-outdir", "art/big", "art"}).err, "3 written, 0 skipped, 0 failed\n");
+  run = Mostel({"-outdir", "art/big", "art"});
+  EXPECT_EQ(run.status, 6);
+  EXPECT_NE(run.err.find("\n0 written, 3 skipped, 0 failed\n"), std::string::npos) << run.err;
+  fs::remove_all(Path("art/big"));
   std::map<std::string, std::string> after;
   for (const auto& entry : fs::recursive_directory_iterator(Path("art"))) after[entry.path()] = Bytes(entry.path());
   EXPECT_EQ(after, before);

@@ -27,9 +27,11 @@ using InputNameFilter = bool (*)(const std::string& name);
 // part stands for the names that match it there, sorted; one that matches nothing is an input
 // with the problem "no file matches". A folder stands for every file below it that takes
 // accepts, found by a walk of the whole tree in sorted order (a linked folder is not entered,
-// so no walk goes round in a circle); it is "relative" that mirrors the tree. Anything else
-// is taken as a file; whether it can be read is left to its job.
-std::vector<BatchInput> CollectBatchInputs(const std::vector<std::string>& arguments, InputNameFilter takes);
+// so no walk goes round in a circle); it is "relative" that mirrors the tree. The output
+// folder is not entered where a walk meets it, so outputs of earlier runs are not taken for
+// inputs. Anything else is taken as a file; whether it can be read is left to its job.
+std::vector<BatchInput> CollectBatchInputs(const std::vector<std::string>& arguments, InputNameFilter takes,
+                                           const std::string& outputFolder);
 
 // The platform's folder separator, and path names built with it.
 char FolderSeparator();
