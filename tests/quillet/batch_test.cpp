@@ -158,6 +158,27 @@ TEST_F(QuilletBatch, NoInputIsWrittenNorAnyOutputTwice) {
   }
 }
 
+// On a terminal the count of files done is redrawn in place, and cleared before each line;
+// -quiet shows none of it.
+TEST_F(QuilletBatch, TerminalShowsTheFilesDoneInPlace) {
+  fs::create_directories("art");
+  fs::copy_file(SAMPLES_DIR "/slime.png", "art/slime.png");
+  fs::copy_file(SAMPLES_DIR "/potion.png", "art/potion.png");
+  std::ofstream("art/broken.png") << "not a picture";
+  for (const bool quiet : {false, true}) {
+    std::vector<std::string> args = {"-angle", "30", "-outdir", quiet ? "q" : "o", "--", "art"};
+    if (quiet) args.insert(args.begin(), "-quiet");
+    const ProcessResult run = pixeltools::testing::RunOnTerminal(QuilletCommand(args), [](const std::string&, int) {});
+    EXPECT_EQ(run.status, 7) << run.out;
+    EXPECT_EQ(run.out.find("\r0 of 3 files done") == 0, !quiet) << run.out;
+    EXPECT_EQ(run.out.find("\r1 of 3 files done, about ") != std::string::npos, !quiet) << run.out;
+    EXPECT_NE(run.out.find("quillet: could not read \"art/broken.png\""), std::string::npos) << run.out;
+    const std::string last = "2 written, 0 skipped, 1 failed\r\n";
+    ASSERT_GE(run.out.size(), last.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - last.size()), last) << run.out;
+  }
+}
+
 TEST_F(QuilletBatch, RefusesLinesThatMakeNoBatch) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
       {{"-overwrite", "maybe", "-outdir", "o", "--", "a.png"}, "-overwrite takes yes or no, not \"maybe\""},
