@@ -1,7 +1,9 @@
 #include "run.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -143,30 +145,40 @@ pxt_status Enlarge(const pxt_image& input, const Options& options, unsigned thre
   const pxt_status made = pxt_image_create(3 * input.width, 3 * input.height, &output, &error);
   if (made != PXT_OK) return made;
   const unsigned across = input.width / options.cellWidth, down = input.height / options.cellHeight;
-  std::vector<pxt_status> statuses(std::size_t{across} * down, PXT_OK);
-  std::vector<pxt_error> errors(statuses.size());
-  std::vector<uint32_t> counts(statuses.size(), 0);
-  pixeltools::ParallelFor(static_cast<int>(statuses.size()), static_cast<int>(threads), [&](int, int k) {
+  // The first cell that failed, by its place, whichever thread met it.
+  std::mutex mutex;
+  long long failedCell = -1;
+  pxt_status failed = PXT_OK;
+  std::atomic<uint64_t> decisions{0};
+  pixeltools::ParallelFor(static_cast<int>(std::size_t{across} * down), static_cast<int>(threads), [&](int, int k) {
     const std::size_t x = std::size_t{static_cast<unsigned>(k) % across} * options.cellWidth;
     const std::size_t y = std::size_t{static_cast<unsigned>(k) / across} * options.cellHeight;
     const pxt_image cell = {options.cellWidth, options.cellHeight, input.stride,
                             input.pixels + y * input.stride + 4 * x};
     Image enlarged;
-    statuses[k] = pxt_mostel_enlarge(&cell, 1, &limits, &enlarged.image, &counts[k], &errors[k]);
-    if (statuses[k] != PXT_OK) return;
+    uint32_t count = 0;
+    pxt_error cellError{};
+    const pxt_status status = pxt_mostel_enlarge(&cell, 1, &limits, &enlarged.image, &count, &cellError);
+    if (status != PXT_OK) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      if (failedCell < 0 || k < failedCell) {
+        failedCell = k;
+        failed = status;
+        error = cellError;
+      }
+      return;
+    }
+    decisions += count;
     const std::size_t row = std::size_t{4} * enlarged.image.width;
     for (uint32_t r = 0; r < enlarged.image.height; ++r)
       std::memcpy(output.pixels + (3 * y + r) * output.stride + 3 * 4 * x,
                   enlarged.image.pixels + r * enlarged.image.stride, row);
   });
-  for (std::size_t k = 0; k < statuses.size(); ++k) {
-    if (statuses[k] != PXT_OK) {
-      error = errors[k];
-      pxt_image_free(&output);
-      return statuses[k];
-    }
-    filtered += counts[k];
+  if (failed != PXT_OK) {
+    pxt_image_free(&output);
+    return failed;
   }
+  filtered = static_cast<uint32_t>(decisions.load());
   return PXT_OK;
 }
 
