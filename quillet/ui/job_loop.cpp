@@ -228,18 +228,18 @@ int ReportInput(const char* name, const InputReport& input, std::string* out) {
   switch (input.problem) {
     case InputProblem::kUnreadable:
       Say(out, "quillet: cannot read \"%s\": %s\n", name,
-                   input.systemError ? std::strerror(input.systemError) : "read error");
+          input.systemError ? std::strerror(input.systemError) : "read error");
       return kExitInputUnreadable;
     case InputProblem::kTooLarge: {
       const double enlarged = static_cast<double>(Stride24(8 * input.width)) * 8.0 * static_cast<double>(input.height);
       const bool small = sizeof(void*) < 8 && enlarged <= static_cast<double>(kMaxPixelBlockBytes);
       Say(out,
-                   "quillet: \"%s\" is %lld x %lld pixels, too large%s: its eight-times enlargement would need "
-                   "%.0f MiB, over the limit of %llu MiB\n",
-                   name, static_cast<long long>(input.width), static_cast<long long>(input.height),
-                   small ? " for the 32-bit program (the 64-bit program takes it)" : "",
-                   std::ceil(enlarged / 1048576.0),
-                   static_cast<unsigned long long>(MaxEnlargedBytes() >> 20));
+          "quillet: \"%s\" is %lld x %lld pixels, too large%s: its eight-times enlargement would need "
+          "%.0f MiB, over the limit of %llu MiB\n",
+          name, static_cast<long long>(input.width), static_cast<long long>(input.height),
+          small ? " for the 32-bit program (the 64-bit program takes it)" : "",
+          std::ceil(enlarged / 1048576.0),
+          static_cast<unsigned long long>(MaxEnlargedBytes() >> 20));
       return small ? kExitOutOfMemory : kExitInputUnreadable;
     }
     case InputProblem::kOutOfMemory:
@@ -247,18 +247,18 @@ int ReportInput(const char* name, const InputReport& input, std::string* out) {
       return kExitOutOfMemory;
     case InputProblem::kTooManyColours:
       Say(out,
-                   "quillet: \"%s\" has too many colours to turn with its transparency: no 24-bit colour is "
-                   "left to stand for each of its values\n",
-                   name);
+          "quillet: \"%s\" has too many colours to turn with its transparency: no 24-bit colour is "
+          "left to stand for each of its values\n",
+          name);
       return kExitInputUnreadable;
     case InputProblem::kFileTooLarge:
       Say(out, "quillet: \"%s\" is over the limit of %llu MiB of an input read from a pipe\n", name,
-                   static_cast<unsigned long long>(kMaxInputCopyBytes >> 20));
+          static_cast<unsigned long long>(kMaxInputCopyBytes >> 20));
       return kExitInputUnreadable;
     case InputProblem::kConversionFailed:
       if (!input.reason[0]) break;
       Say(out, "quillet: could not read \"%s\" as an image: not an image file that can be read: %s\n",
-                   name, input.reason);
+          name, input.reason);
       return kExitInputUnreadable;
     default:
       break;
@@ -282,18 +282,18 @@ int ReportJobResult(const AppState& app, const JobResult& job, std::string* out)
   const RunParameters& run = app.runParameters;
   if (job.Cancelled()) {
     Say(out, "quillet: the job was cancelled (%d of %d frames written)\n", job.frames.framesWritten,
-                 job.frames.framesWanted);
+        job.frames.framesWanted);
     return CancelExitStatus();
   }
   if (job.enlarge.temporaryFailed) {
     Say(out, "quillet: cannot create a temporary file in \"%s\": %s\n", job.enlarge.temporaryDirectory,
-                 job.enlarge.temporaryReason);
+        job.enlarge.temporaryReason);
     return kExitOutputUnwritable;
   }
   if (!job.enlarge.inputImported) return ReportInput(run.inputName, job.enlarge.input, out);
   if (job.enlarge.outOfMemory) {
     Say(out, "quillet: memory ran out while enlarging \"%s\"%s\n", run.inputName,
-                 sizeof(void*) < 8 ? ": the picture is too large for the 32-bit program" : "");
+        sizeof(void*) < 8 ? ": the picture is too large for the 32-bit program" : "");
     return kExitOutOfMemory;
   }
   if (!job.enlarge.enlarged && MadeAsSprite(run)) {
@@ -310,26 +310,26 @@ int ReportJobResult(const AppState& app, const JobResult& job, std::string* out)
       case FrameProblem::kTooLarge:
         if (frames.wantedRgba) {
           Say(out,
-                       "quillet: the sheet would be %s%.0f x %.0f pixels, over the limit of %llu MiB of 4-byte "
-                       "pixels (\"%s\" not written)\n",
-                       frames.wantedAtLeast ? "at least " : "", frames.wantedWidth, frames.wantedHeight,
-                       static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
+              "quillet: the sheet would be %s%.0f x %.0f pixels, over the limit of %llu MiB of 4-byte "
+              "pixels (\"%s\" not written)\n",
+              frames.wantedAtLeast ? "at least " : "", frames.wantedWidth, frames.wantedHeight,
+              static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
           return kExitBadCommandLine;
         }
         Say(out,
-                     "quillet: the output would be %.0f x %.0f pixels, over the limit of %llu MiB of 24-bit rows "
-                     "(\"%s\" not written)\n",
-                     frames.wantedWidth, frames.wantedHeight,
-                     static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
+            "quillet: the output would be %.0f x %.0f pixels, over the limit of %llu MiB of 24-bit rows "
+            "(\"%s\" not written)\n",
+            frames.wantedWidth, frames.wantedHeight,
+            static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
         return kExitBadCommandLine;
       case FrameProblem::kOutOfMemory:
         Say(out, "quillet: memory ran out while rendering \"%s\"%s\n", frames.firstFailedName,
-                     sizeof(void*) < 8 ? ": the frame is too large for the 32-bit program" : "");
+            sizeof(void*) < 8 ? ": the frame is too large for the 32-bit program" : "");
         return kExitOutOfMemory;
       default:
         Say(out, "quillet: could not write \"%s\"%s%s (%d of %d frames written)\n",
-                     frames.firstFailedName, frames.failureReason[0] ? ": " : "", frames.failureReason,
-                     frames.framesWritten, frames.framesWanted);
+            frames.firstFailedName, frames.failureReason[0] ? ": " : "", frames.failureReason,
+            frames.framesWritten, frames.framesWanted);
         return kExitOutputUnwritable;
     }
   }
