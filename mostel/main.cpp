@@ -9,14 +9,21 @@ namespace {
 
 const char kHelp[] =
     "Usage: mostel INPUT.png OUTPUT.png\n"
+    "       mostel -cells WxH INPUT.png OUTPUT.png\n"
+    "       mostel [-cells WxH] [-overwrite yes] [-quiet] -outdir DIR FILE|FOLDER...\n"
     "Enlarges a PNG picture three times, keeping the hard edges of pixel art.\n"
     "Every output pixel is a colour of the input, alpha included.\n"
-    "One file per run; for many, use a shell loop.\n"
     "\n"
-    "  -h, --help     print this help and end\n"
-    "      --version  print the version and end\n"
+    "  -outdir DIR     every file named and every PNG below each folder, enlarged into\n"
+    "                  DIR/NAME.png (folders mirrored); existing outputs are kept\n"
+    "  -overwrite yes  a batch replaces outputs that exist\n"
+    "  -cells WxH      each WxH cell of a sheet enlarged on its own\n"
+    "  -quiet          a batch shows no progress line\n"
+    "  -h, --help      print this help and end\n"
+    "      --version   print the version and end\n"
     "\n"
-    "Exit status: 0 when the output was written; see mostel(1) for the others.\n";
+    "Exit status: 0 when the output (every output of a batch) was written; a batch: 6 when\n"
+    "some inputs were skipped, 7 when some failed; see mostel(1) for the others.\n";
 
 const char kVersion[] = "mostel " PIXELTOOLS_VERSION "\n";
 

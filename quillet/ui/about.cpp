@@ -14,6 +14,7 @@ const char kHelp[] =
     "               [-scale FACTOR] [-endscale FACTOR] [-frames COUNT] [-quiet]\n"
     "               [-format bmp|png] [-sheet COLUMNS] [-background #RRGGBB]\n"
     "               [-directions N] [-cells WxH] [-pivot X,Y] [-canvas keep]\n"
+    "       quillet [options] -outdir DIR [-overwrite yes] -- INPUT...\n"
     "Turns and scales a sprite without blurring it and writes 24-bit BMP frames, or\n"
     "PNG frames that keep its transparency.\n"
     "\n"
@@ -35,6 +36,9 @@ const char kHelp[] =
     "  -canvas keep    with -format png: frames keep the input's (cell's) canvas,\n"
     "                  grown evenly as far as a turned frame needs\n"
     "  -quiet          no progress lines and no bar; errors and warnings still shown\n"
+    "  -outdir DIR     a batch: every file after --, and every image below each folder,\n"
+    "                  turned as one job each, named after it under DIR (tree mirrored)\n"
+    "  -overwrite yes  a batch replaces outputs that exist (else their input is skipped)\n"
     "  -help, -h       print this help and end (also --help)\n"
     "  -version        print the version and end (also --version)\n"
     "\n"
@@ -44,6 +48,7 @@ const char kHelp[] =
     "in a separator is always refused.\n"
     "Exit status: 0 when every frame was written, 2 for a refused command line, 3 when\n"
     "the output folder cannot be written, 130 when Ctrl-C stopped a job run once;\n"
+    "a batch: 6 when some inputs were skipped, 7 when some failed;\n"
     "see quillet(1) for the others.\n";
 
 const char kVersion[] = "quillet " PIXELTOOLS_VERSION "\n";

@@ -52,6 +52,24 @@ bool SetName(const char* option, const char* value, char (&name)[kPathChars]) {
   return true;
 }
 
+bool ParseOverwrite(const char* value, bool& overwrite) {
+  if (SameOption(value, "yes") || SameOption(value, "no")) {
+    overwrite = SameOption(value, "yes");
+    return true;
+  }
+  std::fprintf(stderr, "quillet: -overwrite takes yes or no, not \"%s\"\n", value);
+  return false;
+}
+
+bool ParseOutdir(const char* value, const char*& outdir) {
+  if (value[0] == '\0') {
+    std::fprintf(stderr, "quillet: -outdir takes a folder, not \"\"\n");
+    return false;
+  }
+  outdir = value;
+  return true;
+}
+
 bool ParseFormat(const char* value, OutputFormat& format) {
   if (SameOption(value, "bmp")) format = OutputFormat::kBmp;
   else if (SameOption(value, "png")) format = OutputFormat::kPng;
@@ -178,7 +196,7 @@ bool ParseBackground(const char* value, std::uint32_t& colour) {
 
 // The options of the line; every one but -quiet takes the next token as its value.
 enum class Option { kIn, kOut, kAngle, kEndAngle, kScale, kEndScale, kFrames, kFormat, kSheet, kBackground,
-                    kDirections, kCells, kPivot, kCanvas, kQuiet, kUnknown };
+                    kDirections, kCells, kPivot, kCanvas, kQuiet, kOutdir, kOverwrite, kUnknown };
 
 struct OptionName {
   const char* name;
@@ -190,6 +208,7 @@ constexpr OptionName kOptions[] = {
     {"-in", true},       {"-out", true},    {"-angle", true},  {"-endangle", true}, {"-scale", true},
     {"-endscale", true}, {"-frames", true}, {"-format", true}, {"-sheet", true},    {"-background", true},
     {"-directions", true}, {"-cells", true}, {"-pivot", true}, {"-canvas", true},   {"-quiet", false},
+    {"-outdir", true},     {"-overwrite", true},
 };
 static_assert(std::size(kOptions) == static_cast<std::size_t>(Option::kUnknown));
 
@@ -348,6 +367,14 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
   for (;;) {
     const char* token = reader.Next();
     if (token[0] == '\0') break;
+    if (given.inputsGiven) {
+      given.inputs.push_back(token);
+      continue;
+    }
+    if (std::strcmp(token, "--") == 0) {
+      given.inputsGiven = true;
+      continue;
+    }
     const Option option = OptionOf(token);
     if (option == Option::kUnknown) {
       ReportUnknownArgument(unknown, token);
@@ -418,6 +445,12 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
       case Option::kCanvas:
         accepted = ParseCanvas(value, run.keepCanvas);
         given.canvas = true;
+        break;
+      case Option::kOutdir:
+        accepted = ParseOutdir(value, given.outdir);
+        break;
+      case Option::kOverwrite:
+        accepted = ParseOverwrite(value, given.overwrite);
         break;
       case Option::kQuiet:
       case Option::kUnknown:

@@ -1,8 +1,10 @@
 #include <atomic>
+#include <cstdarg>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "quillet/import.h"
@@ -93,6 +95,29 @@ bool OutputNameTaken(const char* name) {
   return true;
 }
 
+// Whether the line makes a batch that can run: inputs after "--" with -outdir, no -in nor -out,
+// no token that names no option, and every parameter settled, as nothing is asked.
+bool BatchLineAccepted(const RunParameters& run, const GivenValues& given, const std::vector<const char*>& unknown) {
+  if (!given.outdir) {
+    std::fprintf(stderr, "quillet: the names after -- are the inputs of a batch, which needs -outdir DIR\n");
+  } else if (run.inputName[0] != '\0' || run.outputName[0] != '\0') {
+    std::fprintf(stderr, "quillet: -outdir \"%s\" makes a batch of the inputs after --; it takes no -in or -out\n",
+                 given.outdir);
+  } else if (!given.inputsGiven) {
+    std::fprintf(stderr, "quillet: -outdir \"%s\" needs -- and the files and folders to turn after it\n",
+                 given.outdir);
+  } else if (given.inputs.empty()) {
+    std::fprintf(stderr, "quillet: -outdir \"%s\" needs at least one file or folder after --\n", given.outdir);
+  } else if (!unknown.empty()) {
+    std::fprintf(stderr, "quillet: \"%s\" is not an option (see quillet -help); nothing was done\n", unknown.front());
+  } else if (NeedsParameterDialog(given)) {
+    std::fprintf(stderr, "quillet: a batch asks nothing: give -angle or -scale, and -frames with an end value\n");
+  } else {
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatform& platform, RoundMarks* marks) {
@@ -110,6 +135,15 @@ RoundOutcome PrepareRound(AppState& app, CommandLine& line, const FrontEndPlatfo
     std::vector<const char*> unknown;
     if (!ParseCommandLine(line, run, given, UnknownArgumentReport{CollectUnknown, &unknown}))
       return RoundOutcome::kRefused;
+    if (given.outdir || given.inputsGiven) {
+      if (!BatchLineAccepted(run, given, unknown)) return RoundOutcome::kRefused;
+      if (marks) {
+        marks->quiet = given.quiet;
+        marks->batch = true;
+        marks->request = BatchRequest{given.outdir, given.overwrite, given.quiet, given.inputs};
+      }
+      return RoundOutcome::kReady;
+    }
     oneShot = !app.runAgain && run.inputName[0] != '\0' && run.outputName[0] != '\0' && !NeedsParameterDialog(given);
     if (oneShot && !unknown.empty()) {
       std::fprintf(stderr, "quillet: \"%s\" is not an option (see quillet -help); nothing was done\n", unknown.front());
@@ -167,42 +201,64 @@ int CheckParameters(const RunParameters& run) {
 
 namespace {
 
+// Writes a message to standard error, or appends it to out when given.
+[[gnu::format(printf, 2, 3)]] void Say(std::string* out, const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  if (!out) {
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    return;
+  }
+  std::va_list again;
+  va_copy(again, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, arguments);
+  va_end(arguments);
+  if (length > 0) {
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, again);
+    text.pop_back();
+    *out += text;
+  }
+  va_end(again);
+}
+
 // One line naming the real reason the input was not taken; its status.
-int ReportInput(const char* name, const InputReport& input) {
+int ReportInput(const char* name, const InputReport& input, std::string* out) {
   switch (input.problem) {
     case InputProblem::kUnreadable:
-      std::fprintf(stderr, "quillet: cannot read \"%s\": %s\n", name,
-                   input.systemError ? std::strerror(input.systemError) : "read error");
+      Say(out, "quillet: cannot read \"%s\": %s\n", name,
+          input.systemError ? std::strerror(input.systemError) : "read error");
       return kExitInputUnreadable;
     case InputProblem::kTooLarge: {
       const double enlarged = static_cast<double>(Stride24(8 * input.width)) * 8.0 * static_cast<double>(input.height);
       const bool small = sizeof(void*) < 8 && enlarged <= static_cast<double>(kMaxPixelBlockBytes);
-      std::fprintf(stderr,
-                   "quillet: \"%s\" is %lld x %lld pixels, too large%s: its eight-times enlargement would need "
-                   "%.0f MiB, over the limit of %llu MiB\n",
-                   name, static_cast<long long>(input.width), static_cast<long long>(input.height),
-                   small ? " for the 32-bit program (the 64-bit program takes it)" : "",
-                   std::ceil(enlarged / 1048576.0),
-                   static_cast<unsigned long long>(MaxEnlargedBytes() >> 20));
+      Say(out,
+          "quillet: \"%s\" is %lld x %lld pixels, too large%s: its eight-times enlargement would need "
+          "%.0f MiB, over the limit of %llu MiB\n",
+          name, static_cast<long long>(input.width), static_cast<long long>(input.height),
+          small ? " for the 32-bit program (the 64-bit program takes it)" : "",
+          std::ceil(enlarged / 1048576.0),
+          static_cast<unsigned long long>(MaxEnlargedBytes() >> 20));
       return small ? kExitOutOfMemory : kExitInputUnreadable;
     }
     case InputProblem::kOutOfMemory:
-      std::fprintf(stderr, "quillet: memory ran out while reading \"%s\"\n", name);
+      Say(out, "quillet: memory ran out while reading \"%s\"\n", name);
       return kExitOutOfMemory;
     case InputProblem::kTooManyColours:
-      std::fprintf(stderr,
-                   "quillet: \"%s\" has too many colours to turn with its transparency: no 24-bit colour is "
-                   "left to stand for each of its values\n",
-                   name);
+      Say(out,
+          "quillet: \"%s\" has too many colours to turn with its transparency: no 24-bit colour is "
+          "left to stand for each of its values\n",
+          name);
       return kExitInputUnreadable;
     case InputProblem::kFileTooLarge:
-      std::fprintf(stderr, "quillet: \"%s\" is over the limit of %llu MiB of an input read from a pipe\n", name,
-                   static_cast<unsigned long long>(kMaxInputCopyBytes >> 20));
+      Say(out, "quillet: \"%s\" is over the limit of %llu MiB of an input read from a pipe\n", name,
+          static_cast<unsigned long long>(kMaxInputCopyBytes >> 20));
       return kExitInputUnreadable;
     case InputProblem::kConversionFailed:
       if (!input.reason[0]) break;
-      std::fprintf(stderr, "quillet: could not read \"%s\" as an image: not an image file that can be read: %s\n",
-                   name, input.reason);
+      Say(out, "quillet: could not read \"%s\" as an image: not an image file that can be read: %s\n",
+          name, input.reason);
       return kExitInputUnreadable;
     default:
       break;
@@ -216,17 +272,17 @@ int ReportInput(const char* name, const InputReport& input) {
     case InputProblem::kNoLibrary: why = "it is not a 24-bit BMP and the imaging library is missing"; break;
     default: break;
   }
-  std::fprintf(stderr, "quillet: could not read \"%s\" as an image: %s\n", name, why);
+  Say(out, "quillet: could not read \"%s\" as an image: %s\n", name, why);
   return kExitInputUnreadable;
 }
 
 }  // namespace
 
-int ReportJobResult(const AppState& app, const JobResult& job) {
+int ReportJobResult(const AppState& app, const JobResult& job, std::string* out) {
   const RunParameters& run = app.runParameters;
   if (job.Cancelled()) {
-    std::fprintf(stderr, "quillet: the job was cancelled (%d of %d frames written)\n", job.frames.framesWritten,
-                 job.frames.framesWanted);
+    Say(out, "quillet: the job was cancelled (%d of %d frames written)\n", job.frames.framesWritten,
+        job.frames.framesWanted);
     return CancelExitStatus();
   }
   if (job.setRefused[0] != '\0') {
@@ -234,22 +290,22 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
     return kExitBadCommandLine;
   }
   if (job.enlarge.temporaryFailed) {
-    std::fprintf(stderr, "quillet: cannot create a temporary file in \"%s\": %s\n", job.enlarge.temporaryDirectory,
-                 job.enlarge.temporaryReason);
+    Say(out, "quillet: cannot create a temporary file in \"%s\": %s\n", job.enlarge.temporaryDirectory,
+        job.enlarge.temporaryReason);
     return kExitOutputUnwritable;
   }
-  if (!job.enlarge.inputImported) return ReportInput(run.inputName, job.enlarge.input);
+  if (!job.enlarge.inputImported) return ReportInput(run.inputName, job.enlarge.input, out);
   if (job.enlarge.outOfMemory) {
-    std::fprintf(stderr, "quillet: memory ran out while enlarging \"%s\"%s\n", run.inputName,
-                 sizeof(void*) < 8 ? ": the picture is too large for the 32-bit program" : "");
+    Say(out, "quillet: memory ran out while enlarging \"%s\"%s\n", run.inputName,
+        sizeof(void*) < 8 ? ": the picture is too large for the 32-bit program" : "");
     return kExitOutOfMemory;
   }
   if (!job.enlarge.enlarged && MadeAsSprite(run)) {
-    std::fprintf(stderr, "quillet: the picture of \"%s\" is too big to turn\n", run.inputName);
+    Say(out, "quillet: the picture of \"%s\" is too big to turn\n", run.inputName);
     return kExitOutputUnwritable;
   }
   if (!job.enlarge.enlarged) {
-    std::fprintf(stderr, "quillet: could not enlarge \"%s\"\n", run.inputName);
+    Say(out, "quillet: could not enlarge \"%s\"\n", run.inputName);
     return kExitOutputUnwritable;
   }
   const FramesResult& frames = job.frames;
@@ -257,27 +313,27 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
     switch (frames.firstProblem) {
       case FrameProblem::kTooLarge:
         if (frames.wantedRgba) {
-          std::fprintf(stderr,
-                       "quillet: the sheet would be %s%.0f x %.0f pixels, over the limit of %llu MiB of 4-byte "
-                       "pixels (\"%s\" not written)\n",
-                       frames.wantedAtLeast ? "at least " : "", frames.wantedWidth, frames.wantedHeight,
-                       static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
+          Say(out,
+              "quillet: the sheet would be %s%.0f x %.0f pixels, over the limit of %llu MiB of 4-byte "
+              "pixels (\"%s\" not written)\n",
+              frames.wantedAtLeast ? "at least " : "", frames.wantedWidth, frames.wantedHeight,
+              static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
           return kExitBadCommandLine;
         }
-        std::fprintf(stderr,
-                     "quillet: the output would be %.0f x %.0f pixels, over the limit of %llu MiB of 24-bit rows "
-                     "(\"%s\" not written)\n",
-                     frames.wantedWidth, frames.wantedHeight,
-                     static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
+        Say(out,
+            "quillet: the output would be %.0f x %.0f pixels, over the limit of %llu MiB of 24-bit rows "
+            "(\"%s\" not written)\n",
+            frames.wantedWidth, frames.wantedHeight,
+            static_cast<unsigned long long>(kMaxPixelBlockBytes >> 20), frames.firstFailedName);
         return kExitBadCommandLine;
       case FrameProblem::kOutOfMemory:
-        std::fprintf(stderr, "quillet: memory ran out while rendering \"%s\"%s\n", frames.firstFailedName,
-                     sizeof(void*) < 8 ? ": the frame is too large for the 32-bit program" : "");
+        Say(out, "quillet: memory ran out while rendering \"%s\"%s\n", frames.firstFailedName,
+            sizeof(void*) < 8 ? ": the frame is too large for the 32-bit program" : "");
         return kExitOutOfMemory;
       default:
-        std::fprintf(stderr, "quillet: could not write \"%s\"%s%s (%d of %d frames written)\n",
-                     frames.firstFailedName, frames.failureReason[0] ? ": " : "", frames.failureReason,
-                     frames.framesWritten, frames.framesWanted);
+        Say(out, "quillet: could not write \"%s\"%s%s (%d of %d frames written)\n",
+            frames.firstFailedName, frames.failureReason[0] ? ": " : "", frames.failureReason,
+            frames.framesWritten, frames.framesWanted);
         return kExitOutputUnwritable;
     }
   }
@@ -291,14 +347,14 @@ namespace {
 // then laid over it whole. Memory that runs out in a job of RGBA frames ends it as a frame
 // that could not be made, under the output's name, so that the job is reported and the
 // progress display closed as after any other.
-JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
+JobResult RunJobInFormat(AppState& app, const ImageImporter& importer, int threads) {
   const RunParameters& run = app.runParameters;
   BmpFileOptions options;
   SheetSink sheet;
   const FrameSink sink = SinkFor(run, options, sheet);
-  if (!sink.rgba) return RunQuilletJob(app, ProgressOf(app), importer, sink);
+  if (!sink.rgba) return RunQuilletJob(app, ProgressOf(app), importer, sink, threads);
   try {
-    return RunQuilletJob(app, ProgressOf(app), importer, sink);
+    return RunQuilletJob(app, ProgressOf(app), importer, sink, threads);
   } catch (const std::bad_alloc&) {
     JobResult failed;
     failed.enlarge.inputImported = true;
@@ -312,23 +368,39 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
   }
 }
 
+}  // namespace
+
 // A pipe is read once, into a copy that the job reads under the input's name in its place.
-JobResult RunJobOnce(AppState& app, const ImageImporter& importer) {
+JobResult RunOneShotJob(AppState& app, const ImageImporter& importer, int threads) {
   JobResult result;
   InputCopy copy;
   if (!CopyUnseekableInput(app.runParameters.inputName, copy, result.enlarge)) return result;
-  if (!copy.made) return RunJobInFormat(app, importer);
+  if (!copy.made) return RunJobInFormat(app, importer, threads);
   char given[kPathChars];
   std::memcpy(given, app.runParameters.inputName, kPathChars);
   std::snprintf(app.runParameters.inputName, kPathChars, "%s", copy.temporaries.inputCopyName);
-  result = RunJobInFormat(app, importer);
+  result = RunJobInFormat(app, importer, threads);
   std::memcpy(app.runParameters.inputName, given, kPathChars);
   return result;
 }
 
-}  // namespace
+std::vector<std::string> JobOutputNames(const RunParameters& run) {
+  BmpFileOptions options;
+  SheetSink sheet;
+  const FrameSink sink = SinkFor(run, options, sheet);
+  const int files = run.frameCount > 1 && sink.sheetColumns <= 0 ? run.frameCount : 1;
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(files));
+  char name[kFrameNameChars];
+  for (int index = 0; index < files; ++index) {
+    SinkFileName(sink, run, index, name);
+    names.emplace_back(name);
+  }
+  return names;
+}
 
-int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer) {
+int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer,
+            const ImageImporter* batchImporter) {
   bool jobRan = false;
   bool quiet = false;  // once given, for every later job too
   for (;;) {
@@ -342,6 +414,11 @@ int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, 
         return jobRan || !platform.endStatus ? kExitSuccess : platform.endStatus(platform.context);
       case RoundOutcome::kRefused: return kExitBadCommandLine;
     }
+    if (marks.batch) {
+      if (const int refused = CheckParameters(app.runParameters); refused != kExitSuccess) return refused;
+      cancelStatus.store(kExitInterrupted);
+      return RunBatchJobs(app.runParameters, marks.request, batchImporter ? *batchImporter : importer);
+    }
     int refused = CheckParameters(app.runParameters);
     if (refused == kExitSuccess) refused = CheckOutputFolder(app.runParameters);
     if (refused != kExitSuccess) {
@@ -354,7 +431,7 @@ int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, 
     cancelStatus.store(marks.oneShot ? kExitInterrupted : kExitSuccess);
     app.progressWindow.store(nullptr);
     if (!quiet) platform.startProgress(platform.context, app);
-    const JobResult job = RunJobOnce(app, importer);
+    const JobResult job = RunOneShotJob(app, importer);
     if (!quiet) platform.stopProgress(platform.context, app);
     app.progressWindow.store(nullptr);
     std::fflush(stdout);
@@ -369,8 +446,14 @@ int RunProgram(AppState& app, CommandLine& line, const FrontEndPlatform& platfor
   ImportSetup import;
   import.imaging = &imaging;
   import.errors = platform.errorDisplay;
+  // A batch's inputs each get one line naming the cause of a failure; the import's own
+  // messages would come between them in the order of the workers.
+  ImportSetup quietImport;
+  quietImport.imaging = &imaging;
+  quietImport.errors.show = [](void*, const char*, const char*) {};
+  const ImageImporter batchImporter = ImporterFor(quietImport);
   try {
-    return RunJobs(app, line, platform, ImporterFor(import));
+    return RunJobs(app, line, platform, ImporterFor(import), &batchImporter);
   } catch (const std::bad_alloc&) {
     std::fputs("quillet: memory ran out\n", stderr);
     return kExitOutOfMemory;

@@ -85,6 +85,34 @@ TEST_F(Programs, QuilletExeFromAFullCommandLineWritesTheSeriesOfTheLoopInProcess
   EXPECT_EQ(TempListing(), "");
 }
 
+// The shells of Windows hand * and ? over as typed: both programs match them themselves, a
+// name without them passes as it is, and a pattern that matches nothing is an input that fails.
+TEST_F(Programs, BatchesMatchWildcardsThemselves) {
+  const std::string folder = Folder("exe");
+  std::filesystem::create_directory(folder + "\\art");
+  for (const char* name : {"slime.png", "potion.png"})
+    std::filesystem::copy_file(kSamples + "\\" + name, folder + "\\art\\" + name);
+  std::filesystem::copy_file(kSamples + "\\sword.png", folder + "\\art\\sword.gif.txt");
+  const std::vector<std::pair<const char*, std::vector<std::string>>> runs = {
+      {QUILLET_EXE, {"-format", "png", "-angle", "30", "-outdir", "q", "--", "art\\*.png", "none*.png",
+                     "art\\sword.gif.txt"}},
+      {MOSTEL_EXE, {"-outdir", "m", "art\\p?tion.png", "art/s*e.png", "none?.png"}}};
+  for (const auto& [program, arguments] : runs) {
+    SCOPED_TRACE(program);
+    testing::ChildProcess child = testing::StartChild(program, arguments, folder);
+    ASSERT_TRUE(child.started);
+    const testing::ChildResult result = testing::FinishChild(child, kRunLimitMs);
+    ASSERT_TRUE(result.ended);
+    EXPECT_EQ(result.status, 7u) << result.output;
+    EXPECT_NE(result.output.find("\"none"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find(".png\": no file matches"), std::string::npos) << result.output;
+  }
+  for (const char* output : {"q\\potion.png", "q\\slime.png", "m\\potion.png", "m\\slime.png"})
+    EXPECT_FALSE(ReadFileBytes(folder + "\\" + output).empty()) << output;
+  // The name without a wildcard was taken as it is: a GIF under another ending.
+  EXPECT_FALSE(ReadFileBytes(folder + "\\q\\sword.gif.png").empty());
+}
+
 // The job asks for far more frames than it can write before the Cancel comes.
 TEST_F(Programs, QuilletExeCancelledFromItsProgressDialogEndsWithStatusZero) {
   constexpr int kFrames = 400;

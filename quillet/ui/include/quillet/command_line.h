@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <vector>
 
 #include "quillet/app_state.h"
 
@@ -34,6 +35,11 @@ struct GivenValues {
   bool cells = false;
   bool pivot = false;
   bool canvas = false;
+  // A batch: -outdir, -overwrite, and the names after "--" (pointers into the line's tokens).
+  const char* outdir = nullptr;
+  bool overwrite = false;  // -overwrite yes
+  bool inputsGiven = false;  // "--" was given
+  std::vector<const char*> inputs;
 };
 
 // Most frames to a row of a sprite sheet.
@@ -84,9 +90,10 @@ bool IsEmpty(const CommandLine& line);
 // value used. Unknown tokens go to unknown, which may collect them. False, with a message on standard error, when an input or output
 // name does not fit kPathChars with its terminator, or a value of -format (bmp or png),
 // -sheet (frames per row, with -format png), -background (#rrggbb), -directions (1 to 360),
-// -cells (WxH), -pivot (X,Y from 0) or -canvas (keep) is not one; when a set's option
-// (-directions, -cells, -pivot, -canvas) comes without -format png; and when -directions
-// comes with -frames above 1 or -endangle.
+// -cells (WxH), -pivot (X,Y from 0), -canvas (keep) or -overwrite (yes or no) is not one;
+// when a set's option (-directions, -cells, -pivot, -canvas) comes without -format png; and
+// when -directions comes with -frames above 1 or -endangle. Every token after "--" is an
+// input of a batch.
 bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
                       const UnknownArgumentReport& unknown);
 

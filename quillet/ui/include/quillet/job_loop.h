@@ -2,7 +2,11 @@
 // the program ends with, over the platform's dialogs (front_end.h).
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "quillet/app_state.h"
+#include "quillet/batch.h"
 #include "quillet/command_line.h"
 #include "quillet/front_end.h"
 #include "quillet/imaging.h"
@@ -34,6 +38,9 @@ struct RoundMarks {
   // round or before: the job runs once, as a script runs it.
   bool oneShot = false;
   bool quiet = false;  // -quiet: no progress display
+  // The line asked for a batch (-outdir DIR -- INPUT...), which runs once and asks nothing.
+  bool batch = false;
+  BatchRequest request;
 };
 
 // Reads the command line (the first job of an empty one starts from 45 to 135 degrees),
@@ -68,13 +75,25 @@ int CheckOutputFolder(const RunParameters& run);
 // kExitSuccess otherwise (a dialog's cancel, interactive use). Safe in a signal handler.
 int CancelExitStatus();
 
-// Writes to standard error what a job failed to do; the exit status that stands for it.
-int ReportJobResult(const AppState& app, const JobResult& job);
+// Writes to standard error (or, when out is given, appends to it) what a job failed to do;
+// the exit status that stands for it.
+int ReportJobResult(const AppState& app, const JobResult& job, std::string* out = nullptr);
+
+// The job of a complete command line on app.runParameters: its format's sink, the input read
+// once first when it is a pipe, `threads` threads (0: every core). A batch runs each of its
+// files through this too.
+JobResult RunOneShotJob(AppState& app, const ImageImporter& importer, int threads = 0);
+
+// Every file the job of run would write, in order: its one output, its sheet, or each frame of
+// its series.
+std::vector<std::string> JobOutputNames(const RunParameters& run);
 
 // Runs jobs until one ends without app.runAgain, and returns the status of that job, or 0
 // when the user ended the program in a dialog. A job's output folder is checked before the
-// job; with -quiet no progress display is opened.
-int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer);
+// job; with -quiet no progress display is opened. A batch runs instead through batchImporter
+// (importer when null) and its status is returned.
+int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer,
+            const ImageImporter* batchImporter = nullptr);
 
 // The program's jobs: RunJobs with the import through imaging, its "Error" messages shown by
 // the platform. Memory that runs out beyond the jobs' own checks ends it with kExitOutOfMemory.

@@ -1,0 +1,245 @@
+#include "pixeltools/batch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "pixeltools/parallel.h"
+
+namespace pixeltools {
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsSeparator(char c) { return c == '/' || c == FolderSeparator(); }
+
+// The last part of a path: after its last separator.
+std::string LastPart(const std::string& path) {
+  std::size_t end = path.size();
+  while (end > 1 && IsSeparator(path[end - 1])) --end;
+  std::size_t start = end;
+  while (start > 0 && !IsSeparator(path[start - 1])) --start;
+  return path.substr(start, end - start);
+}
+
+// A name without its ending: "walk.png" is "walk"; a name that only starts with a dot keeps it.
+std::string WithoutEnding(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// Every file below folder that takes accepts, in sorted order, its place under the folder in
+// front of each name.
+void Walk(const std::string& folder, const std::string& place, InputNameFilter takes, const std::string& skipped,
+          std::vector<BatchInput>& out) {
+  std::vector<FolderEntry> entries;
+  std::string reason;
+  if (!ListFolder(folder, entries, reason)) {
+    out.push_back(BatchInput{folder, place, "cannot read the folder: " + reason});
+    return;
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  for (const FolderEntry& entry : entries) {
+    const std::string path = JoinPath(folder, entry.name);
+    const std::string below = place.empty() ? entry.name : JoinPath(place, entry.name);
+    if (entry.folder) {
+      if (skipped.empty() || FileIdentity(path) != skipped) Walk(path, below, takes, skipped, out);
+    } else if (!entry.linkedFolder && takes(entry.name)) {
+      out.push_back(BatchInput{path, WithoutEnding(below), ""});
+    }
+  }
+}
+
+// "0:42", "12:05", "2:03:00".
+std::string Duration(double seconds) {
+  const long long total = seconds < 0 ? 0 : static_cast<long long>(seconds + 0.5);
+  char text[32];
+  if (total >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
+  }
+  return text;
+}
+
+}  // namespace
+
+bool HasEnding(const std::string& name, std::initializer_list<const char*> endings) {
+  for (const char* ending : endings) {
+    const std::size_t length = std::strlen(ending);
+    if (name.size() <= length || name[name.size() - length - 1] != '.') continue;
+    bool same = true;
+    for (std::size_t k = 0; k < length && same; ++k) same = Lower(name[name.size() - length + k]) == ending[k];
+    if (same) return true;
+  }
+  return false;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& relative) {
+  if (folder.empty()) return relative;
+  if (IsSeparator(folder.back())) return folder + relative;
+  return folder + FolderSeparator() + relative;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::size_t end = path.size();
+  while (end > 0 && !IsSeparator(path[end - 1])) --end;
+  if (end == 0) return "";
+  // The root keeps its separator.
+  std::size_t last = end - 1;
+  while (last > 0 && IsSeparator(path[last - 1])) --last;
+  return last == 0 ? path.substr(0, 1) : path.substr(0, last);
+}
+
+std::vector<BatchInput> CollectBatchInputs(const std::vector<std::string>& arguments, InputNameFilter takes,
+                                           const std::string& outputFolder) {
+  const std::string skipped = FileIdentity(outputFolder);
+  std::vector<BatchInput> inputs;
+  for (const std::string& argument : arguments) {
+    const std::vector<std::string> names = ExpandArgument(argument);
+    if (names.empty()) {
+      inputs.push_back(BatchInput{argument, WithoutEnding(LastPart(argument)), "no file matches"});
+      continue;
+    }
+    for (const std::string& name : names) {
+      if (IsFolderPath(name)) {
+        Walk(name, "", takes, skipped, inputs);
+      } else {
+        inputs.push_back(BatchInput{name, WithoutEnding(LastPart(name)), ""});
+      }
+    }
+  }
+  return inputs;
+}
+
+bool MakeFolders(const std::string& folder, std::string& reason) {
+  if (folder.empty() || IsFolderPath(folder)) return true;
+  const std::string parent = FolderOf(folder);
+  if (!parent.empty() && parent != folder && !MakeFolders(parent, reason)) return false;
+  return MakeFolder(folder, reason);
+}
+
+std::vector<BatchPlan> PlanBatch(const char* program, const std::vector<BatchInput>& inputs,
+                                 const std::vector<std::vector<std::string>>& outputs, bool overwrite) {
+  std::vector<BatchPlan> plans(inputs.size());
+  auto refuse = [&](std::size_t k, BatchOutcome outcome, const std::string& why) {
+    plans[k].run = false;
+    plans[k].verdict.outcome = outcome;
+    plans[k].verdict.lines = std::string(program) + ": \"" + inputs[k].path + "\": " + why + "\n";
+  };
+  std::set<std::string> inputFiles;
+  for (const BatchInput& input : inputs) {
+    const std::string identity = FileIdentity(input.path);
+    if (!identity.empty()) inputFiles.insert(identity);
+  }
+  std::map<std::string, std::size_t> writers;  // each output name, and the first input to write it
+  for (std::size_t k = 0; k < inputs.size(); ++k) {
+    if (!inputs[k].problem.empty()) {
+      refuse(k, BatchOutcome::kFailed, inputs[k].problem);
+      continue;
+    }
+    const std::vector<std::string>& names = k < outputs.size() ? outputs[k] : std::vector<std::string>{};
+    for (const std::string& name : names) {
+      const auto [writer, first] = writers.emplace(name, k);
+      if (!first && writer->second != k) {
+        refuse(k, BatchOutcome::kFailed,
+               "not done: \"" + name + "\" is also the output of \"" + inputs[writer->second].path + "\"");
+        break;
+      }
+    }
+    if (!plans[k].run) continue;
+    std::string existing;
+    for (const std::string& name : names) {
+      if (!PathExists(name)) continue;
+      const std::string identity = FileIdentity(name);
+      if (!identity.empty() && inputFiles.count(identity) != 0) {
+        refuse(k, BatchOutcome::kFailed, "not done: its output \"" + name + "\" is an input of the batch");
+        break;
+      }
+      if (existing.empty()) existing = name;
+    }
+    if (plans[k].run && !existing.empty() && !overwrite)
+      refuse(k, BatchOutcome::kSkipped, "skipped: \"" + existing + "\" exists (-overwrite yes replaces it)");
+  }
+  return plans;
+}
+
+int BatchExitStatus(const BatchCounts& counts) {
+  if (counts.failed > 0) return kBatchExitFailed;
+  if (counts.skipped > 0) return kBatchExitSkipped;
+  return 0;
+}
+
+BatchCounts RunBatch(int count, int threads, bool quiet, const std::function<BatchItem(int k, int threadsInside)>& job) {
+  BatchCounts counts;
+  const int workers = std::max(1, std::min(threads, count));
+  const int inside = std::max(1, threads / workers);
+  const bool redraw = !quiet && StandardErrorIsTerminal();
+  const auto start = std::chrono::steady_clock::now();
+
+  // Items are kept until every one before them is done, then written in order.
+  std::mutex mutex;
+  std::vector<BatchItem> items(static_cast<std::size_t>(std::max(count, 0)));
+  std::vector<bool> done(items.size(), false);
+  int doneCount = 0;
+  int nextToWrite = 0;
+  std::size_t shown = 0;  // characters of the progress line now on the terminal
+
+  auto eraseProgress = [&] {
+    if (shown == 0) return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown), "");
+    shown = 0;
+  };
+  auto drawProgress = [&] {
+    if (!redraw) return;
+    std::string line = std::to_string(doneCount) + " of " + std::to_string(count) + " files done";
+    if (doneCount > 0 && doneCount < count) {
+      const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      line += ", about " + Duration(elapsed / doneCount * (count - doneCount)) + " left";
+    }
+    const std::size_t previous = shown;
+    std::fprintf(stderr, "\r%s", line.c_str());
+    if (line.size() < previous) std::fprintf(stderr, "%*s\r%s", static_cast<int>(previous - line.size()), "",
+                                             line.c_str());
+    std::fflush(stderr);
+    shown = line.size();
+  };
+
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    drawProgress();
+  }
+  ParallelFor(count, workers, [&](int, int k) {
+    BatchItem item = job(k, inside);
+    const std::lock_guard<std::mutex> lock(mutex);
+    items[static_cast<std::size_t>(k)] = std::move(item);
+    done[static_cast<std::size_t>(k)] = true;
+    ++doneCount;
+    bool erased = false;
+    for (; nextToWrite < count && done[static_cast<std::size_t>(nextToWrite)]; ++nextToWrite) {
+      BatchItem& ready = items[static_cast<std::size_t>(nextToWrite)];
+      switch (ready.outcome) {
+        case BatchOutcome::kWritten: ++counts.written; break;
+        case BatchOutcome::kSkipped: ++counts.skipped; break;
+        case BatchOutcome::kFailed: ++counts.failed; break;
+      }
+      if (ready.lines.empty()) continue;
+      if (!erased) eraseProgress();
+      erased = true;
+      std::fputs(ready.lines.c_str(), stderr);
+      ready.lines = std::string();
+    }
+    drawProgress();
+  });
+  eraseProgress();
+  std::fprintf(stderr, "%d written, %d skipped, %d failed\n", counts.written, counts.skipped, counts.failed);
+  std::fflush(stderr);
+  return counts;
+}
+
+}  // namespace pixeltools
