@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
-#include <vector>
 
 #include "pixeltools.h"
 #include "quillet/pipeline.h"
@@ -27,7 +27,9 @@ struct OutputFile {
 struct pxtw_result {
   pxt_status status = PXT_OK;
   char message[512] = {};
-  std::vector<OutputFile> files;
+  std::unique_ptr<OutputFile[]> files;
+  int room = 0;   // files allocated
+  int count = 0;  // files made
 };
 
 EM_JS(void, pxtw_report_progress, (int percent), {
@@ -38,6 +40,18 @@ namespace {
 
 pxtw_result* NewResult() { return new (std::nothrow) pxtw_result(); }
 
+// Room for count files; false (with the error in result) when memory ran out.
+bool MakeRoom(pxtw_result* result, int count) {
+  result->files.reset(new (std::nothrow) OutputFile[static_cast<std::size_t>(count)]);
+  if (!result->files) {
+    result->status = PXT_ERROR_OUT_OF_MEMORY;
+    std::snprintf(result->message, sizeof result->message, "%s", pxt_status_text(PXT_ERROR_OUT_OF_MEMORY));
+    return false;
+  }
+  result->room = count;
+  return true;
+}
+
 pxtw_result* Fail(pxtw_result* result, const pxt_error& error) {
   result->status = error.code;
   std::snprintf(result->message, sizeof result->message, "%s",
@@ -47,14 +61,14 @@ pxtw_result* Fail(pxtw_result* result, const pxt_error& error) {
 
 // Adds image as a PNG file of that name; false (with the error in result) when it cannot be encoded.
 bool AddFile(pxtw_result* result, const char* name, const pxt_image& image, pxt_png_encoding encoding) {
-  OutputFile file;
+  OutputFile& file = result->files[static_cast<std::size_t>(result->count)];
   std::snprintf(file.name, sizeof file.name, "%s", name);
   pxt_error error{};
   if (pxt_png_encode(&image, encoding, &file.bytes, &file.size, &error) != PXT_OK) {
     Fail(result, error);
     return false;
   }
-  result->files.push_back(file);
+  ++result->count;
   return true;
 }
 
@@ -90,7 +104,7 @@ EMSCRIPTEN_KEEPALIVE pxtw_result* pxtw_enlarge(const unsigned char* png, std::si
     return Fail(result, error);
   pxt_image_free(&input.image);
   pxtw_report_progress(90);
-  if (!AddFile(result, name, output.image, PXT_PNG_SMALLEST)) return result;
+  if (!MakeRoom(result, 1) || !AddFile(result, name, output.image, PXT_PNG_SMALLEST)) return result;
   pxtw_report_progress(100);
   return result;
 }
@@ -126,7 +140,9 @@ EMSCRIPTEN_KEEPALIVE pxtw_result* pxtw_turn(const unsigned char* png, std::size_
   char name[quillet::kPathChars];
   quillet::OutputFileName(out, name, "png");
   const pxt_turn_result& r = turned.result;
-  if (sheetColumns > 0 || r.frame_count < 2) {
+  const bool oneFile = sheetColumns > 0 || r.frame_count < 2;
+  if (!MakeRoom(result, oneFile ? 1 : static_cast<int>(r.frame_count))) return result;
+  if (oneFile) {
     const pxt_image& image = sheetColumns > 0 ? r.sheet : r.frames[0];
     if (!AddFile(result, name, image, PXT_PNG_RGBA8)) return result;
   } else {
@@ -146,14 +162,14 @@ EMSCRIPTEN_KEEPALIVE int pxtw_status(const pxtw_result* r) { return r ? r->statu
 EMSCRIPTEN_KEEPALIVE const char* pxtw_message(const pxtw_result* r) {
   return r ? r->message : pxt_status_text(PXT_ERROR_OUT_OF_MEMORY);
 }
-EMSCRIPTEN_KEEPALIVE int pxtw_file_count(const pxtw_result* r) { return static_cast<int>(r->files.size()); }
+EMSCRIPTEN_KEEPALIVE int pxtw_file_count(const pxtw_result* r) { return r->count; }
 EMSCRIPTEN_KEEPALIVE const char* pxtw_file_name(const pxtw_result* r, int k) { return r->files[k].name; }
 EMSCRIPTEN_KEEPALIVE const unsigned char* pxtw_file_bytes(const pxtw_result* r, int k) { return r->files[k].bytes; }
 EMSCRIPTEN_KEEPALIVE std::size_t pxtw_file_size(const pxtw_result* r, int k) { return r->files[k].size; }
 
 EMSCRIPTEN_KEEPALIVE void pxtw_result_free(pxtw_result* r) {
   if (!r) return;
-  for (OutputFile& file : r->files) pxt_free(file.bytes);
+  for (int k = 0; k < r->count; ++k) pxt_free(r->files[k].bytes);
   delete r;
 }
 
