@@ -207,7 +207,16 @@ $('turn-form').addEventListener('submit', async (event) => {
     item.append(link(document.createElement('a'), f.name, f.bytes));
     return item;
   }));
+  $('all-frames').hidden = false;
   setStatus(`${files.length} frame${files.length > 1 ? 's' : ''} and a sheet in ${done.ms} ms.`);
+});
+
+// Every frame's file, one after the other (the browser may ask once whether to allow several).
+$('all-frames').addEventListener('click', async () => {
+  for (const anchor of document.querySelectorAll('#frame-links a')) {
+    anchor.click();
+    await new Promise((resolve) => setTimeout(resolve, 150));
+  }
 });
 
 // ---- Enlarge ----------------------------------------------------------------------------
