@@ -22,8 +22,22 @@ install_packages() {
   $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq $missing >/dev/null
 }
 
+# LodePNG is compiled from Debian's source package (scripts/fetch-lodepng-source.sh), which
+# needs a deb-src entry for the machine's own mirror, as install-deps.sh adds it.
+SOURCES=/etc/apt/sources.list.d/pixeltools-src.sources
+add_sources() {
+  [ -f "$SOURCES" ] && return 0
+  uri=$(grep -h -m1 '^URIs:' /etc/apt/sources.list.d/debian.sources 2>/dev/null | awk '{print $2}')
+  [ -n "$uri" ] || uri=$(grep -h -m1 '^deb ' /etc/apt/sources.list 2>/dev/null | awk '{print $2}')
+  echo "adding a deb-src entry in $SOURCES (for LodePNG's source)" >&2
+  printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' "$uri" |
+    $SUDO tee "$SOURCES" >/dev/null
+  $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
+}
+
 build() {
-  install_packages emscripten
+  add_sources
+  install_packages cmake make dpkg-dev patch emscripten
   # emscripten's own tools run under node, with Debian's node modules.
   command -v node >/dev/null || install_packages nodejs
   export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
