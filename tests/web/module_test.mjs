@@ -1,0 +1,85 @@
+// The npm package in node against the native programs: the same files, names and bytes;
+// cancelling; bad input rejected with the library's message.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+const { enlarge, turn } = await import(pathToFileURL(path.resolve(process.env.PIXELTOOLS_PACKAGE, 'index.node.js')).href);
+const samples = path.resolve(process.env.PIXELTOOLS_SAMPLES);
+const sample = (name) => readFileSync(path.join(samples, name));
+
+// Runs a native program in a fresh folder; the files it wrote, by name.
+function native(program, args) {
+  const dir = mkdtempSync(path.join(tmpdir(), 'pixeltools-web-'));
+  try {
+    execFileSync(program, args, { cwd: dir, stdio: ['ignore', 'ignore', 'pipe'] });
+    return new Map(readdirSync(dir).sort().map((name) => [name, readFileSync(path.join(dir, name))]));
+  } finally {
+    rmSync(dir, { recursive: true, force: true });
+  }
+}
+
+function quilletFlags(o) {
+  const flags = ['-out', o.out ?? 'sprite', '-format', 'png', '-quiet'];
+  for (const [key, flag] of [['angle', '-angle'], ['endAngle', '-endangle'], ['scale', '-scale'],
+                             ['endScale', '-endscale'], ['frames', '-frames'], ['sheet', '-sheet']])
+    if (o[key] !== undefined) flags.push(flag, String(o[key]));
+  return flags;
+}
+
+test('turn gives the files quillet -format png writes, in order, with their names and bytes', async () => {
+  const cases = [
+    ['slime.png', { angle: 0, endAngle: 350, frames: 36 }],
+    ['sword.png', { angle: 10, endAngle: 80, frames: 8, sheet: 3, out: 'turn' }],
+    ['sheet.png', { angle: 90 }],
+    ['potion.png', { angle: 30, scale: 2, endScale: 0.5, frames: 5, out: 'potion.png' }],
+  ];
+  for (const [input, options] of cases) {
+    const expected = native(process.env.QUILLET, ['-in', path.join(samples, input), ...quilletFlags(options)]);
+    const files = await turn(sample(input), options);
+    const what = `${input} ${JSON.stringify(options)}`;
+    assert.deepEqual(files.map((f) => f.name), [...expected.keys()], what);
+    for (const f of files) assert.ok(Buffer.from(f.bytes).equals(expected.get(f.name)), `${what}: ${f.name}`);
+  }
+});
+
+test('enlarge gives the bytes mostel writes', async () => {
+  for (const input of ['sheet.png', 'slime.png']) {
+    const expected = native(process.env.MOSTEL, [path.join(samples, input), 'out.png']).get('out.png');
+    const progress = [];
+    const bytes = await enlarge(sample(input), { onProgress: (p) => progress.push(p) });
+    assert.ok(Buffer.from(bytes).equals(expected), input);
+    assert.equal(progress.at(-1), 100);
+  }
+});
+
+test('a cancelled call rejects at once and the next call works', async () => {
+  const controller = new AbortController();
+  const progress = [];
+  const running = turn(sample('slime.png'), {
+    angle: 0, endAngle: 350, frames: 36, scale: 4, signal: controller.signal,
+    onProgress: (p) => { progress.push(p); if (p > 0) controller.abort(); },
+  });
+  await assert.rejects(running, { name: 'AbortError' });
+  assert.ok(progress.every((p, k) => k === 0 || p >= progress[k - 1]), 'progress only goes up');
+  await assert.rejects(turn(sample('slime.png'), { signal: AbortSignal.abort() }), { name: 'AbortError' });
+  assert.equal((await turn(sample('slime.png'), { angle: 45 })).length, 1);
+});
+
+test('bad input rejects with the library\'s message', async () => {
+  const png = sample('slime.png');
+  await assert.rejects(turn(Buffer.from('GIF89a not a png at all')), /not a PNG/i);
+  const truncated = png.subarray(0, png.length - 30);
+  const message = await enlarge(truncated).then(() => 'resolved', (e) => e.message);
+  assert.notEqual(message, 'resolved');
+  assert.ok(message.length > 0 && !/WebAssembly/.test(message), message);
+  await assert.rejects(turn(png, { frames: 0 }), RangeError);
+  await assert.rejects(turn(png, { angle: 'ten' }), TypeError);
+  await assert.rejects(enlarge('slime.png'), TypeError);
+  // The module is still sound after those.
+  assert.ok((await enlarge(png)).length > 0);
+});
