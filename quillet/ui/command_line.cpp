@@ -75,6 +75,27 @@ bool ParseSheet(const char* value, std::int32_t& columns) {
   return true;
 }
 
+bool ParseData(const char* value, DataFormat& data) {
+  if (SameOption(value, "json")) data = DataFormat::kJson;
+  else if (SameOption(value, "godot")) data = DataFormat::kGodot;
+  else {
+    std::fprintf(stderr, "quillet: -data takes json or godot, not \"%s\"\n", value);
+    return false;
+  }
+  return true;
+}
+
+bool ParseFps(const char* value, double& fps) {
+  double read = 0.0;
+  const char* end = value;
+  if (!ReadReal(value, read, &end) || *end != '\0' || !(read > 0.0) || !(read <= kMaxFps)) {
+    std::fprintf(stderr, "quillet: -fps takes frames per second above 0 and up to %g, not \"%s\"\n", kMaxFps, value);
+    return false;
+  }
+  fps = read;
+  return true;
+}
+
 int HexDigit(char c) {
   if (IsDigit(c)) return c - '0';
   const char lower = LowerAscii(c);
@@ -99,7 +120,7 @@ bool ParseBackground(const char* value, std::uint32_t& colour) {
 
 // The options of the line; every one but -quiet takes the next token as its value.
 enum class Option { kIn, kOut, kAngle, kEndAngle, kScale, kEndScale, kFrames, kFormat, kSheet, kBackground,
-                    kQuiet, kUnknown };
+                    kQuiet, kData, kFps, kUnknown };
 
 struct OptionName {
   const char* name;
@@ -110,7 +131,7 @@ struct OptionName {
 constexpr OptionName kOptions[] = {
     {"-in", true},       {"-out", true},    {"-angle", true},  {"-endangle", true}, {"-scale", true},
     {"-endscale", true}, {"-frames", true}, {"-format", true}, {"-sheet", true},    {"-background", true},
-    {"-quiet", false},
+    {"-quiet", false},   {"-data", true},   {"-fps", true},
 };
 static_assert(std::size(kOptions) == static_cast<std::size_t>(Option::kUnknown));
 
@@ -323,6 +344,14 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
         accepted = ParseBackground(value, run.background);
         run.backgroundGiven = true;
         break;
+      case Option::kData:
+        accepted = ParseData(value, run.data);
+        given.data = true;
+        break;
+      case Option::kFps:
+        accepted = ParseFps(value, run.fps);
+        given.data = true;
+        break;
       case Option::kQuiet:
       case Option::kUnknown:
         break;
@@ -331,6 +360,10 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
   }
   if (accepted && given.sheet && run.format != OutputFormat::kPng) {
     std::fprintf(stderr, "quillet: -sheet needs -format png\n");
+    accepted = false;
+  }
+  if (accepted && given.data && run.format != OutputFormat::kPng) {
+    std::fprintf(stderr, "quillet: %s needs -format png\n", run.data != DataFormat::kNone ? "-data" : "-fps");
     accepted = false;
   }
   // The text form is now split after its first token; the argument form follows suit.

@@ -9,6 +9,7 @@
 #include "quillet/job.h"
 #include "quillet/job_loop.h"
 #include "quillet/output_folder.h"
+#include "quillet/sheet_data.h"
 #include "quillet/sprite_job.h"
 
 namespace quillet {
@@ -249,6 +250,11 @@ int ReportJobResult(const AppState& app, const JobResult& job) {
     return kExitOutputUnwritable;
   }
   const FramesResult& frames = job.frames;
+  if (frames.dataFailed) {
+    std::fprintf(stderr, "quillet: could not write \"%s\"%s%s (the frames were written)\n", frames.firstFailedName,
+                 frames.failureReason[0] ? ": " : "", frames.failureReason);
+    return kExitOutputUnwritable;
+  }
   if (frames.framesWritten != frames.framesWanted) {
     switch (frames.firstProblem) {
       case FrameProblem::kTooLarge:
@@ -291,7 +297,9 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer) {
   const RunParameters& run = app.runParameters;
   BmpFileOptions options;
   SheetSink sheet;
-  const FrameSink sink = SinkFor(run, options, sheet);
+  SheetData data;
+  FrameSink sink = SinkFor(run, options, sheet);
+  if (run.format == OutputFormat::kPng && run.data != DataFormat::kNone) sink = DataFileSink(data, sink, run);
   if (!sink.rgba) return RunQuilletJob(app, ProgressOf(app), importer, sink);
   try {
     return RunQuilletJob(app, ProgressOf(app), importer, sink);

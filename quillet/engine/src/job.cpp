@@ -8,6 +8,37 @@
 #include "quillet/sprite_job.h"
 
 namespace quillet {
+
+namespace {
+
+bool IsSet(std::int64_t count, int cells, int directions) {
+  return (cells > 1 || directions > 1) && std::int64_t{cells} * directions == count;
+}
+
+}  // namespace
+
+SheetGrid SheetGridOf(std::int64_t count, int cells, int directions, std::int64_t columns) {
+  SheetGrid grid;
+  if (count < 1 || columns < 1) return grid;
+  if (IsSet(count, cells, directions)) {
+    grid.across = std::min<std::int64_t>(columns, cells);
+    grid.down = directions * ((cells + grid.across - 1) / grid.across);
+  } else {
+    grid.across = std::min(columns, count);
+    grid.down = (count + grid.across - 1) / grid.across;
+  }
+  return grid;
+}
+
+std::pair<std::int64_t, std::int64_t> SheetCellOf(std::int64_t index, std::int64_t count, int cells, int directions,
+                                                  std::int64_t columns) {
+  const SheetGrid grid = SheetGridOf(count, cells, directions, columns);
+  if (!IsSet(count, cells, directions)) return {index % grid.across, index / grid.across};
+  const std::int64_t direction = index / cells, cell = index % cells;
+  const std::int64_t rowsEach = (cells + grid.across - 1) / grid.across;
+  return {cell % grid.across, direction * rowsEach + cell / grid.across};
+}
+
 namespace {
 
 RgbaImage CellOf(const SinkFrame& frame) {
@@ -31,12 +62,13 @@ bool PlaceCell(void* context, const SinkFrame& frame) {
   if (!frame.sprite) return false;
   const std::int64_t width = frame.canvasWidth, height = frame.canvasHeight;
   if (sheet.laidOut.pixels.empty()) {
-    sheet.across = std::min<std::int64_t>(sheet.columns, frame.count);
-    const std::int64_t down = (frame.count + sheet.across - 1) / sheet.across;
-    sheet.laidOut = BlankImage(static_cast<std::int32_t>(sheet.across * width), static_cast<std::int32_t>(down * height));
+    const SheetGrid grid = SheetGridOf(frame.count, frame.cells, frame.directions, sheet.columns);
+    sheet.across = grid.across;
+    sheet.laidOut = BlankImage(static_cast<std::int32_t>(grid.across * width), static_cast<std::int32_t>(grid.down * height));
   }
   const RgbaImage cell = CellOf(frame);
-  const std::int64_t x0 = (frame.index % sheet.across) * width, y0 = (frame.index / sheet.across) * height;
+  const auto [column, row] = SheetCellOf(frame.index, frame.count, frame.cells, frame.directions, sheet.columns);
+  const std::int64_t x0 = column * width, y0 = row * height;
   for (std::int64_t y = 0; y < height; ++y)
     std::memcpy(&sheet.laidOut.pixels[static_cast<std::size_t>((y0 + y) * sheet.laidOut.width + x0)],
                 &cell.pixels[static_cast<std::size_t>(y * width)], static_cast<std::size_t>(width) * sizeof(Rgba));

@@ -17,6 +17,10 @@ inline constexpr int kPathChars = 260;
 // What a job writes: 24-bit BMP frames, or RGBA PNG frames that keep the input's alpha.
 enum class OutputFormat : std::uint8_t { kBmp, kPng };
 
+// What a PNG job writes beside its frames or sheet for a game engine to load: nothing, a JSON
+// atlas of the frames (walk.json), or a SpriteFrames resource (walk.tres).
+enum class DataFormat : std::uint8_t { kNone, kJson, kGodot };
+
 struct RunParameters {
   double angle = 0.0;     // degrees of the first frame, positive counter-clockwise
   double endAngle = 0.0;  // degrees of the last frame of a series
@@ -29,6 +33,8 @@ struct RunParameters {
   std::int32_t sheetColumns = 0;        // PNG frames: above 0, one sheet of that many to a row
   std::uint32_t background = 0xFF00FF;  // BMP frames: what transparent input lies over (packed)
   bool backgroundGiven = false;         // BMP frames: made as PNG frames are, then laid over it
+  DataFormat data = DataFormat::kNone;  // a data file beside the frames or sheet
+  double fps = 10.0;                    // frames per second written in the data file
 };
 
 // A progress display the front end installs. Either callback may be null.

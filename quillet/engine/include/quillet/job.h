@@ -25,7 +25,23 @@ struct SinkFrame {
   const SpriteFrame* sprite = nullptr;
   std::int32_t canvasWidth = 0, canvasHeight = 0;
   std::pair<std::int64_t, std::int64_t> origin;  // where the sprite's top-left corner lies on the canvas
+  // Its place in a sprite set: cell of the input and direction (both 0 in a plain series).
+  int cell = 0, cells = 1, direction = 0, directions = 1;
+  double angle = 0.0;             // degrees, counter-clockwise
+  double pivotX = 0.0, pivotY = 0.0;  // where the pivot lies on the canvas, pixels from its top-left
 };
+
+// The sheet's cells: in a sprite set (cells x directions frames, direction-major) every
+// direction starts a new row and its cells run left to right, wrapping after `columns`; any
+// other series runs in rows of `columns` in order. Rows hold fewer than `columns` cells when
+// there are fewer to lay out.
+struct SheetGrid {
+  std::int64_t across = 1, down = 1;  // cells to a row, rows
+};
+SheetGrid SheetGridOf(std::int64_t count, int cells, int directions, std::int64_t columns);
+// The cell (column, row) of frame `index` on that sheet.
+std::pair<std::int64_t, std::int64_t> SheetCellOf(std::int64_t index, std::int64_t count, int cells, int directions,
+                                                  std::int64_t columns);
 
 // Where a job's frames go. frame is called once per frame, in order, and false stops the
 // series there (LastOutputFailure telling why); finish, when set, follows the last frame and
@@ -39,6 +55,8 @@ struct FrameSink {
   int sheetColumns = 0;  // above 0: every frame is a cell of one sheet, that many to a row
   bool (*frame)(void* context, const SinkFrame& frame) = nullptr;
   bool (*finish)(void* context, const char* fileName) = nullptr;
+  // When set, follows finish: writes the data file that goes beside the output named fileName.
+  bool (*data)(void* context, const char* fileName) = nullptr;
   void* context = nullptr;
 };
 

@@ -80,12 +80,15 @@ struct FramesResult {
   bool wantedAtLeast = false;  // that size is what the frames made so far already need
   char failureReason[kFailureReasonChars] = {};  // why it was not written; empty when unknown
   bool cancelled = false;  // the progress's cancel stopped the series before a frame
+  bool dataFailed = false;  // every frame went out, but the data file beside them did not
 };
 
 struct JobResult {
   EnlargeResult enlarge;
   FramesResult frames;
-  bool Succeeded() const { return enlarge.enlarged && frames.framesWritten == frames.framesWanted; }
+  bool Succeeded() const {
+    return enlarge.enlarged && frames.framesWritten == frames.framesWanted && !frames.dataFailed;
+  }
   bool Cancelled() const { return enlarge.cancelled || frames.cancelled; }
 };
 

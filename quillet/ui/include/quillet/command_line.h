@@ -28,8 +28,12 @@ struct GivenValues {
   bool frames = false;
   bool format = false;
   bool sheet = false;
+  bool data = false;  // -data or -fps
   bool quiet = false;
 };
+
+// Most frames per second a data file is written with.
+inline constexpr double kMaxFps = 1000.0;
 
 // Most frames to a row of a sprite sheet.
 inline constexpr int kMaxSheetColumns = 100000;
@@ -75,7 +79,8 @@ bool IsEmpty(const CommandLine& line);
 // below 1 (one frame) each get one warning line naming the option, the value given and the
 // value used. Unknown tokens go to unknown, which may collect them. False, with a message on standard error, when an input or output
 // name does not fit kPathChars with its terminator, or a value of -format (bmp or png),
-// -sheet (frames per row, with -format png) or -background (#rrggbb) is not one.
+// -sheet (frames per row, with -format png), -background (#rrggbb), -data (json or godot,
+// with -format png) or -fps (above 0 up to kMaxFps, with -format png) is not one.
 bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
                       const UnknownArgumentReport& unknown);
 
