@@ -366,6 +366,11 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
     std::fprintf(stderr, "quillet: %s needs -format png\n", run.data != DataFormat::kNone ? "-data" : "-fps");
     accepted = false;
   }
+  if (accepted && run.data != DataFormat::kNone && run.frameCount > kMaxDataFrames) {
+    std::fprintf(stderr, "quillet: -data describes at most %d frames, not the %d of -frames\n", kMaxDataFrames,
+                 run.frameCount);
+    accepted = false;
+  }
   // The text form is now split after its first token; the argument form follows suit.
   if (!line.text && line.argumentCount > 1) line.argumentCount = 1;
   line.parsed = true;

@@ -382,14 +382,16 @@ TEST_F(QuilletProgram, BadFormatSheetBackgroundOrDataIsRefused) {
       {"-format", "jpeg"}, {"-format", "png", "-sheet", "0"}, {"-format", "png", "-sheet", "2x"},
       {"-sheet", "4"},     {"-background", "red"},            {"-background", "#ff00f"},
       {"-background", "#ff00fg"}, {"-format", "png", "-data", "xml"}, {"-format", "png", "-fps", "0"},
-      {"-format", "png", "-fps", "1e9"}, {"-data", "json"}, {"-fps", "5"}};
+      {"-format", "png", "-fps", "1e9"}, {"-data", "json"}, {"-fps", "5"},
+      {"-format", "png", "-data", "godot", "-endangle", "90", "-frames", "100001"}};
   const std::vector<std::string> messages = {"-format takes bmp or png, not \"jpeg\"", "-sheet takes", "-sheet takes",
                                              "-sheet needs -format png", "-background takes a colour as #rrggbb",
                                              "not \"#ff00f\"", "not \"#ff00fg\"",
                                              "quillet: -data takes json or godot, not \"xml\"\n",
                                              "quillet: -fps takes frames per second above 0 and up to 1000, not \"0\"\n",
                                              "not \"1e9\"", "quillet: -data needs -format png\n",
-                                             "quillet: -fps needs -format png\n"};
+                                             "quillet: -fps needs -format png\n",
+                                             "quillet: -data describes at most 100000 frames, not the 100001 of -frames\n"};
   for (std::size_t k = 0; k < refused.size(); ++k) {
     std::vector<std::string> args = {"-in", "sprite.bmp", "-out", "out", "-angle", "10"};
     args.insert(args.end(), refused[k].begin(), refused[k].end());

@@ -32,8 +32,10 @@ struct GivenValues {
   bool quiet = false;
 };
 
-// Most frames per second a data file is written with.
+// Most frames per second a data file is written with, and most frames it describes (its text
+// is made in memory, a few hundred bytes a frame).
 inline constexpr double kMaxFps = 1000.0;
+inline constexpr std::int32_t kMaxDataFrames = 100000;
 
 // Most frames to a row of a sprite sheet.
 inline constexpr int kMaxSheetColumns = 100000;
