@@ -18,6 +18,11 @@ PROGRAM_PACKAGES="cmake g++ make pkg-config liblodepng-dev libmagickwand-6.q16-d
 # Tests and benchmarks; cpack's dependency scan (dpkg-dev) and lintian for the package test.
 # clang and its libFuzzer and sanitizer runtimes build the fuzz targets.
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev lintian clang libclang-rt-14-dev"
+# The real consumers of quillet's data files: chromium (driven by puppeteer from npm) and Godot 3.
+TEST_PACKAGES="$TEST_PACKAGES chromium godot3-server"
+# node and npm run the web consumers; a machine that has them from elsewhere keeps its own.
+command -v node >/dev/null 2>&1 || TEST_PACKAGES="$TEST_PACKAGES nodejs"
+command -v npm >/dev/null 2>&1 || TEST_PACKAGES="$TEST_PACKAGES npm"
 # The 32-bit and 64-bit Windows builds and their tests under Wine on a virtual display (wine32
 # runs the 32-bit programs where the kernel runs 32-bit programs, wine64 the 64-bit ones);
 # dpkg-dev and patch unpack LodePNG's source package for those builds (dpkg-dev is among the test packages), and

@@ -172,6 +172,27 @@ bool CheckSetOptions(const RunParameters& run, const GivenValues& given) {
   return true;
 }
 
+bool ParseData(const char* value, DataFormat& data) {
+  if (SameOption(value, "json")) data = DataFormat::kJson;
+  else if (SameOption(value, "godot")) data = DataFormat::kGodot;
+  else {
+    std::fprintf(stderr, "quillet: -data takes json or godot, not \"%s\"\n", value);
+    return false;
+  }
+  return true;
+}
+
+bool ParseFps(const char* value, double& fps) {
+  double read = 0.0;
+  const char* end = value;
+  if (!ReadReal(value, read, &end) || *end != '\0' || !(read > 0.0) || !(read <= kMaxFps)) {
+    std::fprintf(stderr, "quillet: -fps takes frames per second above 0 and up to %g, not \"%s\"\n", kMaxFps, value);
+    return false;
+  }
+  fps = read;
+  return true;
+}
+
 int HexDigit(char c) {
   if (IsDigit(c)) return c - '0';
   const char lower = LowerAscii(c);
@@ -196,7 +217,7 @@ bool ParseBackground(const char* value, std::uint32_t& colour) {
 
 // The options of the line; every one but -quiet takes the next token as its value.
 enum class Option { kIn, kOut, kAngle, kEndAngle, kScale, kEndScale, kFrames, kFormat, kSheet, kBackground,
-                    kDirections, kCells, kPivot, kCanvas, kQuiet, kOutdir, kOverwrite, kUnknown };
+                    kDirections, kCells, kPivot, kCanvas, kData, kFps, kQuiet, kOutdir, kOverwrite, kUnknown };
 
 struct OptionName {
   const char* name;
@@ -207,8 +228,8 @@ struct OptionName {
 constexpr OptionName kOptions[] = {
     {"-in", true},       {"-out", true},    {"-angle", true},  {"-endangle", true}, {"-scale", true},
     {"-endscale", true}, {"-frames", true}, {"-format", true}, {"-sheet", true},    {"-background", true},
-    {"-directions", true}, {"-cells", true}, {"-pivot", true}, {"-canvas", true},   {"-quiet", false},
-    {"-outdir", true},     {"-overwrite", true},
+    {"-directions", true}, {"-cells", true}, {"-pivot", true}, {"-canvas", true},   {"-data", true},
+    {"-fps", true},        {"-quiet", false},      {"-outdir", true},     {"-overwrite", true},
 };
 static_assert(std::size(kOptions) == static_cast<std::size_t>(Option::kUnknown));
 
@@ -452,6 +473,14 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
       case Option::kOverwrite:
         accepted = ParseOverwrite(value, given.overwrite);
         break;
+      case Option::kData:
+        accepted = ParseData(value, run.data);
+        given.data = true;
+        break;
+      case Option::kFps:
+        accepted = ParseFps(value, run.fps);
+        given.data = true;
+        break;
       case Option::kQuiet:
       case Option::kUnknown:
         break;
@@ -463,6 +492,15 @@ bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
     accepted = false;
   }
   if (accepted) accepted = CheckSetOptions(run, given);
+  if (accepted && given.data && run.format != OutputFormat::kPng) {
+    std::fprintf(stderr, "quillet: %s needs -format png\n", run.data != DataFormat::kNone ? "-data" : "-fps");
+    accepted = false;
+  }
+  if (accepted && run.data != DataFormat::kNone && run.frameCount > kMaxDataFrames) {
+    std::fprintf(stderr, "quillet: -data describes at most %d frames, not the %d of -frames\n", kMaxDataFrames,
+                 run.frameCount);
+    accepted = false;
+  }
   // The text form is now split after its first token; the argument form follows suit.
   if (!line.text && line.argumentCount > 1) line.argumentCount = 1;
   line.parsed = true;

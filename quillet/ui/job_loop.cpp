@@ -11,6 +11,7 @@
 #include "quillet/job.h"
 #include "quillet/job_loop.h"
 #include "quillet/output_folder.h"
+#include "quillet/sheet_data.h"
 #include "quillet/sprite_job.h"
 
 namespace quillet {
@@ -309,6 +310,11 @@ int ReportJobResult(const AppState& app, const JobResult& job, std::string* out)
     return kExitOutputUnwritable;
   }
   const FramesResult& frames = job.frames;
+  if (frames.dataFailed) {
+    std::fprintf(stderr, "quillet: could not write \"%s\"%s%s (the frames were written)\n", frames.firstFailedName,
+                 frames.failureReason[0] ? ": " : "", frames.failureReason);
+    return kExitOutputUnwritable;
+  }
   if (frames.framesWritten != frames.framesWanted) {
     switch (frames.firstProblem) {
       case FrameProblem::kTooLarge:
@@ -351,7 +357,9 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer, int threa
   const RunParameters& run = app.runParameters;
   BmpFileOptions options;
   SheetSink sheet;
-  const FrameSink sink = SinkFor(run, options, sheet);
+  SheetData data;
+  FrameSink sink = SinkFor(run, options, sheet);
+  if (run.format == OutputFormat::kPng && run.data != DataFormat::kNone) sink = DataFileSink(data, sink, run);
   if (!sink.rgba) return RunQuilletJob(app, ProgressOf(app), importer, sink, threads);
   try {
     return RunQuilletJob(app, ProgressOf(app), importer, sink, threads);
@@ -388,7 +396,9 @@ std::vector<std::string> JobOutputNames(const RunParameters& run) {
   BmpFileOptions options;
   SheetSink sheet;
   const FrameSink sink = SinkFor(run, options, sheet);
-  const int files = run.frameCount > 1 && sink.sheetColumns <= 0 ? run.frameCount : 1;
+  // A set's frames are its directions here: the cells of -cells are known once the input is read.
+  const int frames = run.directions > 0 ? run.directions : run.frameCount;
+  const int files = frames > 1 && sink.sheetColumns <= 0 ? frames : 1;
   std::vector<std::string> names;
   names.reserve(static_cast<std::size_t>(files));
   char name[kFrameNameChars];
@@ -396,6 +406,8 @@ std::vector<std::string> JobOutputNames(const RunParameters& run) {
     SinkFileName(sink, run, index, name);
     names.emplace_back(name);
   }
+  if (run.format == OutputFormat::kPng && run.data != DataFormat::kNone)
+    names.push_back(DataFileName(run.outputName, run.data));
   return names;
 }
 

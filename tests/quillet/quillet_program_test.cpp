@@ -377,14 +377,21 @@ TEST_F(QuilletProgram, PngInputsAreNotReadPastARefusedHeader) {
   EXPECT_EQ(JobListing(), "head.png sprite.bmp");
 }
 
-TEST_F(QuilletProgram, BadFormatSheetOrBackgroundIsRefused) {
+TEST_F(QuilletProgram, BadFormatSheetBackgroundOrDataIsRefused) {
   const std::vector<std::vector<std::string>> refused = {
       {"-format", "jpeg"}, {"-format", "png", "-sheet", "0"}, {"-format", "png", "-sheet", "2x"},
       {"-sheet", "4"},     {"-background", "red"},            {"-background", "#ff00f"},
-      {"-background", "#ff00fg"}};
+      {"-background", "#ff00fg"}, {"-format", "png", "-data", "xml"}, {"-format", "png", "-fps", "0"},
+      {"-format", "png", "-fps", "1e9"}, {"-data", "json"}, {"-fps", "5"},
+      {"-format", "png", "-data", "godot", "-endangle", "90", "-frames", "100001"}};
   const std::vector<std::string> messages = {"-format takes bmp or png, not \"jpeg\"", "-sheet takes", "-sheet takes",
                                              "-sheet needs -format png", "-background takes a colour as #rrggbb",
-                                             "not \"#ff00f\"", "not \"#ff00fg\""};
+                                             "not \"#ff00f\"", "not \"#ff00fg\"",
+                                             "quillet: -data takes json or godot, not \"xml\"\n",
+                                             "quillet: -fps takes frames per second above 0 and up to 1000, not \"0\"\n",
+                                             "not \"1e9\"", "quillet: -data needs -format png\n",
+                                             "quillet: -fps needs -format png\n",
+                                             "quillet: -data describes at most 100000 frames, not the 100001 of -frames\n"};
   for (std::size_t k = 0; k < refused.size(); ++k) {
     std::vector<std::string> args = {"-in", "sprite.bmp", "-out", "out", "-angle", "10"};
     args.insert(args.end(), refused[k].begin(), refused[k].end());
@@ -416,6 +423,7 @@ TEST_F(QuilletProgram, FailedOneShotJobSaysWhatAndEndsNonZero) {
 // standard error; -quiet leaves that line alone there. A lenient value keeps its effect.
 TEST_F(QuilletProgram, OneShotLinesEndWithTheirStatusAndOneLine) {
   fs::create_directory(job_ + "/folder");
+  fs::create_directory(job_ + "/f.json");
   fs::create_directory(job_ + "/locked");
   fs::permissions(job_ + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
   struct Case {
@@ -442,6 +450,9 @@ TEST_F(QuilletProgram, OneShotLinesEndWithTheirStatusAndOneLine) {
        "quillet: warning: -frames \"-3\" is below 1 (one frame is made); 1 is used"},
       {{"-out", "e.PNG", "-angle", "5"}, 0,
        "quillet: hint: -out \"e.PNG\" ends in .png, but the frames are BMP files; -format png writes PNG"},
+      // The data file goes last: its failure is the job's, though the frames are there.
+      {{"-out", "f", "-angle", "5", "-format", "png", "-data", "json"}, 3,
+       "quillet: could not write \"f.json\": Is a directory (the frames were written)"},
   };
   // Permissions do not bind the superuser.
   if (geteuid() != 0)
@@ -458,7 +469,7 @@ TEST_F(QuilletProgram, OneShotLinesEndWithTheirStatusAndOneLine) {
   EXPECT_EQ(Output("b.bmp"), at5);
   EXPECT_EQ(Output("d.bmp"), at5);
   EXPECT_EQ(Output("e.PNG.bmp"), at5);
-  EXPECT_EQ(JobListing(), "a.bmp b.bmp c_1.bmp c_2.bmp d.bmp e.PNG.bmp folder locked sprite.bmp");
+  EXPECT_EQ(JobListing(), "a.bmp b.bmp c_1.bmp c_2.bmp d.bmp e.PNG.bmp f.json f.png folder locked sprite.bmp");
   EXPECT_TRUE(fs::is_empty(job_ + "/folder"));
   EXPECT_EQ(TempListing(), "");
 }

@@ -8,6 +8,7 @@
 #include "quillet/sprite_job.h"
 
 namespace quillet {
+
 namespace {
 
 RgbaImage CellOf(const SinkFrame& frame) {
@@ -32,9 +33,7 @@ bool PlaceCell(void* context, const SinkFrame& frame) {
   const std::int64_t width = frame.canvasWidth, height = frame.canvasHeight;
   if (sheet.laidOut.pixels.empty()) {
     // A set lays each direction out from a new row; a plain series is one direction.
-    const bool set = frame.cells > 1 || frame.directions > 1;
-    sheet.grid = set ? SheetGridOf(sheet.columns, frame.cells, frame.directions)
-                     : SheetGridOf(sheet.columns, frame.count, 1);
+    sheet.grid = SheetGridOf(sheet.columns, frame);
     sheet.across = sheet.grid.across;
     sheet.laidOut = BlankImage(static_cast<std::int32_t>(sheet.grid.across * width),
                                static_cast<std::int32_t>(sheet.grid.down * height));
@@ -112,6 +111,11 @@ FrameSink SinkFor(const RunParameters& run, BmpFileOptions& options, SheetSink& 
 
 void SinkOutputName(const FrameSink& sink, const char* outputName, char (&name)[kPathChars]) {
   OutputFileName(outputName, name, sink.extension);
+}
+
+SheetGrid SheetGridOf(std::int64_t columns, const SinkFrame& frame) {
+  const bool set = frame.cells > 1 || frame.directions > 1;
+  return set ? SheetGridOf(columns, frame.cells, frame.directions) : SheetGridOf(columns, frame.count, 1);
 }
 
 SheetGrid SheetGridOf(std::int64_t columns, std::int64_t cells, std::int64_t directions) {

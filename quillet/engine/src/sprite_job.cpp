@@ -888,12 +888,23 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
     ++result.frames.framesWritten;
     ReportProgress(progress, 100);
   }
+  bool finished = handed;
   if (handed && sink.finish) {
     ClearOutputFailure();
     if (sink.finish(sink.context, name)) {
       if (sheet) result.frames.framesWritten = 1;
     } else {
       NoteFrameFailure(result.frames, name, FrameProblem::kNotWritten);
+      finished = false;
+    }
+  }
+  // The data file goes out last, once every file it names is whole.
+  if (finished && sink.data) {
+    ClearOutputFailure();
+    if (!sink.data(sink.context, name)) {
+      NoteFrameFailure(result.frames, LastOutputFailure().path[0] ? LastOutputFailure().path : name,
+                       FrameProblem::kNotWritten);
+      result.frames.dataFailed = true;
     }
   }
   if (sheet) ReportProgress(progress, 100);

@@ -17,6 +17,10 @@ inline constexpr int kPathChars = 260;
 // What a job writes: 24-bit BMP frames, or RGBA PNG frames that keep the input's alpha.
 enum class OutputFormat : std::uint8_t { kBmp, kPng };
 
+// What a PNG job writes beside its frames or sheet for a game engine to load: nothing, a JSON
+// atlas of the frames (walk.json), or a SpriteFrames resource (walk.tres).
+enum class DataFormat : std::uint8_t { kNone, kJson, kGodot };
+
 struct RunParameters {
   double angle = 0.0;     // degrees of the first frame, positive counter-clockwise
   double endAngle = 0.0;  // degrees of the last frame of a series
@@ -34,6 +38,8 @@ struct RunParameters {
   bool pivotGiven = false;                     // the frames turn about (pivotX, pivotY) of the picture
   double pivotX = 0.0, pivotY = 0.0;           // or of each cell, in pixels from its top-left corner
   bool keepCanvas = false;                     // frames keep the input's canvas, grown as needed
+  DataFormat data = DataFormat::kNone;  // a data file beside the frames or sheet
+  double fps = 10.0;                    // frames per second written in the data file
 };
 
 // Whether run asks for a sprite set: frames placed by where the pivot lands, not by their

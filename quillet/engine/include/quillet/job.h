@@ -43,6 +43,8 @@ struct FrameSink {
   int sheetColumns = 0;  // above 0: every frame is a cell of one sheet, that many to a row
   bool (*frame)(void* context, const SinkFrame& frame) = nullptr;
   bool (*finish)(void* context, const char* fileName) = nullptr;
+  // When set, follows finish: writes the data file that goes beside the output named fileName.
+  bool (*data)(void* context, const char* fileName) = nullptr;
   void* context = nullptr;
 };
 
@@ -68,6 +70,9 @@ struct SheetGrid {
   }
 };
 SheetGrid SheetGridOf(std::int64_t columns, std::int64_t cells, std::int64_t directions);
+// The grid of the sheet that frame's series goes on, `columns` to a row: a set's, or a plain
+// series' of frame.count cells.
+SheetGrid SheetGridOf(std::int64_t columns, const SinkFrame& frame);
 
 // One RGBA PNG sheet of the frames' cells, `columns` to a row.
 struct SheetSink {

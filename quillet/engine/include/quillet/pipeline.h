@@ -80,6 +80,7 @@ struct FramesResult {
   bool wantedAtLeast = false;  // that size is what the frames made so far already need
   char failureReason[kFailureReasonChars] = {};  // why it was not written; empty when unknown
   bool cancelled = false;  // the progress's cancel stopped the series before a frame
+  bool dataFailed = false;  // every frame went out, but the data file beside them did not
 };
 
 // Room for the line that refuses a sprite set, with a name of kPathChars in it.
@@ -91,7 +92,9 @@ struct JobResult {
   // A sprite set whose options do not fit the picture read (cells that do not divide it, a
   // pivot outside it, more frames than a set holds): the line that says so; nothing is made.
   char setRefused[kSetRefusedChars] = {};
-  bool Succeeded() const { return enlarge.enlarged && frames.framesWritten == frames.framesWanted; }
+  bool Succeeded() const {
+    return enlarge.enlarged && frames.framesWritten == frames.framesWanted && !frames.dataFailed;
+  }
   bool Cancelled() const { return enlarge.cancelled || frames.cancelled; }
 };
 

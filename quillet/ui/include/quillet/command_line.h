@@ -30,6 +30,7 @@ struct GivenValues {
   bool frames = false;
   bool format = false;
   bool sheet = false;
+  bool data = false;  // -data or -fps
   bool quiet = false;
   bool directions = false;
   bool cells = false;
@@ -41,6 +42,11 @@ struct GivenValues {
   bool inputsGiven = false;  // "--" was given
   std::vector<const char*> inputs;
 };
+
+// Most frames per second a data file is written with, and most frames it describes (its text
+// is made in memory, a few hundred bytes a frame).
+inline constexpr double kMaxFps = 1000.0;
+inline constexpr std::int32_t kMaxDataFrames = 100000;
 
 // Most frames to a row of a sprite sheet.
 inline constexpr int kMaxSheetColumns = 100000;
@@ -90,10 +96,10 @@ bool IsEmpty(const CommandLine& line);
 // value used. Unknown tokens go to unknown, which may collect them. False, with a message on standard error, when an input or output
 // name does not fit kPathChars with its terminator, or a value of -format (bmp or png),
 // -sheet (frames per row, with -format png), -background (#rrggbb), -directions (1 to 360),
-// -cells (WxH), -pivot (X,Y from 0), -canvas (keep) or -overwrite (yes or no) is not one;
-// when a set's option (-directions, -cells, -pivot, -canvas) comes without -format png; and
-// when -directions comes with -frames above 1 or -endangle. Every token after "--" is an
-// input of a batch.
+// -cells (WxH), -pivot (X,Y from 0), -canvas (keep), -data (json or godot), -fps (above 0 up
+// to kMaxFps) or -overwrite (yes or no) is not one; when a set's option (-directions, -cells,
+// -pivot, -canvas) or -data or -fps comes without -format png; and when -directions comes
+// with -frames above 1 or -endangle. Every token after "--" is an input of a batch.
 bool ParseCommandLine(CommandLine& line, RunParameters& run, GivenValues& given,
                       const UnknownArgumentReport& unknown);
 

@@ -85,7 +85,8 @@ int ReportJobResult(const AppState& app, const JobResult& job, std::string* out 
 JobResult RunOneShotJob(AppState& app, const ImageImporter& importer, int threads = 0);
 
 // Every file the job of run would write, in order: its one output, its sheet, or each frame of
-// its series.
+// its series, and its data file. Of a set of -cells only the names its directions alone would
+// give: the cells are known once the input is read.
 std::vector<std::string> JobOutputNames(const RunParameters& run);
 
 // Runs jobs until one ends without app.runAgain, and returns the status of that job, or 0
