@@ -1,8 +1,10 @@
 // Whole quillet jobs from 24-bit BMP files, in a fresh directory:
 //   - a 36-frame series (0 to 350 degrees) of a 256 x 256 sprite, on 1 and 2 threads;
 //   - one frame of it at 30 degrees;
+//   - the same series and frame of a dense 256 x 256 sheet of small outlined sprites (many
+//     colours, no flat background), with the score additions its phase search needs and makes;
 //   - a 1024 x 1000 sheet turned 30 degrees;
-//   - ImageMagick's naive pipeline for ONE frame of the sprite, when `convert` is installed:
+//   - ImageMagick's naive pipeline for ONE frame of either sprite, when `convert` is installed:
 //     convert in.bmp -sample 800% -filter point -distort SRT 30 -sample 12.5% out.bmp
 // and the peak resident memory of the quillet program running the sheet job, against the
 // size of the sheet's eight-times enlargement. The figures are summed up at the end.
@@ -23,6 +25,7 @@
 
 #include "quillet/pipeline.h"
 #include "quillet/job.h"
+#include "quillet/render.h"
 #include "test_images.h"
 
 extern char** environ;
@@ -32,6 +35,7 @@ namespace {
 using namespace quillet;
 
 constexpr char kSprite[] = "sprite256.bmp";
+constexpr char kDense[] = "dense256.bmp";
 constexpr char kSheet[] = "sheet1024.bmp";
 constexpr std::int32_t kSheetWidth = 1024, kSheetHeight = 1000;
 
@@ -45,6 +49,8 @@ void PrepareDirectory() {
   WorkingBitmap bitmap;
   testing::SetPicture(bitmap, testing::SpriteLike(256, 256, 6, 11));
   WriteBitmapFile(kSprite, bitmap);
+  testing::SetPicture(bitmap, testing::DenseSheet(256, 256, 96, 3));
+  WriteBitmapFile(kDense, bitmap);
   testing::SetPicture(bitmap, testing::SpriteLike(kSheetWidth, kSheetHeight, 8, 5));
   WriteBitmapFile(kSheet, bitmap);
 }
@@ -116,21 +122,53 @@ void BM_OneFrame30(benchmark::State& state) {
 }
 BENCHMARK(BM_OneFrame30)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// threads: 1 or 2
+void BM_DenseSeries36(benchmark::State& state) {
+  const int threads = static_cast<int>(state.range(0));
+  Measure(state, "dense_series" + std::to_string(threads), [&] { return Job(kDense, 36, 0, 350, threads); });
+}
+BENCHMARK(BM_DenseSeries36)->Arg(1)->Arg(2)->Iterations(6)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DenseOneFrame30(benchmark::State& state) {
+  Measure(state, "dense_frame", [&] { return Job(kDense, 1, 30, 30, 0); });
+}
+BENCHMARK(BM_DenseOneFrame30)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The phase search of the dense sheet's frame at 30 degrees alone, with its score additions.
+void BM_DenseSearch30(benchmark::State& state) {
+  WorkingBitmap bitmap;
+  testing::SetPicture(bitmap, testing::DenseSheet(256, 256, 96, 3));
+  testing::EnlargeInPlace(bitmap, 3);
+  const FramePlan plan = PlanFrame(HeaderWidth(bitmap.header.get()), HeaderHeight(bitmap.header.get()), 30, 1);
+  ScoreTable table;
+  BuildScoreTable(bitmap, 0, table);
+  SearchCounts counts;
+  for (auto _ : state) {
+    counts = {};
+    benchmark::DoNotOptimize(PhaseSearch(JobProgress{}, bitmap, plan, 0, &table, &counts));
+  }
+  Figures()["dense_needed"] = static_cast<double>(counts.needed);
+  Figures()["dense_made"] = static_cast<double>(counts.made);
+}
+BENCHMARK(BM_DenseSearch30)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_Sheet30(benchmark::State& state) {
   Measure(state, "sheet", [&] { return Job(kSheet, 1, 30, 30, 0); });
 }
 BENCHMARK(BM_Sheet30)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// sprite: 0 for the sprite, 1 for the dense sheet
 void BM_ConvertOneFrame(benchmark::State& state) {
   if (std::system("command -v convert >/dev/null 2>&1") != 0) {
     state.SkipWithError("ImageMagick's convert is not installed");
     return;
   }
-  const std::string command = std::string("convert ") + kSprite +
+  const bool dense = state.range(0) == 1;
+  const std::string command = std::string("convert ") + (dense ? kDense : kSprite) +
                               " -sample 800% -filter point -distort SRT 30 -sample 12.5% convert-out.bmp";
-  Measure(state, "convert", [&] { return std::system(command.c_str()) == 0; });
+  Measure(state, dense ? "dense_convert" : "convert", [&] { return std::system(command.c_str()) == 0; });
 }
-BENCHMARK(BM_ConvertOneFrame)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConvertOneFrame)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void PrintFigures() {
   const auto& f = Figures();
@@ -145,6 +183,15 @@ void PrintFigures() {
     std::printf("  ImageMagick's naive pipeline, one frame: %.3f s; series / that = %.2f\n", get("convert"),
                 get("series2") / get("convert"));
   std::printf("  one frame at 30 degrees: %.3f s\n", get("frame"));
+  std::printf("  36-frame series of a dense 256 x 256 sheet: %.3f s on 1 thread, %.3f s on 2 (speed-up %.2f)\n",
+              get("dense_series1"), get("dense_series2"),
+              get("dense_series2") > 0 ? get("dense_series1") / get("dense_series2") : 0.0);
+  if (get("dense_convert") > 0)
+    std::printf("  ImageMagick's naive pipeline, one frame of it: %.3f s; series / that = %.2f\n", get("dense_convert"),
+                get("dense_series2") / get("dense_convert"));
+  std::printf("  one frame of it at 30 degrees: %.3f s\n", get("dense_frame"));
+  std::printf("  its phase search at 30 degrees: %.0f score additions needed (M x M x output pixels), %.0f made (%.2f)\n",
+              get("dense_needed"), get("dense_made"), get("dense_needed") > 0 ? get("dense_made") / get("dense_needed") : 0.0);
   std::printf("  1024 x 1000 sheet at 30 degrees: %.3f s\n", get("sheet"));
   std::printf("  sheet job's peak memory / eight-times enlargement: %.2f\n", get("peak_ratio"));
 }

@@ -140,6 +140,7 @@ struct SearchBuffers {
   PaddedBuffer<AxisCursor> us, vs;
   PaddedBuffer<std::int32_t> rows, cols;
   PaddedBuffer<std::uint64_t> sums;
+  std::uint64_t rowsAdded = 0;  // rows of M candidates a pixel added
 };
 
 void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView& src, const std::vector<Axis>& uAxes,
@@ -165,6 +166,7 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
   const std::uint8_t* codes = table.codes.data();
   const std::uint32_t* values = table.values.data();
   const std::int64_t width = table.width;
+  const std::int32_t tileColumns = table.tileColumns;
   for (std::int64_t y = first; y <= last; ++y) {
     for (std::int64_t x0 = 0; x0 < plan.newW; x0 += kChunkPixels) {
       const std::int64_t n = std::min<std::int64_t>(kChunkPixels, plan.newW - x0);
@@ -219,11 +221,14 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
           if (row < 0) continue;
           const std::uint8_t* line = codes + row * width;
           if (!AnyNonZero(line + firstCol, lastCol - firstCol + 1)) continue;
-          const std::uint32_t* bandValues = values + ((row >> kBandShift) << 8);
+          const std::uint32_t* rowValues = TileValues(values, tileColumns, row, 0);
+          ++buffers.rowsAdded;
           std::uint64_t* s = sums + i * m;
           for (int j = 0; j < m; ++j) {
-            const std::uint8_t code = line[pixelCols[j]];
-            s[j] += code != kComputedCode ? bandValues[code] : NeighbourScore(src, row * src.stride + 3 * pixelCols[j]);
+            const std::int32_t col = pixelCols[j];
+            const std::uint8_t code = line[col];
+            s[j] += code != kComputedCode ? rowValues[((col >> kTileShift) << 8) + code]
+                                          : NeighbourScore(src, row * src.stride + 3 * col);
           }
         }
       }
@@ -240,7 +245,7 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
 // far. The scored rows are shared out in bands; integer sums do not depend on the order.
 // Progress is reported on the calling thread, in step order, as bands are finished.
 PhaseOffset Search(const JobProgress& progress, const FramePlan& plan, const ScoreTable& table, const SourceView& src,
-                   int threads) {
+                   int threads, SearchCounts* counts) {
   const int m = plan.M;
   const int candidates = m * m;
   std::vector<Axis> uAxes, vAxes;
@@ -283,6 +288,11 @@ PhaseOffset Search(const JobProgress& progress, const FramePlan& plan, const Sco
   std::vector<std::uint64_t> totals(static_cast<std::size_t>(candidates), 0);
   for (const SearchBuffers& b : buffers)
     for (int k = 0; k < candidates; ++k) totals[static_cast<std::size_t>(k)] += b.sums[static_cast<std::size_t>(k)];
+  if (counts) {
+    counts->needed += static_cast<std::uint64_t>(candidates) * static_cast<std::uint64_t>(plan.newW) *
+                      static_cast<std::uint64_t>(plan.newH);
+    for (const SearchBuffers& b : buffers) counts->made += b.rowsAdded * static_cast<std::uint64_t>(m);
+  }
   int best = 0;
   for (int k = 1; k < candidates; ++k)
     if (totals[static_cast<std::size_t>(k)] < totals[static_cast<std::size_t>(best)]) best = k;
@@ -350,14 +360,14 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
 }
 
 PhaseOffset PhaseSearch(const JobProgress& progress, const WorkingBitmap& source, const FramePlan& plan, int threads,
-                        ScoreTable* scores) {
+                        ScoreTable* scores, SearchCounts* counts) {
   if (!plan.valid || !HasImage24(source)) return {};
   if (threads <= 0) threads = HardwareThreads();
   ScoreTable own;
   ScoreTable& table = scores ? *scores : own;
   if (!ScoreTableFits(table, source)) BuildScoreTable(source, threads, table);
   const SourceView src = ViewOf(source);
-  return Search(progress, plan, table, src, threads);
+  return Search(progress, plan, table, src, threads, counts);
 }
 
 void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output,

@@ -18,11 +18,11 @@ struct Column {
   std::uint32_t up, mid, down;
 };
 
-// Counts of the scores of one band, keyed by value; new values stop being taken once it
-// is half full, so a band of many different scores only leaves more of them uncoded.
+// Counts of the scores of one tile, keyed by value; new values stop being taken once it
+// is half full, so a tile of many different scores only leaves more of them uncoded.
 class ValueCounts {
  public:
-  static constexpr std::size_t kSlots = 4096;
+  static constexpr std::size_t kSlots = 1024;
 
   void Add(std::uint32_t value) {
     std::size_t slot = Hash(value);
@@ -68,7 +68,7 @@ class ValueCounts {
   }
 
  private:
-  static std::size_t Hash(std::uint32_t value) { return (value * 2654435761u >> 20) & (kSlots - 1); }
+  static std::size_t Hash(std::uint32_t value) { return (value * 2654435761u >> 22) & (kSlots - 1); }
   std::array<std::uint32_t, kSlots> keys_{};
   std::array<std::uint32_t, kSlots> counts_{};
   std::array<std::uint8_t, kSlots> codes_{};
@@ -76,14 +76,13 @@ class ValueCounts {
   std::array<std::pair<std::int64_t, std::uint32_t>, kSlots / 2> ranked_{};  // (-count, value)
 };
 
-// Codes of the interior pixels of one band of rows and the band's list of values.
+// Codes of the interior pixels of one band of rows and the lists of values of its tiles.
 void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std::vector<std::uint32_t>& scratch,
                 ValueCounts& counts) {
   const std::int64_t first = std::max<std::int64_t>(1, band << kBandShift);
   const std::int64_t last = std::min<std::int64_t>(((band + 1) << kBandShift) - 1, src.height - 2);
   if (first > last) return;
   std::fill(scratch.begin(), scratch.begin() + (last - first + 1) * src.width, 0u);
-  counts.Clear();
   for (std::int64_t row = first; row <= last; ++row) {
     const std::uint8_t* mid = src.pixels + row * src.stride;
     const std::uint8_t* up = mid - src.stride;
@@ -97,25 +96,32 @@ void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std
       const std::uint32_t c = centre.mid;
       if (!(left.up == c && left.mid == c && left.down == c && centre.up == c && centre.down == c && right.up == c &&
             right.mid == c && right.down == c)) {
-        const std::uint32_t value = NeighbourScore(src, row * src.stride + 3 * col);
-        out[col] = value;
-        if (value != 0) counts.Add(value);
+        out[col] = NeighbourScore(src, row * src.stride + 3 * col);
       }
       left = centre;
       centre = right;
     }
   }
-  std::uint32_t* values = table.values.data() + (band << 8);
-  counts.ChooseCodes(values);
-  // A band's rows start on a block boundary, so its blocks are its own.
-  for (std::int64_t row = first; row <= last; ++row) {
-    const std::uint32_t* scores = scratch.data() + (row - first) * src.width;
-    std::uint8_t* codes = table.codes.data() + row * src.width;
-    std::uint8_t* blocks = table.blocks.data() + (row >> kBlockShift) * table.blockColumns;
-    for (std::int64_t col = 1; col + 1 < src.width; ++col) {
-      const std::uint8_t code = scores[col] == 0 ? 0 : counts.CodeOf(scores[col]);
-      codes[col] = code;
-      blocks[col >> kBlockShift] |= code;
+  for (std::int64_t tile = 0; tile < table.tileColumns; ++tile) {
+    const std::int64_t left = std::max<std::int64_t>(1, tile << kTileShift);
+    const std::int64_t right = std::min<std::int64_t>(((tile + 1) << kTileShift) - 1, src.width - 2);
+    counts.Clear();
+    for (std::int64_t row = first; row <= last; ++row) {
+      const std::uint32_t* scores = scratch.data() + (row - first) * src.width;
+      for (std::int64_t col = left; col <= right; ++col)
+        if (scores[col] != 0) counts.Add(scores[col]);
+    }
+    counts.ChooseCodes(table.values.data() + ((band * table.tileColumns + tile) << 8));
+    // A band's rows start on a block boundary and a tile's columns too, so its blocks are its own.
+    for (std::int64_t row = first; row <= last; ++row) {
+      const std::uint32_t* scores = scratch.data() + (row - first) * src.width;
+      std::uint8_t* codes = table.codes.data() + row * src.width;
+      std::uint8_t* blocks = table.blocks.data() + (row >> kBlockShift) * table.blockColumns;
+      for (std::int64_t col = left; col <= right; ++col) {
+        const std::uint8_t code = scores[col] == 0 ? 0 : counts.CodeOf(scores[col]);
+        codes[col] = code;
+        blocks[col >> kBlockShift] |= code;
+      }
     }
   }
 }
@@ -131,7 +137,8 @@ void BuildScoreTable(const WorkingBitmap& source, int threads, ScoreTable& table
   built.height = src.height;
   built.codes.assign(static_cast<std::size_t>(src.width) * static_cast<std::size_t>(src.height), 0);
   const std::int64_t bands = ((std::int64_t{src.height} - 1) >> kBandShift) + 1;
-  built.values.assign(static_cast<std::size_t>(bands) << 8, 0);
+  built.tileColumns = ((src.width - 1) >> kTileShift) + 1;
+  built.values.assign((static_cast<std::size_t>(bands) * static_cast<std::size_t>(built.tileColumns)) << 8, 0);
   built.blockColumns = ((src.width - 1) >> kBlockShift) + 1;
   built.blocks.assign(static_cast<std::size_t>(built.blockColumns) * static_cast<std::size_t>(((src.height - 1) >> kBlockShift) + 1), 0);
   if (src.width >= 3 && src.height >= 3) {

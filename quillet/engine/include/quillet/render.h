@@ -34,6 +34,13 @@ struct PhaseOffset {
   int j = 0;  // column offset index, 0..M-1
 };
 
+// Score additions of one phase search: M x M for every output pixel, and those it made (a
+// pixel's row of M candidates is skipped when every code it reads there is 0).
+struct SearchCounts {
+  std::uint64_t needed = 0;
+  std::uint64_t made = 0;
+};
+
 // Search grid size for an output of pixelCount pixels (32 down to 6).
 int SearchGridSize(std::int64_t pixelCount);
 
@@ -43,9 +50,10 @@ FramePlan PlanFrame(std::int32_t srcWidth, std::int32_t srcHeight, double angle,
 // Best sampling offset: lowest score, ties to the first in i-major order. threads <= 0
 // uses every core; every thread count gives the same offset.
 // Reports 5 + 85 x (i x M + j) / (M x M) for every step (i, j), i and j up to M, in order.
-// With scores, the table is used, and first built when it does not fit source.
+// With scores, the table is used, and first built when it does not fit source. With counts,
+// the search's additions are added to it.
 PhaseOffset PhaseSearch(const JobProgress& progress, const WorkingBitmap& source, const FramePlan& plan,
-                        int threads, ScoreTable* scores = nullptr);
+                        int threads, ScoreTable* scores = nullptr, SearchCounts* counts = nullptr);
 
 // Copies one source pixel into each output pixel of rows 1..newH-2 at offset, in bands of
 // rows on up to `threads` threads (<= 0: every core); every thread count gives the same bytes.
