@@ -41,6 +41,17 @@ struct SearchCounts {
   std::uint64_t made = 0;
 };
 
+// The forms of the phase search's inner loops: plain C++, SSE2 (every x86 build) and AVX2
+// (on processors that have it). Integer sums only, so every form gives the same bytes.
+enum class KernelPath { kPlain, kSse2, kAvx2 };
+
+// The form in use: the widest this processor runs, unless the environment variable
+// QUILLET_KERNELS (read once, at the first search) names plain, sse2 or avx2 and it runs here.
+KernelPath KernelsInUse();
+
+// Makes later searches use path; false, changing nothing, when this build or processor lacks it.
+bool UseKernels(KernelPath path);
+
 // Search grid size for an output of pixelCount pixels (32 down to 6).
 int SearchGridSize(std::int64_t pixelCount);
 

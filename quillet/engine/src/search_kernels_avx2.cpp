@@ -1,0 +1,103 @@
+// The search's inner loops with AVX2, used only on processors that have it: four positions at
+// once, and eight candidates' scores added at once into 32-bit sums. Each function
+// carries its own target, so nothing here runs without the check in Avx2SearchKernels.
+#include <immintrin.h>
+
+#include "search_kernels.h"
+
+namespace quillet {
+namespace {
+
+#define QUILLET_AVX2 __attribute__((target("avx2")))
+
+// For each of the m positions from at: the whole part where inside [1, limit), else outside;
+// then the step added.
+QUILLET_AVX2 inline void PositionsOf(double* at, const double* step, int m, double limit, double outside,
+                                     std::int32_t* out) {
+  const __m256d one = _mm256_set1_pd(1.0), upper = _mm256_set1_pd(limit), other = _mm256_set1_pd(outside);
+  int k = 0;
+  for (; k + 4 <= m; k += 4) {
+    const __m256d p = _mm256_loadu_pd(at + k);
+    const __m256d inside = _mm256_and_pd(_mm256_cmp_pd(p, one, _CMP_GE_OQ), _mm256_cmp_pd(p, upper, _CMP_LT_OQ));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm256_cvttpd_epi32(_mm256_blendv_pd(other, p, inside)));
+    _mm256_storeu_pd(at + k, _mm256_add_pd(p, _mm256_loadu_pd(step + k)));
+  }
+  for (; k < m; ++k) {
+    const double p = at[k];
+    out[k] = p >= 1 && p < limit ? static_cast<std::int32_t>(p) : static_cast<std::int32_t>(outside);
+    at[k] = p + step[k];
+  }
+}
+
+QUILLET_AVX2 void Avx2Positions(const PositionChunk& c) {
+  for (std::int64_t x = 0; x < c.n; ++x) {
+    PositionsOf(c.uAt, c.uStep, c.m, c.hLimit, -1.0, c.rows + x * c.m);
+    PositionsOf(c.vAt, c.vStep, c.m, c.wLimit, 0.0, c.cols + x * c.colStride);
+  }
+}
+
+QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
+  alignas(32) std::uint32_t sums[kMaxSearchGrid * kMaxSearchGrid];
+  const std::uint8_t* codes = c.table->codes.data();
+  const std::int64_t width = c.table->width;
+  const int m = c.m;
+  for (int k = 0; k < m * c.colStride; k += 8)
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums + k), _mm256_setzero_si256());
+  for (std::int64_t x = 0; x < c.n; ++x) {
+    PrefetchPixelCodes(c, x);
+    std::int32_t firstCol = 0, lastCol = 0;
+    if (!PixelSpan(c, x, firstCol, lastCol)) continue;
+    const std::int32_t* pixelRows = c.rows + x * m;
+    const std::int32_t* pixelCols = c.cols + x * c.colStride;
+    for (int i = 0; i < m; ++i) {
+      const std::int64_t row = pixelRows[i];
+      if (row < 0) continue;
+      const std::uint8_t* line = codes + row * width;
+      if (!AnyNonZero(line + firstCol, lastCol - firstCol + 1)) continue;
+      const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
+      ++*c.rowsAdded;
+      std::uint32_t* s = sums + i * c.colStride;
+      // Eight candidates at a time, then four; the columns past M are 0 and add 0. The scores
+      // are read one by one (gathers are slower than that on some processors) and added at once.
+      int j = 0;
+      for (; j + 8 <= m; j += 8) {
+        const std::int32_t* col = pixelCols + j;
+        const __m256i scores = _mm256_setr_epi32(
+            static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
+            static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
+            static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
+            static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])),
+            static_cast<int>(ScoreOf(c, rowValues, row, col[4], line[col[4]])),
+            static_cast<int>(ScoreOf(c, rowValues, row, col[5], line[col[5]])),
+            static_cast<int>(ScoreOf(c, rowValues, row, col[6], line[col[6]])),
+            static_cast<int>(ScoreOf(c, rowValues, row, col[7], line[col[7]])));
+        __m256i* at = reinterpret_cast<__m256i*>(s + j);
+        _mm256_store_si256(at, _mm256_add_epi32(_mm256_load_si256(at), scores));
+      }
+      for (; j < m; j += 4) {
+        const std::int32_t* col = pixelCols + j;
+        const __m128i scores = _mm_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
+                                              static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
+                                              static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
+                                              static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])));
+        __m128i* at = reinterpret_cast<__m128i*>(s + j);
+        _mm_store_si128(at, _mm_add_epi32(_mm_load_si128(at), scores));
+      }
+    }
+  }
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < m; ++j) c.sums[i * m + j] += sums[i * c.colStride + j];
+}
+
+#undef QUILLET_AVX2
+
+constexpr SearchKernels kAvx2{Avx2Positions, Avx2Score};
+
+}  // namespace
+
+const SearchKernels* Avx2SearchKernels() {
+  static const bool runs = __builtin_cpu_supports("avx2");
+  return runs ? &kAvx2 : nullptr;
+}
+
+}  // namespace quillet
