@@ -9,6 +9,7 @@
 
 #include "parallel.h"
 #include "score_table_internal.h"
+#include "search_kernels.h"
 
 namespace quillet {
 namespace {
@@ -77,13 +78,31 @@ class ValueCounts {
 };
 
 // Codes of the interior pixels of one band of rows and the lists of values of its tiles.
+// The scores of rows first..last, row by row from scratch, worked out from the packed
+// colours of rows first - 1 .. last + 1 by a vector kernel.
+void ScoreBandPacked(const SourceView& src, std::int64_t first, std::int64_t last, RowScores rowScores,
+                     std::vector<std::uint32_t>& packed, std::vector<std::uint32_t>& scratch) {
+  for (std::int64_t row = first - 1; row <= last + 1; ++row) {
+    const std::uint8_t* pixels = src.pixels + row * src.stride;
+    std::uint32_t* out = packed.data() + (row - first + 1) * src.width;
+    for (std::int64_t col = 0; col < src.width; ++col) out[col] = PackColour(pixels + 3 * col);
+  }
+  for (std::int64_t row = first; row <= last; ++row) {
+    const std::uint32_t* mid = packed.data() + (row - first + 1) * src.width;
+    std::uint32_t* out = scratch.data() + (row - first) * src.width;
+    rowScores(mid - src.width, mid, mid + src.width, src.width, out);
+  }
+}
+
 void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std::vector<std::uint32_t>& scratch,
-                ValueCounts& counts) {
+                std::vector<std::uint32_t>& packed, ValueCounts& counts) {
   const std::int64_t first = std::max<std::int64_t>(1, band << kBandShift);
   const std::int64_t last = std::min<std::int64_t>(((band + 1) << kBandShift) - 1, src.height - 2);
   if (first > last) return;
   std::fill(scratch.begin(), scratch.begin() + (last - first + 1) * src.width, 0u);
-  for (std::int64_t row = first; row <= last; ++row) {
+  const RowScores rowScores = ChosenSearchKernels().rowScores;
+  if (rowScores) ScoreBandPacked(src, first, last, rowScores, packed, scratch);
+  for (std::int64_t row = first; row <= last && !rowScores; ++row) {
     const std::uint8_t* mid = src.pixels + row * src.stride;
     const std::uint8_t* up = mid - src.stride;
     const std::uint8_t* down = mid + src.stride;
@@ -147,13 +166,15 @@ void BuildScoreTable(const WorkingBitmap& source, int threads, ScoreTable& table
     const int workers = std::min<int>(threads, static_cast<int>(bands));
     std::vector<std::vector<std::uint32_t>> scratch(static_cast<std::size_t>(workers));
     for (auto& rows : scratch) rows.resize(static_cast<std::size_t>(src.width) << kBandShift);
+    std::vector<std::vector<std::uint32_t>> packed(static_cast<std::size_t>(workers));
+    for (auto& rows : packed) rows.resize(static_cast<std::size_t>(src.width) * ((std::size_t{1} << kBandShift) + 2));
     std::vector<std::unique_ptr<ValueCounts>> counts(static_cast<std::size_t>(workers));
     for (auto& c : counts) c = std::make_unique<ValueCounts>();
     std::atomic<int> next{0};
     ParallelFor(workers, workers, [&](int worker) {
       const std::size_t w = static_cast<std::size_t>(worker);
       for (int band = next.fetch_add(1); band < bands; band = next.fetch_add(1))
-        EncodeBand(src, band, built, scratch[w], *counts[w]);
+        EncodeBand(src, band, built, scratch[w], packed[w], *counts[w]);
     });
   }
   // Marked as built from source only once whole, so a table left by a failure is never used.

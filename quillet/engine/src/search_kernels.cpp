@@ -50,7 +50,7 @@ void PlainScore(const ScoreChunk& c) {
   }
 }
 
-constexpr SearchKernels kPlain{PlainPositions, PlainScore};
+constexpr SearchKernels kPlain{PlainPositions, PlainScore, nullptr};
 
 // The path QUILLET_KERNELS names when this processor runs it, else the widest it runs.
 KernelPath StartingPath() {

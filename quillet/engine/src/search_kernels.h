@@ -56,10 +56,30 @@ struct ScoreChunk {
   std::uint64_t* rowsAdded;
 };
 
+// And for the score table: out[col] = the neighbour score of pixel col of row mid, for col
+// 1..width-2, from its rows of packed colours (bits 24-31 zero); null on the plain path,
+// which scores straight from the pixels.
+using RowScores = void (*)(const std::uint32_t* up, const std::uint32_t* mid, const std::uint32_t* down,
+                           std::int64_t width, std::uint32_t* out);
+
 struct SearchKernels {
   void (*positions)(const PositionChunk& chunk);
   void (*score)(const ScoreChunk& chunk);
+  RowScores rowScores;
 };
+
+// The neighbour score of packed colour c among its eight neighbours, as NeighbourScore gives it.
+inline std::uint32_t PackedNeighbourScore(std::uint32_t c, const std::uint32_t* up, const std::uint32_t* mid,
+                                          const std::uint32_t* down, std::int64_t col) {
+  const std::uint32_t around[8] = {up[col - 1],  up[col],     up[col + 1],  mid[col - 1],
+                                   mid[col + 1], down[col - 1], down[col], down[col + 1]};
+  std::uint32_t sum = 0;
+  for (std::uint32_t n : around) {
+    const std::uint32_t d = static_cast<std::uint32_t>(PixelDistance(c, n));
+    sum += d * d;
+  }
+  return sum;
+}
 
 // The kernels of each path; null when this build or processor has none.
 const SearchKernels& PlainSearchKernels();

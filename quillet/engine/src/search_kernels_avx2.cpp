@@ -89,9 +89,42 @@ QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
     for (int j = 0; j < m; ++j) c.sums[i * m + j] += sums[i * c.colStride + j];
 }
 
+// Squared colour distances of eight packed colours to eight others.
+QUILLET_AVX2 inline __m256i SquaredDistances(__m256i a, __m256i b) {
+  const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+  const __m256i evenBytes = _mm256_set1_epi32(0x00FF00FF);
+  // Per lane: blue + green in the low half, red in the high half, then their sum (at most 765).
+  const __m256i halves =
+      _mm256_add_epi32(_mm256_and_si256(d, evenBytes), _mm256_and_si256(_mm256_srli_epi32(d, 8), evenBytes));
+  const __m256i sum =
+      _mm256_add_epi32(_mm256_and_si256(halves, _mm256_set1_epi32(0xFFFF)), _mm256_srli_epi32(halves, 16));
+  return _mm256_madd_epi16(sum, sum);
+}
+
+QUILLET_AVX2 inline __m256i Load(const std::uint32_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+QUILLET_AVX2 void Avx2RowScores(const std::uint32_t* up, const std::uint32_t* mid, const std::uint32_t* down,
+                                std::int64_t width, std::uint32_t* out) {
+  std::int64_t col = 1;
+  for (; col + 9 <= width; col += 8) {
+    const __m256i c = Load(mid + col);
+    __m256i sum = _mm256_add_epi32(SquaredDistances(c, Load(up + col - 1)), SquaredDistances(c, Load(up + col)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(up + col + 1)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(mid + col - 1)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(mid + col + 1)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(down + col - 1)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(down + col)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(down + col + 1)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + col), sum);
+  }
+  for (; col + 1 < width; ++col) out[col] = PackedNeighbourScore(mid[col], up, mid, down, col);
+}
+
 #undef QUILLET_AVX2
 
-constexpr SearchKernels kAvx2{Avx2Positions, Avx2Score};
+constexpr SearchKernels kAvx2{Avx2Positions, Avx2Score, Avx2RowScores};
 
 }  // namespace
 

@@ -69,7 +69,36 @@ void Sse2Score(const ScoreChunk& c) {
     for (int j = 0; j < m; ++j) c.sums[i * m + j] += sums[i * c.colStride + j];
 }
 
-constexpr SearchKernels kSse2{Sse2Positions, Sse2Score};
+// Squared colour distances of four packed colours to four others.
+inline __m128i SquaredDistances(__m128i a, __m128i b) {
+  const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+  const __m128i evenBytes = _mm_set1_epi32(0x00FF00FF);
+  // Per lane: blue + green in the low half, red in the high half, then their sum (at most 765).
+  const __m128i halves = _mm_add_epi32(_mm_and_si128(d, evenBytes), _mm_and_si128(_mm_srli_epi32(d, 8), evenBytes));
+  const __m128i sum = _mm_add_epi32(_mm_and_si128(halves, _mm_set1_epi32(0xFFFF)), _mm_srli_epi32(halves, 16));
+  return _mm_madd_epi16(sum, sum);
+}
+
+inline __m128i Load(const std::uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+void Sse2RowScores(const std::uint32_t* up, const std::uint32_t* mid, const std::uint32_t* down, std::int64_t width,
+                   std::uint32_t* out) {
+  std::int64_t col = 1;
+  for (; col + 5 <= width; col += 4) {
+    const __m128i c = Load(mid + col);
+    __m128i sum = _mm_add_epi32(SquaredDistances(c, Load(up + col - 1)), SquaredDistances(c, Load(up + col)));
+    sum = _mm_add_epi32(sum, SquaredDistances(c, Load(up + col + 1)));
+    sum = _mm_add_epi32(sum, SquaredDistances(c, Load(mid + col - 1)));
+    sum = _mm_add_epi32(sum, SquaredDistances(c, Load(mid + col + 1)));
+    sum = _mm_add_epi32(sum, SquaredDistances(c, Load(down + col - 1)));
+    sum = _mm_add_epi32(sum, SquaredDistances(c, Load(down + col)));
+    sum = _mm_add_epi32(sum, SquaredDistances(c, Load(down + col + 1)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + col), sum);
+  }
+  for (; col + 1 < width; ++col) out[col] = PackedNeighbourScore(mid[col], up, mid, down, col);
+}
+
+constexpr SearchKernels kSse2{Sse2Positions, Sse2Score, Sse2RowScores};
 
 }  // namespace
 
