@@ -38,6 +38,7 @@ QUILLET_AVX2 void Avx2Positions(const PositionChunk& c) {
 
 QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
   alignas(32) std::uint32_t sums[kMaxSearchGrid * kMaxSearchGrid];
+  alignas(32) std::uint32_t rowScores[kMaxSearchGrid] = {};  // of the last row read
   const std::uint8_t* codes = c.table->codes.data();
   const std::int64_t width = c.table->width;
   const int m = c.m;
@@ -49,39 +50,52 @@ QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
     if (!PixelSpan(c, x, firstCol, lastCol)) continue;
     const std::int32_t* pixelRows = c.rows + x * m;
     const std::int32_t* pixelCols = c.cols + x * c.colStride;
+    // Rows grow with i, often by 0: a row's scores are read once for all the candidates on it.
+    std::int64_t lastRow = -1;
+    bool lastScores = false;  // whether the last row read scores anything
     for (int i = 0; i < m; ++i) {
       const std::int64_t row = pixelRows[i];
       if (row < 0) continue;
-      const std::uint8_t* line = codes + row * width;
-      if (!AnyNonZero(line + firstCol, lastCol - firstCol + 1)) continue;
-      const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
+      if (row != lastRow) {
+        lastRow = row;
+        const std::uint8_t* line = codes + row * width;
+        lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
+        if (!lastScores) continue;
+        const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
+        // Eight candidates at a time, then four; the columns past M are 0 and score 0. The scores
+        // are read one by one (gathers are slower than that on some processors).
+        int j = 0;
+        for (; j + 8 <= m; j += 8) {
+          const std::int32_t* col = pixelCols + j;
+          _mm256_store_si256(reinterpret_cast<__m256i*>(rowScores + j),
+                             _mm256_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[4], line[col[4]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[5], line[col[5]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[6], line[col[6]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[7], line[col[7]]))));
+        }
+        for (; j < m; j += 4) {
+          const std::int32_t* col = pixelCols + j;
+          // Stored eight lanes wide, so that the eight-lane read below is served from the store.
+          _mm256_store_si256(reinterpret_cast<__m256i*>(rowScores + j),
+                             _mm256_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])), 0, 0, 0,
+                                               0));
+        }
+      } else if (!lastScores) {
+        continue;
+      }
       ++*c.rowsAdded;
       std::uint32_t* s = sums + i * c.colStride;
-      // Eight candidates at a time, then four; the columns past M are 0 and add 0. The scores
-      // are read one by one (gathers are slower than that on some processors) and added at once.
-      int j = 0;
-      for (; j + 8 <= m; j += 8) {
-        const std::int32_t* col = pixelCols + j;
-        const __m256i scores = _mm256_setr_epi32(
-            static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
-            static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
-            static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
-            static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])),
-            static_cast<int>(ScoreOf(c, rowValues, row, col[4], line[col[4]])),
-            static_cast<int>(ScoreOf(c, rowValues, row, col[5], line[col[5]])),
-            static_cast<int>(ScoreOf(c, rowValues, row, col[6], line[col[6]])),
-            static_cast<int>(ScoreOf(c, rowValues, row, col[7], line[col[7]])));
+      for (int j = 0; j < m; j += 8) {
         __m256i* at = reinterpret_cast<__m256i*>(s + j);
-        _mm256_store_si256(at, _mm256_add_epi32(_mm256_load_si256(at), scores));
-      }
-      for (; j < m; j += 4) {
-        const std::int32_t* col = pixelCols + j;
-        const __m128i scores = _mm_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
-                                              static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
-                                              static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
-                                              static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])));
-        __m128i* at = reinterpret_cast<__m128i*>(s + j);
-        _mm_store_si128(at, _mm_add_epi32(_mm_load_si128(at), scores));
+        _mm256_store_si256(at, _mm256_add_epi32(_mm256_load_si256(at),
+                                                _mm256_load_si256(reinterpret_cast<const __m256i*>(rowScores + j))));
       }
     }
   }

@@ -35,6 +35,7 @@ void Sse2Positions(const PositionChunk& c) {
 
 void Sse2Score(const ScoreChunk& c) {
   alignas(16) std::uint32_t sums[kMaxSearchGrid * kMaxSearchGrid];
+  alignas(16) std::uint32_t rowScores[kMaxSearchGrid] = {};  // of the last row read
   const std::uint8_t* codes = c.table->codes.data();
   const std::int64_t width = c.table->width;
   const int m = c.m;
@@ -46,22 +47,35 @@ void Sse2Score(const ScoreChunk& c) {
     if (!PixelSpan(c, x, firstCol, lastCol)) continue;
     const std::int32_t* pixelRows = c.rows + x * m;
     const std::int32_t* pixelCols = c.cols + x * c.colStride;
+    // Rows grow with i, often by 0: a row's scores are read once for all the candidates on it.
+    std::int64_t lastRow = -1;
+    bool lastScores = false;  // whether the last row read scores anything
     for (int i = 0; i < m; ++i) {
       const std::int64_t row = pixelRows[i];
       if (row < 0) continue;
-      const std::uint8_t* line = codes + row * width;
-      if (!AnyNonZero(line + firstCol, lastCol - firstCol + 1)) continue;
-      const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
+      if (row != lastRow) {
+        lastRow = row;
+        const std::uint8_t* line = codes + row * width;
+        lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
+        if (!lastScores) continue;
+        const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
+        // Four candidates at a time; the columns past M are 0 and score 0.
+        for (int j = 0; j < m; j += 4) {
+          const std::int32_t* col = pixelCols + j;
+          _mm_store_si128(reinterpret_cast<__m128i*>(rowScores + j),
+                          _mm_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
+                                         static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
+                                         static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
+                                         static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]]))));
+        }
+      } else if (!lastScores) {
+        continue;
+      }
       ++*c.rowsAdded;
-      __m128i* s = reinterpret_cast<__m128i*>(sums + i * c.colStride);
-      // Four candidates at a time; the columns past M are 0 and add 0.
-      for (int j = 0; j < m; j += 4, ++s) {
-        const std::int32_t* col = pixelCols + j;
-        const __m128i scores = _mm_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
-                                              static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
-                                              static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
-                                              static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])));
-        _mm_store_si128(s, _mm_add_epi32(_mm_load_si128(s), scores));
+      std::uint32_t* s = sums + i * c.colStride;
+      for (int j = 0; j < m; j += 4) {
+        __m128i* at = reinterpret_cast<__m128i*>(s + j);
+        _mm_store_si128(at, _mm_add_epi32(_mm_load_si128(at), _mm_load_si128(reinterpret_cast<const __m128i*>(rowScores + j))));
       }
     }
   }
