@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <atomic>
 #include <memory>
 #include <utility>
@@ -77,7 +79,6 @@ class ValueCounts {
   std::array<std::pair<std::int64_t, std::uint32_t>, kSlots / 2> ranked_{};  // (-count, value)
 };
 
-// Codes of the interior pixels of one band of rows and the lists of values of its tiles.
 // The scores of rows first..last, row by row from scratch, worked out from the packed
 // colours of rows first - 1 .. last + 1 by a vector kernel.
 void ScoreBandPacked(const SourceView& src, std::int64_t first, std::int64_t last, RowScores rowScores,
@@ -85,7 +86,16 @@ void ScoreBandPacked(const SourceView& src, std::int64_t first, std::int64_t las
   for (std::int64_t row = first - 1; row <= last + 1; ++row) {
     const std::uint8_t* pixels = src.pixels + row * src.stride;
     std::uint32_t* out = packed.data() + (row - first + 1) * src.width;
-    for (std::int64_t col = 0; col < src.width; ++col) out[col] = PackColour(pixels + 3 * col);
+    std::int64_t col = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      // Four bytes read at once for each pixel but the last, whose fourth may lie past the rows.
+      for (; col + 1 < src.width; ++col) {
+        std::uint32_t word;
+        std::memcpy(&word, pixels + 3 * col, 4);
+        out[col] = word & 0xFFFFFFu;
+      }
+    }
+    for (; col < src.width; ++col) out[col] = PackColour(pixels + 3 * col);
   }
   for (std::int64_t row = first; row <= last; ++row) {
     const std::uint32_t* mid = packed.data() + (row - first + 1) * src.width;
@@ -94,14 +104,30 @@ void ScoreBandPacked(const SourceView& src, std::int64_t first, std::int64_t las
   }
 }
 
+// The first column from col up to end whose score is other than 0; end when there is none.
+// Runs of 0 are passed over four scores at a time.
+inline std::int64_t NextScored(const std::uint32_t* scores, std::int64_t col, std::int64_t end) {
+  for (; col + 4 <= end; col += 4) {
+    std::uint64_t low, high;
+    std::memcpy(&low, scores + col, 8);
+    std::memcpy(&high, scores + col + 2, 8);
+    if ((low | high) != 0) break;
+  }
+  while (col < end && scores[col] == 0) ++col;
+  return col;
+}
+
+// Codes of the interior pixels of one band of rows and the lists of values of its tiles.
 void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std::vector<std::uint32_t>& scratch,
                 std::vector<std::uint32_t>& packed, ValueCounts& counts) {
   const std::int64_t first = std::max<std::int64_t>(1, band << kBandShift);
   const std::int64_t last = std::min<std::int64_t>(((band + 1) << kBandShift) - 1, src.height - 2);
   if (first > last) return;
-  std::fill(scratch.begin(), scratch.begin() + (last - first + 1) * src.width, 0u);
   const RowScores rowScores = ChosenSearchKernels().rowScores;
-  if (rowScores) ScoreBandPacked(src, first, last, rowScores, packed, scratch);
+  if (rowScores)
+    ScoreBandPacked(src, first, last, rowScores, packed, scratch);  // every interior score written
+  else
+    std::fill(scratch.begin(), scratch.begin() + (last - first + 1) * src.width, 0u);
   for (std::int64_t row = first; row <= last && !rowScores; ++row) {
     const std::uint8_t* mid = src.pixels + row * src.stride;
     const std::uint8_t* up = mid - src.stride;
@@ -127,17 +153,20 @@ void EncodeBand(const SourceView& src, std::int64_t band, ScoreTable& table, std
     counts.Clear();
     for (std::int64_t row = first; row <= last; ++row) {
       const std::uint32_t* scores = scratch.data() + (row - first) * src.width;
-      for (std::int64_t col = left; col <= right; ++col)
-        if (scores[col] != 0) counts.Add(scores[col]);
+      for (std::int64_t col = NextScored(scores, left, right + 1); col <= right;
+           col = NextScored(scores, col + 1, right + 1))
+        counts.Add(scores[col]);
     }
     counts.ChooseCodes(table.values.data() + ((band * table.tileColumns + tile) << 8));
     // A band's rows start on a block boundary and a tile's columns too, so its blocks are its own.
+    // Codes and blocks start at 0, which a score of 0 leaves.
     for (std::int64_t row = first; row <= last; ++row) {
       const std::uint32_t* scores = scratch.data() + (row - first) * src.width;
       std::uint8_t* codes = table.codes.data() + row * src.width;
       std::uint8_t* blocks = table.blocks.data() + (row >> kBlockShift) * table.blockColumns;
-      for (std::int64_t col = left; col <= right; ++col) {
-        const std::uint8_t code = scores[col] == 0 ? 0 : counts.CodeOf(scores[col]);
+      for (std::int64_t col = NextScored(scores, left, right + 1); col <= right;
+           col = NextScored(scores, col + 1, right + 1)) {
+        const std::uint8_t code = counts.CodeOf(scores[col]);
         codes[col] = code;
         blocks[col >> kBlockShift] |= code;
       }
