@@ -79,8 +79,8 @@ QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
         }
         for (; j < m; j += 4) {
           const std::int32_t* col = pixelCols + j;
-          // Stored eight lanes wide, so that the eight-lane read below is served from the store.
-          _mm256_store_si256(reinterpret_cast<__m256i*>(rowScores + j),
+          // Stored eight lanes wide (the lanes past M are not read), as the sums read them.
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(rowScores + j),
                              _mm256_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
                                                static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
                                                static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
