@@ -73,7 +73,7 @@ bool Job(const char* input, int frames, double angle, double endAngle, int threa
          RunFrames(app, ProgressOf(app), BmpFileSink(BmpFileOptions{}), threads).framesWritten == (frames > 1 ? frames : 1);
 }
 
-// Runs work once per iteration; keeps the fastest run under name.
+// Runs work once per iteration; keeps the fastest run under name when every run succeeded.
 template <typename Work>
 void Measure(benchmark::State& state, const std::string& name, Work work) {
   PrepareDirectory();
@@ -84,7 +84,10 @@ void Measure(benchmark::State& state, const std::string& name, Work work) {
     ok = work() && ok;
     best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
-  if (!ok) state.SkipWithError("a run failed");
+  if (!ok) {
+    state.SkipWithError("a run failed");  // and no figure: a failed run's time means nothing
+    return;
+  }
   Figures()[name] = best;
 }
 
