@@ -228,19 +228,27 @@ struct FrameCase {
 constexpr double kAngles[] = {0, 30, 45, 90, 180, -17.5, 359.9};
 constexpr double kScales[] = {0.5, 1, 1.5, 3};
 
-// Every frame on 1, 2 and 3 threads; all three must give the pinned bytes.
+// Every frame with every kernel path this processor runs, on 1, 2 and 3 threads; each must
+// give the pinned bytes.
 void CheckFrames(const std::vector<FrameCase>& cases) {
-  std::vector<std::pair<std::string, std::uint64_t>> seen;
+  const KernelPath before = KernelsInUse();
   AppState app;
-  for (const FrameCase& c : cases) {
-    const WorkingBitmap& source = EightTimes(c.sprite);
-    const std::uint64_t single = HashOf(RenderFrameBitmap(ProgressOf(app), source, c.angle, c.scale, 1));
-    seen.emplace_back(FrameKey("frame", c.sprite, c.angle, c.scale), single);
-    for (int threads : {2, 3})
-      EXPECT_EQ(HashOf(RenderFrameBitmap(ProgressOf(app), source, c.angle, c.scale, threads)), single)
-          << c.sprite << " " << c.angle << " " << c.scale << " threads " << threads;
+  for (KernelPath path : {KernelPath::kPlain, KernelPath::kSse2, KernelPath::kAvx2}) {
+    if (!UseKernels(path)) continue;
+    std::vector<std::pair<std::string, std::uint64_t>> seen;
+    for (const FrameCase& c : cases) {
+      const WorkingBitmap& source = EightTimes(c.sprite);
+      const std::uint64_t single = HashOf(RenderFrameBitmap(ProgressOf(app), source, c.angle, c.scale, 1));
+      seen.emplace_back(FrameKey("frame", c.sprite, c.angle, c.scale), single);
+      for (int threads : {2, 3})
+        EXPECT_EQ(HashOf(RenderFrameBitmap(ProgressOf(app), source, c.angle, c.scale, threads)), single)
+            << c.sprite << " " << c.angle << " " << c.scale << " threads " << threads << " path "
+            << static_cast<int>(path);
+    }
+    SCOPED_TRACE("kernel path " + std::to_string(static_cast<int>(path)));
+    ExpectPinned(seen);
   }
-  ExpectPinned(seen);
+  UseKernels(before);
 }
 
 TEST(OutputPins, SmallFramesOverAnglesAndScales) {

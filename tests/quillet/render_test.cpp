@@ -191,6 +191,37 @@ TEST(RenderFrame, ThreadsChangeNoByte) {
   }
 }
 
+// Every kernel path this processor runs gives the plain path's phase, additions and bytes, on
+// every search grid size from 32 down to 6, over a dense sheet and a picture of wide flat areas.
+TEST(RenderFrame, KernelPathsAgreeOnEveryGridSize) {
+  const KernelPath before = KernelsInUse();
+  for (const Picture& picture : {testing::DenseSheet(64, 64, 40, 5), testing::SpriteLike(64, 64, 4, 8)}) {
+    WorkingBitmap source;
+    testing::SetPicture(source, picture);
+    testing::EnlargeInPlace(source, 3);
+    for (const auto& [scale, m] : std::vector<std::pair<double, int>>{
+             {0.3, 32}, {1, 24}, {1.8, 16}, {2.5, 12}, {3.5, 10}, {4.5, 8}, {6, 6}}) {
+      const FramePlan plan = PlanFrame(512, 512, 30, scale);
+      ASSERT_EQ(plan.M, m) << scale;
+      AppState app;
+      ASSERT_TRUE(UseKernels(KernelPath::kPlain));
+      SearchCounts plainCounts;
+      const PhaseOffset plain = PhaseSearch(ProgressOf(app), source, plan, 2, nullptr, {}, &plainCounts);
+      const Frame reference = Render(source, 30, scale, 2);
+      for (KernelPath path : {KernelPath::kSse2, KernelPath::kAvx2}) {
+        if (!UseKernels(path)) continue;
+        SearchCounts counts;
+        const PhaseOffset offset = PhaseSearch(ProgressOf(app), source, plan, 3, nullptr, {}, &counts);
+        EXPECT_EQ(offset.i, plain.i) << scale << " path " << static_cast<int>(path);
+        EXPECT_EQ(offset.j, plain.j) << scale << " path " << static_cast<int>(path);
+        EXPECT_EQ(counts.made, plainCounts.made) << scale << " path " << static_cast<int>(path);
+        EXPECT_EQ(Render(source, 30, scale, 1).bytes, reference.bytes) << scale << " path " << static_cast<int>(path);
+      }
+    }
+  }
+  UseKernels(before);
+}
+
 TEST(RenderFrame, WritesOnlyFrom24BitImages) {
   const std::string dir = testing::MakeTempDir();
   AppState app;

@@ -41,6 +41,51 @@ Picture SpriteLike(std::int32_t width, std::int32_t height, int colours, std::ui
   return p;
 }
 
+Picture DenseSheet(std::int32_t width, std::int32_t height, int colours, std::uint32_t seed) {
+  std::uint32_t state = seed * 2654435761u + 1;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  };
+  std::vector<std::uint32_t> palette;
+  for (int k = 0; k < colours; ++k) palette.push_back(next() & 0xFFFFFF);
+  auto pick = [&] { return palette[next() % palette.size()]; };
+  Picture p = Plain(width, height, 0);
+  for (std::int32_t top = 0; top < height;) {
+    const std::int32_t rowHeight = 6 + static_cast<std::int32_t>(next() % 8);
+    for (std::int32_t left = 0; left < width;) {
+      const std::int32_t cellWidth = 6 + static_cast<std::int32_t>(next() % 8);
+      const bool dithered = next() % 2 == 0;
+      const std::uint32_t outline = pick(), body = pick(), shade = pick(), light = pick(), detail = pick();
+      const std::int32_t band = 2 + static_cast<std::int32_t>(next() % 3);
+      for (std::int32_t y = top; y < top + rowHeight && y < height; ++y)
+        for (std::int32_t x = left; x < left + cellWidth && x < width; ++x) {
+          const std::int32_t dx = x - left, dy = y - top;
+          std::uint32_t c = body;
+          if (dx == 0 || dy == 0 || dx == cellWidth - 1 || dy == rowHeight - 1)
+            c = outline;
+          else if (dy >= rowHeight - 1 - band)
+            c = shade;
+          else if (dy == 1 || dx == 1)
+            c = light;
+          else if (dithered && (dx + dy) % 2 == 0)
+            c = shade;
+          p.At(x, y) = c;
+        }
+      for (int dot = 0; dot < 4; ++dot) {
+        const std::int32_t x = left + 2 + static_cast<std::int32_t>(next() % static_cast<std::uint32_t>(cellWidth - 4));
+        const std::int32_t y = top + 2 + static_cast<std::int32_t>(next() % static_cast<std::uint32_t>(rowHeight - 4));
+        if (x < width && y < height) p.At(x, y) = detail;
+      }
+      left += cellWidth;
+    }
+    top += rowHeight;
+  }
+  return p;
+}
+
 Picture Replicate(const Picture& picture, int factor) {
   Picture out = Plain(picture.width * factor, picture.height * factor, 0);
   for (std::int32_t y = 0; y < out.height; ++y)

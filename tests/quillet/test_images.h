@@ -24,6 +24,11 @@ Picture Plain(std::int32_t width, std::int32_t height, std::uint32_t colour);
 // Random colours drawn from a palette of `colours` entries, with runs like a sprite's.
 Picture SpriteLike(std::int32_t width, std::int32_t height, int colours, std::uint32_t seed);
 
+// A packed sheet of small sprites: cells of 6 to 13 pixels in rows, touching with no
+// background between them, each an outlined body (half of them dithered) with a shaded
+// band, a highlight and a few detail pixels, drawn from a palette of `colours` entries.
+Picture DenseSheet(std::int32_t width, std::int32_t height, int colours, std::uint32_t seed);
+
 // Each pixel becomes a factor x factor block.
 Picture Replicate(const Picture& picture, int factor);
 

@@ -10,6 +10,7 @@
 
 #include "parallel.h"
 #include "score_table_internal.h"
+#include "search_kernels.h"
 
 namespace quillet {
 namespace {
@@ -18,8 +19,8 @@ constexpr double kNegativeRadiansPerDegree = -0.017453292519943295;
 constexpr std::int64_t kMaxOutputSide = std::int64_t{1} << 24;
 
 // A candidate's score sums at most one neighbour score per pixel of the largest block.
-constexpr std::uint64_t kMaxPixelScore = 8u * 765u * 765u;
-static_assert(kMaxPixelBlockBytes / 3 * kMaxPixelScore < (std::uint64_t{1} << 63), "candidate scores must not overflow");
+static_assert(kMaxPixelBlockBytes / 3 * kMaxNeighbourScore < (std::uint64_t{1} << 63),
+              "candidate scores must not overflow");
 
 // One coordinate of the positions a walk over output pixels lands on in the enlargement:
 // it starts at start, grows by step from pixel to pixel along a row and by rowStep from
@@ -76,50 +77,16 @@ void WalkRow(const Walk& walk, std::int64_t y, AxisCursor u, AxisCursor v, Visit
   for (std::int64_t x = 0; x < walk.cols; ++x, u.NextPixel(), v.NextPixel()) visit(y, x, u.At(), v.At());
 }
 
-// True when any of the n >= 1 bytes from p is not 0.
-bool AnyNonZero(const std::uint8_t* p, std::int64_t n) {
-  if (n < 8) {
-    unsigned any = 0;
-    for (std::int64_t k = 0; k < n; ++k) any |= p[k];
-    return any != 0;
-  }
-  std::uint64_t any = 0, word = 0;
-  for (std::int64_t k = 0; k + 8 < n; k += 8) {
-    std::memcpy(&word, p + k, 8);
-    any |= word;
-  }
-  std::memcpy(&word, p + n - 8, 8);
-  return (any | word) != 0;
-}
-
 // Asks for the cache line at p to be loaded, without waiting for it.
 inline void PrefetchRead(const void* p) { __builtin_prefetch(p, 0, 3); }
 
 // Sub-samples or pixels between a read's start and its use.
 constexpr std::int64_t kReadAhead = 16;
-constexpr std::int64_t kPixelsAhead = 4;  // the same for the search, whose pixels do far more
-
-// True when a code of rows firstRow..lastRow, columns firstCol..lastCol may be other than 0.
-bool AnyBlockCoded(const ScoreTable& table, std::int32_t firstRow, std::int32_t lastRow, std::int32_t firstCol,
-                   std::int32_t lastCol) {
-  const std::int32_t left = firstCol >> kBlockShift, right = lastCol >> kBlockShift;
-  for (std::int32_t row = firstRow >> kBlockShift; row <= lastRow >> kBlockShift; ++row) {
-    const std::uint8_t* blocks = table.blocks.data() + std::int64_t{row} * table.blockColumns;
-    for (std::int32_t col = left; col <= right; ++col)
-      if (blocks[col] != 0) return true;
-  }
-  return false;
-}
 
 int StepPosition(int i, int j, int m) { return 5 + 85 * (i * m + j) / (m * m); }
 
 constexpr std::int64_t kSearchBandRows = 4;  // output rows per piece of the search's work
-constexpr std::int64_t kChunkPixels = 256;   // pixels of a row whose positions are worked out at once
 
-// Adds to sums[i x M + j] the scores under the pixels of output rows first..last for every
-// candidate (i, j). A candidate's rows of the enlargement depend on i alone and its columns
-// on j alone, so each pixel needs M rows and M columns; the M x M scores it adds then lie in
-// a small block of the table.
 // Each buffer keeps a cache line of unused room on both sides, so that what one worker
 // writes for every pixel never shares a line with another worker's buffers.
 template <typename T>
@@ -137,100 +104,52 @@ class PaddedBuffer {
 };
 
 struct SearchBuffers {
-  PaddedBuffer<AxisCursor> us, vs;
+  PaddedBuffer<AxisCursor> us, vs;          // at the first pixel of the row
+  PaddedBuffer<double> uAt, vAt;            // along the row
   PaddedBuffer<std::int32_t> rows, cols;
   PaddedBuffer<std::uint64_t> sums;
+  std::uint64_t rowsAdded = 0;  // rows of M candidates a pixel added
 };
 
+// Adds to sums[i x M + j] the scores under the pixels of output rows first..last for every
+// candidate (i, j). A candidate's rows of the enlargement depend on i alone and its columns
+// on j alone, so each pixel needs M rows and M columns; the M x M scores it adds then lie in
+// a small block of the table.
 void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView& src, const std::vector<Axis>& uAxes,
-               const std::vector<Axis>& vAxes, std::int64_t first, std::int64_t last, SearchBuffers& buffers) {
-  PaddedBuffer<AxisCursor>& us = buffers.us;
-  PaddedBuffer<AxisCursor>& vs = buffers.vs;
-  PaddedBuffer<std::int32_t>& rows = buffers.rows;
-  PaddedBuffer<std::int32_t>& cols = buffers.cols;
-  std::uint64_t* sums = buffers.sums.data();
+               const std::vector<Axis>& vAxes, const std::vector<double>& uSteps, const std::vector<double>& vSteps,
+               std::int64_t first, std::int64_t last, const SearchKernels& kernels, SearchBuffers& buffers) {
   const int m = plan.M;
-  const double wLimit = plan.srcWidth - 1;
-  const double hLimit = plan.srcHeight - 1;
   for (int k = 0; k < m; ++k) {
-    us[static_cast<std::size_t>(k)] = AxisCursor(uAxes[static_cast<std::size_t>(k)]);
-    vs[static_cast<std::size_t>(k)] = AxisCursor(vAxes[static_cast<std::size_t>(k)]);
+    AxisCursor& u = buffers.us[static_cast<std::size_t>(k)];
+    AxisCursor& v = buffers.vs[static_cast<std::size_t>(k)];
+    u = AxisCursor(uAxes[static_cast<std::size_t>(k)]);
+    v = AxisCursor(vAxes[static_cast<std::size_t>(k)]);
     for (std::int64_t y = 0; y < first; ++y) {
-      us[static_cast<std::size_t>(k)].NextRow();
-      vs[static_cast<std::size_t>(k)].NextRow();
+      u.NextRow();
+      v.NextRow();
     }
   }
-  // Per pixel of a chunk: the M rows (-1 when outside the scored area) and the M columns
-  // (0 when outside: the outermost column scores nothing).
-  const std::uint8_t* codes = table.codes.data();
-  const std::uint32_t* values = table.values.data();
-  const std::int64_t width = table.width;
+  // Along a row the kernels step the positions themselves, with the cursors' additions in
+  // the cursors' order.
+  PositionChunk positions{buffers.uAt.data(), buffers.vAt.data(), uSteps.data(), vSteps.data(), m, ColumnStride(m),
+                          0, plan.srcHeight - 1.0, plan.srcWidth - 1.0, buffers.rows.data(), buffers.cols.data()};
+  const ScoreChunk scores{&table, &src, buffers.rows.data(), buffers.cols.data(), m, ColumnStride(m), 0,
+                          buffers.sums.data(), &buffers.rowsAdded};
   for (std::int64_t y = first; y <= last; ++y) {
+    for (int k = 0; k < m; ++k) {
+      buffers.uAt[static_cast<std::size_t>(k)] = buffers.us[static_cast<std::size_t>(k)].At();
+      buffers.vAt[static_cast<std::size_t>(k)] = buffers.vs[static_cast<std::size_t>(k)].At();
+    }
     for (std::int64_t x0 = 0; x0 < plan.newW; x0 += kChunkPixels) {
-      const std::int64_t n = std::min<std::int64_t>(kChunkPixels, plan.newW - x0);
-      // Pixel by pixel, all M cursors of each axis at once: each cursor's additions still come
-      // in its own order, and the M chains of additions overlap instead of waiting on each other.
-      for (std::int64_t x = 0; x < n; ++x) {
-        std::int32_t* pixelRows = rows.data() + x * m;
-        std::int32_t* pixelCols = cols.data() + x * m;
-        for (int k = 0; k < m; ++k) {
-          // Inside these bounds the position is also usable and its neighbours lie in the picture.
-          AxisCursor& u = us[static_cast<std::size_t>(k)];
-          const double uu = u.At();
-          pixelRows[k] = uu >= 1 && uu < hLimit ? static_cast<std::int32_t>(uu) : -1;
-          u.NextPixel();
-        }
-        for (int k = 0; k < m; ++k) {
-          AxisCursor& v = vs[static_cast<std::size_t>(k)];
-          const double vv = v.At();
-          pixelCols[k] = vv >= 1 && vv < wLimit ? static_cast<std::int32_t>(vv) : 0;
-          v.NextPixel();
-        }
-      }
-      for (std::int64_t x = 0; x < n; ++x) {
-        const std::int32_t* pixelRows = rows.data() + x * m;
-        const std::int32_t* pixelCols = cols.data() + x * m;
-        if (x + kPixelsAhead < n) {  // the codes a later pixel reads, asked for now
-          const std::int32_t* aheadRows = pixelRows + kPixelsAhead * m;
-          const std::int64_t aheadCol = pixelCols[kPixelsAhead * m + m / 2];
-          for (int i = 0; i < m; ++i)
-            if (aheadRows[i] >= 0) PrefetchRead(codes + aheadRows[i] * width + aheadCol);
-        }
-        // The columns inside the scored area span first..last; a row whose codes there are
-        // all 0 adds nothing (code 0 is the score 0), and neither do the columns outside.
-        std::int32_t firstCol = std::numeric_limits<std::int32_t>::max(), lastCol = 0;
-        for (int j = 0; j < m; ++j) {
-          const std::int32_t col = pixelCols[j];
-          if (col == 0) continue;
-          firstCol = std::min(firstCol, col);
-          lastCol = std::max(lastCol, col);
-        }
-        if (lastCol == 0) continue;
-        std::int32_t firstRow = std::numeric_limits<std::int32_t>::max(), lastRow = -1;
-        for (int i = 0; i < m; ++i) {
-          const std::int32_t row = pixelRows[i];
-          if (row < 0) continue;
-          firstRow = std::min(firstRow, row);
-          lastRow = std::max(lastRow, row);
-        }
-        if (lastRow < 0 || !AnyBlockCoded(table, firstRow, lastRow, firstCol, lastCol)) continue;
-        for (int i = 0; i < m; ++i) {
-          const std::int64_t row = pixelRows[i];
-          if (row < 0) continue;
-          const std::uint8_t* line = codes + row * width;
-          if (!AnyNonZero(line + firstCol, lastCol - firstCol + 1)) continue;
-          const std::uint32_t* bandValues = values + ((row >> kBandShift) << 8);
-          std::uint64_t* s = sums + i * m;
-          for (int j = 0; j < m; ++j) {
-            const std::uint8_t code = line[pixelCols[j]];
-            s[j] += code != kComputedCode ? bandValues[code] : NeighbourScore(src, row * src.stride + 3 * pixelCols[j]);
-          }
-        }
-      }
+      positions.n = std::min<std::int64_t>(kChunkPixels, plan.newW - x0);
+      kernels.positions(positions);
+      ScoreChunk chunk = scores;
+      chunk.n = positions.n;
+      kernels.score(chunk);
     }
     for (int k = 0; k < m; ++k) {
-      us[static_cast<std::size_t>(k)].NextRow();
-      vs[static_cast<std::size_t>(k)].NextRow();
+      buffers.us[static_cast<std::size_t>(k)].NextRow();
+      buffers.vs[static_cast<std::size_t>(k)].NextRow();
     }
   }
 }
@@ -240,14 +159,18 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
 // far. The scored rows are shared out in bands; integer sums do not depend on the order.
 // Progress is reported on the calling thread, in step order, as bands are finished.
 PhaseOffset Search(const JobProgress& progress, const FramePlan& plan, const ScoreTable& table, const SourceView& src,
-                   int threads, PhaseFilter filter) {
+                   int threads, PhaseFilter filter, SearchCounts* counts) {
   const int m = plan.M;
   const int candidates = m * m;
   std::vector<Axis> uAxes, vAxes;
+  std::vector<double> uSteps, vSteps;
   for (int k = 0; k < m; ++k) {
     uAxes.push_back(PixelWalk(plan, k, 0).u);
     vAxes.push_back(PixelWalk(plan, 0, k).v);
+    uSteps.push_back(uAxes.back().step);
+    vSteps.push_back(vAxes.back().step);
   }
+  const SearchKernels& kernels = ChosenSearchKernels();
   const std::int64_t scoredRows = std::max<std::int64_t>(0, std::int64_t{plan.newH} - 2);
   const int bands = static_cast<int>((scoredRows + kSearchBandRows - 1) / kSearchBandRows);
   const int steps = (m + 1) * (m + 1);
@@ -265,15 +188,18 @@ PhaseOffset Search(const JobProgress& progress, const FramePlan& plan, const Sco
   for (SearchBuffers& b : buffers) {
     b.us.Assign(static_cast<std::size_t>(m), AxisCursor());
     b.vs.Assign(static_cast<std::size_t>(m), AxisCursor());
+    b.uAt.Assign(static_cast<std::size_t>(m), 0);
+    b.vAt.Assign(static_cast<std::size_t>(m), 0);
     b.rows.Assign(static_cast<std::size_t>(kChunkPixels * m), 0);
-    b.cols.Assign(static_cast<std::size_t>(kChunkPixels * m), 0);
+    b.cols.Assign(static_cast<std::size_t>(kChunkPixels * ColumnStride(m)), 0);
     b.sums.Assign(static_cast<std::size_t>(candidates), 0);
   }
   ParallelFor(workers, workers, [&](int worker) {
     SearchBuffers& mine = buffers[static_cast<std::size_t>(worker)];
     for (int band = nextBand.fetch_add(1); band < bands; band = nextBand.fetch_add(1)) {
       const std::int64_t first = 1 + band * kSearchBandRows;
-      ScoreRows(plan, table, src, uAxes, vAxes, first, std::min(first + kSearchBandRows - 1, scoredRows), mine);
+      ScoreRows(plan, table, src, uAxes, vAxes, uSteps, vSteps, first, std::min(first + kSearchBandRows - 1, scoredRows),
+                kernels, mine);
       const int done = bandsDone.fetch_add(1) + 1;
       if (std::this_thread::get_id() == caller)
         reportUpTo(static_cast<int>(static_cast<std::int64_t>(steps - 1) * done / bands));
@@ -283,6 +209,11 @@ PhaseOffset Search(const JobProgress& progress, const FramePlan& plan, const Sco
   std::vector<std::uint64_t> totals(static_cast<std::size_t>(candidates), 0);
   for (const SearchBuffers& b : buffers)
     for (int k = 0; k < candidates; ++k) totals[static_cast<std::size_t>(k)] += b.sums[static_cast<std::size_t>(k)];
+  if (counts) {
+    counts->needed += static_cast<std::uint64_t>(candidates) * static_cast<std::uint64_t>(plan.newW) *
+                      static_cast<std::uint64_t>(plan.newH);
+    for (const SearchBuffers& b : buffers) counts->made += b.rowsAdded * static_cast<std::uint64_t>(m);
+  }
   int best = -1;
   for (int k = 0; k < candidates; ++k) {
     if (filter.allowed && !filter.allowed(filter.context, PhaseOffset{k / m, k % m})) continue;
@@ -299,6 +230,7 @@ PhaseOffset Search(const JobProgress& progress, const FramePlan& plan, const Sco
 }  // namespace
 
 int SearchGridSize(std::int64_t pixelCount) {
+  static_assert(kMaxSearchGrid == 32, "the search's kernels hold up to 32 x 32 sums");
   if (pixelCount < 1024) return 32;
   if (pixelCount < 16384) return 24;
   if (pixelCount < 36864) return 16;
@@ -368,14 +300,14 @@ void LandingPoint(const FramePlan& plan, PhaseOffset offset, double row, double 
 }
 
 PhaseOffset PhaseSearch(const JobProgress& progress, const WorkingBitmap& source, const FramePlan& plan, int threads,
-                        ScoreTable* scores, PhaseFilter filter) {
+                        ScoreTable* scores, PhaseFilter filter, SearchCounts* counts) {
   if (!plan.valid || !HasImage24(source)) return {};
   if (threads <= 0) threads = HardwareThreads();
   ScoreTable own;
   ScoreTable& table = scores ? *scores : own;
   if (!ScoreTableFits(table, source)) BuildScoreTable(source, threads, table);
   const SourceView src = ViewOf(source);
-  return Search(progress, plan, table, src, threads, filter);
+  return Search(progress, plan, table, src, threads, filter, counts);
 }
 
 void SamplingPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset offset, OutputBitmap& output,

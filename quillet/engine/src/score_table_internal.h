@@ -35,8 +35,15 @@ inline std::uint32_t NeighbourScore(const SourceView& src, std::int64_t so) {
 }
 
 constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
-constexpr int kBandShift = 4;  // rows 16 x b .. 16 x b + 15 share one list of values
+constexpr int kBandShift = 4;  // rows 16 x b .. 16 x b + 15 make a band
+constexpr int kTileShift = 8;  // columns 256 x t .. 256 x t + 255 of a band share one list of values
 constexpr int kBlockShift = 3;  // blocks of 8 x 8 codes
-static_assert(kBlockShift <= kBandShift, "a band must hold whole rows of blocks");
+static_assert(kBlockShift <= kBandShift && kBlockShift <= kTileShift, "a tile must hold whole blocks");
+
+// The list of values of the tile holding code (row, col); code k of that tile scores list[k].
+inline const std::uint32_t* TileValues(const std::uint32_t* values, std::int32_t tileColumns, std::int64_t row,
+                                       std::int64_t col) {
+  return values + (((row >> kBandShift) * tileColumns + (col >> kTileShift)) << 8);
+}
 
 }  // namespace quillet

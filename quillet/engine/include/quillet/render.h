@@ -34,6 +34,24 @@ struct PhaseOffset {
   int j = 0;  // column offset index, 0..M-1
 };
 
+// Score additions of one phase search: M x M for every output pixel, and those it made (a
+// pixel's row of M candidates is skipped when every code it reads there is 0).
+struct SearchCounts {
+  std::uint64_t needed = 0;
+  std::uint64_t made = 0;
+};
+
+// The forms of the phase search's inner loops: plain C++, SSE2 (every x86 build) and AVX2
+// (on processors that have it). Integer sums only, so every form gives the same bytes.
+enum class KernelPath { kPlain, kSse2, kAvx2 };
+
+// The form in use: the widest this processor runs, unless the environment variable
+// QUILLET_KERNELS (read once, at the first search) names plain, sse2 or avx2 and it runs here.
+KernelPath KernelsInUse();
+
+// Makes later searches use path; false, changing nothing, when this build or processor lacks it.
+bool UseKernels(KernelPath path);
+
 // Search grid size for an output of pixelCount pixels (32 down to 6).
 int SearchGridSize(std::int64_t pixelCount);
 
@@ -50,9 +68,11 @@ struct PhaseFilter {
 // filter allows (among all when it allows none). threads <= 0 uses every core; every thread
 // count gives the same offset.
 // Reports 5 + 85 x (i x M + j) / (M x M) for every step (i, j), i and j up to M, in order.
-// With scores, the table is used, and first built when it does not fit source.
+// With scores, the table is used, and first built when it does not fit source. With counts,
+// the search's additions are added to it.
 PhaseOffset PhaseSearch(const JobProgress& progress, const WorkingBitmap& source, const FramePlan& plan,
-                        int threads, ScoreTable* scores = nullptr, PhaseFilter filter = {});
+                        int threads, ScoreTable* scores = nullptr, PhaseFilter filter = {},
+                        SearchCounts* counts = nullptr);
 
 // Where the point (row, column) of the source (rows counted from its bottom edge) lands in
 // the frame sampled at offset, in pixels from the frame's top-left corner, each output

@@ -1,0 +1,150 @@
+// The search's inner loops with AVX2, used only on processors that have it: four positions at
+// once, and eight candidates' scores added at once into 32-bit sums. Each function
+// carries its own target, so nothing here runs without the check in Avx2SearchKernels.
+#include <immintrin.h>
+
+#include "search_kernels.h"
+
+namespace quillet {
+namespace {
+
+#define QUILLET_AVX2 __attribute__((target("avx2")))
+
+// For each of the m positions from at: the whole part where inside [1, limit), else outside;
+// then the step added.
+QUILLET_AVX2 inline void PositionsOf(double* at, const double* step, int m, double limit, double outside,
+                                     std::int32_t* out) {
+  const __m256d one = _mm256_set1_pd(1.0), upper = _mm256_set1_pd(limit), other = _mm256_set1_pd(outside);
+  int k = 0;
+  for (; k + 4 <= m; k += 4) {
+    const __m256d p = _mm256_loadu_pd(at + k);
+    const __m256d inside = _mm256_and_pd(_mm256_cmp_pd(p, one, _CMP_GE_OQ), _mm256_cmp_pd(p, upper, _CMP_LT_OQ));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm256_cvttpd_epi32(_mm256_blendv_pd(other, p, inside)));
+    _mm256_storeu_pd(at + k, _mm256_add_pd(p, _mm256_loadu_pd(step + k)));
+  }
+  for (; k < m; ++k) {
+    const double p = at[k];
+    out[k] = p >= 1 && p < limit ? static_cast<std::int32_t>(p) : static_cast<std::int32_t>(outside);
+    at[k] = p + step[k];
+  }
+}
+
+QUILLET_AVX2 void Avx2Positions(const PositionChunk& c) {
+  for (std::int64_t x = 0; x < c.n; ++x) {
+    PositionsOf(c.uAt, c.uStep, c.m, c.hLimit, -1.0, c.rows + x * c.m);
+    PositionsOf(c.vAt, c.vStep, c.m, c.wLimit, 0.0, c.cols + x * c.colStride);
+  }
+}
+
+QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
+  alignas(32) std::uint32_t sums[kMaxSearchGrid * kMaxSearchGrid];
+  alignas(32) std::uint32_t rowScores[kMaxSearchGrid] = {};  // of the last row read
+  const std::uint8_t* codes = c.table->codes.data();
+  const std::int64_t width = c.table->width;
+  const int m = c.m;
+  for (int k = 0; k < m * c.colStride; k += 8)
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums + k), _mm256_setzero_si256());
+  for (std::int64_t x = 0; x < c.n; ++x) {
+    PrefetchPixelCodes(c, x);
+    std::int32_t firstCol = 0, lastCol = 0;
+    if (!PixelSpan(c, x, firstCol, lastCol)) continue;
+    const std::int32_t* pixelRows = c.rows + x * m;
+    const std::int32_t* pixelCols = c.cols + x * c.colStride;
+    // Rows grow with i, often by 0: a row's scores are read once for all the candidates on it.
+    std::int64_t lastRow = -1;
+    bool lastScores = false;  // whether the last row read scores anything
+    for (int i = 0; i < m; ++i) {
+      const std::int64_t row = pixelRows[i];
+      if (row < 0) continue;
+      if (row != lastRow) {
+        lastRow = row;
+        const std::uint8_t* line = codes + row * width;
+        lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
+        if (!lastScores) continue;
+        const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
+        // Eight candidates at a time, then four; the columns past M are 0 and score 0. The scores
+        // are read one by one (gathers are slower than that on some processors).
+        int j = 0;
+        for (; j + 8 <= m; j += 8) {
+          const std::int32_t* col = pixelCols + j;
+          _mm256_store_si256(reinterpret_cast<__m256i*>(rowScores + j),
+                             _mm256_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[4], line[col[4]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[5], line[col[5]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[6], line[col[6]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[7], line[col[7]]))));
+        }
+        for (; j < m; j += 4) {
+          const std::int32_t* col = pixelCols + j;
+          // Stored eight lanes wide (the lanes past M are not read), as the sums read them.
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(rowScores + j),
+                             _mm256_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
+                                               static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])), 0, 0, 0,
+                                               0));
+        }
+      } else if (!lastScores) {
+        continue;
+      }
+      ++*c.rowsAdded;
+      std::uint32_t* s = sums + i * c.colStride;
+      for (int j = 0; j < m; j += 8) {
+        __m256i* at = reinterpret_cast<__m256i*>(s + j);
+        _mm256_store_si256(at, _mm256_add_epi32(_mm256_load_si256(at),
+                                                _mm256_load_si256(reinterpret_cast<const __m256i*>(rowScores + j))));
+      }
+    }
+  }
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < m; ++j) c.sums[i * m + j] += sums[i * c.colStride + j];
+}
+
+// Squared colour distances of eight packed colours to eight others.
+QUILLET_AVX2 inline __m256i SquaredDistances(__m256i a, __m256i b) {
+  const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+  const __m256i evenBytes = _mm256_set1_epi32(0x00FF00FF);
+  // Per lane: blue + green in the low half, red in the high half, then their sum (at most 765).
+  const __m256i halves =
+      _mm256_add_epi32(_mm256_and_si256(d, evenBytes), _mm256_and_si256(_mm256_srli_epi32(d, 8), evenBytes));
+  const __m256i sum =
+      _mm256_add_epi32(_mm256_and_si256(halves, _mm256_set1_epi32(0xFFFF)), _mm256_srli_epi32(halves, 16));
+  return _mm256_madd_epi16(sum, sum);
+}
+
+QUILLET_AVX2 inline __m256i Load(const std::uint32_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+QUILLET_AVX2 void Avx2RowScores(const std::uint32_t* up, const std::uint32_t* mid, const std::uint32_t* down,
+                                std::int64_t width, std::uint32_t* out) {
+  std::int64_t col = 1;
+  for (; col + 9 <= width; col += 8) {
+    const __m256i c = Load(mid + col);
+    __m256i sum = _mm256_add_epi32(SquaredDistances(c, Load(up + col - 1)), SquaredDistances(c, Load(up + col)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(up + col + 1)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(mid + col - 1)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(mid + col + 1)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(down + col - 1)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(down + col)));
+    sum = _mm256_add_epi32(sum, SquaredDistances(c, Load(down + col + 1)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + col), sum);
+  }
+  for (; col + 1 < width; ++col) out[col] = PackedNeighbourScore(mid[col], up, mid, down, col);
+}
+
+#undef QUILLET_AVX2
+
+constexpr SearchKernels kAvx2{Avx2Positions, Avx2Score, Avx2RowScores};
+
+}  // namespace
+
+const SearchKernels* Avx2SearchKernels() {
+  static const bool runs = __builtin_cpu_supports("avx2");
+  return runs ? &kAvx2 : nullptr;
+}
+
+}  // namespace quillet
