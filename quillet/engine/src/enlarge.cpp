@@ -46,7 +46,7 @@ void Put(std::uint8_t* p, std::uint32_t colour) {
 
 }  // namespace
 
-bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output) {
+bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output, int threads) {
   if (!HasImage24(source) || !output.pixels) return false;
   const std::int64_t w = HeaderWidth(source.header.get());
   const std::int64_t h = HeaderHeight(source.header.get());
@@ -58,10 +58,10 @@ bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output) {
   const std::uint8_t* src = source.pixels.data();
   const std::uint32_t background = BackgroundColour(source);
 
-  // Rows are independent: bands of them go to every core.
+  // Rows are independent: bands of them go to the threads.
   constexpr std::int64_t kBandRows = 16;
   const std::int64_t bands = (h + kBandRows - 1) / kBandRows;
-  ParallelFor(static_cast<int>(bands), HardwareThreads(), [&](int band) {
+  ParallelFor(static_cast<int>(bands), threads > 0 ? threads : HardwareThreads(), [&](int band) {
     const std::int64_t last = std::min<std::int64_t>(h, (band + 1) * kBandRows);
     for (std::int64_t y = band * kBandRows; y < last; ++y) {
       const std::uint8_t* rowPrev = src + (y > 0 ? y - 1 : 0) * srcStride;

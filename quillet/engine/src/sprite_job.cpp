@@ -97,13 +97,13 @@ bool InspectComposited(void* context, const char* fileName, InputReport& report)
   return InspectInput(ImportOf(context).inner, fileName, report);
 }
 
-// The enlargement by three smart 2x steps, handed over in memory.
-bool EnlargeEightTimes(WorkingBitmap& bitmap) {
+// The enlargement by three smart 2x steps, handed over in memory, on up to `threads` threads.
+bool EnlargeEightTimes(WorkingBitmap& bitmap, int threads) {
   for (int step = 0; step < 3; ++step) {
     const std::int32_t w = HeaderWidth(bitmap.header.get()), h = HeaderHeight(bitmap.header.get());
     if (std::int64_t{w} * 2 > INT32_MAX || std::int64_t{h} * 2 > INT32_MAX) return false;
     OutputBitmap output = CreateOutputBitmap(bitmap, 2 * w, 2 * h);
-    if (!output.pixels || !EnlargeInto(bitmap, output)) return false;
+    if (!output.pixels || !EnlargeInto(bitmap, output, threads)) return false;
     WorkingBitmap next;
     next.header.reset(new std::uint8_t[kHeaderBlockBytes]);
     std::memcpy(next.header.get(), output.header.get(), kHeaderBlockBytes);
@@ -292,7 +292,8 @@ namespace {
 // The stand-ins' enlargement for count requests, request k given by requestAt(k), when any
 // of them needs it; false when it could not be made.
 template <typename RequestAtIndex>
-bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex requestAt, SpriteTurner& turner) {
+bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex requestAt, SpriteTurner& turner,
+                      int threads = 0) {
   turner = SpriteTurner{};
   if (sprite.width <= 0 || sprite.height <= 0) return false;
   turner.pivotX = sprite.width / 2.0;
@@ -309,7 +310,7 @@ bool PrepareTurnsOver(const RgbaImage& sprite, std::size_t count, RequestAtIndex
     turner.map = BuildStandInMap(sprite);
     turner.margin = MarginFor(smallest);
     if (turner.map.outOfColours || !StandInBitmap(sprite, turner.map, turner.margin, turner.enlarged) ||
-        !EnlargeEightTimes(turner.enlarged))
+        !EnlargeEightTimes(turner.enlarged, threads))
       return false;
   }
   return true;
@@ -685,7 +686,7 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
   // Cell c's turns made ready; false when its enlargement could not be made.
   const auto prepare = [&](std::int64_t c) {
     sprite = &cells[static_cast<std::size_t>(c)];
-    if (!PrepareTurnsOver(*sprite, static_cast<std::size_t>(perCell), requestAt, turner)) return false;
+    if (!PrepareTurnsOver(*sprite, static_cast<std::size_t>(perCell), requestAt, turner, threads)) return false;
     turner.pivotX = pivotX;
     turner.pivotY = pivotY;
     turner.placeByPivot = set;

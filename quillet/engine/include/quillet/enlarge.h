@@ -12,8 +12,9 @@ namespace quillet {
 bool Similar(std::uint32_t a, std::uint32_t b, std::uint32_t c);
 
 // Fills output (2w x 2h, from CreateOutputBitmap) from a 24-bit source; false, and
-// output untouched, when the source holds no 24-bit image or the sizes do not match.
-bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output);
+// output untouched, when the source holds no 24-bit image or the sizes do not match. Bands of
+// rows go to up to `threads` threads (0: every core); the bytes do not depend on it.
+bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output, int threads = 0);
 
 // Writes the 2x enlargement of source to fileName; the source is left unchanged.
 // False when source holds no 24-bit image (no file is written) or the write failed. The
