@@ -1,9 +1,12 @@
 // The data files beside a sheet or frames, as text: a sprite set of two directions laid out on
-// a sheet that wraps, and frames one to a file; and the sheet's layout rule.
+// a sheet that wraps, and frames one to a file; their numbers; and the sheet's layout rule.
 #include "quillet/sheet_data.h"
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -167,6 +170,23 @@ TEST(SheetData, AnimationsAreNamedByTheirAngleToTwoDecimals) {
   DataFrame plain;
   plain.angle = 45;
   EXPECT_EQ(AnimationName("w", plain), "w");
+}
+
+TEST(SheetData, NumbersAreWrittenAsToCharsWritesThem) {
+  // The data files' numbers are made without std::to_chars (not every library converts a
+  // double with it): the same text for pivots, anchors, durations and rates of every size.
+  std::vector<double> values = {0.5, 0.4831577482112044, 100, 83.33333333333333, 1e-7, 0.0001, 123456789012.5,
+                                1e21, 1e22, 1.5e300, -2.25, 5e-324, 1.7976931348623157e308, 0.1, 1.0 / 3.0, 12.0};
+  std::mt19937_64 random(7);
+  for (int k = 0; k < 20000; ++k) {
+    const double magnitude = std::pow(10.0, static_cast<int>(random() % 40) - 20);
+    values.push_back(static_cast<double>(random() >> 11) / 9007199254740992.0 * magnitude);
+  }
+  for (const double value : values) {
+    char text[64];
+    const std::string expected(text, std::to_chars(text, text + sizeof text, value).ptr);
+    ASSERT_EQ(DataNumber(value), expected) << value;
+  }
 }
 
 TEST(SheetLayout, SetsStartARowPerDirectionAndSeriesRunOn) {
