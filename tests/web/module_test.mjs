@@ -2,7 +2,7 @@
 // cancelling; bad input rejected with the library's message.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
@@ -26,8 +26,11 @@ function native(program, args) {
 function quilletFlags(o) {
   const flags = ['-out', o.out ?? 'sprite', '-format', 'png', '-quiet'];
   for (const [key, flag] of [['angle', '-angle'], ['endAngle', '-endangle'], ['scale', '-scale'],
-                             ['endScale', '-endscale'], ['frames', '-frames'], ['sheet', '-sheet']])
+                             ['endScale', '-endscale'], ['frames', '-frames'], ['sheet', '-sheet'],
+                             ['directions', '-directions'], ['canvas', '-canvas'], ['data', '-data'], ['fps', '-fps']])
     if (o[key] !== undefined) flags.push(flag, String(o[key]));
+  if (o.cells !== undefined) flags.push('-cells', typeof o.cells === 'string' ? o.cells : `${o.cells.w}x${o.cells.h}`);
+  if (o.pivot !== undefined) flags.push('-pivot', Array.isArray(o.pivot) ? o.pivot.join(',') : `${o.pivot.x},${o.pivot.y}`);
   return flags;
 }
 
@@ -37,6 +40,10 @@ test('turn gives the files quillet -format png writes, in order, with their name
     ['sword.png', { angle: 10, endAngle: 80, frames: 8, sheet: 3, out: 'turn' }],
     ['sheet.png', { angle: 90 }],
     ['potion.png', { angle: 30, scale: 2, endScale: 0.5, frames: 5, out: 'potion.png' }],
+    // Sprite sets and data files: the files come before the data file.
+    ['slime.png', { directions: 8, pivot: [8, 12.5], sheet: 4, data: 'json', out: 'walk' }],
+    ['sheet.png', { cells: { w: 14, h: 16 }, directions: 2, angle: 30, data: 'godot', fps: 12, canvas: 'keep' }],
+    ['sword.png', { frames: 3, endAngle: 90, data: 'json', out: 'swing.png' }],
   ];
   for (const [input, options] of cases) {
     const expected = native(process.env.QUILLET, ['-in', path.join(samples, input), ...quilletFlags(options)]);
@@ -78,6 +85,11 @@ test('bad input rejects with the library\'s message', async () => {
   assert.notEqual(message, 'resolved');
   assert.ok(message.length > 0 && !/WebAssembly/.test(message), message);
   await assert.rejects(turn(png, { frames: 0 }), RangeError);
+  // A sprite set's bad value: the program's own words, without its name.
+  const refused = spawnSync(process.env.QUILLET, ['-in', path.join(samples, 'slime.png'), '-format', 'png',
+    '-cells', '5x0', '-quiet'], { stdio: ['ignore', 'ignore', 'pipe'] }).stderr.toString();
+  assert.match(refused, /-cells/);
+  await assert.rejects(turn(png, { cells: '5x0' }), { message: refused.trim().replace(/^quillet: /, '') });
   await assert.rejects(turn(png, { angle: 'ten' }), TypeError);
   await assert.rejects(enlarge('slime.png'), TypeError);
   // The module is still sound after those.
