@@ -4,8 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "quillet/number_text.h"
 
 namespace quillet {
 namespace {
@@ -192,6 +200,37 @@ TEST(SheetLayout, SetsStartARowPerDirectionAndSeriesRunOn) {
     EXPECT_EQ(grid.down, c.down) << c.count << " " << c.cells;
     for (int k = 0; k < c.count; ++k)
       EXPECT_EQ(grid.Place(k), c.places[static_cast<std::size_t>(k)]) << c.count << " " << c.cells << " frame " << k;
+  }
+}
+
+// The data files' numbers are written by the engine's own formatter, which every build has:
+// the same text as the C++ library's shortest form where that exists, for the values data files
+// hold (pivots, durations, boxes, angles) and for doubles of every size.
+TEST(NumberText, IsTheShortestFormOfTheCxxLibrary) {
+  std::vector<double> values = {0.0,    -0.0,  1.0,    -1.0,    0.5,    12.5,    100.0,  1e21, 1e22,   123456.0,
+                                1e-7,   1e-5,  0.001,  1.0 / 3, 2.0 / 3, 83.33333333333333, 1000.0 / 7,
+                                16.66666, 5e-324, 1.7976931348623157e308, 2.2250738585072014e-308, 9007199254740993.0};
+  std::mt19937_64 random(7);
+  for (int k = 0; k < 20000; ++k) {
+    std::uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    if (std::isfinite(value)) values.push_back(value);
+    values.push_back(static_cast<double>(random() % 200000) / 64.0 - 1000.0);  // pivots, boxes
+    values.push_back(1000.0 / static_cast<double>(1 + random() % 1000));        // durations
+  }
+  for (const double value : values) {
+    char text[64];
+    const std::string expected(text, std::to_chars(text, text + sizeof text, value).ptr);
+    ASSERT_EQ(ShortestText(value), expected) << value;
+  }
+  EXPECT_EQ(FixedText(22.5, 2), "22.50");
+  EXPECT_EQ(FixedText(-0.125, 2), "-0.12");
+  // A decimal comma of the locale is not written.
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+    EXPECT_EQ(ShortestText(12.5), "12.5");
+    EXPECT_EQ(FixedText(12.5, 2), "12.50");
+    std::setlocale(LC_NUMERIC, "C");
   }
 }
 

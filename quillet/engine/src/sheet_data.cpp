@@ -1,11 +1,11 @@
 #include "quillet/sheet_data.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
 #include "files_internal.h"
 #include "quillet/files.h"
+#include "quillet/number_text.h"
 #include "quillet/pipeline.h"
 
 namespace quillet {
@@ -14,9 +14,7 @@ namespace {
 // The shortest text that reads back as value, whatever the locale; whole values as integers.
 std::string Number(double value) {
   if (value == 0.0) value = 0.0;  // no "-0"
-  char text[64];
-  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
+  return ShortestText(value);
 }
 
 std::string Number(std::int64_t value) { return std::to_string(value); }
@@ -145,8 +143,7 @@ std::string AnimationName(const std::string& base, const DataFrame& first) {
   // Two decimals at most, without trailing zeros.
   double angle = std::round(first.angle * 100.0) / 100.0;
   if (angle == 0.0) angle = 0.0;
-  char text[64];
-  std::string digits(text, std::to_chars(text, text + sizeof text, angle, std::chars_format::fixed, 2).ptr);
+  std::string digits = FixedText(angle, 2);
   while (digits.back() == '0') digits.pop_back();
   if (digits.back() == '.') digits.pop_back();
   return base + "_" + digits;
