@@ -43,14 +43,15 @@ test('turn gives the files quillet -format png writes, in order, with their name
     // Sprite sets and data files: the files come before the data file.
     ['slime.png', { directions: 8, pivot: [8, 12.5], sheet: 4, data: 'json', out: 'walk' }],
     ['sheet.png', { cells: { w: 14, h: 16 }, directions: 2, angle: 30, data: 'godot', fps: 12, canvas: 'keep' }],
-    ['sword.png', { frames: 3, endAngle: 90, data: 'json', out: 'swing.png' }],
+    ['sword.png', { angle: 0, endAngle: 90, frames: 3, data: 'json', out: 'swing.png' }],
   ];
   for (const [input, options] of cases) {
     const expected = native(process.env.QUILLET, ['-in', path.join(samples, input), ...quilletFlags(options)]);
     const files = await turn(sample(input), options);
     const what = `${input} ${JSON.stringify(options)}`;
     // The frames or sheet in name order, then the data file.
-    const order = [...expected.keys()].sort((a, b) => a.endsWith('.png') ? (b.endsWith('.png') ? 0 : -1) : 1);
+    const data = (name) => (name.endsWith('.png') ? 0 : 1);
+    const order = [...expected.keys()].sort((a, b) => data(a) - data(b));
     assert.deepEqual(files.map((f) => f.name), order, what);
     for (const f of files) assert.ok(Buffer.from(f.bytes).equals(expected.get(f.name)), `${what}: ${f.name}`);
   }

@@ -186,7 +186,7 @@ bool WrittenFrame(void* context, const quillet::SinkFrame& frame) {
 bool WrittenFinish(void* context, const char* fileName) {
   auto& written = *static_cast<Written*>(context);
   if (!written.inner.finish(written.inner.context, fileName)) return false;
-  written.Note(fileName);
+  if (written.inner.sheetColumns > 0) written.Note(fileName);  // the sheet, written now
   return true;
 }
 
