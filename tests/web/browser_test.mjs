@@ -131,12 +131,14 @@ test('the mostel tab downloads the enlargement mostel writes', async () => {
 
 test('a sprite set with its pivot clicked on the sprite downloads quillet\'s sheet and data file', async () => {
   await choose(path.join(samples, 'slime.png'));
+  await type('#angle', '0');
+  await type('#scale', '1');
   await type('#directions', '8');
   await type('#columns', '4');
   await page.select('#data', 'json');
-  // The sprite is shown 4 times its size: (34, 50) is the point (8.5, 12.5).
+  // The sprite is shown 4 times its size inside a border of 1 pixel: (35, 51) is (8.5, 12.5).
   const pick = await page.$('#pick');
-  await pick.click({ offset: { x: 34, y: 50 } });
+  await pick.click({ offset: { x: 35, y: 51 } });
   assert.equal(await page.$eval('#pivot', (e) => e.value), '8.5,12.5');
   await page.click('#turn-run');
   await page.waitForFunction(() => /a data file for each in/.test(document.getElementById('status').textContent), { timeout: 60000 });

@@ -171,10 +171,11 @@ function drawPick() {
 $('pick').addEventListener('click', (event) => {
   if (!state.bitmap) return;
   const canvas = $('pick');
+  // The point within the picture (the canvas's border left out), to the nearest half pixel.
   const box = canvas.getBoundingClientRect();
   const half = (v) => Math.round(v * 2) / 2;
-  let x = half(((event.clientX - box.left) / box.width) * state.bitmap.width);
-  let y = half(((event.clientY - box.top) / box.height) * state.bitmap.height);
+  let x = half(((event.clientX - box.left - canvas.clientLeft) / canvas.clientWidth) * state.bitmap.width);
+  let y = half(((event.clientY - box.top - canvas.clientTop) / canvas.clientHeight) * state.bitmap.height);
   const cells = /^\s*(\d+)\s*[xX]\s*(\d+)\s*$/.exec($('cells').value);
   if (cells && Number(cells[1]) > 0 && Number(cells[2]) > 0) {
     x %= Number(cells[1]);
