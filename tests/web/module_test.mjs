@@ -3,7 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
@@ -16,8 +16,10 @@ const sample = (name) => readFileSync(path.join(samples, name));
 function native(program, args) {
   const dir = mkdtempSync(path.join(tmpdir(), 'pixeltools-web-'));
   try {
+    mkdirSync(path.join(dir, 'moves'));
     execFileSync(program, args, { cwd: dir, stdio: ['ignore', 'ignore', 'pipe'] });
-    return new Map(readdirSync(dir).sort().map((name) => [name, readFileSync(path.join(dir, name))]));
+    const files = readdirSync(dir, { recursive: true }).filter((name) => !name.endsWith('moves')).sort();
+    return new Map(files.map((name) => [name, readFileSync(path.join(dir, name))]));
   } finally {
     rmSync(dir, { recursive: true, force: true });
   }
@@ -44,6 +46,7 @@ test('turn gives the files quillet -format png writes, in order, with their name
     ['slime.png', { directions: 8, pivot: [8, 12.5], sheet: 4, data: 'json', out: 'walk' }],
     ['sheet.png', { cells: { w: 14, h: 16 }, directions: 2, angle: 30, data: 'godot', fps: 12, canvas: 'keep' }],
     ['sword.png', { angle: 0, endAngle: 90, frames: 3, data: 'json', out: 'swing.png' }],
+    ['potion.png', { directions: 4, data: 'godot', out: 'moves/potion' }],
   ];
   for (const [input, options] of cases) {
     const expected = native(process.env.QUILLET, ['-in', path.join(samples, input), ...quilletFlags(options)]);

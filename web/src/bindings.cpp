@@ -114,7 +114,8 @@ struct SpriteInput {
   quillet::RgbaImage sprite;
   std::uint32_t background = 0xFF00FF;
 };
-constexpr char kSpriteName[] = "";
+// Its name, as the job's messages give it; the enlargement's own files have others.
+constexpr char kSpriteName[] = "sprite";
 
 quillet::RgbaImage SpriteOf(const pxt_image& image) {
   quillet::RgbaImage sprite =
@@ -360,6 +361,12 @@ pxtw_result* RunSetJob(pxtw_result* result, const pxt_image& image, const char* 
   RemoveTree(kJobFolder);
   if (mkdir(kJobFolder, 0700) != 0 || chdir(kJobFolder) != 0)
     return Refuse(result, PXT_ERROR_WRITE, "could not make the folder \"%s\" to write in", kJobFolder);
+  // The folders of an output name such as walk/hero, as the caller's own folders would be.
+  const std::string outputName = run.outputName;
+  if (!outputName.empty() && outputName[0] != '/') {
+    for (std::size_t slash = outputName.find('/'); slash != std::string::npos; slash = outputName.find('/', slash + 1))
+      mkdir(outputName.substr(0, slash).c_str(), 0700);
+  }
   quillet::BmpFileOptions bmp;
   quillet::SheetSink sheet;
   quillet::SheetData data;
