@@ -5,12 +5,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <charconv>
 #include <cstring>
 #include <iterator>
 #include <string>
 
 #include "quillet/ascii.h"
+#include "quillet/number_text.h"
 
 namespace quillet {
 namespace {
@@ -241,11 +241,7 @@ Option OptionOf(const char* token) {
 }
 
 // The shortest text that reads back as value.
-std::string Shortest(double value) {
-  char text[64];
-  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
+std::string Shortest(double value) { return ShortestText(value); }
 
 void Warn(const char* option, const char* given, const char* why, const std::string& used) {
   std::fprintf(stderr, "quillet: warning: %s \"%s\" %s; %s is used\n", option, given, why, used.c_str());

@@ -1,14 +1,19 @@
 // The data files beside a sheet or frames, as text: a sprite set of two directions laid out on
-// a sheet that wraps, and frames one to a file; their numbers; and the sheet's layout rule.
+// a sheet that wraps, and frames one to a file; and the sheet's layout rule.
 #include "quillet/sheet_data.h"
 
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <clocale>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "quillet/number_text.h"
 
 namespace quillet {
 namespace {
@@ -172,23 +177,6 @@ TEST(SheetData, AnimationsAreNamedByTheirAngleToTwoDecimals) {
   EXPECT_EQ(AnimationName("w", plain), "w");
 }
 
-TEST(SheetData, NumbersAreWrittenAsToCharsWritesThem) {
-  // The data files' numbers are made without std::to_chars (not every library converts a
-  // double with it): the same text for pivots, anchors, durations and rates of every size.
-  std::vector<double> values = {0.5, 0.4831577482112044, 100, 83.33333333333333, 1e-7, 0.0001, 123456789012.5,
-                                1e21, 1e22, 1.5e300, -2.25, 5e-324, 1.7976931348623157e308, 0.1, 1.0 / 3.0, 12.0};
-  std::mt19937_64 random(7);
-  for (int k = 0; k < 20000; ++k) {
-    const double magnitude = std::pow(10.0, static_cast<int>(random() % 40) - 20);
-    values.push_back(static_cast<double>(random() >> 11) / 9007199254740992.0 * magnitude);
-  }
-  for (const double value : values) {
-    char text[64];
-    const std::string expected(text, std::to_chars(text, text + sizeof text, value).ptr);
-    ASSERT_EQ(DataNumber(value), expected) << value;
-  }
-}
-
 TEST(SheetLayout, SetsStartARowPerDirectionAndSeriesRunOn) {
   struct Case {
     int count, cells, directions, columns;
@@ -212,6 +200,37 @@ TEST(SheetLayout, SetsStartARowPerDirectionAndSeriesRunOn) {
     EXPECT_EQ(grid.down, c.down) << c.count << " " << c.cells;
     for (int k = 0; k < c.count; ++k)
       EXPECT_EQ(grid.Place(k), c.places[static_cast<std::size_t>(k)]) << c.count << " " << c.cells << " frame " << k;
+  }
+}
+
+// The data files' numbers are written by the engine's own formatter, which every build has:
+// the same text as the C++ library's shortest form where that exists, for the values data files
+// hold (pivots, durations, boxes, angles) and for doubles of every size.
+TEST(NumberText, IsTheShortestFormOfTheCxxLibrary) {
+  std::vector<double> values = {0.0,    -0.0,  1.0,    -1.0,    0.5,    12.5,    100.0,  1e21, 1e22,   123456.0,
+                                1e-7,   1e-5,  0.001,  1.0 / 3, 2.0 / 3, 83.33333333333333, 1000.0 / 7,
+                                16.66666, 5e-324, 1.7976931348623157e308, 2.2250738585072014e-308, 9007199254740993.0};
+  std::mt19937_64 random(7);
+  for (int k = 0; k < 20000; ++k) {
+    std::uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    if (std::isfinite(value)) values.push_back(value);
+    values.push_back(static_cast<double>(random() % 200000) / 64.0 - 1000.0);  // pivots, boxes
+    values.push_back(1000.0 / static_cast<double>(1 + random() % 1000));        // durations
+  }
+  for (const double value : values) {
+    char text[64];
+    const std::string expected(text, std::to_chars(text, text + sizeof text, value).ptr);
+    ASSERT_EQ(ShortestText(value), expected) << value;
+  }
+  EXPECT_EQ(FixedText(22.5, 2), "22.50");
+  EXPECT_EQ(FixedText(-0.125, 2), "-0.12");
+  // A decimal comma of the locale is not written.
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+    EXPECT_EQ(ShortestText(12.5), "12.5");
+    EXPECT_EQ(FixedText(12.5, 2), "12.50");
+    std::setlocale(LC_NUMERIC, "C");
   }
 }
 

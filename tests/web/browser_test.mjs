@@ -129,6 +129,34 @@ test('the mostel tab downloads the enlargement mostel writes', async () => {
   await page.click('#tab-turn');
 });
 
+test('a sprite set with its pivot clicked on the sprite downloads quillet\'s sheet and data file', async () => {
+  await choose(path.join(samples, 'slime.png'));
+  await type('#angle', '0');
+  await type('#scale', '1');
+  await type('#directions', '8');
+  await type('#columns', '4');
+  await page.select('#data', 'json');
+  // The sprite is shown 4 times its size inside a border of 1 pixel: (35, 51) is (8.5, 12.5).
+  const pick = await page.$('#pick');
+  await pick.click({ offset: { x: 35, y: 51 } });
+  assert.equal(await page.$eval('#pivot', (e) => e.value), '8.5,12.5');
+  await page.click('#turn-run');
+  await page.waitForFunction(() => /a data file for each in/.test(document.getElementById('status').textContent), { timeout: 60000 });
+  const flags = ['-in', path.join(samples, 'slime.png'), '-out', 'slime', '-angle', '0', '-scale', '1', '-directions', '8',
+    '-pivot', '8.5,12.5', '-data', 'json', '-fps', '12', '-format', 'png', '-quiet'];
+  const frames = native(process.env.QUILLET, flags);
+  const sheet = native(process.env.QUILLET, [...flags, '-sheet', '4']);
+  const names = await page.$$eval('#frame-links a', (links) => links.map((a) => a.download));
+  assert.deepEqual(names, [...Array.from({ length: 8 }, (_, k) => `slime_${k + 1}.png`), 'slime.json', 'slime.json']);
+  assert.ok((await download('#sheet-link', 'slime.png')).equals(sheet('slime.png')), 'sheet');
+  assert.ok((await download('#frame-links li:nth-child(9) a', 'slime.json')).equals(frames('slime.json')), 'frames data');
+  assert.ok((await download('#frame-links li:nth-child(10) a', 'slime.json')).equals(sheet('slime.json')), 'sheet data');
+  await page.screenshot({ path: path.join(artefacts, 'page-set.png'), fullPage: true });
+  await type('#directions', '0');
+  await type('#pivot', '');
+  await page.select('#data', '');
+});
+
 test('Cancel stops a turn at once; a corrupt file shows the library\'s message', async () => {
   await type('#frames', '360');
   await type('#scale', '6');

@@ -51,6 +51,47 @@ export function turnValues(options = {}) {
   };
 }
 
+const setKeys = ['directions', 'cells', 'pivot', 'canvas', 'data', 'fps'];
+
+// A pair as "AsB": a string as it stands, [a, b] or {a, b} of numbers.
+function pair(options, key, names, separator) {
+  const value = options[key];
+  if (typeof value === 'string') return value;
+  const [a, b] = Array.isArray(value) ? value : value && typeof value === 'object' ? names.map((n) => value[n]) : [];
+  if (typeof a !== 'number' || typeof b !== 'number' || !Number.isFinite(a) || !Number.isFinite(b))
+    throw new TypeError(`options.${key} must be "${names.join(separator)}", [${names}] or {${names}}`);
+  return `${a}${separator}${b}`;
+}
+
+function text(options, key) {
+  const value = options[key];
+  if (typeof value !== 'string') throw new TypeError(`options.${key} must be a string`);
+  return value;
+}
+
+// The command line of quillet -format png for a sprite set or a data file, or null when the
+// options ask for neither. The values are checked by the program's own parse.
+export function setArguments(options = {}) {
+  if (!setKeys.some((key) => options[key] !== undefined)) return null;
+  const out = turnValues(options).out;
+  const line = ['-format', 'png', '-out', out];
+  const given = (key, option, value) => {
+    if (options[key] !== undefined) line.push(option, value());
+  };
+  for (const [key, option] of [['angle', '-angle'], ['endAngle', '-endangle'], ['scale', '-scale'], ['endScale', '-endscale']])
+    given(key, option, () => String(number(options, key, 0)));
+  given('frames', '-frames', () => String(wholeNumber(options, 'frames', 1, 1, 2147483647)));
+  if (options.sheet !== undefined && wholeNumber(options, 'sheet', 0, 0, 100000) > 0) line.push('-sheet', String(options.sheet));
+  given('directions', '-directions', () => String(number(options, 'directions', 0)));
+  given('cells', '-cells', () => pair(options, 'cells', ['w', 'h'], 'x'));
+  given('pivot', '-pivot', () => pair(options, 'pivot', ['x', 'y'], ','));
+  given('canvas', '-canvas', () => text(options, 'canvas'));
+  given('data', '-data', () => text(options, 'data'));
+  given('fps', '-fps', () => String(number(options, 'fps', 10)));
+  if (line.some((token) => token.includes('\0'))) throw new TypeError('the options must not hold a NUL character');
+  return line;
+}
+
 export function makeClient(spawn) {
   let idle = null;
   let nextId = 1;
@@ -110,7 +151,8 @@ export function makeClient(spawn) {
     // quillet -format png: resolves to the files it writes for options.out, in order.
     async turn(pngBytes, options = {}) {
       const png = copyBytes(pngBytes, 'pngBytes');
-      const values = turnValues(options);
+      const set = setArguments(options);
+      const values = set ? { set } : turnValues(options);
       return call({ kind: 'turn', png, options: values }, { onProgress: options.onProgress, signal: options.signal });
     },
   };

@@ -20,6 +20,18 @@ export interface TurnOptions extends CallOptions {
   frames?: number;
   /** Frames to a row of one sprite sheet; 0 writes the frames as files of their own (0). */
   sheet?: number;
+  /** A sprite set: this many turns over a full circle from the angle, as -directions (1 to 360). */
+  directions?: number;
+  /** The sprite is a strip or grid of cells of this size, as -cells: "WxH" or {w, h}. */
+  cells?: string | { w: number; h: number };
+  /** The point the frames turn about, in pixels from the picture's (cell's) top-left, as -pivot. */
+  pivot?: [number, number] | { x: number; y: number } | string;
+  /** "keep": the frames keep the picture's (cell's) canvas, grown as needed, as -canvas keep. */
+  canvas?: 'keep';
+  /** A data file after the frames or sheet for a game engine to load, as -data. */
+  data?: 'json' | 'godot';
+  /** Frames per second the data file gives the animations (10), as -fps. */
+  fps?: number;
 }
 
 export interface OutputFile {

@@ -2,6 +2,10 @@
 // progress back as it comes. Shared by the browser's worker (worker.js) and node's (worker.node.js).
 import createPixeltoolsWasm from './pixeltools-wasm.js';
 
+// What the module writes on standard error during a call: the words of quillet's command line
+// parse when it refuses a value.
+const standardError = [];
+
 function instantiate(loadWasm, onProgress) {
   return new Promise((resolve, reject) => {
     createPixeltoolsWasm({
@@ -13,7 +17,9 @@ function instantiate(loadWasm, onProgress) {
       },
       onProgress,
       print() {},
-      printErr() {},
+      printErr(text) {
+        standardError.push(text);
+      },
     }).then(resolve, reject);
   });
 }
@@ -40,8 +46,21 @@ function run(m, request) {
   let result;
   try {
     m.HEAPU8.set(input, pointer);
+    standardError.length = 0;
     if (request.kind === 'enlarge') {
       result = withString(m, '', (name) => m._pxtw_enlarge(pointer, input.length, name));
+    } else if (request.options.set) {
+      const tokens = request.options.set.map((token) => new TextEncoder().encode(`${token}\0`));
+      const joined = new Uint8Array(tokens.reduce((sum, t) => sum + t.length, 0));
+      tokens.reduce((at, t) => (joined.set(t, at), at + t.length), 0);
+      const list = m._malloc(joined.length);
+      if (!list) throw outOfMemory();
+      try {
+        m.HEAPU8.set(joined, list);
+        result = m._pxtw_turn_set(pointer, input.length, list, tokens.length);
+      } finally {
+        m._free(list);
+      }
     } else {
       const o = request.options;
       result = withString(m, o.out, (out) =>
@@ -53,7 +72,11 @@ function run(m, request) {
   if (!result) throw outOfMemory();
   try {
     const status = m._pxtw_status(result);
-    if (status !== 0) throw Object.assign(new Error(m.UTF8ToString(m._pxtw_message(result))), { code: status });
+    if (status !== 0) {
+      const said = standardError.map((line) => line.replace(/^quillet: /, '')).join('\n');
+      const message = m.UTF8ToString(m._pxtw_message(result)) || said || 'the options were refused';
+      throw Object.assign(new Error(message), { code: status });
+    }
     const files = [];
     const count = m._pxtw_file_count(result);
     for (let k = 0; k < count; ++k) {

@@ -87,6 +87,7 @@ async function open(file) {
   $('source-info').textContent = `${file.name} (${size})${converted ? ', converted to PNG by the browser' : ''}`;
   $('turn-run').disabled = false;
   $('enlarge-run').disabled = false;
+  drawPick();
 }
 $('file').addEventListener('change', () => open($('file').files[0]));
 document.addEventListener('dragover', (event) => { event.preventDefault(); $('source').classList.add('over'); });
@@ -102,8 +103,10 @@ function releaseUrls() {
   for (const url of state.urls) URL.revokeObjectURL(url);
   state.urls = [];
 }
+const isPicture = (name) => /\.png$/i.test(name);
 function link(anchor, name, bytes) {
-  const url = URL.createObjectURL(new Blob([bytes], { type: 'image/png' }));
+  const type = isPicture(name) ? 'image/png' : name.endsWith('.json') ? 'application/json' : 'text/plain';
+  const url = URL.createObjectURL(new Blob([bytes], { type }));
   state.urls.push(url);
   anchor.href = url;
   anchor.download = name.split('/').pop();
@@ -138,6 +141,51 @@ function drawPlain(canvas, angle, scale) {
   ctx.restore();
 }
 
+// The sprite as it is, with the pivot marked; a click there sets the pivot to that point.
+function drawPick() {
+  const canvas = $('pick');
+  if (!state.bitmap) return;
+  const z = Math.max(zoom(), 4);
+  canvas.width = state.bitmap.width * z;
+  canvas.height = state.bitmap.height * z;
+  const ctx = canvas.getContext('2d');
+  ctx.imageSmoothingEnabled = false;
+  ctx.drawImage(state.bitmap, 0, 0, canvas.width, canvas.height);
+  const pivot = /^\s*([\d.]+)\s*,\s*([\d.]+)\s*$/.exec($('pivot').value);
+  const cells = /^\s*(\d+)\s*[xX]\s*(\d+)\s*$/.exec($('cells').value);
+  const [cw, ch] = cells ? [Number(cells[1]), Number(cells[2])] : [state.bitmap.width, state.bitmap.height];
+  if (pivot && cw > 0 && ch > 0) {
+    ctx.strokeStyle = '#e22';
+    // The pivot of each cell.
+    for (let y = 0; y + ch <= state.bitmap.height; y += ch) {
+      for (let x = 0; x + cw <= state.bitmap.width; x += cw) {
+        const px = (x + Number(pivot[1])) * z, py = (y + Number(pivot[2])) * z;
+        ctx.beginPath();
+        ctx.moveTo(px - z, py); ctx.lineTo(px + z, py);
+        ctx.moveTo(px, py - z); ctx.lineTo(px, py + z);
+        ctx.stroke();
+      }
+    }
+  }
+}
+$('pick').addEventListener('click', (event) => {
+  if (!state.bitmap) return;
+  const canvas = $('pick');
+  // The point within the picture (the canvas's border left out), to the nearest half pixel.
+  const box = canvas.getBoundingClientRect();
+  const half = (v) => Math.round(v * 2) / 2;
+  let x = half(((event.clientX - box.left - canvas.clientLeft) / canvas.clientWidth) * state.bitmap.width);
+  let y = half(((event.clientY - box.top - canvas.clientTop) / canvas.clientHeight) * state.bitmap.height);
+  const cells = /^\s*(\d+)\s*[xX]\s*(\d+)\s*$/.exec($('cells').value);
+  if (cells && Number(cells[1]) > 0 && Number(cells[2]) > 0) {
+    x %= Number(cells[1]);
+    y %= Number(cells[2]);
+  }
+  $('pivot').value = `${x},${y}`;
+  drawPick();
+});
+for (const id of ['pivot', 'cells']) $(id).addEventListener('input', drawPick);
+
 function play() {
   clearTimeout(state.timer);
   const n = state.frames.length;
@@ -164,6 +212,7 @@ $('pause').addEventListener('click', () => {
 });
 $('zoom').addEventListener('change', () => {
   for (const id of ['play', 'plain', 'sheet']) sizeCanvas($(id), $(id).width, $(id).height);
+  drawPick();
   play();
 });
 
@@ -176,25 +225,39 @@ async function drawSheet(bytes) {
 $('turn-form').addEventListener('submit', async (event) => {
   event.preventDefault();
   if (!state.png) return;
-  const frames = Math.max(1, Math.floor(value('frames')) || 1);
-  const options = {
-    out: $('out').value || 'sprite', angle: value('angle'), endAngle: value('end-angle'),
-    scale: value('scale'), endScale: value('end-scale'), frames,
-  };
+  const directions = Math.max(0, Math.floor(value('directions')) || 0);
+  const frames = directions > 0 ? directions : Math.max(1, Math.floor(value('frames')) || 1);
+  // A set's turns are its directions: the frames and the end angle are another way to ask.
+  const options = directions > 0
+    ? { out: $('out').value || 'sprite', angle: value('angle'), scale: value('scale'), directions }
+    : { out: $('out').value || 'sprite', angle: value('angle'), endAngle: value('end-angle'),
+        scale: value('scale'), endScale: value('end-scale'), frames };
+  for (const [id, key] of [['cells', 'cells'], ['pivot', 'pivot'], ['canvas', 'canvas'], ['data', 'data']]) {
+    const given = $(id).value.trim();
+    if (given) options[key] = given;
+  }
+  if (options.data) options.fps = Math.max(1, value('fps') || 12);
   const columns = Math.max(1, Math.floor(value('columns')) || 1);
   const done = await withProgress(`Turning ${frames} frame${frames > 1 ? 's' : ''}…`, async (signal, progress) => {
     const files = await turn(state.png, { ...options, signal, onProgress: (p) => progress(p * 0.8) });
     const sheet = await turn(state.png, { ...options, sheet: columns, signal, onProgress: (p) => progress(80 + p * 0.2) });
-    return { files, sheet: sheet[0] };
+    return { files, sheet: sheet[0], sheetData: sheet.slice(1) };
   });
   if (!done) return;
-  const { files, sheet } = done.result;
+  const { files: written, sheet, sheetData } = done.result;
+  // The frames' files; a data file comes after them.
+  const files = written.filter((f) => isPicture(f.name));
+  const data = written.filter((f) => !isPicture(f.name));
   releaseUrls();
   const step = (end, start) => (frames > 1 ? (end - start) / (frames - 1) : 0);
+  // A set's frames run direction by direction, each direction's cells in a row.
+  const perDirection = Math.max(1, Math.floor(files.length / Math.max(1, directions)));
   state.frames = await Promise.all(files.map(async (f, k) => ({
     bitmap: await createImageBitmap(new Blob([f.bytes], { type: 'image/png' })),
-    angle: options.angle + step(options.endAngle, options.angle) * k,
-    scale: (options.scale > 0 ? options.scale : 1) + step(options.endScale, options.scale) * k,
+    angle: directions > 0 ? options.angle + (360 / directions) * Math.floor(k / perDirection)
+      : options.angle + step(options.endAngle, options.angle) * k,
+    scale: directions > 0 ? (options.scale > 0 ? options.scale : 1)
+      : (options.scale > 0 ? options.scale : 1) + step(options.endScale, options.scale) * k,
   })));
   state.frame = 0;
   $('pause').disabled = false;
@@ -202,13 +265,21 @@ $('turn-form').addEventListener('submit', async (event) => {
   await drawSheet(sheet.bytes);
   link($('sheet-link'), sheet.name, sheet.bytes);
   const list = $('frame-links');
-  list.replaceChildren(...files.map((f) => {
+  const sheetItems = sheetData.map((f) => {
+    const item = document.createElement('li');
+    item.append(link(document.createElement('a'), f.name, f.bytes), ' (of the sheet)');
+    item.className = 'data';
+    return item;
+  });
+  list.replaceChildren(...[...files, ...data].map((f) => {
     const item = document.createElement('li');
     item.append(link(document.createElement('a'), f.name, f.bytes));
+    if (!isPicture(f.name)) item.className = 'data';
     return item;
-  }));
+  }), ...sheetItems);
   $('all-frames').hidden = false;
-  setStatus(`${files.length} frame${files.length > 1 ? 's' : ''} and a sheet in ${done.ms} ms.`);
+  const withData = data.length ? ', a data file for each' : '';
+  setStatus(`${files.length} frame${files.length > 1 ? 's' : ''} and a sheet${withData} in ${done.ms} ms.`);
 });
 
 // Every frame's file, one after the other (the browser may ask once whether to allow several).

@@ -1,63 +1,22 @@
 #include "quillet/sheet_data.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "files_internal.h"
 #include "quillet/files.h"
+#include "quillet/number_text.h"
 #include "quillet/pipeline.h"
 
 namespace quillet {
-
-std::string DataNumber(double value) {
-  if (value == 0.0 || !std::isfinite(value)) return "0";
-  char text[64];
-  int precision = 1;
-  for (; precision < 17; ++precision) {
-    std::snprintf(text, sizeof text, "%.*e", precision - 1, value);
-    if (std::strtod(text, nullptr) == value) break;
-  }
-  std::snprintf(text, sizeof text, "%.*e", precision - 1, value);
-  // text is [-]d[.ddd]e(+|-)xx: its digits without trailing zeros, and the exponent.
-  const std::string all(text);
-  const bool negative = all[0] == '-';
-  const std::size_t e = all.find('e');
-  std::string digits;
-  for (std::size_t k = negative ? 1 : 0; k < e; ++k)
-    if (all[k] >= '0' && all[k] <= '9') digits += all[k];
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  const int exponent = std::atoi(all.c_str() + e + 1);
-  const int n = static_cast<int>(digits.size());
-
-  std::string fixed;
-  if (exponent >= n - 1) {
-    // A whole number: its exact digits, as many as the shortest form's zeros would be.
-    std::snprintf(text, sizeof text, "%.0f", negative ? -value : value);
-    fixed = text;
-  } else if (exponent >= 0) {
-    fixed = digits;
-    fixed.insert(static_cast<std::size_t>(exponent) + 1, 1, '.');
-  } else {
-    fixed = "0.";
-    fixed.append(static_cast<std::size_t>(-exponent - 1), '0');
-    fixed += digits;
-  }
-  const int magnitude = exponent < 0 ? -exponent : exponent;
-  std::string scientific = digits;
-  if (n > 1) scientific.insert(1, 1, '.');
-  scientific += exponent < 0 ? "e-" : "e+";
-  if (magnitude < 10) scientific += '0';
-  scientific += std::to_string(magnitude);
-  std::string out = negative ? "-" : "";
-  out += scientific.size() < fixed.size() ? scientific : fixed;
-  return out;
-}
-
 namespace {
 
-std::string Number(double value) { return DataNumber(value); }
+// The shortest text that reads back as value, whatever the locale; whole values as integers.
+std::string Number(double value) {
+  if (value == 0.0) value = 0.0;  // no "-0"
+  return ShortestText(value);
+}
+
 std::string Number(std::int64_t value) { return std::to_string(value); }
 
 // A real as Godot writes it: always with a fraction (10.0).
@@ -184,9 +143,7 @@ std::string AnimationName(const std::string& base, const DataFrame& first) {
   // Two decimals at most, without trailing zeros.
   double angle = std::round(first.angle * 100.0) / 100.0;
   if (angle == 0.0) angle = 0.0;
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f", angle);
-  std::string digits(text);
+  std::string digits = FixedText(angle, 2);
   while (digits.back() == '0') digits.pop_back();
   if (digits.back() == '.') digits.pop_back();
   return base + "_" + digits;

@@ -56,12 +56,6 @@ std::string GodotDataText(const SheetData& data);
 // the direction's angle, whole or with up to two decimals (walk_45, walk_22.5).
 std::string AnimationName(const std::string& base, const DataFrame& first);
 
-// A real as the data files write it: the shortest text that reads back as value, in fixed or
-// exponent form, whichever is shorter (fixed on a tie), whole values as integers; the text
-// std::to_chars gives, made with printf and strtod in the "C" locale, which the programs never
-// change, as not every C++ library this code is built with converts a double with to_chars.
-std::string DataNumber(double value);
-
 // The data file's name for the output name (walk or walk.png gives walk.json).
 std::string DataFileName(const char* outputName, DataFormat format);
 
