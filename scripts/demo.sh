@@ -22,3 +22,6 @@ echo "quillet samples/slime.png -> out/slime-turn_1.bmp .. out/slime-turn_8.bmp"
 echo "quillet samples/slime.png -> out/slime-sheet.png (PNG frames that keep the transparency)"
 ../build/release/quillet/ui/quillet -in ../samples/slime.png -out slime-sheet -angle 0 -endangle 315 \
   -frames 8 -scale 3 -format png -sheet 4
+echo "quillet samples/*.png -> out/sets/ (each in 8 directions on a sheet, with its JSON data file)"
+../build/release/quillet/ui/quillet -format png -directions 8 -sheet 8 -data json -overwrite yes -quiet \
+  -outdir sets -- ../samples
