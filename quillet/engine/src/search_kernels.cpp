@@ -31,6 +31,7 @@ void PlainScore(const ScoreChunk& c) {
   const std::uint8_t* codes = c.table->codes.data();
   const std::int64_t width = c.table->width;
   const int m = c.m;
+  std::uint32_t values[kMaxSearchGrid];
   for (std::int64_t x = 0; x < c.n; ++x) {
     PrefetchPixelCodes(c, x);
     std::int32_t firstCol = 0, lastCol = 0;
@@ -42,10 +43,11 @@ void PlainScore(const ScoreChunk& c) {
       if (row < 0) continue;
       const std::uint8_t* line = codes + row * width;
       if (!AnyNonZero(line + firstCol, lastCol - firstCol + 1)) continue;
-      const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
       ++*c.rowsAdded;
+      ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), values);
       std::uint64_t* s = c.sums + i * m;
-      for (int j = 0; j < m; ++j) s[j] += ScoreOf(c, rowValues, row, pixelCols[j], line[pixelCols[j]]);
+      for (int j = 0; j < m; ++j)
+        s[j] += values[j] != kComputedValue ? values[j] : WorkedOutScore(c, row, pixelCols[j]);
     }
   }
 }

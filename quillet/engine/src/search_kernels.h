@@ -20,6 +20,7 @@ constexpr int kMaxSearchGrid = 32;          // the largest M
 // A candidate's score sums at most one neighbour score per pixel: a chunk's sums fit 32 bits.
 constexpr std::uint64_t kMaxNeighbourScore = 8u * 765u * 765u;
 static_assert(kChunkPixels * kMaxNeighbourScore < (std::uint64_t{1} << 32), "a chunk's sums must fit 32 bits");
+static_assert(kMaxNeighbourScore < kComputedValue, "no score may read as one to work out");
 
 // Columns kept per pixel: M rounded up to a multiple of 8; the columns past M stay 0, whose
 // code is 0 and scores 0 in every tile.
@@ -153,11 +154,32 @@ inline bool PixelSpan(const ScoreChunk& c, std::int64_t x, std::int32_t& firstCo
   return lastRow >= 0 && AnyBlockCoded(*c.table, firstRow, lastRow, firstCol, lastCol);
 }
 
-// The score of code `code` read at (row, col): from the tile's list, or from the pixels.
-inline std::uint32_t ScoreOf(const ScoreChunk& c, const std::uint32_t* rowValues, std::int64_t row, std::int32_t col,
-                             std::uint8_t code) {
-  return code != kComputedCode ? rowValues[((col >> kTileShift) << 8) + code]
-                               : NeighbourScore(*c.src, row * c.src->stride + 3 * std::int64_t{col});
+// The list of values the candidates of a pixel read on row `row` when their columns inside the
+// scored area, firstCol..lastCol, lie in one tile; null when they do not. A column outside
+// (0) reads code 0, which scores 0 in every tile.
+inline const std::uint32_t* OneTileValues(const ScoreChunk& c, std::int64_t row, std::int32_t firstCol,
+                                          std::int32_t lastCol) {
+  return (firstCol >> kTileShift) == (lastCol >> kTileShift)
+             ? TileValues(c.table->values.data(), c.table->tileColumns, row, firstCol)
+             : nullptr;
+}
+
+// out[j] = the value of the code in column cols[j] of row `row` (codes in line), for j < count:
+// the score, or kComputedValue where it is worked out from the pixels (WorkedOutScore).
+// tileValues: the list of the tile every column lies in, or null to look each one up.
+inline void ReadRowValues(const ScoreChunk& c, const std::uint8_t* line, std::int64_t row, const std::int32_t* cols,
+                          int count, const std::uint32_t* tileValues, std::uint32_t* out) {
+  if (tileValues) {
+    for (int j = 0; j < count; ++j) out[j] = tileValues[line[cols[j]]];
+    return;
+  }
+  const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
+  for (int j = 0; j < count; ++j) out[j] = rowValues[((cols[j] >> kTileShift) << 8) + line[cols[j]]];
+}
+
+// The score of the pixel at (row, col) whose code is kComputedCode.
+inline std::uint32_t WorkedOutScore(const ScoreChunk& c, std::int64_t row, std::int32_t col) {
+  return NeighbourScore(*c.src, row * c.src->stride + 3 * std::int64_t{col});
 }
 
 }  // namespace quillet

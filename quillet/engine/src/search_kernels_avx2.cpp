@@ -38,7 +38,7 @@ QUILLET_AVX2 void Avx2Positions(const PositionChunk& c) {
 
 QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
   alignas(32) std::uint32_t sums[kMaxSearchGrid * kMaxSearchGrid];
-  alignas(32) std::uint32_t rowScores[kMaxSearchGrid] = {};  // of the last row read
+  alignas(32) std::uint32_t rowScores[kMaxSearchGrid];  // of the last row read
   const std::uint8_t* codes = c.table->codes.data();
   const std::int64_t width = c.table->width;
   const int m = c.m;
@@ -61,31 +61,17 @@ QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
         const std::uint8_t* line = codes + row * width;
         lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
         if (!lastScores) continue;
-        const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
-        // Eight candidates at a time, then four; the columns past M are 0 and score 0. The scores
-        // are read one by one (gathers are slower than that on some processors).
-        int j = 0;
-        for (; j + 8 <= m; j += 8) {
-          const std::int32_t* col = pixelCols + j;
-          _mm256_store_si256(reinterpret_cast<__m256i*>(rowScores + j),
-                             _mm256_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[4], line[col[4]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[5], line[col[5]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[6], line[col[6]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[7], line[col[7]]))));
-        }
-        for (; j < m; j += 4) {
-          const std::int32_t* col = pixelCols + j;
-          // Stored eight lanes wide (the lanes past M are not read), as the sums read them.
-          _mm256_storeu_si256(reinterpret_cast<__m256i*>(rowScores + j),
-                             _mm256_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])), 0, 0, 0,
-                                               0));
+        // The values of the colStride columns (those past M are 0 and score 0), then the
+        // scores worked out where a value says so, eight lanes checked at once.
+        ReadRowValues(c, line, row, pixelCols, c.colStride, OneTileValues(c, row, firstCol, lastCol), rowScores);
+        for (int j = 0; j < m; j += 8) {
+          const __m256i computed = _mm256_cmpeq_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(rowScores + j)),
+                                                      _mm256_set1_epi32(-1));
+          for (unsigned lanes = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(computed))); lanes != 0;
+               lanes &= lanes - 1) {
+            const int k = j + __builtin_ctz(lanes);
+            rowScores[k] = WorkedOutScore(c, row, pixelCols[k]);
+          }
         }
       } else if (!lastScores) {
         continue;

@@ -35,7 +35,7 @@ void Sse2Positions(const PositionChunk& c) {
 
 void Sse2Score(const ScoreChunk& c) {
   alignas(16) std::uint32_t sums[kMaxSearchGrid * kMaxSearchGrid];
-  alignas(16) std::uint32_t rowScores[kMaxSearchGrid] = {};  // of the last row read
+  alignas(16) std::uint32_t rowScores[kMaxSearchGrid];  // of the last row read
   const std::uint8_t* codes = c.table->codes.data();
   const std::int64_t width = c.table->width;
   const int m = c.m;
@@ -58,15 +58,17 @@ void Sse2Score(const ScoreChunk& c) {
         const std::uint8_t* line = codes + row * width;
         lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
         if (!lastScores) continue;
-        const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
-        // Four candidates at a time; the columns past M are 0 and score 0.
+        // The values of the colStride columns (those past M are 0 and score 0), then the
+        // scores worked out where a value says so, four lanes checked at once.
+        ReadRowValues(c, line, row, pixelCols, c.colStride, OneTileValues(c, row, firstCol, lastCol), rowScores);
         for (int j = 0; j < m; j += 4) {
-          const std::int32_t* col = pixelCols + j;
-          _mm_store_si128(reinterpret_cast<__m128i*>(rowScores + j),
-                          _mm_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
-                                         static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
-                                         static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
-                                         static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]]))));
+          const __m128i computed =
+              _mm_cmpeq_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(rowScores + j)), _mm_set1_epi32(-1));
+          for (unsigned lanes = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(computed))); lanes != 0;
+               lanes &= lanes - 1) {
+            const int k = j + __builtin_ctz(lanes);
+            rowScores[k] = WorkedOutScore(c, row, pixelCols[k]);
+          }
         }
       } else if (!lastScores) {
         continue;
