@@ -131,27 +131,24 @@ inline void PrefetchPixelCodes(const ScoreChunk& c, std::int64_t x) {
 
 // The columns pixel x's candidates read inside the scored area span firstCol..lastCol; false
 // when none of its codes can be other than 0 (code 0 is the score 0, and so are the columns
-// and rows outside).
+// and rows outside). A pixel's M rows, and its M columns, never fall as k grows: their walks
+// start k x r apart and take the same steps, and rounding keeps that order. So the positions
+// inside make one run of k, its ends the least and the greatest.
 inline bool PixelSpan(const ScoreChunk& c, std::int64_t x, std::int32_t& firstCol, std::int32_t& lastCol) {
   const std::int32_t* pixelRows = c.rows + x * c.m;
   const std::int32_t* pixelCols = c.cols + x * c.colStride;
-  firstCol = std::numeric_limits<std::int32_t>::max();
-  lastCol = 0;
-  for (int j = 0; j < c.m; ++j) {
-    const std::int32_t col = pixelCols[j];
-    if (col == 0) continue;
-    firstCol = col < firstCol ? col : firstCol;
-    lastCol = col > lastCol ? col : lastCol;
-  }
-  if (lastCol == 0) return false;
-  std::int32_t firstRow = std::numeric_limits<std::int32_t>::max(), lastRow = -1;
-  for (int i = 0; i < c.m; ++i) {
-    const std::int32_t row = pixelRows[i];
-    if (row < 0) continue;
-    firstRow = row < firstRow ? row : firstRow;
-    lastRow = row > lastRow ? row : lastRow;
-  }
-  return lastRow >= 0 && AnyBlockCoded(*c.table, firstRow, lastRow, firstCol, lastCol);
+  int first = 0, last = c.m - 1;
+  while (first <= last && pixelCols[first] == 0) ++first;
+  if (first > last) return false;
+  while (pixelCols[last] == 0) --last;
+  firstCol = pixelCols[first];
+  lastCol = pixelCols[last];
+  first = 0;
+  last = c.m - 1;
+  while (first <= last && pixelRows[first] < 0) ++first;
+  if (first > last) return false;
+  while (pixelRows[last] < 0) --last;
+  return AnyBlockCoded(*c.table, pixelRows[first], pixelRows[last], firstCol, lastCol);
 }
 
 // The list of values the candidates of a pixel read on row `row` when their columns inside the
@@ -170,6 +167,7 @@ inline const std::uint32_t* OneTileValues(const ScoreChunk& c, std::int64_t row,
 inline void ReadRowValues(const ScoreChunk& c, const std::uint8_t* line, std::int64_t row, const std::int32_t* cols,
                           int count, const std::uint32_t* tileValues, std::uint32_t* out) {
   if (tileValues) {
+#pragma GCC unroll 4
     for (int j = 0; j < count; ++j) out[j] = tileValues[line[cols[j]]];
     return;
   }

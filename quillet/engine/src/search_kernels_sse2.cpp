@@ -35,7 +35,8 @@ void Sse2Positions(const PositionChunk& c) {
 
 void Sse2Score(const ScoreChunk& c) {
   alignas(16) std::uint32_t sums[kMaxSearchGrid * kMaxSearchGrid];
-  alignas(16) std::uint32_t rowScores[kMaxSearchGrid];  // of the last row read
+  // Of the last row read; the lanes past M stay 0.
+  alignas(16) std::uint32_t rowScores[kMaxSearchGrid] = {};
   const std::uint8_t* codes = c.table->codes.data();
   const std::int64_t width = c.table->width;
   const int m = c.m;
@@ -58,9 +59,9 @@ void Sse2Score(const ScoreChunk& c) {
         const std::uint8_t* line = codes + row * width;
         lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
         if (!lastScores) continue;
-        // The values of the colStride columns (those past M are 0 and score 0), then the
+        // The values of the M columns, then the
         // scores worked out where a value says so, four lanes checked at once.
-        ReadRowValues(c, line, row, pixelCols, c.colStride, OneTileValues(c, row, firstCol, lastCol), rowScores);
+        ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), rowScores);
         for (int j = 0; j < m; j += 4) {
           const __m128i computed =
               _mm_cmpeq_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(rowScores + j)), _mm_set1_epi32(-1));
