@@ -22,6 +22,15 @@ QUILLET_AVX2 inline void PositionsOf(double* at, const double* step, int m, doub
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm256_cvttpd_epi32(_mm256_blendv_pd(other, p, inside)));
     _mm256_storeu_pd(at + k, _mm256_add_pd(p, _mm256_loadu_pd(step + k)));
   }
+  if (k + 2 <= m) {  // two more at once, as the grids of 6 and 10 leave
+    const __m128d p = _mm_loadu_pd(at + k);
+    const __m128d inside = _mm_and_pd(_mm_cmpge_pd(p, _mm256_castpd256_pd128(one)),
+                                      _mm_cmplt_pd(p, _mm256_castpd256_pd128(upper)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k),
+                     _mm_cvttpd_epi32(_mm_blendv_pd(_mm256_castpd256_pd128(other), p, inside)));
+    _mm_storeu_pd(at + k, _mm_add_pd(p, _mm_loadu_pd(step + k)));
+    k += 2;
+  }
   for (; k < m; ++k) {
     const double p = at[k];
     out[k] = p >= 1 && p < limit ? static_cast<std::int32_t>(p) : static_cast<std::int32_t>(outside);
