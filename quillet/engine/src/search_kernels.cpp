@@ -44,10 +44,10 @@ void PlainScore(const ScoreChunk& c) {
       const std::uint8_t* line = codes + row * width;
       if (!AnyNonZero(line + firstCol, lastCol - firstCol + 1)) continue;
       ++*c.rowsAdded;
-      ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), values);
+      if (ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), values) & kComputedBit)
+        WorkOutScores(c, row, pixelCols, m, values);
       std::uint64_t* s = c.sums + i * m;
-      for (int j = 0; j < m; ++j)
-        s[j] += values[j] != kComputedValue ? values[j] : WorkedOutScore(c, row, pixelCols[j]);
+      for (int j = 0; j < m; ++j) s[j] += values[j];
     }
   }
 }

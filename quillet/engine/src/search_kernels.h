@@ -162,22 +162,32 @@ inline const std::uint32_t* OneTileValues(const ScoreChunk& c, std::int64_t row,
 }
 
 // out[j] = the value of the code in column cols[j] of row `row` (codes in line), for j < count:
-// the score, or kComputedValue where it is worked out from the pixels (WorkedOutScore).
+// the score, or kComputedValue where it is worked out from the pixels (WorkOutScores).
 // tileValues: the list of the tile every column lies in, or null to look each one up.
-inline void ReadRowValues(const ScoreChunk& c, const std::uint8_t* line, std::int64_t row, const std::int32_t* cols,
-                          int count, const std::uint32_t* tileValues, std::uint32_t* out) {
+// Gives the values ORed together, whose top bit tells whether any is kComputedValue.
+inline std::uint32_t ReadRowValues(const ScoreChunk& c, const std::uint8_t* line, std::int64_t row,
+                                   const std::int32_t* cols, int count, const std::uint32_t* tileValues,
+                                   std::uint32_t* out) {
+  std::uint32_t any = 0;
   if (tileValues) {
 #pragma GCC unroll 4
-    for (int j = 0; j < count; ++j) out[j] = tileValues[line[cols[j]]];
-    return;
+    for (int j = 0; j < count; ++j) any |= out[j] = tileValues[line[cols[j]]];
+    return any;
   }
   const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
-  for (int j = 0; j < count; ++j) out[j] = rowValues[((cols[j] >> kTileShift) << 8) + line[cols[j]]];
+  for (int j = 0; j < count; ++j) any |= out[j] = rowValues[((cols[j] >> kTileShift) << 8) + line[cols[j]]];
+  return any;
 }
 
-// The score of the pixel at (row, col) whose code is kComputedCode.
-inline std::uint32_t WorkedOutScore(const ScoreChunk& c, std::int64_t row, std::int32_t col) {
-  return NeighbourScore(*c.src, row * c.src->stride + 3 * std::int64_t{col});
+constexpr std::uint32_t kComputedBit = 0x80000000u;  // set in kComputedValue, in no score
+static_assert((kComputedValue & kComputedBit) != 0 && kMaxNeighbourScore < kComputedBit, "scores must not set it");
+
+// Replaces every kComputedValue of out[0..count) with the score of the pixel at (row, cols[j]).
+// Kept out of line: it is rare, and the kernels' loops keep their registers without it.
+[[gnu::noinline]] inline void WorkOutScores(const ScoreChunk& c, std::int64_t row, const std::int32_t* cols, int count,
+                                            std::uint32_t* out) {
+  for (int j = 0; j < count; ++j)
+    if (out[j] == kComputedValue) out[j] = NeighbourScore(*c.src, row * c.src->stride + 3 * std::int64_t{cols[j]});
 }
 
 }  // namespace quillet

@@ -71,18 +71,10 @@ QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
         const std::uint8_t* line = codes + row * width;
         lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
         if (!lastScores) continue;
-        // The values of the M columns, then the
-        // scores worked out where a value says so, eight lanes checked at once.
-        ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), rowScores);
-        for (int j = 0; j < m; j += 8) {
-          const __m256i computed = _mm256_cmpeq_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(rowScores + j)),
-                                                      _mm256_set1_epi32(-1));
-          for (unsigned lanes = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(computed))); lanes != 0;
-               lanes &= lanes - 1) {
-            const int k = j + __builtin_ctz(lanes);
-            rowScores[k] = WorkedOutScore(c, row, pixelCols[k]);
-          }
-        }
+        // The values of the M columns, then the scores worked out where a value says so.
+        const std::uint32_t any =
+            ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), rowScores);
+        if (any & kComputedBit) WorkOutScores(c, row, pixelCols, m, rowScores);
       } else if (!lastScores) {
         continue;
       }

@@ -59,18 +59,10 @@ void Sse2Score(const ScoreChunk& c) {
         const std::uint8_t* line = codes + row * width;
         lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
         if (!lastScores) continue;
-        // The values of the M columns, then the
-        // scores worked out where a value says so, four lanes checked at once.
-        ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), rowScores);
-        for (int j = 0; j < m; j += 4) {
-          const __m128i computed =
-              _mm_cmpeq_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(rowScores + j)), _mm_set1_epi32(-1));
-          for (unsigned lanes = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(computed))); lanes != 0;
-               lanes &= lanes - 1) {
-            const int k = j + __builtin_ctz(lanes);
-            rowScores[k] = WorkedOutScore(c, row, pixelCols[k]);
-          }
-        }
+        // The values of the M columns, then the scores worked out where a value says so.
+        const std::uint32_t any =
+            ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), rowScores);
+        if (any & kComputedBit) WorkOutScores(c, row, pixelCols, m, rowScores);
       } else if (!lastScores) {
         continue;
       }
