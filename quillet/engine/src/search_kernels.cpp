@@ -33,7 +33,6 @@ void PlainScore(const ScoreChunk& c) {
   const int m = c.m;
   std::uint32_t values[kMaxSearchGrid];
   for (std::int64_t x = 0; x < c.n; ++x) {
-    PrefetchPixelCodes(c, x);
     std::int32_t firstCol = 0, lastCol = 0;
     if (!PixelSpan(c, x, firstCol, lastCol)) continue;
     const std::int32_t* pixelRows = c.rows + x * m;

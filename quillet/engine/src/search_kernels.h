@@ -14,7 +14,6 @@
 namespace quillet {
 
 constexpr std::int64_t kChunkPixels = 256;  // pixels of a row whose positions are worked out at once
-constexpr std::int64_t kPixelsAhead = 4;    // pixels between asking for a pixel's codes and reading them
 constexpr int kMaxSearchGrid = 32;          // the largest M
 
 // A candidate's score sums at most one neighbour score per pixel: a chunk's sums fit 32 bits.
@@ -118,15 +117,6 @@ inline bool AnyBlockCoded(const ScoreTable& table, std::int32_t firstRow, std::i
       if (blocks[col] != 0) return true;
   }
   return false;
-}
-
-// Asks for the codes pixel x + kPixelsAhead of the chunk reads, without waiting for them.
-inline void PrefetchPixelCodes(const ScoreChunk& c, std::int64_t x) {
-  if (x + kPixelsAhead >= c.n) return;
-  const std::int32_t* aheadRows = c.rows + (x + kPixelsAhead) * c.m;
-  const std::int64_t aheadCol = c.cols[(x + kPixelsAhead) * c.colStride + c.m / 2];
-  for (int i = 0; i < c.m; ++i)
-    if (aheadRows[i] >= 0) __builtin_prefetch(c.table->codes.data() + aheadRows[i] * c.table->width + aheadCol, 0, 3);
 }
 
 // The columns pixel x's candidates read inside the scored area span firstCol..lastCol; false

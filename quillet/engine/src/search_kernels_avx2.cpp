@@ -55,7 +55,6 @@ QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
   for (int k = 0; k < m * c.colStride; k += 8)
     _mm256_store_si256(reinterpret_cast<__m256i*>(sums + k), _mm256_setzero_si256());
   for (std::int64_t x = 0; x < c.n; ++x) {
-    PrefetchPixelCodes(c, x);
     std::int32_t firstCol = 0, lastCol = 0;
     if (!PixelSpan(c, x, firstCol, lastCol)) continue;
     const std::int32_t* pixelRows = c.rows + x * m;

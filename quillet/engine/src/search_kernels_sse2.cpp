@@ -43,7 +43,6 @@ void Sse2Score(const ScoreChunk& c) {
   for (int k = 0; k < m * c.colStride; k += 4)
     _mm_store_si128(reinterpret_cast<__m128i*>(sums + k), _mm_setzero_si128());
   for (std::int64_t x = 0; x < c.n; ++x) {
-    PrefetchPixelCodes(c, x);
     std::int32_t firstCol = 0, lastCol = 0;
     if (!PixelSpan(c, x, firstCol, lastCol)) continue;
     const std::int32_t* pixelRows = c.rows + x * m;
