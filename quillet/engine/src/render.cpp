@@ -366,7 +366,6 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
   const SourceView src = ViewOf(source);
   const std::int64_t ds = Stride24(plan.newW);
   const std::int64_t dstBytes = ds * plan.newH;
-  const std::int64_t srcBytes = src.stride * src.height;
   const double wLimit = src.width - 1;
   const double hLimit = src.height - 1;
   std::uint8_t* out = output.pixels;
@@ -394,18 +393,22 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
       // reads land all over the enlargement and mostly miss the caches.
       AxisCursor aheadU = start.first, aheadV = start.second;
       for (std::int64_t a = 0; a < kReadAhead; ++a, aheadU.NextPixel(), aheadV.NextPixel()) {}
+      // Whether every pixel of the row, its first to its last, has its eight neighbours in
+      // the output: the usual case, which then checks only the position.
+      const std::int64_t rowStart = ((block + k) / 2) * ds;
+      const bool rowInside = rowStart - ds - 3 >= 0 && rowStart + 3 * ((walk.cols - 1) / 2) + ds + 6 <= dstBytes;
       WalkRow(walk, block + k, start.first, start.second, [&](std::int64_t n, std::int64_t m, double u, double v) {
         const double nextU = aheadU.At(), nextV = aheadV.At();
         aheadU.NextPixel();
         aheadV.NextPixel();
         if (nextV >= 1 && nextU >= 1 && nextV < wLimit && nextU < hLimit)
           PrefetchRead(src.pixels + static_cast<std::int64_t>(nextU) * src.stride + 3 * static_cast<std::int64_t>(nextV));
-        const std::int64_t o = (n / 2) * ds + 3 * (m / 2);
         std::uint32_t detail = kNone;
-        if (o - ds - 3 >= 0 && o + ds + 6 <= dstBytes && v >= 1 && u >= 1 && v < wLimit && u < hLimit) {
-          const std::int64_t so = static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v);
-          if (so - src.stride - 3 >= 0 && so + src.stride + 3 < srcBytes) detail = PackColour(src.pixels + so);
-        }
+        // A position inside [1, width - 1) x [1, height - 1) has its eight neighbours in the
+        // source too: row and column 1 .. size - 2.
+        if (v >= 1 && u >= 1 && v < wLimit && u < hLimit &&
+            (rowInside || (n / 2 * ds + 3 * (m / 2) - ds - 3 >= 0 && n / 2 * ds + 3 * (m / 2) + ds + 6 <= dstBytes)))
+          detail = PackColour(src.pixels + static_cast<std::int64_t>(u) * src.stride + 3 * static_cast<std::int64_t>(v));
         rowDetails[m] = detail;
       });
     });

@@ -187,6 +187,7 @@ void BuildScoreTable(const WorkingBitmap& source, int threads, ScoreTable& table
   const std::int64_t bands = ((std::int64_t{src.height} - 1) >> kBandShift) + 1;
   built.tileColumns = ((src.width - 1) >> kTileShift) + 1;
   built.values.assign((static_cast<std::size_t>(bands) * static_cast<std::size_t>(built.tileColumns)) << 8, 0);
+  for (std::size_t tile = 0; tile < built.values.size(); tile += 256) built.values[tile + kComputedCode] = kComputedValue;
   built.blockColumns = ((src.width - 1) >> kBlockShift) + 1;
   built.blocks.assign(static_cast<std::size_t>(built.blockColumns) * static_cast<std::size_t>(((src.height - 1) >> kBlockShift) + 1), 0);
   if (src.width >= 3 && src.height >= 3) {

@@ -35,6 +35,9 @@ inline std::uint32_t NeighbourScore(const SourceView& src, std::int64_t so) {
 }
 
 constexpr std::uint8_t kComputedCode = 255;  // the score is worked out when read
+// What a tile's list holds for kComputedCode: more than any neighbour score (8 x 765 x 765),
+// so that a read of the list alone tells when the score must be worked out.
+constexpr std::uint32_t kComputedValue = 0xFFFFFFFFu;
 constexpr int kBandShift = 4;  // rows 16 x b .. 16 x b + 15 make a band
 constexpr int kTileShift = 8;  // columns 256 x t .. 256 x t + 255 of a band share one list of values
 constexpr int kBlockShift = 3;  // blocks of 8 x 8 codes

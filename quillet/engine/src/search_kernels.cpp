@@ -31,8 +31,8 @@ void PlainScore(const ScoreChunk& c) {
   const std::uint8_t* codes = c.table->codes.data();
   const std::int64_t width = c.table->width;
   const int m = c.m;
+  std::uint32_t values[kMaxSearchGrid];
   for (std::int64_t x = 0; x < c.n; ++x) {
-    PrefetchPixelCodes(c, x);
     std::int32_t firstCol = 0, lastCol = 0;
     if (!PixelSpan(c, x, firstCol, lastCol)) continue;
     const std::int32_t* pixelRows = c.rows + x * m;
@@ -42,10 +42,11 @@ void PlainScore(const ScoreChunk& c) {
       if (row < 0) continue;
       const std::uint8_t* line = codes + row * width;
       if (!AnyNonZero(line + firstCol, lastCol - firstCol + 1)) continue;
-      const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
       ++*c.rowsAdded;
+      if (ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), values) & kComputedBit)
+        WorkOutScores(c, row, pixelCols, m, values);
       std::uint64_t* s = c.sums + i * m;
-      for (int j = 0; j < m; ++j) s[j] += ScoreOf(c, rowValues, row, pixelCols[j], line[pixelCols[j]]);
+      for (int j = 0; j < m; ++j) s[j] += values[j];
     }
   }
 }

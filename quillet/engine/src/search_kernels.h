@@ -14,12 +14,12 @@
 namespace quillet {
 
 constexpr std::int64_t kChunkPixels = 256;  // pixels of a row whose positions are worked out at once
-constexpr std::int64_t kPixelsAhead = 4;    // pixels between asking for a pixel's codes and reading them
 constexpr int kMaxSearchGrid = 32;          // the largest M
 
 // A candidate's score sums at most one neighbour score per pixel: a chunk's sums fit 32 bits.
 constexpr std::uint64_t kMaxNeighbourScore = 8u * 765u * 765u;
 static_assert(kChunkPixels * kMaxNeighbourScore < (std::uint64_t{1} << 32), "a chunk's sums must fit 32 bits");
+static_assert(kMaxNeighbourScore < kComputedValue, "no score may read as one to work out");
 
 // Columns kept per pixel: M rounded up to a multiple of 8; the columns past M stay 0, whose
 // code is 0 and scores 0 in every tile.
@@ -119,45 +119,65 @@ inline bool AnyBlockCoded(const ScoreTable& table, std::int32_t firstRow, std::i
   return false;
 }
 
-// Asks for the codes pixel x + kPixelsAhead of the chunk reads, without waiting for them.
-inline void PrefetchPixelCodes(const ScoreChunk& c, std::int64_t x) {
-  if (x + kPixelsAhead >= c.n) return;
-  const std::int32_t* aheadRows = c.rows + (x + kPixelsAhead) * c.m;
-  const std::int64_t aheadCol = c.cols[(x + kPixelsAhead) * c.colStride + c.m / 2];
-  for (int i = 0; i < c.m; ++i)
-    if (aheadRows[i] >= 0) __builtin_prefetch(c.table->codes.data() + aheadRows[i] * c.table->width + aheadCol, 0, 3);
-}
-
 // The columns pixel x's candidates read inside the scored area span firstCol..lastCol; false
 // when none of its codes can be other than 0 (code 0 is the score 0, and so are the columns
-// and rows outside).
+// and rows outside). A pixel's M rows, and its M columns, never fall as k grows: their walks
+// start k x r apart and take the same steps, and rounding keeps that order. So the positions
+// inside make one run of k, its ends the least and the greatest.
 inline bool PixelSpan(const ScoreChunk& c, std::int64_t x, std::int32_t& firstCol, std::int32_t& lastCol) {
   const std::int32_t* pixelRows = c.rows + x * c.m;
   const std::int32_t* pixelCols = c.cols + x * c.colStride;
-  firstCol = std::numeric_limits<std::int32_t>::max();
-  lastCol = 0;
-  for (int j = 0; j < c.m; ++j) {
-    const std::int32_t col = pixelCols[j];
-    if (col == 0) continue;
-    firstCol = col < firstCol ? col : firstCol;
-    lastCol = col > lastCol ? col : lastCol;
-  }
-  if (lastCol == 0) return false;
-  std::int32_t firstRow = std::numeric_limits<std::int32_t>::max(), lastRow = -1;
-  for (int i = 0; i < c.m; ++i) {
-    const std::int32_t row = pixelRows[i];
-    if (row < 0) continue;
-    firstRow = row < firstRow ? row : firstRow;
-    lastRow = row > lastRow ? row : lastRow;
-  }
-  return lastRow >= 0 && AnyBlockCoded(*c.table, firstRow, lastRow, firstCol, lastCol);
+  int first = 0, last = c.m - 1;
+  while (first <= last && pixelCols[first] == 0) ++first;
+  if (first > last) return false;
+  while (pixelCols[last] == 0) --last;
+  firstCol = pixelCols[first];
+  lastCol = pixelCols[last];
+  first = 0;
+  last = c.m - 1;
+  while (first <= last && pixelRows[first] < 0) ++first;
+  if (first > last) return false;
+  while (pixelRows[last] < 0) --last;
+  return AnyBlockCoded(*c.table, pixelRows[first], pixelRows[last], firstCol, lastCol);
 }
 
-// The score of code `code` read at (row, col): from the tile's list, or from the pixels.
-inline std::uint32_t ScoreOf(const ScoreChunk& c, const std::uint32_t* rowValues, std::int64_t row, std::int32_t col,
-                             std::uint8_t code) {
-  return code != kComputedCode ? rowValues[((col >> kTileShift) << 8) + code]
-                               : NeighbourScore(*c.src, row * c.src->stride + 3 * std::int64_t{col});
+// The list of values the candidates of a pixel read on row `row` when their columns inside the
+// scored area, firstCol..lastCol, lie in one tile; null when they do not. A column outside
+// (0) reads code 0, which scores 0 in every tile.
+inline const std::uint32_t* OneTileValues(const ScoreChunk& c, std::int64_t row, std::int32_t firstCol,
+                                          std::int32_t lastCol) {
+  return (firstCol >> kTileShift) == (lastCol >> kTileShift)
+             ? TileValues(c.table->values.data(), c.table->tileColumns, row, firstCol)
+             : nullptr;
+}
+
+// out[j] = the value of the code in column cols[j] of row `row` (codes in line), for j < count:
+// the score, or kComputedValue where it is worked out from the pixels (WorkOutScores).
+// tileValues: the list of the tile every column lies in, or null to look each one up.
+// Gives the values ORed together, whose top bit tells whether any is kComputedValue.
+inline std::uint32_t ReadRowValues(const ScoreChunk& c, const std::uint8_t* line, std::int64_t row,
+                                   const std::int32_t* cols, int count, const std::uint32_t* tileValues,
+                                   std::uint32_t* out) {
+  std::uint32_t any = 0;
+  if (tileValues) {
+#pragma GCC unroll 4
+    for (int j = 0; j < count; ++j) any |= out[j] = tileValues[line[cols[j]]];
+    return any;
+  }
+  const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
+  for (int j = 0; j < count; ++j) any |= out[j] = rowValues[((cols[j] >> kTileShift) << 8) + line[cols[j]]];
+  return any;
+}
+
+constexpr std::uint32_t kComputedBit = 0x80000000u;  // set in kComputedValue, in no score
+static_assert((kComputedValue & kComputedBit) != 0 && kMaxNeighbourScore < kComputedBit, "scores must not set it");
+
+// Replaces every kComputedValue of out[0..count) with the score of the pixel at (row, cols[j]).
+// Kept out of line: it is rare, and the kernels' loops keep their registers without it.
+[[gnu::noinline]] inline void WorkOutScores(const ScoreChunk& c, std::int64_t row, const std::int32_t* cols, int count,
+                                            std::uint32_t* out) {
+  for (int j = 0; j < count; ++j)
+    if (out[j] == kComputedValue) out[j] = NeighbourScore(*c.src, row * c.src->stride + 3 * std::int64_t{cols[j]});
 }
 
 }  // namespace quillet

@@ -22,6 +22,15 @@ QUILLET_AVX2 inline void PositionsOf(double* at, const double* step, int m, doub
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm256_cvttpd_epi32(_mm256_blendv_pd(other, p, inside)));
     _mm256_storeu_pd(at + k, _mm256_add_pd(p, _mm256_loadu_pd(step + k)));
   }
+  if (k + 2 <= m) {  // two more at once, as the grids of 6 and 10 leave
+    const __m128d p = _mm_loadu_pd(at + k);
+    const __m128d inside = _mm_and_pd(_mm_cmpge_pd(p, _mm256_castpd256_pd128(one)),
+                                      _mm_cmplt_pd(p, _mm256_castpd256_pd128(upper)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k),
+                     _mm_cvttpd_epi32(_mm_blendv_pd(_mm256_castpd256_pd128(other), p, inside)));
+    _mm_storeu_pd(at + k, _mm_add_pd(p, _mm_loadu_pd(step + k)));
+    k += 2;
+  }
   for (; k < m; ++k) {
     const double p = at[k];
     out[k] = p >= 1 && p < limit ? static_cast<std::int32_t>(p) : static_cast<std::int32_t>(outside);
@@ -38,14 +47,14 @@ QUILLET_AVX2 void Avx2Positions(const PositionChunk& c) {
 
 QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
   alignas(32) std::uint32_t sums[kMaxSearchGrid * kMaxSearchGrid];
-  alignas(32) std::uint32_t rowScores[kMaxSearchGrid] = {};  // of the last row read
+  // Of the last row read; the lanes past M stay 0.
+  alignas(32) std::uint32_t rowScores[kMaxSearchGrid] = {};
   const std::uint8_t* codes = c.table->codes.data();
   const std::int64_t width = c.table->width;
   const int m = c.m;
   for (int k = 0; k < m * c.colStride; k += 8)
     _mm256_store_si256(reinterpret_cast<__m256i*>(sums + k), _mm256_setzero_si256());
   for (std::int64_t x = 0; x < c.n; ++x) {
-    PrefetchPixelCodes(c, x);
     std::int32_t firstCol = 0, lastCol = 0;
     if (!PixelSpan(c, x, firstCol, lastCol)) continue;
     const std::int32_t* pixelRows = c.rows + x * m;
@@ -61,32 +70,10 @@ QUILLET_AVX2 void Avx2Score(const ScoreChunk& c) {
         const std::uint8_t* line = codes + row * width;
         lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
         if (!lastScores) continue;
-        const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
-        // Eight candidates at a time, then four; the columns past M are 0 and score 0. The scores
-        // are read one by one (gathers are slower than that on some processors).
-        int j = 0;
-        for (; j + 8 <= m; j += 8) {
-          const std::int32_t* col = pixelCols + j;
-          _mm256_store_si256(reinterpret_cast<__m256i*>(rowScores + j),
-                             _mm256_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[4], line[col[4]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[5], line[col[5]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[6], line[col[6]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[7], line[col[7]]))));
-        }
-        for (; j < m; j += 4) {
-          const std::int32_t* col = pixelCols + j;
-          // Stored eight lanes wide (the lanes past M are not read), as the sums read them.
-          _mm256_storeu_si256(reinterpret_cast<__m256i*>(rowScores + j),
-                             _mm256_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
-                                               static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]])), 0, 0, 0,
-                                               0));
-        }
+        // The values of the M columns, then the scores worked out where a value says so.
+        const std::uint32_t any =
+            ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), rowScores);
+        if (any & kComputedBit) WorkOutScores(c, row, pixelCols, m, rowScores);
       } else if (!lastScores) {
         continue;
       }

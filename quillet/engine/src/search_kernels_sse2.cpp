@@ -35,14 +35,14 @@ void Sse2Positions(const PositionChunk& c) {
 
 void Sse2Score(const ScoreChunk& c) {
   alignas(16) std::uint32_t sums[kMaxSearchGrid * kMaxSearchGrid];
-  alignas(16) std::uint32_t rowScores[kMaxSearchGrid] = {};  // of the last row read
+  // Of the last row read; the lanes past M stay 0.
+  alignas(16) std::uint32_t rowScores[kMaxSearchGrid] = {};
   const std::uint8_t* codes = c.table->codes.data();
   const std::int64_t width = c.table->width;
   const int m = c.m;
   for (int k = 0; k < m * c.colStride; k += 4)
     _mm_store_si128(reinterpret_cast<__m128i*>(sums + k), _mm_setzero_si128());
   for (std::int64_t x = 0; x < c.n; ++x) {
-    PrefetchPixelCodes(c, x);
     std::int32_t firstCol = 0, lastCol = 0;
     if (!PixelSpan(c, x, firstCol, lastCol)) continue;
     const std::int32_t* pixelRows = c.rows + x * m;
@@ -58,16 +58,10 @@ void Sse2Score(const ScoreChunk& c) {
         const std::uint8_t* line = codes + row * width;
         lastScores = AnyNonZero(line + firstCol, lastCol - firstCol + 1);
         if (!lastScores) continue;
-        const std::uint32_t* rowValues = TileValues(c.table->values.data(), c.table->tileColumns, row, 0);
-        // Four candidates at a time; the columns past M are 0 and score 0.
-        for (int j = 0; j < m; j += 4) {
-          const std::int32_t* col = pixelCols + j;
-          _mm_store_si128(reinterpret_cast<__m128i*>(rowScores + j),
-                          _mm_setr_epi32(static_cast<int>(ScoreOf(c, rowValues, row, col[0], line[col[0]])),
-                                         static_cast<int>(ScoreOf(c, rowValues, row, col[1], line[col[1]])),
-                                         static_cast<int>(ScoreOf(c, rowValues, row, col[2], line[col[2]])),
-                                         static_cast<int>(ScoreOf(c, rowValues, row, col[3], line[col[3]]))));
-        }
+        // The values of the M columns, then the scores worked out where a value says so.
+        const std::uint32_t any =
+            ReadRowValues(c, line, row, pixelCols, m, OneTileValues(c, row, firstCol, lastCol), rowScores);
+        if (any & kComputedBit) WorkOutScores(c, row, pixelCols, m, rowScores);
       } else if (!lastScores) {
         continue;
       }
