@@ -226,64 +226,6 @@ pxt_status CheckLimits(const quillet::RunParameters& run, std::int64_t width, st
   return PXT_OK;
 }
 
-// The caller's sprite, handed to the job in place of its input file: with its transparency
-// for RGBA frames, or laid over the background for 24-bit frames.
-struct MemoryInput {
-  RgbaImage sprite;
-  std::uint32_t background = 0xFF00FF;
-};
-
-bool ImportRgba(void* context, quillet::AppState&, const char*, RgbaImage& rgba, quillet::InputReport& report) {
-  auto& input = *static_cast<MemoryInput*>(context);
-  report = quillet::InputReport{};
-  report.width = input.sprite.width;
-  report.height = input.sprite.height;
-  rgba = std::move(input.sprite);
-  return true;
-}
-
-// The sprite goes under the job's input name, which no file answers to; the enlargement's
-// own files are read back as any BMP file is.
-constexpr char kSpriteName[] = "";
-
-bool ImportOver(void* context, quillet::AppState& app, const char* fileName) {
-  auto& input = *static_cast<MemoryInput*>(context);
-  app.importReport = quillet::InputReport{};
-  if (std::strcmp(fileName, kSpriteName) != 0) {
-    quillet::LoadOutcome outcome;
-    quillet::LoadBitmapFile(fileName, app.workingBitmap, &outcome);
-    app.importReport = quillet::ReportOf(outcome);
-    return quillet::HasImage24(app.workingBitmap);
-  }
-  app.importReport.width = input.sprite.width;
-  app.importReport.height = input.sprite.height;
-  if (!quillet::CompositeOver(input.sprite, input.background, app.workingBitmap))
-    app.importReport.problem = quillet::InputProblem::kOutOfMemory;
-  input.sprite = RgbaImage{};
-  return quillet::HasImage24(app.workingBitmap);
-}
-
-bool InspectMemory(void* context, const char* fileName, quillet::InputReport& report) {
-  const auto& input = *static_cast<const MemoryInput*>(context);
-  if (std::strcmp(fileName, kSpriteName) != 0) {
-    report = quillet::ReportOf(quillet::InspectBitmapFile(fileName));
-    return report.problem == quillet::InputProblem::kNone || report.problem == quillet::InputProblem::kTooLarge;
-  }
-  report = quillet::InputReport{};
-  report.width = input.sprite.width;
-  report.height = input.sprite.height;
-  return true;
-}
-
-quillet::ImageImporter ImporterOf(MemoryInput& input) {
-  quillet::ImageImporter importer;
-  importer.import = ImportOver;
-  importer.inspect = InspectMemory;
-  importer.importRgba = ImportRgba;
-  importer.context = &input;
-  return importer;
-}
-
 // The job's frames kept in the result: RGBA frames on their canvas (laid over the background
 // for BMP frames), the cells of a sheet laid out by the engine's sheet sink, or 24-bit frames
 // as they were rendered. A frame or canvas over the caller's limit stops the job.
@@ -412,8 +354,8 @@ pxt_status Turn(const pxt_image& image, const pxt_turn_options& options, const p
   progress.count = count;
   progress.frameShare = quillet::MadeAsSprite(run) ? 80 : 90;
 
-  MemoryInput input{SpriteOf(image), run.background};
-  const quillet::ImageImporter importer = ImporterOf(input);
+  quillet::MemorySprite input{SpriteOf(image), run.background};
+  const quillet::ImageImporter importer = quillet::MemorySpriteImporter(input);
   quillet::BmpFileOptions bmp;
   bmp.background = run.background;
   bmp.backgroundGiven = run.backgroundGiven;

@@ -108,13 +108,7 @@ void ReportTurn(void* context, int percent) {
 }
 
 
-// The sprite, handed to a set's job in place of its input file; the enlargement's own files
-// are read back as any BMP file is.
-struct SpriteInput {
-  quillet::RgbaImage sprite;
-  std::uint32_t background = 0xFF00FF;
-};
-// Its name, as the job's messages give it; the enlargement's own files have others.
+// The sprite's name in a set's job, as the job's messages give it.
 constexpr char kSpriteName[] = "sprite";
 
 quillet::RgbaImage SpriteOf(const pxt_image& image) {
@@ -126,45 +120,6 @@ quillet::RgbaImage SpriteOf(const pxt_image& image) {
       sprite.At(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)) = quillet::PackRgba(p[0], p[1], p[2], p[3]);
   }
   return sprite;
-}
-
-bool ImportSpriteRgba(void* context, quillet::AppState&, const char*, quillet::RgbaImage& rgba,
-                      quillet::InputReport& report) {
-  auto& input = *static_cast<SpriteInput*>(context);
-  report = quillet::InputReport{};
-  report.width = input.sprite.width;
-  report.height = input.sprite.height;
-  rgba = std::move(input.sprite);
-  return true;
-}
-
-bool ImportSpriteOver(void* context, quillet::AppState& app, const char* fileName) {
-  auto& input = *static_cast<SpriteInput*>(context);
-  app.importReport = quillet::InputReport{};
-  if (std::strcmp(fileName, kSpriteName) != 0) {
-    quillet::LoadOutcome outcome;
-    quillet::LoadBitmapFile(fileName, app.workingBitmap, &outcome);
-    app.importReport = quillet::ReportOf(outcome);
-    return quillet::HasImage24(app.workingBitmap);
-  }
-  app.importReport.width = input.sprite.width;
-  app.importReport.height = input.sprite.height;
-  if (!quillet::CompositeOver(input.sprite, input.background, app.workingBitmap))
-    app.importReport.problem = quillet::InputProblem::kOutOfMemory;
-  input.sprite = quillet::RgbaImage{};
-  return quillet::HasImage24(app.workingBitmap);
-}
-
-bool InspectSprite(void* context, const char* fileName, quillet::InputReport& report) {
-  const auto& input = *static_cast<const SpriteInput*>(context);
-  if (std::strcmp(fileName, kSpriteName) != 0) {
-    report = quillet::ReportOf(quillet::InspectBitmapFile(fileName));
-    return report.problem == quillet::InputProblem::kNone || report.problem == quillet::InputProblem::kTooLarge;
-  }
-  report = quillet::InputReport{};
-  report.width = input.sprite.width;
-  report.height = input.sprite.height;
-  return true;
 }
 
 // The names of the files a sink wrote, in the order they were made.
@@ -351,12 +306,8 @@ pxtw_result* RunSetJob(pxtw_result* result, const pxt_image& image, const char* 
   jobProgress.status = SetProgress::Status;
   jobProgress.context = &progress;
 
-  SpriteInput input{SpriteOf(image), run.background};
-  quillet::ImageImporter importer;
-  importer.import = ImportSpriteOver;
-  importer.inspect = InspectSprite;
-  importer.importRgba = ImportSpriteRgba;
-  importer.context = &input;
+  quillet::MemorySprite input{SpriteOf(image), run.background, kSpriteName};
+  const quillet::ImageImporter importer = quillet::MemorySpriteImporter(input);
 
   RemoveTree(kJobFolder);
   if (mkdir(kJobFolder, 0700) != 0 || chdir(kJobFolder) != 0)

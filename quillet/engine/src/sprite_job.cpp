@@ -247,6 +247,57 @@ ImageImporter CompositingImporter(const CompositingImport& import) {
   return importer;
 }
 
+namespace {
+
+bool ImportMemoryRgba(void* context, AppState&, const char*, RgbaImage& rgba, InputReport& report) {
+  auto& input = *static_cast<MemorySprite*>(context);
+  report = InputReport{};
+  report.width = input.sprite.width;
+  report.height = input.sprite.height;
+  rgba = std::move(input.sprite);
+  return true;
+}
+
+bool ImportMemoryOver(void* context, AppState& app, const char* fileName) {
+  auto& input = *static_cast<MemorySprite*>(context);
+  app.importReport = InputReport{};
+  if (std::strcmp(fileName, input.name) != 0) {
+    LoadOutcome outcome;
+    LoadBitmapFile(fileName, app.workingBitmap, &outcome);
+    app.importReport = ReportOf(outcome);
+    return HasImage24(app.workingBitmap);
+  }
+  app.importReport.width = input.sprite.width;
+  app.importReport.height = input.sprite.height;
+  if (!CompositeOver(input.sprite, input.background, app.workingBitmap))
+    app.importReport.problem = InputProblem::kOutOfMemory;
+  input.sprite = RgbaImage{};
+  return HasImage24(app.workingBitmap);
+}
+
+bool InspectMemory(void* context, const char* fileName, InputReport& report) {
+  const auto& input = *static_cast<const MemorySprite*>(context);
+  if (std::strcmp(fileName, input.name) != 0) {
+    report = ReportOf(InspectBitmapFile(fileName));
+    return report.problem == InputProblem::kNone || report.problem == InputProblem::kTooLarge;
+  }
+  report = InputReport{};
+  report.width = input.sprite.width;
+  report.height = input.sprite.height;
+  return true;
+}
+
+}  // namespace
+
+ImageImporter MemorySpriteImporter(MemorySprite& input) {
+  ImageImporter importer;
+  importer.import = ImportMemoryOver;
+  importer.inspect = InspectMemory;
+  importer.importRgba = ImportMemoryRgba;
+  importer.context = &input;
+  return importer;
+}
+
 bool LoadSprite(AppState& app, const ImageImporter& importer, const char* fileName, RgbaImage& sprite,
                 InputReport& report) {
   std::vector<unsigned char> bytes;

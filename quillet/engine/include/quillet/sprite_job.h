@@ -34,6 +34,17 @@ struct CompositingImport {
 };
 ImageImporter CompositingImporter(const CompositingImport& import);  // import must outlive it
 
+// A sprite in memory, handed to a job in place of its input file under `name`, a name no file
+// answers to: with its transparency for RGBA frames, or laid over background for 24-bit
+// frames. Any other name (the enlargement's own files) is read as a BMP file. The import
+// takes the sprite out of the record.
+struct MemorySprite {
+  RgbaImage sprite;
+  std::uint32_t background = 0xFF00FF;
+  const char* name = "";
+};
+ImageImporter MemorySpriteImporter(MemorySprite& input);  // input must outlive it
+
 // The input as RGBA: a PNG through the PNG decoder, anything else through the importer's
 // importRgba with its transparency, or else its import (whose pictures are opaque). False, with report saying why, when it could not be read or its
 // eight-times enlargement would be over the limit.
