@@ -16,15 +16,23 @@ Picture Plain(std::int32_t width, std::int32_t height, std::uint32_t colour) {
   return {width, height, std::vector<std::uint32_t>(static_cast<std::size_t>(width * height), colour)};
 }
 
-Picture SpriteLike(std::int32_t width, std::int32_t height, int colours, std::uint32_t seed) {
-  std::vector<std::uint32_t> palette;
-  std::uint32_t state = seed * 2654435761u + 1;
-  auto next = [&state] {
+namespace {
+
+// A small repeatable generator of 32-bit values, seeded.
+auto XorShift(std::uint32_t seed) {
+  return [state = seed * 2654435761u + 1]() mutable {
     state ^= state << 13;
     state ^= state >> 17;
     state ^= state << 5;
     return state;
   };
+}
+
+}  // namespace
+
+Picture SpriteLike(std::int32_t width, std::int32_t height, int colours, std::uint32_t seed) {
+  std::vector<std::uint32_t> palette;
+  auto next = XorShift(seed);
   for (int k = 0; k < colours; ++k) palette.push_back(next() & 0xFFFFFF);
   Picture p = Plain(width, height, palette[0]);
   // Blobs of colour on a background of palette[0], as in a sprite.
@@ -42,13 +50,7 @@ Picture SpriteLike(std::int32_t width, std::int32_t height, int colours, std::ui
 }
 
 Picture DenseSheet(std::int32_t width, std::int32_t height, int colours, std::uint32_t seed) {
-  std::uint32_t state = seed * 2654435761u + 1;
-  auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-  };
+  auto next = XorShift(seed);
   std::vector<std::uint32_t> palette;
   for (int k = 0; k < colours; ++k) palette.push_back(next() & 0xFFFFFF);
   auto pick = [&] { return palette[next() % palette.size()]; };
