@@ -82,7 +82,7 @@ TEST(LoadBitmap, ReportsTrueBitCountOfOtherFormats) {
   EXPECT_EQ(HeaderBitCount(bitmap.header.get()), 8);
   EXPECT_EQ(ReadLe32(bitmap.header.get() + kBiClrUsed), 2u);
   EXPECT_EQ(std::memcmp(bitmap.header.get() + kColourTable, table, 8), 0);
-  EXPECT_EQ(bitmap.pixels, std::vector<std::uint8_t>(rows, rows + 8));
+  EXPECT_EQ(bitmap.pixels, PixelBytes(rows, rows + 8));
 
   // Compressed rows are not decoded, but the format is reported.
   WriteLe32(&file[30], 1);  // RLE8

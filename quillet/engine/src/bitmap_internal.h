@@ -50,6 +50,6 @@ inline constexpr std::size_t kBmpHeadersBytes = kFileHeaderBytes + 124;
 
 // LoadBitmapBytes of a whole file image held in bytes; the pixel block is made from bytes
 // itself (bytes is left empty when the load succeeds).
-std::int32_t LoadBitmapVector(std::vector<std::uint8_t>& bytes, WorkingBitmap& bitmap, LoadOutcome* outcome);
+std::int32_t LoadBitmapVector(PixelBytes& bytes, WorkingBitmap& bitmap, LoadOutcome* outcome);
 
 }  // namespace quillet

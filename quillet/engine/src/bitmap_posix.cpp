@@ -21,7 +21,7 @@ struct FileCloser {
 
 // Reads up to limit bytes from the file's current position onto the end of bytes; false on a
 // read error.
-bool ReadUpTo(std::FILE* file, std::size_t limit, std::vector<std::uint8_t>& bytes) {
+bool ReadUpTo(std::FILE* file, std::size_t limit, PixelBytes& bytes) {
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   while (bytes.size() < limit) {
     const std::size_t used = bytes.size();
@@ -35,7 +35,7 @@ bool ReadUpTo(std::FILE* file, std::size_t limit, std::vector<std::uint8_t>& byt
 }
 
 // Reads the headers, and then only as much of the file as they say its rows need.
-LoadFailure ReadBitmapBytes(const char* fileName, std::vector<std::uint8_t>& bytes, int& systemError) {
+LoadFailure ReadBitmapBytes(const char* fileName, PixelBytes& bytes, int& systemError) {
   errno = 0;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
   if (!file || !ReadUpTo(file.get(), kBmpHeadersBytes, bytes)) {
@@ -65,8 +65,8 @@ void ReleasePlatformHandles(PlatformHandle& bitmap, PlatformHandle& deviceContex
 std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap, LoadOutcome* outcome) {
   // The record's earlier image goes first, and the file's buffer becomes the pixel block,
   // so a large image is held only once.
-  bitmap.pixels = std::vector<std::uint8_t>();
-  std::vector<std::uint8_t> bytes;
+  bitmap.pixels = PixelBytes();
+  PixelBytes bytes;
   int systemError = 0;
   const LoadFailure failure = fileName ? ReadBitmapBytes(fileName, bytes, systemError) : LoadFailure::kUnreadable;
   if (failure == LoadFailure::kNone) return LoadBitmapVector(bytes, bitmap, outcome);

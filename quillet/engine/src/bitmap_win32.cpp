@@ -28,7 +28,7 @@ void ReleasePlatformHandles(PlatformHandle& bitmap, PlatformHandle& deviceContex
 }
 
 std::int32_t LoadBitmapFile(const char* fileName, WorkingBitmap& bitmap, LoadOutcome* outcome) {
-  bitmap.pixels = std::vector<std::uint8_t>();
+  bitmap.pixels = PixelBytes();
   ReleasePlatformHandles(bitmap.bitmap, bitmap.deviceContext);
   bitmap.header = NewEmptyHeader();
   // The headers are checked, the size against the limits, before the platform reads the rows.

@@ -144,9 +144,9 @@ namespace {
 // LoadBitmapBytes; with owned (the vector that holds data), the rows are moved to its front
 // and it becomes the pixel block, so the image is never held twice.
 std::int32_t LoadImage(const std::uint8_t* data, std::size_t size, WorkingBitmap& bitmap, LoadOutcome* outcome,
-                       std::vector<std::uint8_t>* owned) {
+                       PixelBytes* owned) {
   ReleasePlatformHandles(bitmap.bitmap, bitmap.deviceContext);
-  bitmap.pixels = std::vector<std::uint8_t>();
+  bitmap.pixels = PixelBytes();
   bitmap.header = NewEmptyHeader();
   LoadOutcome ignored;
   LoadOutcome& result = outcome ? *outcome : ignored;
@@ -222,7 +222,7 @@ std::int32_t LoadBitmapBytes(const std::uint8_t* data, std::size_t size, Working
   return LoadImage(data, size, bitmap, outcome, nullptr);
 }
 
-std::int32_t LoadBitmapVector(std::vector<std::uint8_t>& bytes, WorkingBitmap& bitmap, LoadOutcome* outcome) {
+std::int32_t LoadBitmapVector(PixelBytes& bytes, WorkingBitmap& bitmap, LoadOutcome* outcome) {
   return LoadImage(bytes.data(), bytes.size(), bitmap, outcome, &bytes);
 }
 

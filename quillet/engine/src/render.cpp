@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "parallel.h"
+#include "pixeltools/large_pages.h"
 #include "score_table_internal.h"
 #include "search_kernels.h"
 
@@ -379,7 +380,7 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
   const std::size_t cols = static_cast<std::size_t>(walk.cols);
   const std::int64_t blockLimit =
       std::clamp<std::int64_t>(static_cast<std::int64_t>((std::size_t{1} << 20) / std::max<std::size_t>(cols, 1)), 1, 128);
-  std::vector<std::uint32_t> details(cols * static_cast<std::size_t>(blockLimit));
+  pixeltools::LargeVector<std::uint32_t> details(cols * static_cast<std::size_t>(blockLimit));
   std::vector<std::pair<AxisCursor, AxisCursor>> rowStarts(static_cast<std::size_t>(blockLimit));
   AxisCursor blockU(walk.u), blockV(walk.v);  // at the block's first row
   for (std::int64_t block = 0; block < walk.rows; block += blockLimit) {

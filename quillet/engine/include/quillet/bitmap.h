@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "pixeltools/large_pages.h"
 #include "quillet/files.h"
 
 namespace quillet {
@@ -37,6 +38,10 @@ enum HeaderField : std::size_t {
 // sums of PhaseSearch scores, far inside their integer types.
 inline constexpr std::uint64_t kMaxPixelBlockBytes = std::uint64_t{1} << 30;
 
+// Rows of pixels, and the file bytes they are read from: blocks of megabytes, on large pages
+// where the system has them.
+using PixelBytes = pixeltools::LargeVector<std::uint8_t>;
+
 // Header block as owned by a bitmap record.
 using HeaderBlock = std::unique_ptr<std::uint8_t[]>;
 
@@ -51,7 +56,7 @@ struct WorkingBitmap {
   PlatformHandle deviceContext = nullptr;
   PlatformHandle bitmap = nullptr;
   HeaderBlock header;                // none until the first load
-  std::vector<std::uint8_t> pixels;  // biSizeImage bytes of rows
+  PixelBytes pixels;                 // biSizeImage bytes of rows
 };
 
 struct OutputBitmap {
@@ -67,7 +72,7 @@ struct OutputBitmap {
   HeaderBlock header;
   std::uint8_t* pixels = nullptr;  // zeroed rows; null when the bitmap could not be made
   std::size_t pixelBytes = 0;      // stride x height
-  std::vector<std::uint8_t> storage;  // owns the rows where the platform does not
+  PixelBytes storage;              // owns the rows where the platform does not
 };
 
 // Little-endian field access on a header block (or any byte buffer).

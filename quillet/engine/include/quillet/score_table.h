@@ -16,10 +16,10 @@ namespace quillet {
 struct ScoreTable {
   const std::uint8_t* pixels = nullptr;  // the enlargement's rows it was built from
   std::int32_t width = 0, height = 0;
-  std::vector<std::uint8_t> codes;       // width x height, row by row
+  PixelBytes codes;                      // width x height, row by row
   // 256 per tile, row by row; code 0 is 0 (all nine pixels alike), code 255 a value above
   // every score.
-  std::vector<std::uint32_t> values;
+  pixeltools::LargeVector<std::uint32_t> values;
   std::int32_t tileColumns = 0;          // tiles to a band of rows
   // One byte per block of 8 x 8 codes (blocks of the last row and column may be cut short),
   // 0 exactly when every code of the block is 0; blockColumns to a row of blocks.
