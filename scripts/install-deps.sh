@@ -18,6 +18,8 @@ PROGRAM_PACKAGES="cmake g++ make pkg-config liblodepng-dev libmagickwand-6.q16-d
 # Tests and benchmarks; cpack's dependency scan (dpkg-dev) and lintian for the package test.
 # clang and its libFuzzer and sanitizer runtimes build the fuzz targets.
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev lintian clang libclang-rt-14-dev"
+# ImageMagick's convert: the series benchmark times its naive pipeline as the baseline.
+TEST_PACKAGES="$TEST_PACKAGES imagemagick"
 # The real consumers of quillet's data files: chromium (driven by puppeteer from npm) and Godot 3.
 TEST_PACKAGES="$TEST_PACKAGES chromium godot3-server"
 # node and npm run the web consumers; a machine that has them from elsewhere keeps its own.

@@ -4,6 +4,7 @@
 //   - the same series and frame of a dense 256 x 256 sheet of small outlined sprites (many
 //     colours, no flat background), with the score additions its phase search needs and makes;
 //   - a 1024 x 1000 sheet turned 30 degrees;
+//   - the dense series, one frame of it and the sheet by the quillet program from a command line;
 //   - ImageMagick's naive pipeline for ONE frame of either sprite, when `convert` is installed:
 //     convert in.bmp -sample 800% -filter point -distort SRT 30 -sample 12.5% out.bmp
 //   - the same naive pipeline as a plain loop here, for ONE frame of either sprite: read the BMP,
@@ -91,18 +92,26 @@ void Measure(benchmark::State& state, const std::string& name, Work work) {
   Figures()[name] = best;
 }
 
+// Runs the quillet program with args, as a user runs it from a terminal; false unless it
+// exited with status 0. usage, when given, receives the child's resource use.
+bool RunProgram(std::vector<std::string> args, rusage* usage = nullptr) {
+  args.insert(args.begin(), QUILLET_PROGRAM);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  rusage ignored{};
+  return wait4(pid, &status, 0, usage ? usage : &ignored) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // Peak resident set of the quillet program turning the sheet, in bytes; 0 when it failed.
 // The child's figure is the larger of its own peak and this process's peak before the exec,
 // so it is measured first, while this process is still small.
 double ProgramPeakBytes() {
-  char in[] = "-in", out[] = "-out", angle[] = "-angle", thirty[] = "30", name[] = "sheet-frame";
-  std::string program = QUILLET_PROGRAM, input = kSheet;
-  char* argv[] = {program.data(), in, input.data(), out, name, angle, thirty, nullptr};
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) return 0;
-  int status = 0;
   rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return 0;
+  if (!RunProgram({"-in", kSheet, "-out", "sheet-frame", "-angle", "30"}, &usage)) return 0;
   return static_cast<double>(usage.ru_maxrss) * 1024.0;
 }
 
@@ -164,6 +173,19 @@ void BM_Sheet30(benchmark::State& state) {
   Measure(state, "sheet", [&] { return Job(kSheet, 1, 30, 30, 0); });
 }
 BENCHMARK(BM_Sheet30)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The quillet program itself from a command line, process start and imaging library included,
+// as convert is timed: the dense sheet's series and one frame of it, and the 1024 x 1000 sheet.
+// what: 0 series, 1 one frame, 2 the sheet
+void BM_Program(benchmark::State& state) {
+  static const char* const kNames[] = {"program_dense_series", "program_dense_frame", "program_sheet"};
+  const int what = static_cast<int>(state.range(0));
+  std::vector<std::string> args = {"-in", what == 2 ? kSheet : kDense, "-out", "program-frame", "-quiet"};
+  if (what == 0) args.insert(args.end(), {"-angle", "0", "-endangle", "350", "-frames", "36"});
+  else args.insert(args.end(), {"-angle", "30"});
+  Measure(state, kNames[what], [&] { return RunProgram(args); });
+}
+BENCHMARK(BM_Program)->Arg(0)->Arg(1)->Arg(2)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The naive pipeline as a plain loop: one frame of the 24-bit bottom-up BMP `input` turned
 // `angle` degrees, written to `output`; false when reading or writing failed.
@@ -273,6 +295,12 @@ void PrintFigures() {
   std::printf("  its phase search at 30 degrees: %.0f score additions needed (M x M x output pixels), %.0f made (%.2f)\n",
               get("dense_needed"), get("dense_made"), get("dense_needed") > 0 ? get("dense_made") / get("dense_needed") : 0.0);
   std::printf("  1024 x 1000 sheet at 30 degrees: %.3f s\n", get("sheet"));
+  std::printf("  the quillet program from a command line (process start included, as for convert):\n");
+  std::printf("    dense series %.3f s", get("program_dense_series"));
+  if (get("dense_convert") > 0)
+    std::printf(" (/ ImageMagick's one frame = %.2f)", get("program_dense_series") / get("dense_convert"));
+  std::printf(", one frame of it %.3f s, the 1024 x 1000 sheet %.3f s\n", get("program_dense_frame"),
+              get("program_sheet"));
   std::printf("  sheet job's peak memory / eight-times enlargement: %.2f\n", get("peak_ratio"));
 }
 
