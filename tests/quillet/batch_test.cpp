@@ -158,6 +158,48 @@ TEST_F(QuilletBatch, NoInputIsWrittenNorAnyOutputTwice) {
   }
 }
 
+// Whatever the options, the names an input's job writes are those checked before it writes
+// any: a second run skips the input and leaves every byte as it was, and so does any one of
+// its files left alone in the folder. -cells 14x16 cuts the 56 x 16 sheet into four cells.
+TEST_F(QuilletBatch, NoOutputIsReplacedWithoutOverwrite) {
+  fs::copy_file(SAMPLES_DIR "/sheet.png", "sheet.png");
+  const std::vector<std::pair<std::vector<std::string>, std::size_t>> table = {
+      {{"-angle", "30"}, 1},
+      {{"-angle", "0", "-endangle", "90", "-frames", "3"}, 3},
+      {{"-background", "#203040", "-angle", "0", "-endangle", "90", "-frames", "3"}, 3},
+      {{"-format", "png", "-angle", "0", "-endangle", "330", "-frames", "12", "-data", "json"}, 13},
+      {{"-format", "png", "-directions", "4", "-angle", "0", "-data", "godot"}, 5},
+      {{"-format", "png", "-sheet", "2", "-angle", "0", "-endangle", "90", "-frames", "3", "-data", "json"}, 2},
+      {{"-format", "png", "-cells", "14x16", "-angle", "30"}, 4},
+      {{"-format", "png", "-cells", "14x16", "-directions", "3", "-angle", "0", "-data", "json"}, 13},
+      {{"-format", "png", "-cells", "14x16", "-angle", "0", "-endangle", "90", "-frames", "2", "-data", "godot"}, 9},
+      {{"-format", "png", "-cells", "14x16", "-sheet", "3", "-directions", "2", "-angle", "0", "-data", "json"}, 2},
+  };
+  int row = 0;
+  for (const auto& [options, count] : table) {
+    const std::string out = "o" + std::to_string(++row);
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {"-outdir", out, "--", "sheet.png"});
+    ProcessResult run = Run(args);
+    ASSERT_EQ(run.status, 0) << row << run.err;
+    const std::map<std::string, std::string> written = Files(out);
+    EXPECT_EQ(written.size(), count) << row;
+    run = Run(args);
+    EXPECT_EQ(run.status, 6) << row << run.err;
+    EXPECT_NE(run.err.find("\"sheet.png\": skipped: \"" + out), std::string::npos) << row << run.err;
+    EXPECT_EQ(Files(out), written) << row;
+    for (const auto& [name, bytes] : written) {
+      fs::remove_all(out);
+      fs::create_directories(out);
+      std::ofstream(out + "/" + name) << "kept";
+      run = Run(args);
+      EXPECT_EQ(run.status, 6) << row << " " << name << run.err;
+      EXPECT_EQ(Snapshot(out), (std::map<std::string, std::string>{{name, "kept"}})) << row << " " << name;
+    }
+  }
+  EXPECT_TRUE(TempListing().empty()) << TempListing();
+}
+
 // On a terminal the count of files done is redrawn in place, and cleared before each line;
 // -quiet shows none of it.
 TEST_F(QuilletBatch, TerminalShowsTheFilesDoneInPlace) {

@@ -450,6 +450,11 @@ JobResult RunEnlargedJob(AppState& app, const JobProgress& progress, const Image
   app.temporaries = nullptr;
   RemoveJobTemporaries(temporaries);
   if (result.enlarge.enlarged) {
+    const RunParameters& run = app.runParameters;
+    if (!ClaimedOutputs(sink, run, run.frameCount, result)) {
+      result.frames.framesWanted = run.frameCount <= 1 ? 1 : run.frameCount;
+      return result;
+    }
     result.frames = RunFrames(app, progress, sink, threads);
   } else {
     // Without an image no frame is tried, nor announced; the first one is named as not written.

@@ -92,6 +92,8 @@ struct JobResult {
   // A sprite set whose options do not fit the picture read (cells that do not divide it, a
   // pivot outside it, more frames than a set holds): the line that says so; nothing is made.
   char setRefused[kSetRefusedChars] = {};
+  // The sink's claim refused the job's files (OutputClaim): none was written.
+  bool outputsRefused = false;
   bool Succeeded() const {
     return enlarge.enlarged && frames.framesWritten == frames.framesWanted && !frames.dataFailed;
   }
