@@ -158,9 +158,10 @@ TEST_F(QuilletBatch, NoInputIsWrittenNorAnyOutputTwice) {
   }
 }
 
-// Whatever the options, the names an input's job writes are those checked before it writes
-// any: a second run skips the input and leaves every byte as it was, and so does any one of
-// its files left alone in the folder. -cells 14x16 cuts the 56 x 16 sheet into four cells.
+// Whatever the options, the batch on one thread writes the files of the single job on every
+// core, and the names its job writes are those checked before it writes any: a second run
+// skips the input and leaves every byte as it was, and so does any one of its files left
+// alone in the folder. -cells 14x16 cuts the 56 x 16 sheet into four cells.
 TEST_F(QuilletBatch, NoOutputIsReplacedWithoutOverwrite) {
   fs::copy_file(SAMPLES_DIR "/sheet.png", "sheet.png");
   const std::vector<std::pair<std::vector<std::string>, std::size_t>> table = {
@@ -180,10 +181,15 @@ TEST_F(QuilletBatch, NoOutputIsReplacedWithoutOverwrite) {
     const std::string out = "o" + std::to_string(++row);
     std::vector<std::string> args = options;
     args.insert(args.end(), {"-outdir", out, "--", "sheet.png"});
-    ProcessResult run = Run(args);
+    ProcessResult run = Run(args, {"QUILLET_THREADS=1"});
     ASSERT_EQ(run.status, 0) << row << run.err;
     const std::map<std::string, std::string> written = Files(out);
     EXPECT_EQ(written.size(), count) << row;
+    std::vector<std::string> single = options;
+    single.insert(single.end(), {"-in", "sheet.png", "-out", "single" + out + "/sheet", "-quiet"});
+    fs::create_directories("single" + out);
+    ASSERT_EQ(Run(single).status, 0) << row;
+    EXPECT_EQ(Files("single" + out), written) << row;
     run = Run(args);
     EXPECT_EQ(run.status, 6) << row << run.err;
     EXPECT_NE(run.err.find("\"sheet.png\": skipped: \"" + out), std::string::npos) << row << run.err;
