@@ -124,8 +124,10 @@ bool MakeFolders(const std::string& folder, std::string& reason) {
   return MakeFolder(folder, reason);
 }
 
-bool ClaimOutputs(BatchClaims& claims, std::size_t k, const std::vector<std::string>& names, BatchItem& verdict) {
-  const std::lock_guard<std::mutex> lock(claims.mutex);
+namespace {
+
+// ClaimOutputs with claims.mutex held.
+bool ClaimLocked(BatchClaims& claims, std::size_t k, const std::vector<std::string>& names, BatchItem& verdict) {
   auto refuse = [&](BatchOutcome outcome, const std::string& why) {
     verdict.outcome = outcome;
     verdict.lines = claims.program + ": \"" + claims.inputPaths[k] + "\": " + why + "\n";
@@ -152,6 +154,41 @@ bool ClaimOutputs(BatchClaims& claims, std::size_t k, const std::vector<std::str
   return true;
 }
 
+void SettleLocked(BatchClaims& claims, std::size_t k) {
+  if (k >= claims.settled.size()) return;
+  claims.settled[k] = true;
+  while (claims.firstUnsettled < claims.settled.size() && claims.settled[claims.firstUnsettled])
+    ++claims.firstUnsettled;
+}
+
+}  // namespace
+
+bool ClaimOutputs(BatchClaims& claims, std::size_t k, const std::vector<std::string>& names, BatchItem& verdict) {
+  const std::lock_guard<std::mutex> lock(claims.mutex);
+  return ClaimLocked(claims, k, names, verdict);
+}
+
+bool ClaimOutputsInOrder(BatchClaims& claims, std::size_t k, const std::vector<std::string>& names,
+                         BatchItem& verdict) {
+  std::unique_lock<std::mutex> lock(claims.mutex);
+  // The inputs before k were handed to workers first, so the earliest one unsettled is
+  // running and waits for none: this ends.
+  claims.settledMore.wait(lock, [&] { return claims.firstUnsettled >= k; });
+  const bool claimed = ClaimLocked(claims, k, names, verdict);
+  SettleLocked(claims, k);
+  lock.unlock();
+  claims.settledMore.notify_all();
+  return claimed;
+}
+
+void SettleClaims(BatchClaims& claims, std::size_t k) {
+  {
+    const std::lock_guard<std::mutex> lock(claims.mutex);
+    SettleLocked(claims, k);
+  }
+  claims.settledMore.notify_all();
+}
+
 std::vector<BatchPlan> PlanBatch(const char* program, const std::vector<BatchInput>& inputs,
                                  const std::vector<std::vector<std::string>>& outputs, bool overwrite,
                                  BatchClaims& claims) {
@@ -162,6 +199,8 @@ std::vector<BatchPlan> PlanBatch(const char* program, const std::vector<BatchInp
     claims.inputPaths.clear();
     claims.inputFiles.clear();
     claims.writers.clear();
+    claims.settled.assign(inputs.size(), false);
+    claims.firstUnsettled = 0;
     for (const BatchInput& input : inputs) {
       claims.inputPaths.push_back(input.path);
       const std::string identity = FileIdentity(input.path);
@@ -179,6 +218,8 @@ std::vector<BatchPlan> PlanBatch(const char* program, const std::vector<BatchInp
     const std::vector<std::string>& names = k < outputs.size() ? outputs[k] : std::vector<std::string>{};
     plans[k].run = ClaimOutputs(claims, k, names, plans[k].verdict);
   }
+  for (std::size_t k = 0; k < inputs.size(); ++k)
+    if (!plans[k].run) SettleClaims(claims, k);
   return plans;
 }
 

@@ -36,7 +36,7 @@ struct JobClaim {
 bool ClaimNames(void* context, const std::vector<std::string>& names) {
   JobClaim& claim = *static_cast<JobClaim*>(context);
   std::string reason;
-  if (!pixeltools::ClaimOutputs(*claim.claims, claim.input, names, claim.verdict)) {
+  if (!pixeltools::ClaimOutputsInOrder(*claim.claims, claim.input, names, claim.verdict)) {
     claim.refused = true;
   } else if (!pixeltools::MakeFolders(claim.folder, reason)) {
     claim.refused = true;
@@ -75,11 +75,19 @@ int RunBatchJobs(const RunParameters& run, const BatchRequest& request, const Im
   pixeltools::BatchClaims claims;
   const std::vector<pixeltools::BatchPlan> plans =
       pixeltools::PlanBatch("quillet", inputs, outputs, request.overwrite, claims);
+  if (!NamesNeedInput(run))
+    for (std::size_t k = 0; k < inputs.size(); ++k) pixeltools::SettleClaims(claims, k);
 
   const int threads = pixeltools::HardwareThreads("QUILLET_THREADS");
   const pixeltools::BatchCounts counts = pixeltools::RunBatch(
       static_cast<int>(inputs.size()), threads, request.quiet, [&](int k, int inside) {
         if (!plans[k].run) return plans[k].verdict;
+        // However its job ends, the inputs after it no longer wait for its names.
+        struct Settle {
+          pixeltools::BatchClaims& claims;
+          std::size_t input;
+          ~Settle() { pixeltools::SettleClaims(claims, input); }
+        } settle{claims, static_cast<std::size_t>(k)};
         pixeltools::BatchItem item;
         item.outcome = pixeltools::BatchOutcome::kFailed;
         try {

@@ -400,10 +400,13 @@ std::vector<std::string> JobOutputNames(const RunParameters& run) {
   FrameSink sink = SinkFor(run, options, sheet);
   if (run.format == OutputFormat::kPng && run.data != DataFormat::kNone) sink = DataFileSink(data, sink, run);
   std::vector<std::string> names = SinkOutputNames(sink, run, RequestCount(run));
-  // Frames one to a file of -cells are named for the count of cells, known once the input is
-  // read: the job claims them then.
-  if (run.cellWidth > 0 && sink.sheetColumns <= 0) names.erase(names.begin(), names.end() - (sink.data ? 1 : 0));
+  // The job claims those names once it has read the input.
+  if (NamesNeedInput(run)) names.erase(names.begin(), names.end() - (sink.data ? 1 : 0));
   return names;
+}
+
+bool NamesNeedInput(const RunParameters& run) {
+  return run.cellWidth > 0 && !(run.format == OutputFormat::kPng && run.sheetColumns > 0);
 }
 
 int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer,

@@ -1,5 +1,6 @@
 // quillet -outdir DIR -- INPUT...: a tree of inputs as a user has them, with the files that go
 // wrong in it; what the batch writes is checked against single jobs run one at a time.
+#include <lodepng.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -142,6 +143,17 @@ TEST_F(QuilletBatch, NoInputIsWrittenNorAnyOutputTwice) {
   EXPECT_EQ(run.err,
             "quillet: \"walk.png\": not done: \"o/walk.png\" is also the output of \"in/a/walk.png\"\n"
             "1 written, 0 skipped, 1 failed\n");
+  // Frames of -cells are named once the picture is read, and held against the other inputs'
+  // as the plan's names are: the earlier input keeps the name, on any number of workers.
+  fs::copy_file(SAMPLES_DIR "/sheet.png", "sheet.png");  // four cells of 14 x 16
+  ASSERT_EQ(lodepng::encode("sheet_3.png", std::vector<unsigned char>(14 * 16 * 4, 200), 14, 16), 0u);
+  run = Run({"-format", "png", "-cells", "14x16", "-angle", "30", "-outdir", "c", "--", "sheet.png", "sheet_3.png"},
+            {"QUILLET_THREADS=2"});
+  EXPECT_EQ(run.status, 7) << run.err;
+  EXPECT_EQ(run.err,
+            "quillet: \"sheet_3.png\": not done: \"c/sheet_3.png\" is also the output of \"sheet.png\"\n"
+            "1 written, 0 skipped, 1 failed\n");
+  EXPECT_EQ(Files("c").size(), 4u);
   // An output that is an input of the batch is never written, even with -overwrite yes.
   run = Run({"-format", "png", "-angle", "30", "-overwrite", "yes", "-outdir", "in/a", "--", "in/a/walk.png"});
   EXPECT_EQ(run.status, 7) << run.err;

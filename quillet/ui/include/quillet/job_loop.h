@@ -89,6 +89,9 @@ JobResult RunOneShotJob(AppState& app, const ImageImporter& importer, int thread
 // its series, and its data file. Frames one to a file of a set of -cells are left out: their
 // names depend on the count of cells, known once the input is read.
 std::vector<std::string> JobOutputNames(const RunParameters& run);
+// Whether the names of the files of run's job depend on its input: frames one to a file of a
+// set of -cells are named for the count of cells.
+bool NamesNeedInput(const RunParameters& run);
 
 // Runs jobs until one ends without app.runAgain, and returns the status of that job, or 0
 // when the user ended the program in a dialog. A job's output folder is checked before the
