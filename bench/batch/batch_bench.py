@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Times the batches of quillet and mostel against a shell loop of single runs over the same files.
 
-    bench/batch/batch_bench.py [BUILD_DIR] [--tiles N]
+    bench/batch/batch_bench.py [BUILD_DIR] [--tiles N] [--bmp]
 
 Makes N (500) sprites of 32 x 32 pixels, turns each into a sheet of eight directions with one
 quillet batch (-outdir) and with one quillet process per file, then the batch again on one
 thread and on two (QUILLET_THREADS), and does the same for mostel's 3x enlargement. Prints the
-times and their ratios; the outputs of batch and loop are compared byte for byte.
+times and their ratios; the outputs of batch and loop are compared byte for byte. With --bmp,
+quillet alone turns each into eight BMP frames, through the enlargement's temporary files.
 
 The files go to a temporary folder (TMPDIR): on a disk whose file system makes creating files in
 one folder wait on each other, two threads gain less than on a memory file system
@@ -26,6 +27,8 @@ import zlib
 
 # The options of each file's job: a sheet of eight directions, 45 degrees apart.
 SERIES = ["-format", "png", "-directions", "8", "-sheet", "8", "-data", "json"]
+# With --bmp: eight 24-bit BMP frames over the same turn.
+BMP_SERIES = ["-angle", "0", "-endangle", "315", "-frames", "8"]
 
 
 def png(path, width, height, rgba):
@@ -106,6 +109,7 @@ def main():
     parser.add_argument("build", nargs="?", default=os.path.join(os.path.dirname(__file__), "..", "..", "build",
                                                                    "release"))
     parser.add_argument("--tiles", type=int, default=500)
+    parser.add_argument("--bmp", action="store_true", help="quillet's BMP frames only")
     args = parser.parse_args()
     quillet = os.path.join(args.build, "quillet", "ui", "quillet")
     mostel = os.path.join(args.build, "mostel", "mostel")
@@ -118,8 +122,9 @@ def main():
             png(os.path.join(tiles, "tile%03d.png" % k), 32, 32, sprite(rng))
         env = dict(os.environ)
         print("cores: %d" % os.cpu_count())
-        bench("quillet", quillet, SERIES, tiles, work, env)
-        bench("mostel", mostel, [], tiles, work, env)
+        bench("quillet", quillet, BMP_SERIES if args.bmp else SERIES, tiles, work, env)
+        if not args.bmp:
+            bench("mostel", mostel, [], tiles, work, env)
     finally:
         shutil.rmtree(work)
 

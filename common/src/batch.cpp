@@ -124,49 +124,109 @@ bool MakeFolders(const std::string& folder, std::string& reason) {
   return MakeFolder(folder, reason);
 }
 
-std::vector<BatchPlan> PlanBatch(const char* program, const std::vector<BatchInput>& inputs,
-                                 const std::vector<std::vector<std::string>>& outputs, bool overwrite) {
-  std::vector<BatchPlan> plans(inputs.size());
-  auto refuse = [&](std::size_t k, BatchOutcome outcome, const std::string& why) {
-    plans[k].run = false;
-    plans[k].verdict.outcome = outcome;
-    plans[k].verdict.lines = std::string(program) + ": \"" + inputs[k].path + "\": " + why + "\n";
+namespace {
+
+// ClaimOutputs with claims.mutex held.
+bool ClaimLocked(BatchClaims& claims, std::size_t k, const std::vector<std::string>& names, BatchItem& verdict) {
+  auto refuse = [&](BatchOutcome outcome, const std::string& why) {
+    verdict.outcome = outcome;
+    verdict.lines = claims.program + ": \"" + claims.inputPaths[k] + "\": " + why + "\n";
+    return false;
   };
-  std::set<std::string> inputFiles;
-  for (const BatchInput& input : inputs) {
-    const std::string identity = FileIdentity(input.path);
-    if (!identity.empty()) inputFiles.insert(identity);
+  for (const std::string& name : names) {
+    const auto writer = claims.writers.find(name);
+    if (writer != claims.writers.end() && writer->second != k)
+      return refuse(BatchOutcome::kFailed,
+                    "not done: \"" + name + "\" is also the output of \"" + claims.inputPaths[writer->second] + "\"");
   }
-  std::map<std::string, std::size_t> writers;  // each output name, and the first input to write it
+  std::string existing;
+  for (const std::string& name : names) {
+    if (!PathExists(name)) continue;
+    const std::string identity = FileIdentity(name);
+    if (!identity.empty() && claims.inputFiles.count(identity) != 0)
+      return refuse(BatchOutcome::kFailed, "not done: its output \"" + name + "\" is an input of the batch");
+    if (existing.empty()) existing = name;
+  }
+  // An input skipped holds its names too: another input would replace them.
+  for (const std::string& name : names) claims.writers.emplace(name, k);
+  if (!existing.empty() && !claims.overwrite)
+    return refuse(BatchOutcome::kSkipped, "skipped: \"" + existing + "\" exists (-overwrite yes replaces it)");
+  return true;
+}
+
+void SettleLocked(BatchClaims& claims, std::size_t k) {
+  if (k >= claims.settled.size()) return;
+  claims.settled[k] = true;
+  while (claims.firstUnsettled < claims.settled.size() && claims.settled[claims.firstUnsettled])
+    ++claims.firstUnsettled;
+}
+
+}  // namespace
+
+bool ClaimOutputs(BatchClaims& claims, std::size_t k, const std::vector<std::string>& names, BatchItem& verdict) {
+  const std::lock_guard<std::mutex> lock(claims.mutex);
+  return ClaimLocked(claims, k, names, verdict);
+}
+
+bool ClaimOutputsInOrder(BatchClaims& claims, std::size_t k, const std::vector<std::string>& names,
+                         BatchItem& verdict) {
+  std::unique_lock<std::mutex> lock(claims.mutex);
+  // The inputs before k were handed to workers first, so the earliest one unsettled is
+  // running and waits for none: this ends.
+  claims.settledMore.wait(lock, [&] { return claims.firstUnsettled >= k; });
+  const bool claimed = ClaimLocked(claims, k, names, verdict);
+  SettleLocked(claims, k);
+  lock.unlock();
+  claims.settledMore.notify_all();
+  return claimed;
+}
+
+void SettleClaims(BatchClaims& claims, std::size_t k) {
+  {
+    const std::lock_guard<std::mutex> lock(claims.mutex);
+    SettleLocked(claims, k);
+  }
+  claims.settledMore.notify_all();
+}
+
+std::vector<BatchPlan> PlanBatch(const char* program, const std::vector<BatchInput>& inputs,
+                                 const std::vector<std::vector<std::string>>& outputs, bool overwrite,
+                                 BatchClaims& claims) {
+  {
+    const std::lock_guard<std::mutex> lock(claims.mutex);
+    claims.program = program;
+    claims.overwrite = overwrite;
+    claims.inputPaths.clear();
+    claims.inputFiles.clear();
+    claims.writers.clear();
+    claims.settled.assign(inputs.size(), false);
+    claims.firstUnsettled = 0;
+    for (const BatchInput& input : inputs) {
+      claims.inputPaths.push_back(input.path);
+      const std::string identity = FileIdentity(input.path);
+      if (!identity.empty()) claims.inputFiles.insert(identity);
+    }
+  }
+  std::vector<BatchPlan> plans(inputs.size());
   for (std::size_t k = 0; k < inputs.size(); ++k) {
     if (!inputs[k].problem.empty()) {
-      refuse(k, BatchOutcome::kFailed, inputs[k].problem);
+      plans[k].run = false;
+      plans[k].verdict.outcome = BatchOutcome::kFailed;
+      plans[k].verdict.lines = std::string(program) + ": \"" + inputs[k].path + "\": " + inputs[k].problem + "\n";
       continue;
     }
     const std::vector<std::string>& names = k < outputs.size() ? outputs[k] : std::vector<std::string>{};
-    for (const std::string& name : names) {
-      const auto [writer, first] = writers.emplace(name, k);
-      if (!first && writer->second != k) {
-        refuse(k, BatchOutcome::kFailed,
-               "not done: \"" + name + "\" is also the output of \"" + inputs[writer->second].path + "\"");
-        break;
-      }
-    }
-    if (!plans[k].run) continue;
-    std::string existing;
-    for (const std::string& name : names) {
-      if (!PathExists(name)) continue;
-      const std::string identity = FileIdentity(name);
-      if (!identity.empty() && inputFiles.count(identity) != 0) {
-        refuse(k, BatchOutcome::kFailed, "not done: its output \"" + name + "\" is an input of the batch");
-        break;
-      }
-      if (existing.empty()) existing = name;
-    }
-    if (plans[k].run && !existing.empty() && !overwrite)
-      refuse(k, BatchOutcome::kSkipped, "skipped: \"" + existing + "\" exists (-overwrite yes replaces it)");
+    plans[k].run = ClaimOutputs(claims, k, names, plans[k].verdict);
   }
+  for (std::size_t k = 0; k < inputs.size(); ++k)
+    if (!plans[k].run) SettleClaims(claims, k);
   return plans;
+}
+
+std::vector<BatchPlan> PlanBatch(const char* program, const std::vector<BatchInput>& inputs,
+                                 const std::vector<std::vector<std::string>>& outputs, bool overwrite) {
+  BatchClaims claims;
+  return PlanBatch(program, inputs, outputs, overwrite, claims);
 }
 
 int BatchExitStatus(const BatchCounts& counts) {

@@ -353,13 +353,14 @@ namespace {
 // then laid over it whole. Memory that runs out in a job of RGBA frames ends it as a frame
 // that could not be made, under the output's name, so that the job is reported and the
 // progress display closed as after any other.
-JobResult RunJobInFormat(AppState& app, const ImageImporter& importer, int threads) {
+JobResult RunJobInFormat(AppState& app, const ImageImporter& importer, int threads, const OutputClaim& claim) {
   const RunParameters& run = app.runParameters;
   BmpFileOptions options;
   SheetSink sheet;
   SheetData data;
   FrameSink sink = SinkFor(run, options, sheet);
   if (run.format == OutputFormat::kPng && run.data != DataFormat::kNone) sink = DataFileSink(data, sink, run);
+  sink.claim = claim;
   if (!sink.rgba) return RunQuilletJob(app, ProgressOf(app), importer, sink, threads);
   try {
     return RunQuilletJob(app, ProgressOf(app), importer, sink, threads);
@@ -379,15 +380,15 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer, int threa
 }  // namespace
 
 // A pipe is read once, into a copy that the job reads under the input's name in its place.
-JobResult RunOneShotJob(AppState& app, const ImageImporter& importer, int threads) {
+JobResult RunOneShotJob(AppState& app, const ImageImporter& importer, int threads, const OutputClaim& claim) {
   JobResult result;
   InputCopy copy;
   if (!CopyUnseekableInput(app.runParameters.inputName, copy, result.enlarge)) return result;
-  if (!copy.made) return RunJobInFormat(app, importer, threads);
+  if (!copy.made) return RunJobInFormat(app, importer, threads, claim);
   char given[kPathChars];
   std::memcpy(given, app.runParameters.inputName, kPathChars);
   std::snprintf(app.runParameters.inputName, kPathChars, "%s", copy.temporaries.inputCopyName);
-  result = RunJobInFormat(app, importer, threads);
+  result = RunJobInFormat(app, importer, threads, claim);
   std::memcpy(app.runParameters.inputName, given, kPathChars);
   return result;
 }
@@ -395,20 +396,17 @@ JobResult RunOneShotJob(AppState& app, const ImageImporter& importer, int thread
 std::vector<std::string> JobOutputNames(const RunParameters& run) {
   BmpFileOptions options;
   SheetSink sheet;
-  const FrameSink sink = SinkFor(run, options, sheet);
-  // A set's frames are its directions here: the cells of -cells are known once the input is read.
-  const int frames = run.directions > 0 ? run.directions : run.frameCount;
-  const int files = frames > 1 && sink.sheetColumns <= 0 ? frames : 1;
-  std::vector<std::string> names;
-  names.reserve(static_cast<std::size_t>(files));
-  char name[kFrameNameChars];
-  for (int index = 0; index < files; ++index) {
-    SinkFileName(sink, run, index, name);
-    names.emplace_back(name);
-  }
-  if (run.format == OutputFormat::kPng && run.data != DataFormat::kNone)
-    names.push_back(DataFileName(run.outputName, run.data));
+  SheetData data;
+  FrameSink sink = SinkFor(run, options, sheet);
+  if (run.format == OutputFormat::kPng && run.data != DataFormat::kNone) sink = DataFileSink(data, sink, run);
+  std::vector<std::string> names = SinkOutputNames(sink, run, RequestCount(run));
+  // The job claims those names once it has read the input.
+  if (NamesNeedInput(run)) names.erase(names.begin(), names.end() - (sink.data ? 1 : 0));
   return names;
+}
+
+bool NamesNeedInput(const RunParameters& run) {
+  return run.cellWidth > 0 && !(run.format == OutputFormat::kPng && run.sheetColumns > 0);
 }
 
 int RunJobs(AppState& app, CommandLine& line, const FrontEndPlatform& platform, const ImageImporter& importer,

@@ -1,5 +1,6 @@
 // quillet -outdir DIR -- INPUT...: a tree of inputs as a user has them, with the files that go
 // wrong in it; what the batch writes is checked against single jobs run one at a time.
+#include <lodepng.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -142,6 +143,17 @@ TEST_F(QuilletBatch, NoInputIsWrittenNorAnyOutputTwice) {
   EXPECT_EQ(run.err,
             "quillet: \"walk.png\": not done: \"o/walk.png\" is also the output of \"in/a/walk.png\"\n"
             "1 written, 0 skipped, 1 failed\n");
+  // Frames of -cells are named once the picture is read, and held against the other inputs'
+  // as the plan's names are: the earlier input keeps the name, on any number of workers.
+  fs::copy_file(SAMPLES_DIR "/sheet.png", "sheet.png");  // four cells of 14 x 16
+  ASSERT_EQ(lodepng::encode("sheet_3.png", std::vector<unsigned char>(14 * 16 * 4, 200), 14, 16), 0u);
+  run = Run({"-format", "png", "-cells", "14x16", "-angle", "30", "-outdir", "c", "--", "sheet.png", "sheet_3.png"},
+            {"QUILLET_THREADS=2"});
+  EXPECT_EQ(run.status, 7) << run.err;
+  EXPECT_EQ(run.err,
+            "quillet: \"sheet_3.png\": not done: \"c/sheet_3.png\" is also the output of \"sheet.png\"\n"
+            "1 written, 0 skipped, 1 failed\n");
+  EXPECT_EQ(Files("c").size(), 4u);
   // An output that is an input of the batch is never written, even with -overwrite yes.
   run = Run({"-format", "png", "-angle", "30", "-overwrite", "yes", "-outdir", "in/a", "--", "in/a/walk.png"});
   EXPECT_EQ(run.status, 7) << run.err;
@@ -156,6 +168,54 @@ TEST_F(QuilletBatch, NoInputIsWrittenNorAnyOutputTwice) {
     EXPECT_EQ(run.status, 7) << run.err;
     EXPECT_NE(run.err.find("cannot read \"locked.png\": Permission denied\n1 written"), std::string::npos) << run.err;
   }
+}
+
+// Whatever the options, the batch on one thread writes the files of the single job on every
+// core, and the names its job writes are those checked before it writes any: a second run
+// skips the input and leaves every byte as it was, and so does any one of its files left
+// alone in the folder. -cells 14x16 cuts the 56 x 16 sheet into four cells.
+TEST_F(QuilletBatch, NoOutputIsReplacedWithoutOverwrite) {
+  fs::copy_file(SAMPLES_DIR "/sheet.png", "sheet.png");
+  const std::vector<std::pair<std::vector<std::string>, std::size_t>> table = {
+      {{"-angle", "30"}, 1},
+      {{"-angle", "0", "-endangle", "90", "-frames", "3"}, 3},
+      {{"-background", "#203040", "-angle", "0", "-endangle", "90", "-frames", "3"}, 3},
+      {{"-format", "png", "-angle", "0", "-endangle", "330", "-frames", "12", "-data", "json"}, 13},
+      {{"-format", "png", "-directions", "4", "-angle", "0", "-data", "godot"}, 5},
+      {{"-format", "png", "-sheet", "2", "-angle", "0", "-endangle", "90", "-frames", "3", "-data", "json"}, 2},
+      {{"-format", "png", "-cells", "14x16", "-angle", "30"}, 4},
+      {{"-format", "png", "-cells", "14x16", "-directions", "3", "-angle", "0", "-data", "json"}, 13},
+      {{"-format", "png", "-cells", "14x16", "-angle", "0", "-endangle", "90", "-frames", "2", "-data", "godot"}, 9},
+      {{"-format", "png", "-cells", "14x16", "-sheet", "3", "-directions", "2", "-angle", "0", "-data", "json"}, 2},
+  };
+  int row = 0;
+  for (const auto& [options, count] : table) {
+    const std::string out = "o" + std::to_string(++row);
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {"-outdir", out, "--", "sheet.png"});
+    ProcessResult run = Run(args, {"QUILLET_THREADS=1"});
+    ASSERT_EQ(run.status, 0) << row << run.err;
+    const std::map<std::string, std::string> written = Files(out);
+    EXPECT_EQ(written.size(), count) << row;
+    std::vector<std::string> single = options;
+    single.insert(single.end(), {"-in", "sheet.png", "-out", "single" + out + "/sheet", "-quiet"});
+    fs::create_directories("single" + out);
+    ASSERT_EQ(Run(single).status, 0) << row;
+    EXPECT_EQ(Files("single" + out), written) << row;
+    run = Run(args);
+    EXPECT_EQ(run.status, 6) << row << run.err;
+    EXPECT_NE(run.err.find("\"sheet.png\": skipped: \"" + out), std::string::npos) << row << run.err;
+    EXPECT_EQ(Files(out), written) << row;
+    for (const auto& [name, bytes] : written) {
+      fs::remove_all(out);
+      fs::create_directories(out);
+      std::ofstream(out + "/" + name) << "kept";
+      run = Run(args);
+      EXPECT_EQ(run.status, 6) << row << " " << name << run.err;
+      EXPECT_EQ(Snapshot(out), (std::map<std::string, std::string>{{name, "kept"}})) << row << " " << name;
+    }
+  }
+  EXPECT_TRUE(TempListing().empty()) << TempListing();
 }
 
 // On a terminal the count of files done is redrawn in place, and cleared before each line;

@@ -3,8 +3,12 @@
 // over a pool of workers whose lines come out in the inputs' order.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <initializer_list>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -73,10 +77,46 @@ struct BatchPlan {
   BatchItem verdict;
 };
 
-// Decides from the names each input's job would write (outputs[k] for inputs[k]): an input
-// with a problem fails; so does one that would write a name an earlier input writes, or the
-// file of any input of the batch (inputs are never written). One that would write a name that
-// exists is skipped unless overwrite. Each verdict is one line that starts with program.
+// The output names a batch's inputs hold, shared by its workers: each name is written by one
+// input only, never over the file of an input of the batch, and over a file that exists only
+// with overwrite.
+struct BatchClaims {
+  std::string program;
+  bool overwrite = false;
+  std::vector<std::string> inputPaths;         // by input, for the lines
+  std::set<std::string> inputFiles;            // FileIdentity of every input
+  std::map<std::string, std::size_t> writers;  // each name held, and its input
+  // By input: it claims no more names. An input claims while running only once every one
+  // before it is settled, so which of two inputs holds a name does not depend on which
+  // worker was quicker.
+  std::vector<bool> settled;
+  std::size_t firstUnsettled = 0;
+  std::mutex mutex;
+  std::condition_variable settledMore;
+};
+
+// Input k takes names when none of them is another input's, nor the file of an input, nor
+// (without overwrite) a file that exists; then it holds them all. Otherwise it holds none of
+// them, and verdict is what it comes to (failed, or skipped), one line starting with the program.
+bool ClaimOutputs(BatchClaims& claims, std::size_t k, const std::vector<std::string>& names, BatchItem& verdict);
+// The same from a worker of the batch, once every input before k is settled; k is then
+// settled too.
+bool ClaimOutputsInOrder(BatchClaims& claims, std::size_t k, const std::vector<std::string>& names,
+                         BatchItem& verdict);
+// Input k claims no more names: its job ended, or its names were all claimed by the plan.
+// Every input that runs must be settled when its job ends, whatever the way.
+void SettleClaims(BatchClaims& claims, std::size_t k);
+
+// Decides from the names each input's job would write (outputs[k] for inputs[k]), in the
+// inputs' order, through claims (ClaimOutputs): an input with a problem fails; so does one that
+// would write a name an earlier input writes, or the file of any input of the batch (inputs are
+// never written). One that would write a name that exists is skipped unless overwrite. Each
+// verdict is one line that starts with program. A job whose names are known only once it runs
+// claims the rest then, through the same claims (ClaimOutputsInOrder). Inputs that do not run
+// are settled; the caller settles those whose names the plan held all of.
+std::vector<BatchPlan> PlanBatch(const char* program, const std::vector<BatchInput>& inputs,
+                                 const std::vector<std::vector<std::string>>& outputs, bool overwrite,
+                                 BatchClaims& claims);
 std::vector<BatchPlan> PlanBatch(const char* program, const std::vector<BatchInput>& inputs,
                                  const std::vector<std::vector<std::string>>& outputs, bool overwrite);
 

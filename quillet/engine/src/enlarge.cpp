@@ -100,13 +100,13 @@ bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output, int threads)
   return true;
 }
 
-bool EnlargeStep(const WorkingBitmap& source, const char* fileName, OutputMode mode) {
+bool EnlargeStep(const WorkingBitmap& source, const char* fileName, OutputMode mode, int threads) {
   if (!HasImage24(source)) return false;
   const std::int32_t w = HeaderWidth(source.header.get());
   const std::int32_t h = HeaderHeight(source.header.get());
   if (w > INT32_MAX / 2 || h > INT32_MAX / 2) return false;
   OutputBitmap output = CreateOutputBitmap(source, 2 * w, 2 * h);
-  if (!EnlargeInto(source, output)) return false;
+  if (!EnlargeInto(source, output, threads)) return false;
   return WriteBitmapFile(fileName, output, mode);
 }
 

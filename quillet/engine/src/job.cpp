@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "job_internal.h"
+#include "quillet/sheet_data.h"
 #include "quillet/sprite_job.h"
 
 namespace quillet {
@@ -137,6 +138,29 @@ void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, in
 
 void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, char (&fileName)[kFrameNameChars]) {
   SinkFileName(sink, run, index, run.directions > 0 ? run.directions : run.frameCount, fileName);
+}
+
+std::vector<std::string> SinkOutputNames(const FrameSink& sink, const RunParameters& run, int count) {
+  const int files = count > 1 && sink.sheetColumns <= 0 ? count : 1;
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(files) + 1);
+  char name[kFrameNameChars];
+  for (int index = 0; index < files; ++index) {
+    SinkFileName(sink, run, index, count, name);
+    names.emplace_back(name);
+  }
+  if (sink.data) {
+    char output[kPathChars];
+    SinkOutputName(sink, run.outputName, output);
+    names.push_back(DataFileName(output, run.data));
+  }
+  return names;
+}
+
+bool ClaimedOutputs(const FrameSink& sink, const RunParameters& run, int count, JobResult& result) {
+  if (!sink.claim.claim || sink.claim.claim(sink.claim.context, SinkOutputNames(sink, run, count))) return true;
+  result.outputsRefused = true;
+  return false;
 }
 
 JobResult RunQuilletJob(AppState& app, const JobProgress& progress, const ImageImporter& importer,

@@ -177,7 +177,7 @@ double Interpolate(double start, double end, int index, int count) {
 }
 
 EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const ImageImporter& importer,
-                           const char* inputName, const char* tempName, bool reload) {
+                           const char* inputName, const char* tempName, bool reload, int threads) {
   EnlargeResult result;
   ShowProcessing(progress, inputName);
   ReportProgress(progress, 5);
@@ -222,7 +222,7 @@ EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const Ima
     if (intact) {
       ClearOutputFailure();
       written = intact = Guarded(memoryOut, [&] {
-        return EnlargeStep(app.workingBitmap, tempName, OutputMode::kCreateNew);
+        return EnlargeStep(app.workingBitmap, tempName, OutputMode::kCreateNew, threads);
       });
       if (!written && OutputFailed()) NoteTemporaryFailure(result);
     }
@@ -446,10 +446,15 @@ JobResult RunEnlargedJob(AppState& app, const JobProgress& progress, const Image
   import.background = app.runParameters.background;
   app.temporaries = &temporaries;
   result.enlarge = EnlargeImage(app, progress, CompositingImporter(import), app.runParameters.inputName,
-                                temporaries.enlargeName, true);
+                                temporaries.enlargeName, true, threads);
   app.temporaries = nullptr;
   RemoveJobTemporaries(temporaries);
   if (result.enlarge.enlarged) {
+    const RunParameters& run = app.runParameters;
+    if (!ClaimedOutputs(sink, run, run.frameCount, result)) {
+      result.frames.framesWanted = run.frameCount <= 1 ? 1 : run.frameCount;
+      return result;
+    }
     result.frames = RunFrames(app, progress, sink, threads);
   } else {
     // Without an image no frame is tried, nor announced; the first one is named as not written.

@@ -732,6 +732,8 @@ JobResult RunSpriteJob(AppState& app, const JobProgress& progress, const ImageIm
       result.enlarge.input.height = sprite->height;
     }
   }
+  // Every name is known once the cells are: none is written unless all may be.
+  if (result.enlarge.inputImported && !ClaimedOutputs(sink, run, count, result)) return result;
   ReportProgress(progress, 10);
   SpriteTurner turner;
   // Cell c's turns made ready; false when its enlargement could not be made.

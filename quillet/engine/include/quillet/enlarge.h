@@ -18,7 +18,8 @@ bool EnlargeInto(const WorkingBitmap& source, OutputBitmap& output, int threads 
 
 // Writes the 2x enlargement of source to fileName; the source is left unchanged.
 // False when source holds no 24-bit image (no file is written) or the write failed. The
-// mode says how the file is created (WriteOutputFile).
-bool EnlargeStep(const WorkingBitmap& source, const char* fileName, OutputMode mode = OutputMode::kReplace);
+// mode says how the file is created (WriteOutputFile); threads as for EnlargeInto.
+bool EnlargeStep(const WorkingBitmap& source, const char* fileName, OutputMode mode = OutputMode::kReplace,
+                 int threads = 0);
 
 }  // namespace quillet

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,14 @@ struct SinkFrame {
   double pivotX = 0.0, pivotY = 0.0;  // where the pivot lies on the canvas, pixels from its top-left
 };
 
+// Asked by a job, when set, once it knows every file it will write (SinkOutputNames) and
+// before it writes the first: false and the job writes none of them, its result saying
+// outputsRefused; the caller that refused says why.
+struct OutputClaim {
+  bool (*claim)(void* context, const std::vector<std::string>& names) = nullptr;
+  void* context = nullptr;
+};
+
 // Where a job's frames go. frame is called once per frame, in order, and false stops the
 // series there (LastOutputFailure telling why); finish, when set, follows the last frame and
 // is what writes a sheet.
@@ -46,6 +55,7 @@ struct FrameSink {
   // When set, follows finish: writes the data file that goes beside the output named fileName.
   bool (*data)(void* context, const char* fileName) = nullptr;
   void* context = nullptr;
+  OutputClaim claim;
 };
 
 // 24-bit BMP files. With backgroundGiven the frames are turned as RGBA frames and each is laid
@@ -106,6 +116,13 @@ void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, ch
 // The same for a series of count frames (a sprite set's cells x directions).
 void SinkFileName(const FrameSink& sink, const RunParameters& run, int index, int count,
                   char (&fileName)[kFrameNameChars]);
+
+// Every file a job of run writes through sink when its series has count frames, in order:
+// its one output, its sheet, or each frame, and its data file when the sink writes one.
+std::vector<std::string> SinkOutputNames(const FrameSink& sink, const RunParameters& run, int count);
+
+// Whether the job's claim, if any, lets it write its files; false notes the refusal in result.
+bool ClaimedOutputs(const FrameSink& sink, const RunParameters& run, int count, JobResult& result);
 
 // The job of app.runParameters: reads the input through importer (app.workingBitmap and
 // app.importReport serve the import), renders each frame and hands it to sink in order.

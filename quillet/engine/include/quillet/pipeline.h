@@ -92,6 +92,8 @@ struct JobResult {
   // A sprite set whose options do not fit the picture read (cells that do not divide it, a
   // pivot outside it, more frames than a set holds): the line that says so; nothing is made.
   char setRefused[kSetRefusedChars] = {};
+  // The sink's claim refused the job's files (OutputClaim): none was written.
+  bool outputsRefused = false;
   bool Succeeded() const {
     return enlarge.enlarged && frames.framesWritten == frames.framesWanted && !frames.dataFailed;
   }
@@ -103,9 +105,10 @@ struct JobResult {
 // the first two are read back, and the third too when reload is set, each deleted once read
 // back. Without reload the third step's file stays for the caller. A file of that name that
 // this call did not write is neither read nor deleted. Reports 0, 5, 10, 25, 35, 50, 65, 80,
-// (90,) 100. progress's cancel is asked before each step.
+// (90,) 100. progress's cancel is asked before each step. Each step's bands of rows go to up
+// to `threads` threads (0: every core); the bytes do not depend on it.
 EnlargeResult EnlargeImage(AppState& app, const JobProgress& progress, const ImageImporter& importer,
-                           const char* inputName, const char* tempName, bool reload);
+                           const char* inputName, const char* tempName, bool reload, int threads = 0);
 
 // Renders each frame of app.runParameters from the working bitmap as a 24-bit frame and
 // hands it to sink (named by SinkFileName); a series runs angle and scale evenly from the

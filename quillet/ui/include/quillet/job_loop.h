@@ -10,6 +10,7 @@
 #include "quillet/command_line.h"
 #include "quillet/front_end.h"
 #include "quillet/imaging.h"
+#include "quillet/job.h"
 #include "quillet/pipeline.h"
 
 namespace quillet {
@@ -81,13 +82,16 @@ int ReportJobResult(const AppState& app, const JobResult& job, std::string* out 
 
 // The job of a complete command line on app.runParameters: its format's sink, the input read
 // once first when it is a pipe, `threads` threads (0: every core). A batch runs each of its
-// files through this too.
-JobResult RunOneShotJob(AppState& app, const ImageImporter& importer, int threads = 0);
+// files through this too, with the claim of its names (OutputClaim).
+JobResult RunOneShotJob(AppState& app, const ImageImporter& importer, int threads = 0, const OutputClaim& claim = {});
 
 // Every file the job of run would write, in order: its one output, its sheet, or each frame of
-// its series, and its data file. Of a set of -cells only the names its directions alone would
-// give: the cells are known once the input is read.
+// its series, and its data file. Frames one to a file of a set of -cells are left out: their
+// names depend on the count of cells, known once the input is read.
 std::vector<std::string> JobOutputNames(const RunParameters& run);
+// Whether the names of the files of run's job depend on its input: frames one to a file of a
+// set of -cells are named for the count of cells.
+bool NamesNeedInput(const RunParameters& run);
 
 // Runs jobs until one ends without app.runAgain, and returns the status of that job, or 0
 // when the user ended the program in a dialog. A job's output folder is checked before the
