@@ -81,8 +81,10 @@ void WalkRow(const Walk& walk, std::int64_t y, AxisCursor u, AxisCursor v, Visit
 // Asks for the cache line at p to be loaded, without waiting for it.
 inline void PrefetchRead(const void* p) { __builtin_prefetch(p, 0, 3); }
 
-// Sub-samples or pixels between a read's start and its use.
-constexpr std::int64_t kReadAhead = 16;
+// Pixels (sampling) or sub-samples (details) between a read's start and its use: far enough
+// ahead for a read from memory to arrive in time.
+constexpr std::int64_t kReadAhead = 32;
+constexpr std::int64_t kDetailReadAhead = 64;
 
 int StepPosition(int i, int j, int m) { return 5 + 85 * (i * m + j) / (m * m); }
 
@@ -393,7 +395,7 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
       // A second walk runs a few sub-samples ahead, asking for the source pixels to come: the
       // reads land all over the enlargement and mostly miss the caches.
       AxisCursor aheadU = start.first, aheadV = start.second;
-      for (std::int64_t a = 0; a < kReadAhead; ++a, aheadU.NextPixel(), aheadV.NextPixel()) {}
+      for (std::int64_t a = 0; a < kDetailReadAhead; ++a, aheadU.NextPixel(), aheadV.NextPixel()) {}
       // Whether every pixel of the row, its first to its last, has its eight neighbours in
       // the output: the usual case, which then checks only the position.
       const std::int64_t rowStart = ((block + k) / 2) * ds;
