@@ -112,6 +112,7 @@ struct SearchBuffers {
   PaddedBuffer<std::int32_t> rows, cols;
   PaddedBuffer<std::uint64_t> sums;
   std::uint64_t rowsAdded = 0;  // rows of M candidates a pixel added
+  std::int64_t cursorRow = -1;  // the row us and vs stand at; -1 before the first band
 };
 
 // Adds to sums[i x M + j] the scores under the pixels of output rows first..last for every
@@ -122,12 +123,19 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
                const std::vector<Axis>& vAxes, const std::vector<double>& uSteps, const std::vector<double>& vSteps,
                std::int64_t first, std::int64_t last, const SearchKernels& kernels, SearchBuffers& buffers) {
   const int m = plan.M;
+  // A worker's bands come in rising order: its cursors walk on from where its last band left
+  // them, taking the same steps as a walk from row 0.
+  if (buffers.cursorRow < 0 || buffers.cursorRow > first) {
+    for (int k = 0; k < m; ++k) {
+      buffers.us[static_cast<std::size_t>(k)] = AxisCursor(uAxes[static_cast<std::size_t>(k)]);
+      buffers.vs[static_cast<std::size_t>(k)] = AxisCursor(vAxes[static_cast<std::size_t>(k)]);
+    }
+    buffers.cursorRow = 0;
+  }
   for (int k = 0; k < m; ++k) {
     AxisCursor& u = buffers.us[static_cast<std::size_t>(k)];
     AxisCursor& v = buffers.vs[static_cast<std::size_t>(k)];
-    u = AxisCursor(uAxes[static_cast<std::size_t>(k)]);
-    v = AxisCursor(vAxes[static_cast<std::size_t>(k)]);
-    for (std::int64_t y = 0; y < first; ++y) {
+    for (std::int64_t y = buffers.cursorRow; y < first; ++y) {
       u.NextRow();
       v.NextRow();
     }
@@ -155,6 +163,7 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
       buffers.vs[static_cast<std::size_t>(k)].NextRow();
     }
   }
+  buffers.cursorRow = last + 1;
 }
 
 // The candidate of lowest score, ties to the lowest index i x M + j: the same winner as
