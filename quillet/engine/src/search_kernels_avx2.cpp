@@ -97,10 +97,11 @@ alignas(32) constexpr std::uint8_t kFirstBytes[32] = {
       values[k] = NeighbourScore(*c.src, row * c.src->stride + 3 * (std::int64_t{firstCol} + k));
 }
 
-// The values of the eight codes in the bytes of codes, from a tile's list.
-QUILLET_AVX2 inline __m256i ValuesOf(const std::uint32_t* list, std::uint64_t codes) {
-  const auto at = [&](int k) { return static_cast<int>(list[(codes >> (8 * k)) & 0xFF]); };
-  return _mm256_setr_epi32(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7));
+// The values of the eight codes in the bytes of low and high (four each), from a tile's list.
+QUILLET_AVX2 inline __m256i ValuesOf(const std::uint32_t* list, std::uint32_t low, std::uint32_t high) {
+  const auto at = [&](std::uint32_t codes, int k) { return static_cast<int>(list[(codes >> (8 * k)) & 0xFF]); };
+  return _mm256_setr_epi32(at(low, 0), at(low, 1), at(low, 2), at(low, 3), at(high, 0), at(high, 1), at(high, 2),
+                           at(high, 3));
 }
 
 // Pixel x when its columns firstCol..lastCol span at most 16 (8 unless kWide) and lie in one
@@ -141,8 +142,11 @@ QUILLET_AVX2 void ScoreSpan(const ScoreChunk& c, std::int64_t x, std::int32_t fi
       if (!lastScores) continue;
       // The values of the span's codes, looked up one by one: a gather of eight is slower.
       const std::uint32_t* list = TileValues(c.table->values.data(), c.table->tileColumns, row, firstCol);
-      __m256i low = ValuesOf(list, static_cast<std::uint64_t>(_mm_cvtsi128_si64(spanCodes)));
-      __m256i high = kWide ? ValuesOf(list, static_cast<std::uint64_t>(_mm_extract_epi64(spanCodes, 1)))
+      // Taken out in 32-bit words, as 32-bit builds can.
+      __m256i low = ValuesOf(list, static_cast<std::uint32_t>(_mm_cvtsi128_si32(spanCodes)),
+                             static_cast<std::uint32_t>(_mm_extract_epi32(spanCodes, 1)));
+      __m256i high = kWide ? ValuesOf(list, static_cast<std::uint32_t>(_mm_extract_epi32(spanCodes, 2)),
+                                      static_cast<std::uint32_t>(_mm_extract_epi32(spanCodes, 3)))
                            : _mm256_setzero_si256();
       if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(low, high))) != 0) {
         _mm256_store_si256(reinterpret_cast<__m256i*>(values), low);
