@@ -1,6 +1,6 @@
-// The vector scoring kernels against the plain one, sum for sum, on chunks of pixels whose
-// candidates spread over few or many columns, across tiles, outside the scored area, and over
-// scores the table leaves to be worked out.
+// The vector kernels against the plain ones: the positions bit for bit, and the scores sum for
+// sum on chunks of pixels whose candidates spread over few or many columns, across tiles,
+// outside the scored area, and over scores the table leaves to be worked out.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,9 +31,50 @@ void FillPositions(std::mt19937& random, int m, int stride, double spread, doubl
   }
 }
 
-TEST(SearchKernels, VectorPathsAddThePlainSums) {
+std::vector<const SearchKernels*> VectorPaths() {
   std::vector<const SearchKernels*> paths = {Sse2SearchKernels(), Avx2SearchKernels()};
   paths.erase(std::remove(paths.begin(), paths.end(), nullptr), paths.end());
+  return paths;
+}
+
+// Positions walked from random starts by steps of either sign, across both limits, on every
+// grid size: rows, columns and where each walk stops.
+TEST(SearchKernels, VectorPathsStepThePlainPositions) {
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> start(-40.0, 140.0), step(-3.0, 3.0);
+  for (int m : {6, 8, 10, 12, 16, 24, 32}) {
+    const int stride = ColumnStride(m);
+    std::vector<double> uAt(static_cast<std::size_t>(m)), vAt(uAt.size()), uStep(uAt.size()), vStep(uAt.size());
+    for (std::size_t k = 0; k < uAt.size(); ++k) {
+      uAt[k] = start(random);
+      vAt[k] = start(random);
+      uStep[k] = step(random);
+      vStep[k] = step(random);
+    }
+    const auto walk = [&](const SearchKernels& path, std::vector<double>& u, std::vector<double>& v,
+                          std::vector<std::int32_t>& rows, std::vector<std::int32_t>& cols) {
+      u = uAt;
+      v = vAt;
+      rows.assign(static_cast<std::size_t>(kChunkPixels * m), 7);
+      cols.assign(static_cast<std::size_t>(kChunkPixels * stride), 0);
+      path.positions({u.data(), v.data(), uStep.data(), vStep.data(), m, stride, kChunkPixels, 90.0, 70.0,
+                      rows.data(), cols.data()});
+    };
+    std::vector<double> plainU, plainV, u, v;
+    std::vector<std::int32_t> plainRows, plainCols, rows, cols;
+    walk(PlainSearchKernels(), plainU, plainV, plainRows, plainCols);
+    for (const SearchKernels* path : VectorPaths()) {
+      walk(*path, u, v, rows, cols);
+      EXPECT_EQ(rows, plainRows) << "M " << m;
+      EXPECT_EQ(cols, plainCols) << "M " << m;
+      EXPECT_EQ(u, plainU) << "M " << m;
+      EXPECT_EQ(v, plainV) << "M " << m;
+    }
+  }
+}
+
+TEST(SearchKernels, VectorPathsAddThePlainSums) {
+  const std::vector<const SearchKernels*> paths = VectorPaths();
   if (paths.empty()) GTEST_SKIP() << "no vector path on this processor";
   WorkingBitmap dense, noisy, narrow;
   testing::SetPicture(dense, testing::DenseSheet(40, 40, 96, 5));

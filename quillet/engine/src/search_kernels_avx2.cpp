@@ -38,7 +38,76 @@ QUILLET_AVX2 inline void PositionsOf(double* at, const double* step, int m, doub
   }
 }
 
+// The positions of one axis for a grid of m known here, held in registers from pixel to pixel:
+// the same additions as PositionsOf.
+template <int m>
+struct FixedAxis {
+  static constexpr int kQuads = m / 4;
+  static constexpr bool kPair = m % 4 != 0;  // the grids of 6 and 10 leave two
+  static_assert(m % 2 == 0, "the grids have even sizes");
+  __m256d at[kQuads], step[kQuads];
+  __m128d pairAt, pairStep;
+  __m256d upper, other;
+
+  QUILLET_AVX2 FixedAxis(const double* from, const double* steps, double limit, double outside) {
+    for (int q = 0; q < kQuads; ++q) {
+      at[q] = _mm256_loadu_pd(from + 4 * q);
+      step[q] = _mm256_loadu_pd(steps + 4 * q);
+    }
+    pairAt = kPair ? _mm_loadu_pd(from + 4 * kQuads) : _mm_setzero_pd();
+    pairStep = kPair ? _mm_loadu_pd(steps + 4 * kQuads) : _mm_setzero_pd();
+    upper = _mm256_set1_pd(limit);
+    other = _mm256_set1_pd(outside);
+  }
+  QUILLET_AVX2 void Next(std::int32_t* out) {
+    const __m256d one = _mm256_set1_pd(1.0);
+    for (int q = 0; q < kQuads; ++q) {
+      const __m256d p = at[q];
+      const __m256d inside = _mm256_and_pd(_mm256_cmp_pd(p, one, _CMP_GE_OQ), _mm256_cmp_pd(p, upper, _CMP_LT_OQ));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * q), _mm256_cvttpd_epi32(_mm256_blendv_pd(other, p, inside)));
+      at[q] = _mm256_add_pd(p, step[q]);
+    }
+    if (kPair) {
+      const __m128d p = pairAt;
+      const __m128d inside = _mm_and_pd(_mm_cmpge_pd(p, _mm256_castpd256_pd128(one)),
+                                        _mm_cmplt_pd(p, _mm256_castpd256_pd128(upper)));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * kQuads),
+                       _mm_cvttpd_epi32(_mm_blendv_pd(_mm256_castpd256_pd128(other), p, inside)));
+      pairAt = _mm_add_pd(p, pairStep);
+    }
+  }
+  QUILLET_AVX2 void Store(double* to) const {
+    for (int q = 0; q < kQuads; ++q) _mm256_storeu_pd(to + 4 * q, at[q]);
+    if (kPair) _mm_storeu_pd(to + 4 * kQuads, pairAt);
+  }
+};
+
+template <int m>
+QUILLET_AVX2 void FixedPositions(const PositionChunk& c) {
+  FixedAxis<m> u(c.uAt, c.uStep, c.hLimit, -1.0), v(c.vAt, c.vStep, c.wLimit, 0.0);
+  for (std::int64_t x = 0; x < c.n; ++x) {
+    u.Next(c.rows + x * m);
+    v.Next(c.cols + x * c.colStride);
+  }
+  u.Store(c.uAt);
+  v.Store(c.vAt);
+}
+
 QUILLET_AVX2 void Avx2Positions(const PositionChunk& c) {
+  switch (c.m) {
+    case 6:
+      return FixedPositions<6>(c);
+    case 8:
+      return FixedPositions<8>(c);
+    case 10:
+      return FixedPositions<10>(c);
+    case 12:
+      return FixedPositions<12>(c);
+    case 16:
+      return FixedPositions<16>(c);
+    default:
+      break;
+  }
   for (std::int64_t x = 0; x < c.n; ++x) {
     PositionsOf(c.uAt, c.uStep, c.m, c.hLimit, -1.0, c.rows + x * c.m);
     PositionsOf(c.vAt, c.vStep, c.m, c.wLimit, 0.0, c.cols + x * c.colStride);
