@@ -81,8 +81,10 @@ void WalkRow(const Walk& walk, std::int64_t y, AxisCursor u, AxisCursor v, Visit
 // Asks for the cache line at p to be loaded, without waiting for it.
 inline void PrefetchRead(const void* p) { __builtin_prefetch(p, 0, 3); }
 
-// Sub-samples or pixels between a read's start and its use.
-constexpr std::int64_t kReadAhead = 16;
+// Pixels (sampling) or sub-samples (details) between a read's start and its use: far enough
+// ahead for a read from memory to arrive in time.
+constexpr std::int64_t kReadAhead = 32;
+constexpr std::int64_t kDetailReadAhead = 64;
 
 int StepPosition(int i, int j, int m) { return 5 + 85 * (i * m + j) / (m * m); }
 
@@ -110,6 +112,7 @@ struct SearchBuffers {
   PaddedBuffer<std::int32_t> rows, cols;
   PaddedBuffer<std::uint64_t> sums;
   std::uint64_t rowsAdded = 0;  // rows of M candidates a pixel added
+  std::int64_t cursorRow = -1;  // the row us and vs stand at; -1 before the first band
 };
 
 // Adds to sums[i x M + j] the scores under the pixels of output rows first..last for every
@@ -120,12 +123,19 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
                const std::vector<Axis>& vAxes, const std::vector<double>& uSteps, const std::vector<double>& vSteps,
                std::int64_t first, std::int64_t last, const SearchKernels& kernels, SearchBuffers& buffers) {
   const int m = plan.M;
+  // A worker's bands come in rising order: its cursors walk on from where its last band left
+  // them, taking the same steps as a walk from row 0.
+  if (buffers.cursorRow < 0 || buffers.cursorRow > first) {
+    for (int k = 0; k < m; ++k) {
+      buffers.us[static_cast<std::size_t>(k)] = AxisCursor(uAxes[static_cast<std::size_t>(k)]);
+      buffers.vs[static_cast<std::size_t>(k)] = AxisCursor(vAxes[static_cast<std::size_t>(k)]);
+    }
+    buffers.cursorRow = 0;
+  }
   for (int k = 0; k < m; ++k) {
     AxisCursor& u = buffers.us[static_cast<std::size_t>(k)];
     AxisCursor& v = buffers.vs[static_cast<std::size_t>(k)];
-    u = AxisCursor(uAxes[static_cast<std::size_t>(k)]);
-    v = AxisCursor(vAxes[static_cast<std::size_t>(k)]);
-    for (std::int64_t y = 0; y < first; ++y) {
+    for (std::int64_t y = buffers.cursorRow; y < first; ++y) {
       u.NextRow();
       v.NextRow();
     }
@@ -153,6 +163,7 @@ void ScoreRows(const FramePlan& plan, const ScoreTable& table, const SourceView&
       buffers.vs[static_cast<std::size_t>(k)].NextRow();
     }
   }
+  buffers.cursorRow = last + 1;
 }
 
 // The candidate of lowest score, ties to the lowest index i x M + j: the same winner as
@@ -393,7 +404,7 @@ void DetailPass(const WorkingBitmap& source, const FramePlan& plan, PhaseOffset 
       // A second walk runs a few sub-samples ahead, asking for the source pixels to come: the
       // reads land all over the enlargement and mostly miss the caches.
       AxisCursor aheadU = start.first, aheadV = start.second;
-      for (std::int64_t a = 0; a < kReadAhead; ++a, aheadU.NextPixel(), aheadV.NextPixel()) {}
+      for (std::int64_t a = 0; a < kDetailReadAhead; ++a, aheadU.NextPixel(), aheadV.NextPixel()) {}
       // Whether every pixel of the row, its first to its last, has its eight neighbours in
       // the output: the usual case, which then checks only the position.
       const std::int64_t rowStart = ((block + k) / 2) * ds;
