@@ -134,7 +134,7 @@ bool ClaimLocked(BatchClaims& claims, std::size_t k, const std::vector<std::stri
     return false;
   };
   for (const std::string& name : names) {
-    const auto writer = claims.writers.find(name);
+    const auto writer = claims.writers.find(OutputNameKey(name));
     if (writer != claims.writers.end() && writer->second != k)
       return refuse(BatchOutcome::kFailed,
                     "not done: \"" + name + "\" is also the output of \"" + claims.inputPaths[writer->second] + "\"");
@@ -148,7 +148,7 @@ bool ClaimLocked(BatchClaims& claims, std::size_t k, const std::vector<std::stri
     if (existing.empty()) existing = name;
   }
   // An input skipped holds its names too: another input would replace them.
-  for (const std::string& name : names) claims.writers.emplace(name, k);
+  for (const std::string& name : names) claims.writers.emplace(OutputNameKey(name), k);
   if (!existing.empty() && !claims.overwrite)
     return refuse(BatchOutcome::kSkipped, "skipped: \"" + existing + "\" exists (-overwrite yes replaces it)");
   return true;

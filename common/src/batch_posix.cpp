@@ -31,6 +31,8 @@ std::string FileIdentity(const std::string& path) {
          std::to_string(static_cast<unsigned long long>(info.st_ino));
 }
 
+std::string OutputNameKey(const std::string& name) { return name; }
+
 bool MakeFolder(const std::string& folder, std::string& reason) {
   if (mkdir(folder.c_str(), 0777) == 0) return true;
   const int error = errno;

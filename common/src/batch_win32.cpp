@@ -44,6 +44,14 @@ std::string FileIdentity(const std::string& path) {
   return text;
 }
 
+std::string OutputNameKey(const std::string& name) {
+  std::string key = name;
+  std::replace(key.begin(), key.end(), '/', '\\');
+  // The file system does not tell case apart: letters folded as the program's code page folds them.
+  if (!key.empty()) CharLowerBuffA(key.data(), static_cast<DWORD>(key.size()));
+  return key;
+}
+
 bool MakeFolder(const std::string& folder, std::string& reason) {
   if (CreateDirectoryA(folder.c_str(), nullptr)) return true;
   const DWORD error = GetLastError();

@@ -87,16 +87,19 @@ TEST_F(Programs, QuilletExeFromAFullCommandLineWritesTheSeriesOfTheLoopInProcess
 
 // The shells of Windows hand * and ? over as typed: both programs match them themselves, a
 // name without them passes as it is, and a pattern that matches nothing is an input that fails.
+// Names that differ in case only are one file: a second input writing one fails.
 TEST_F(Programs, BatchesMatchWildcardsThemselves) {
   const std::string folder = Folder("exe");
   std::filesystem::create_directory(folder + "\\art");
+  std::filesystem::create_directory(folder + "\\more");
   for (const char* name : {"slime.png", "potion.png"})
     std::filesystem::copy_file(kSamples + "\\" + name, folder + "\\art\\" + name);
   std::filesystem::copy_file(kSamples + "\\sword.png", folder + "\\art\\sword.gif.txt");
+  std::filesystem::copy_file(kSamples + "\\sword.png", folder + "\\more\\SLIME.png");
   const std::vector<std::pair<const char*, std::vector<std::string>>> runs = {
       {QUILLET_EXE, {"-format", "png", "-angle", "30", "-outdir", "q", "--", "art\\*.png", "none*.png",
-                     "art\\sword.gif.txt"}},
-      {MOSTEL_EXE, {"-outdir", "m", "art\\p?tion.png", "art/s*e.png", "none?.png"}}};
+                     "art\\sword.gif.txt", "more/SLIME.png"}},
+      {MOSTEL_EXE, {"-outdir", "m", "art\\p?tion.png", "art/s*e.png", "none?.png", "more\\SLIME.png"}}};
   for (const auto& [program, arguments] : runs) {
     SCOPED_TRACE(program);
     testing::ChildProcess child = testing::StartChild(program, arguments, folder);
@@ -106,6 +109,8 @@ TEST_F(Programs, BatchesMatchWildcardsThemselves) {
     EXPECT_EQ(result.status, 7u) << result.output;
     EXPECT_NE(result.output.find("\"none"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find(".png\": no file matches"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("SLIME.png\": not done: \""), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("is also the output of"), std::string::npos) << result.output;
   }
   for (const char* output : {"q\\potion.png", "q\\slime.png", "m\\potion.png", "m\\slime.png"})
     EXPECT_FALSE(ReadFileBytes(folder + "\\" + output).empty()) << output;

@@ -53,6 +53,11 @@ bool PathExists(const std::string& path);
 // used; empty when path names no file that can be looked at.
 std::string FileIdentity(const std::string& path);
 
+// The same text for every spelling of an output name that the system takes for one file: the
+// name itself where names tell case apart, the name folded to lower case, with one kind of
+// separator, where they do not (Windows).
+std::string OutputNameKey(const std::string& name);
+
 // The statuses of a batch: every input written; some skipped (their outputs exist), none
 // failed; some failed (read, turned or written).
 inline constexpr int kBatchExitSkipped = 6;
@@ -85,7 +90,7 @@ struct BatchClaims {
   bool overwrite = false;
   std::vector<std::string> inputPaths;         // by input, for the lines
   std::set<std::string> inputFiles;            // FileIdentity of every input
-  std::map<std::string, std::size_t> writers;  // each name held, and its input
+  std::map<std::string, std::size_t> writers;  // OutputNameKey of each name held, and its input
   // By input: it claims no more names. An input claims while running only once every one
   // before it is settled, so which of two inputs holds a name does not depend on which
   // worker was quicker.
