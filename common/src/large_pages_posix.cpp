@@ -4,6 +4,8 @@
 
 namespace pixeltools {
 
+bool TakesLargePageAdvice() { return true; }
+
 void AdviseLargePages(void* p, std::size_t bytes) {
   // Whole small pages only; a system without transparent large pages answers with an error,
   // and the buffer keeps small ones.

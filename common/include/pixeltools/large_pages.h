@@ -13,12 +13,16 @@ namespace pixeltools {
 
 inline constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
 
+// Whether the system takes advice to back memory with large pages; where it does not, blocks
+// keep the usual alignment and no address space goes to aligning them.
+bool TakesLargePageAdvice();
+
 // Asks the system to back the pages of [p, p + bytes) with large pages where it can; p lies on
 // a large page's boundary. Advice only: nothing changes where the system has none to give.
 void AdviseLargePages(void* p, std::size_t bytes);
 
-// Allocates through the global allocation functions; blocks of a large page or more start on a
-// large page's boundary and get the advice.
+// Allocates through the global allocation functions; where the system takes the advice, blocks
+// of a large page or more start on a large page's boundary and get it.
 template <typename T>
 struct LargePageAllocator {
   using value_type = T;
@@ -30,18 +34,24 @@ struct LargePageAllocator {
   T* allocate(std::size_t n) {
     if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
     const std::size_t bytes = n * sizeof(T);
-    if (bytes < kLargePageBytes) return static_cast<T*>(::operator new(bytes));
+    if (!Aligns(bytes)) return static_cast<T*>(::operator new(bytes));
     void* p = ::operator new(bytes, std::align_val_t{kLargePageBytes});
     AdviseLargePages(p, bytes);
     return static_cast<T*>(p);
   }
   void deallocate(T* p, std::size_t n) noexcept {
-    if (n * sizeof(T) < kLargePageBytes) ::operator delete(p);
+    if (!Aligns(n * sizeof(T))) ::operator delete(p);
     else ::operator delete(p, std::align_val_t{kLargePageBytes});
   }
 
   template <typename U>
   bool operator==(const LargePageAllocator<U>&) const noexcept { return true; }
+
+ private:
+  static bool Aligns(std::size_t bytes) {
+    static const bool advised = TakesLargePageAdvice();
+    return bytes >= kLargePageBytes && advised;
+  }
 };
 
 template <typename T>
