@@ -358,8 +358,7 @@ JobResult RunJobInFormat(AppState& app, const ImageImporter& importer, int threa
   BmpFileOptions options;
   SheetSink sheet;
   SheetData data;
-  FrameSink sink = SinkFor(run, options, sheet);
-  if (run.format == OutputFormat::kPng && run.data != DataFormat::kNone) sink = DataFileSink(data, sink, run);
+  FrameSink sink = JobSink(run, options, sheet, data);
   sink.claim = claim;
   if (!sink.rgba) return RunQuilletJob(app, ProgressOf(app), importer, sink, threads);
   try {
@@ -397,8 +396,7 @@ std::vector<std::string> JobOutputNames(const RunParameters& run) {
   BmpFileOptions options;
   SheetSink sheet;
   SheetData data;
-  FrameSink sink = SinkFor(run, options, sheet);
-  if (run.format == OutputFormat::kPng && run.data != DataFormat::kNone) sink = DataFileSink(data, sink, run);
+  const FrameSink sink = JobSink(run, options, sheet, data);
   std::vector<std::string> names = SinkOutputNames(sink, run, RequestCount(run));
   // The job claims those names once it has read the input.
   if (NamesNeedInput(run)) names.erase(names.begin(), names.end() - (sink.data ? 1 : 0));

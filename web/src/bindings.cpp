@@ -322,11 +322,8 @@ pxtw_result* RunSetJob(pxtw_result* result, const pxt_image& image, const char* 
   quillet::SheetSink sheet;
   quillet::SheetData data;
   Written written;
-  written.inner = quillet::SinkFor(run, bmp, sheet);
-  if (run.format == quillet::OutputFormat::kPng && run.data != quillet::DataFormat::kNone) {
-    written.inner = quillet::DataFileSink(data, written.inner, run);
-    written.dataName = quillet::DataFileName(run.outputName, run.data);
-  }
+  written.inner = quillet::JobSink(run, bmp, sheet, data);
+  if (written.inner.data) written.dataName = quillet::DataFileName(run.outputName, run.data);
   const quillet::FrameSink sink = Recording(written);
   quillet::JobResult job;
   bool outOfMemory = false;

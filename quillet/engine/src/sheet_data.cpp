@@ -239,4 +239,10 @@ FrameSink DataFileSink(SheetData& data, const FrameSink& inner, const RunParamet
   return sink;
 }
 
+FrameSink JobSink(const RunParameters& run, BmpFileOptions& options, SheetSink& sheet, SheetData& data) {
+  const FrameSink sink = SinkFor(run, options, sheet);
+  if (run.format != OutputFormat::kPng || run.data == DataFormat::kNone) return sink;
+  return DataFileSink(data, sink, run);
+}
+
 }  // namespace quillet

@@ -63,4 +63,8 @@ std::string DataFileName(const char* outputName, DataFormat format);
 // data must outlive the sink.
 FrameSink DataFileSink(SheetData& data, const FrameSink& inner, const RunParameters& run);
 
+// The sink a job of run writes through: SinkFor's, under a DataFileSink when a PNG job asks
+// for a data file. options, sheet and data must outlive it.
+FrameSink JobSink(const RunParameters& run, BmpFileOptions& options, SheetSink& sheet, SheetData& data);
+
 }  // namespace quillet
